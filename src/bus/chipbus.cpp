@@ -1,0 +1,67 @@
+#include "bus/chipbus.h"
+
+namespace bus {
+
+QString ChipBus::readAddressBits(const QString &a0Pin)
+{
+    return QStringLiteral("111010") + a0Pin + QLatin1Char('1');
+}
+
+QString ChipBus::writeAddressBits(const QString &a0Pin)
+{
+    return QStringLiteral("111010") + a0Pin + QLatin1Char('0');
+}
+
+void ChipBus::readDacRegister(const QString &registerBits, const QString &a0Pin)
+{
+    m_engine.writeShortFrame(writeAddressBits(a0Pin), QStringLiteral("000") + registerBits);
+    readRegisterWord(a0Pin);
+}
+
+void ChipBus::readExtRegister(const QString &registerBits, const QString &a0Pin)
+{
+    m_engine.writeShortFrame(writeAddressBits(a0Pin), QStringLiteral("00") + registerBits);
+    readRegisterWord(a0Pin);
+}
+
+void ChipBus::readRegisterWord(const QString &a0Pin)
+{
+    m_engine.readFrame(readAddressBits(a0Pin));
+    const auto &bits = m_engine.readBackBits();
+    int word = 0;
+    for (int k = 1; k <= 16; ++k)
+        word = (word << 1) | bits[k];
+    m_registerWord = word;
+}
+
+int ChipBus::readMaxBank(const QString &a0Pin)
+{
+    readExtRegister(QStringLiteral("111111"), a0Pin);
+    return m_registerWord;
+}
+
+void ChipBus::writeDacRegister(const QString &lowBits, const QString &highBits,
+                               const QString &addressBits, const QString &registerBits)
+{
+    m_engine.writeLongFrame(addressBits, registerBits, QStringLiteral("100") + highBits.right(5),
+                            lowBits, ExtraPause::Yes);
+}
+
+void ChipBus::writeOtpRegister(const QString &lowBits, const QString &highBits,
+                               const QString &addressBits, const QString &registerBits)
+{
+    m_engine.writeLongFrame(addressBits, registerBits, QStringLiteral("010") + highBits.right(5),
+                            lowBits, ExtraPause::No);
+}
+
+void ChipBus::generalCallReset()
+{
+    // Address 0x00 with the write bit, released acknowledge slot, 0x06, released slot.
+    static constexpr int bits[18] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 1, 0, 1};
+    m_engine.pacedStart();
+    for (int bit : bits)
+        m_engine.pacedBit(bit);
+    m_engine.pacedStop();
+}
+
+} // namespace bus

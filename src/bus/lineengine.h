@@ -1,0 +1,78 @@
+#pragma once
+
+#include "port/seriallines.h"
+
+#include <QStringView>
+
+#include <array>
+
+namespace bus {
+
+enum class ExtraPause { No, Yes };
+
+// I2C made out of a serial port's modem-control lines:
+//   SCL = DTR (asserted pulls SCL low), SDA = RTS (asserted pulls SDA low), SDA read back = DSR
+//   (asserted while SDA is low).
+// Bytes arrive as bit texts, most significant bit first; only the first eight characters count
+// and only the character '1' is a 1. Acknowledges are clocked but never sampled: the chip's
+// answer is not part of this protocol's contract. The bus has no clock of its own; its speed is
+// that of the port's line changes, plus the fixed pauses where they are listed.
+class LineEngine
+{
+public:
+    static constexpr int lineBitCount = 51;
+    static constexpr int readBackBitCount = 18;
+
+    explicit LineEngine(port::SerialLines &lines);
+
+    // The RTS value for a data bit: asserted (SDA low) for anything but 1.
+    static bool lineValueForBit(int bit) { return bit != 1; }
+
+    // A fixed, short busy pause: 200 passes of a counted loop that the optimiser must keep.
+    void busPause();
+
+    void pacedStart();
+    void pacedBit(int bit);
+    void pacedStop();
+
+    // START, address byte, one data byte, STOP: 118 line writes.
+    void writeShortFrame(QStringView addressBits, QStringView dataBits);
+    // START, address byte, two bytes received into readBackBits 1..16, STOP: 172 writes, 16 reads.
+    void readFrame(QStringView addressBits);
+    // START, four bytes, [pause], paced STOP: 226 line writes.
+    void writeLongFrame(QStringView byte1, QStringView byte2, QStringView byte3, QStringView byte4,
+                        ExtraPause extraPause);
+
+    // Positions 1..32 hold the bytes of the last frame; 0 and 33..50 are unused.
+    const std::array<int, lineBitCount> &lineBits() const { return m_lineBits; }
+    // Positions 1..16 hold the bits of the last read, 1 where SDA was high.
+    const std::array<int, readBackBitCount> &readBackBits() const { return m_readBackBits; }
+
+    quint64 pauseCount() const { return m_pauseCount; }
+
+private:
+    void decodeByte(QStringView text, int firstPosition);
+
+    void startCondition();
+    void sendBitCell(int bit);
+    void ackSlot();
+    void readBitCell(int position);
+    void masterAck();
+    void nackAndStop();
+    void stopCondition();
+
+    void sendByte(int firstPosition);
+
+    void sclLow() { m_lines.setDtr(true); }
+    void sclHigh() { m_lines.setDtr(false); }
+    void sdaLow() { m_lines.setRts(true); }
+    void sdaHigh() { m_lines.setRts(false); }
+    void sdaBit(int bit) { m_lines.setRts(lineValueForBit(bit)); }
+
+    port::SerialLines &m_lines;
+    std::array<int, lineBitCount> m_lineBits{};
+    std::array<int, readBackBitCount> m_readBackBits{};
+    quint64 m_pauseCount = 0;
+};
+
+} // namespace bus

@@ -1,0 +1,196 @@
+#include "port/portmap.h"
+
+#include <QFileInfo>
+#include <QSerialPortInfo>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace port {
+
+namespace {
+
+const QString simulatedKeyword = QStringLiteral("sim");
+
+// The default table, one row per device family, in COM number order.
+struct DefaultRange
+{
+    int first;
+    int last;
+    const char *prefix;
+};
+
+constexpr DefaultRange defaultRanges[] = {
+    {1, 4, "/dev/ttyS"},
+    {5, 12, "/dev/ttyUSB"},
+    {13, 16, "/dev/ttyACM"},
+};
+
+QString joinedDescription(const QSerialPortInfo &info)
+{
+    const QString description = info.description();
+    const QString manufacturer = info.manufacturer();
+    if (manufacturer.isEmpty() || description.contains(manufacturer))
+        return description;
+    if (description.isEmpty())
+        return manufacturer;
+    return QStringLiteral("%1 (%2)").arg(description, manufacturer);
+}
+
+} // namespace
+
+QString PortDescription::text() const
+{
+    QStringList parts{name};
+    if (!location.isEmpty())
+        parts.append(location);
+    if (!description.isEmpty())
+        parts.append(description);
+    return parts.join(QStringLiteral("  "));
+}
+
+bool PortMap::isPortNumber(int portNumber)
+{
+    return portNumber >= firstPortNumber && portNumber <= lastPortNumber;
+}
+
+QString PortMap::portName(int portNumber)
+{
+    return isPortNumber(portNumber) ? QStringLiteral("COM%1").arg(portNumber) : QString();
+}
+
+QString PortMap::defaultDevicePath(int portNumber)
+{
+    if (!isPortNumber(portNumber))
+        return {};
+#ifdef Q_OS_WIN
+    return portName(portNumber);
+#else
+    for (const DefaultRange &range : defaultRanges) {
+        if (portNumber <= range.last)
+            return QLatin1String(range.prefix) + QString::number(portNumber - range.first);
+    }
+    return {};
+#endif
+}
+
+PortOverride PortMap::parseOverride(const QString &text)
+{
+    PortOverride result;
+    const qsizetype equals = text.indexOf(QLatin1Char('='));
+    if (equals < 0) {
+        result.error = QObject::tr("\"%1\" is not of the form COMn=PATH or COMn=sim").arg(text);
+        return result;
+    }
+
+    const QString name = text.left(equals);
+    const QString digits = name.mid(3);
+    const bool digitsOnly = !digits.isEmpty() && digits.size() <= 5 &&
+                            std::all_of(digits.cbegin(), digits.cend(),
+                                        [](QChar c) { return c >= u'0' && c <= u'9'; });
+    if (!name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) || !digitsOnly) {
+        result.error = QObject::tr("\"%1\" is not a port name COM1 to COM16").arg(name);
+        return result;
+    }
+    const int number = digits.toInt();
+    if (!isPortNumber(number)) {
+        result.error = QObject::tr("%1 is outside COM1 to COM16").arg(name);
+        return result;
+    }
+
+    const QString path = text.mid(equals + 1);
+    if (path.isEmpty()) {
+        result.error = QObject::tr("no device path given for COM%1").arg(number);
+        return result;
+    }
+
+    result.portNumber = number;
+    if (path.compare(simulatedKeyword, Qt::CaseInsensitive) == 0)
+        result.simulated = true;
+    else
+        result.devicePath = path;
+    return result;
+}
+
+void PortMap::mapToDevice(int portNumber, const QString &devicePath)
+{
+    if (isPortNumber(portNumber))
+        m_overrides.insert(portNumber, {PortTarget::Kind::Device, devicePath, nullptr});
+}
+
+void PortMap::mapToSimulated(int portNumber, SerialLines *lines)
+{
+    if (isPortNumber(portNumber))
+        m_overrides.insert(portNumber, {PortTarget::Kind::Simulated, QString(), lines});
+}
+
+bool PortMap::apply(const PortOverride &entry, SerialLines *simulatedBoard)
+{
+    if (!entry.isValid() || !isPortNumber(entry.portNumber))
+        return false;
+    if (entry.simulated)
+        mapToSimulated(entry.portNumber, simulatedBoard);
+    else
+        mapToDevice(entry.portNumber, entry.devicePath);
+    return true;
+}
+
+void PortMap::clearOverride(int portNumber)
+{
+    m_overrides.remove(portNumber);
+}
+
+PortTarget PortMap::target(int portNumber) const
+{
+    if (!isPortNumber(portNumber))
+        return {};
+    const auto found = m_overrides.constFind(portNumber);
+    if (found != m_overrides.cend())
+        return *found;
+    return {PortTarget::Kind::Device, defaultDevicePath(portNumber), nullptr};
+}
+
+PortDescription PortMap::describe(int portNumber) const
+{
+    return describe(portNumber, QSerialPortInfo::availablePorts());
+}
+
+QList<PortDescription> PortMap::describeAll() const
+{
+    const QList<QSerialPortInfo> systemPorts = QSerialPortInfo::availablePorts();
+    QList<PortDescription> all;
+    for (int n = firstPortNumber; n <= lastPortNumber; ++n)
+        all.append(describe(n, systemPorts));
+    return all;
+}
+
+PortDescription PortMap::describe(int portNumber, const QList<QSerialPortInfo> &systemPorts) const
+{
+    PortDescription result;
+    result.name = portName(portNumber);
+    const PortTarget where = target(portNumber);
+    switch (where.kind) {
+    case PortTarget::Kind::None:
+        break;
+    case PortTarget::Kind::Simulated:
+        result.description = QObject::tr("simulated evaluation board");
+        break;
+    case PortTarget::Kind::Device: {
+        result.location = where.devicePath;
+        // A /dev/serial/by-id link names the same device as the node the system lists.
+        const QString canonical = QFileInfo(where.devicePath).canonicalFilePath();
+        for (const QSerialPortInfo &info : systemPorts) {
+            const QString location = info.systemLocation();
+            if (location == where.devicePath || info.portName() == where.devicePath ||
+                (!canonical.isEmpty() && location == canonical)) {
+                result.description = joinedDescription(info);
+                break;
+            }
+        }
+        break;
+    }
+    }
+    return result;
+}
+
+} // namespace port

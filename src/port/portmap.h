@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QString>
+
+class QSerialPortInfo;
+
+namespace port {
+
+class SerialLines;
+
+// What a COM number leads to: nothing, a device node of the system, or the simulated board.
+struct PortTarget
+{
+    enum class Kind { None, Device, Simulated };
+
+    Kind kind = Kind::None;
+    QString devicePath;           // Device only
+    SerialLines *lines = nullptr; // Simulated only; owned by whoever set up the board
+};
+
+// One "COMn=PATH" or "COMn=sim" option, as the command line gives it.
+struct PortOverride
+{
+    int portNumber = 0;
+    QString devicePath; // empty for the simulated board
+    bool simulated = false;
+    QString error; // why the text was refused; empty when it parsed
+
+    bool isValid() const { return error.isEmpty(); }
+};
+
+// The device behind one COM number, for a person to read.
+struct PortDescription
+{
+    QString name;        // "COM5"
+    QString location;    // "/dev/ttyUSB0", or empty for the simulated board and unmapped numbers
+    QString description; // what the system or the board says about it; may be empty
+
+    // For example "COM5  /dev/ttyUSB0  FT232R USB UART (FTDI)".
+    QString text() const;
+};
+
+// The program's port names are COM1 to COM16, whatever the system calls its devices. This table
+// turns a COM number into the thing to open: the system's default device for that number, or an
+// override given by the user.
+class PortMap
+{
+public:
+    static constexpr int firstPortNumber = 1;
+    static constexpr int lastPortNumber = 16;
+
+    static bool isPortNumber(int portNumber);
+    // "COM" + the number, no leading zeros; empty outside 1..16.
+    static QString portName(int portNumber);
+    // COMn on Windows; elsewhere COM1-4 are /dev/ttyS0-3, COM5-12 /dev/ttyUSB0-7 and COM13-16
+    // /dev/ttyACM0-3. Empty outside 1..16.
+    static QString defaultDevicePath(int portNumber);
+
+    static PortOverride parseOverride(const QString &text);
+
+    // Numbers outside 1..16 are ignored: the program has no such port.
+    void mapToDevice(int portNumber, const QString &devicePath);
+    void mapToSimulated(int portNumber, SerialLines *lines);
+    // Applies a parsed override; the simulated board is the caller's, as it outlives the map.
+    // Returns false for an override that did not parse.
+    bool apply(const PortOverride &entry, SerialLines *simulatedBoard);
+    void clearOverride(int portNumber);
+    bool hasOverride(int portNumber) const { return m_overrides.contains(portNumber); }
+
+    PortTarget target(int portNumber) const;
+
+    // Asks the system for its list of serial devices once per call.
+    PortDescription describe(int portNumber) const;
+    QList<PortDescription> describeAll() const;
+
+private:
+    PortDescription describe(int portNumber, const QList<QSerialPortInfo> &systemPorts) const;
+
+    QHash<int, PortTarget> m_overrides;
+};
+
+} // namespace port

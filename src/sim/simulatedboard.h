@@ -1,0 +1,62 @@
+#pragma once
+
+#include "port/seriallines.h"
+#include "sim/simulatedchip.h"
+
+#include <QByteArray>
+
+#include <array>
+#include <chrono>
+
+namespace sim {
+
+// The evaluation board as the serial port sees it: one I2C bus with two chips (A0 = 0 and
+// A0 = 1) and pull-ups. DTR asserted pulls SCL low, RTS asserted pulls SDA low, and SDA is a
+// wired-AND of the PC and the chips; DSR reads asserted while SDA is low. The port is always open.
+class SimulatedBoard : public port::SerialLines
+{
+public:
+    SimulatedBoard() = default;
+    Q_DISABLE_COPY_MOVE(SimulatedBoard)
+
+    bool isOpen() const override { return true; }
+    void setDtr(bool asserted) override;
+    void setRts(bool asserted) override;
+    bool dsr() override;
+    void writeData(const QByteArray &bytes) override;
+
+    // Bus levels, true = high.
+    bool scl() const { return m_scl; }
+    bool sda() const { return m_sda; }
+
+    SimulatedChip &chip(int a0) { return m_chips[a0 & 1]; }
+    const SimulatedChip &chip(int a0) const { return m_chips[a0 & 1]; }
+    // An absent chip hears nothing and drives nothing; it keeps its registers meanwhile.
+    bool isChipPresent(int a0) const { return m_present[a0 & 1]; }
+    void setChipPresent(int a0, bool present);
+
+    // Everything written on the transmit data line, in order.
+    const QByteArray &dataWritten() const { return m_dataWritten; }
+    void clearDataWritten() { m_dataWritten.clear(); }
+
+    // Makes every port operation take at least this long, like a slow adapter. 0 = no delay.
+    void setLineDelay(std::chrono::nanoseconds delay) { m_lineDelay = delay; }
+    std::chrono::nanoseconds lineDelay() const { return m_lineDelay; }
+
+private:
+    bool chipsPullSdaLow() const;
+    void settle();
+    void showChips();
+    void pace() const;
+
+    std::array<SimulatedChip, 2> m_chips{SimulatedChip(0), SimulatedChip(1)};
+    std::array<bool, 2> m_present{true, true};
+    bool m_dtr = false;
+    bool m_rts = false;
+    bool m_scl = true;
+    bool m_sda = true;
+    QByteArray m_dataWritten;
+    std::chrono::nanoseconds m_lineDelay{0};
+};
+
+} // namespace sim
