@@ -1,0 +1,181 @@
+#include "control/maincontroller.h"
+
+#include "control/userprompts.h"
+#include "device/bitstrings.h"
+#include "device/numbertext.h"
+#include "device/paths.h"
+#include "device/registersetfile.h"
+#include "device/settingsstore.h"
+#include "device/waitseconds.h"
+#include "port/portmanager.h"
+#include "version.h"
+
+namespace control {
+
+using device::channelCount;
+
+MainController::MainController(device::DeviceModel &model, port::PortManager &ports,
+                               bus::ChipBus &chip, device::SettingsStore &settings,
+                               UserPrompts &prompts, QObject *parent)
+    : QObject(parent), m_model(model), m_ports(ports), m_chip(chip), m_settings(settings),
+      m_prompts(prompts), m_glue(model, chip), m_grid(model, m_glue)
+{
+}
+
+void MainController::start()
+{
+    m_model.vsup = 10;
+    m_model.vlow = 0;
+    m_grid.setVsupText(device::numberText(10));
+    m_model.a0Pin = QStringLiteral("0");
+    m_model.selectedChannel = 1;
+    loadSettings();
+    m_ports.probeComPorts();
+    m_ports.openSelectedComPort();
+    emit changeAddressLookChanged();
+    readAllRegisters();
+}
+
+void MainController::loadSettings()
+{
+    qint16 portNumber = m_ports.portNumber();
+    qint32 bitRate = m_ports.bitRate();
+    const bool complete = m_settings.loadSettings(m_model, portNumber, bitRate);
+    m_ports.setPortNumber(portNumber);
+    m_ports.setBitRate(bitRate);
+    // After a fallback the "Vsup" box keeps its text.
+    if (complete)
+        m_grid.setVsupText(device::numberText(m_model.vsup));
+    emit changeAddressLookChanged();
+}
+
+void MainController::readAllRegisters()
+{
+    device::waitSeconds(0.1);
+    for (int i = 0; i < channelCount; ++i) {
+        m_chip.readDacRegister(device::decmal_to_binary5(i), m_model.a0Pin);
+        m_model.dacCode[i + 1] = m_chip.registerWord();
+    }
+    m_grid.setMaxBankText(QString::number(m_chip.readMaxBank(m_model.a0Pin)));
+    m_grid.refreshAllChannels();
+}
+
+void MainController::resetChip()
+{
+    m_chip.generalCallReset();
+    readAllRegisters();
+}
+
+void MainController::programOtpAllChannels()
+{
+    const QString question =
+        tr("Burn the codes of all 24 channels into the one-time-programmable memory of the "
+           "device with A0 = %1?\n\nThis cannot be undone.")
+            .arg(m_model.a0Pin);
+    if (!m_prompts.confirm(tr("Program OTP All Channels"), question))
+        return;
+    m_glue.programAllChannelsOtp();
+    m_chip.generalCallReset();
+    m_grid.setMaxBankText(QString::number(m_chip.readMaxBank(m_model.a0Pin)));
+}
+
+void MainController::changeAddress()
+{
+    m_model.a0Pin = m_model.a0Pin == QLatin1String("0") ? QStringLiteral("1") : QStringLiteral("0");
+    emit changeAddressLookChanged();
+    m_model.vsup = m_model.vrefHigh[m_model.a0Index()];
+    m_grid.setVsupText(device::numberText(m_model.vsup));
+    readAllRegisters();
+}
+
+void MainController::showAbout()
+{
+    m_prompts.showMessage(aboutTitle(), aboutText());
+}
+
+QString MainController::changeAddressCaption() const
+{
+    return QStringLiteral("Change Address\r\nA0= %1 ").arg(m_model.a0Pin == QLatin1String("1") ? 1 : 0);
+}
+
+Rgb MainController::changeAddressColour() const
+{
+    if (m_model.a0Pin == QLatin1String("1"))
+        return {192, 192, 255}; // light blue
+    return {255, 128, 128};     // light red
+}
+
+QString MainController::aboutTitle()
+{
+    return QStringLiteral("KALVENTA Program.");
+}
+
+QString MainController::aboutText()
+{
+    return QStringLiteral("KALVENTA Eval Software  Rev. %1.%2.%3\r\nKALVENTA evaluation software team")
+        .arg(version::major)
+        .arg(version::minor)
+        .arg(version::revision);
+}
+
+QString MainController::fileFilters()
+{
+    return QStringLiteral("Csv Files (*.csv);;All Files (*.*)");
+}
+
+void MainController::rememberFolderOf(const QString &path)
+{
+    m_model.lastFileDir = device::folderOfPath(path);
+    if (!m_settings.saveDefaultDir(m_model.lastFileDir))
+        reportError(tr("The folder could not be remembered: %1").arg(m_settings.lastError()));
+}
+
+void MainController::reportError(const QString &text)
+{
+    m_prompts.showError(QStringLiteral("KALVENTA"), text);
+}
+
+void MainController::saveToFile(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    rememberFolderOf(path);
+    device::RegisterSet set;
+    set.vsup = m_model.vsup;
+    for (int i = 1; i <= channelCount; ++i)
+        set.codes[i - 1] = m_model.dacCode[i];
+    QString error;
+    if (!device::writeRegisterSetFile(path, set, &error))
+        reportError(error);
+}
+
+void MainController::loadFromFile(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    rememberFolderOf(path);
+    // The whole file is checked before anything changes, so a bad file sends nothing.
+    QString error;
+    const std::optional<device::RegisterSet> set = device::readRegisterSetFile(path, &error);
+    if (!set) {
+        reportError(error);
+        return;
+    }
+    m_model.vsup = set->vsup;
+    m_grid.setVsupText(device::numberText(m_model.vsup));
+    for (int i = 1; i <= channelCount; ++i) {
+        m_model.dacCode[i] = set->codes[i - 1];
+        m_model.selectedChannel = i;
+        m_glue.writeSelectedChannel();
+        m_grid.refreshAllChannels();
+    }
+    m_grid.refreshAllChannels();
+}
+
+void MainController::saveSettingsAtExit()
+{
+    if (!m_settings.saveAtExit(m_model, m_ports.portNumber(), m_ports.bitRate()))
+        reportError(tr("The settings could not be saved: %1").arg(m_settings.lastError()));
+}
+
+} // namespace control

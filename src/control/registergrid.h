@@ -1,0 +1,76 @@
+#pragma once
+
+#include "device/channelglue.h"
+#include "device/devicemodel.h"
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <functional>
+
+namespace control {
+
+// The register grid behind the main window: the texts of the 24 voltage boxes, the 24
+// hexadecimal boxes, "Vsup" and "Max Bank:", and what happens when they change. A voltage box
+// is the hinge of the program: whenever its text changes, typed or written by the program, the
+// channel is parsed from it and written to the chip. Windows mirror these texts and forward the
+// user's events; they keep no state of their own. Channel indices run 1 to 24.
+class RegisterGrid : public QObject
+{
+    Q_OBJECT
+
+public:
+    RegisterGrid(device::DeviceModel &model, device::ChannelGlue &glue,
+                 QObject *parent = nullptr);
+
+    QString voltageText(int index) const { return m_voltageText[index]; }
+    QString hexText(int index) const { return m_hexText[index]; }
+    QString vsupText() const { return m_vsupText; }
+    QString maxBankText() const { return m_maxBankText; }
+
+    // Program-side writes. A voltage box whose text changes runs its change handling.
+    void setVoltageText(int index, const QString &text);
+    void setHexText(int index, const QString &text);
+    void setVsupText(const QString &text);
+    void setMaxBankText(const QString &text);
+
+    // Recomputes every voltage from its code and rewrites both boxes of every channel (each
+    // changed voltage box writing its channel again), remembers vsup for the current device,
+    // and refreshes the control panel while it is open.
+    void refreshAllChannels();
+    // Turns the selected channel's voltage text into its code; writes nothing.
+    void parseChannelVoltage();
+    // The spin control: one code step of the selected channel.
+    void stepChannelCode(int step);
+
+    // The user's events.
+    void voltageBoxClicked(int index);
+    void voltageBoxEdited(int index, const QString &text);
+    void voltageBoxLeft(int index);
+    void vsupBoxEdited(const QString &text);
+    void vsupBoxLeft();
+    void maxBankBoxEdited(const QString &text);
+
+    void setControlPanelRefresh(std::function<void()> refresh);
+
+signals:
+    void voltageTextChanged(int index, const QString &text);
+    void hexTextChanged(int index, const QString &text);
+    void vsupTextChanged(const QString &text);
+    void maxBankTextChanged(const QString &text);
+
+private:
+    void voltageBoxChanged(int index);
+    double displayedVoltage(int index) const;
+
+    device::DeviceModel &m_model;
+    device::ChannelGlue &m_glue;
+    std::array<QString, 26> m_voltageText;
+    std::array<QString, 26> m_hexText;
+    QString m_vsupText;
+    QString m_maxBankText;
+    std::function<void()> m_refreshControlPanel;
+};
+
+} // namespace control

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+namespace device {
+
+inline constexpr int channelCount = 24;
+
+// The program's picture of the chip, shared by every window. Channel i (1 to 24) lives in chip
+// register i - 1 and in element i of the per-channel arrays (0 and 25 are unused). Codes are
+// 10-bit values held as doubles; 1024 stands for full scale, and a word read from the chip is
+// kept as it came, even above 1023.
+struct DeviceModel
+{
+    std::array<double, 26> dacCode{};
+    std::array<double, 26> channelVoltage{};
+    std::array<double, 2> vrefHigh{}; // the vsup remembered for A0 = 0 and A0 = 1
+    std::array<double, 2> vrefLow{};
+    double vsup = 10;
+    double vlow = 0;
+    QString a0Pin = QStringLiteral("0"); // "0" or "1": part of the chip's address
+    int selectedChannel = 1;
+    QString defaultDir;  // where file dialogs open
+    QString lastFileDir; // folder of the register-set file last chosen
+    int controlPanelOpen = 0;
+
+    int a0Index() const { return a0Pin == QLatin1String("0") ? 0 : 1; }
+
+    // Output voltage of a code, without the full-scale special case.
+    double voltageOfCode(double code) const { return vlow + (vsup - vlow) * code / 1024; }
+};
+
+// On-screen name of a channel: "1" to "18", then "c1", "c2", then "19" to "22".
+QString channelLabel(int index);
+
+// Register number of a channel index.
+inline int registerOfChannel(int index)
+{
+    return index - 1;
+}
+
+} // namespace device

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+namespace device {
+
+// The path up to and including its last separator, or "" when it has none. Separators are the
+// platform's: "/" everywhere, and "\" as well on Windows.
+QString folderOfPath(const QString &path);
+
+// A folder and a name joined by one separator, none doubled at a root such as "/" or "c:\".
+QString joinPath(const QString &folder, const QString &name);
+
+} // namespace device

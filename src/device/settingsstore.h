@@ -1,0 +1,43 @@
+#pragma once
+
+#include "device/devicemodel.h"
+
+#include <QString>
+
+#include <memory>
+
+class QSettings;
+
+namespace device {
+
+// The six values that survive between runs, in a per-user store of the application
+// "KALVENTA". Each of five values has a section of its own holding one short numeric key:
+//   [vref_high0] 10 = " 10"   [vref_high1] 10 = " 3.3"   [a0] 1 = "0"
+//   [PortNumb] 2 = "5"        [BitRate] 3 = "9600"       [Startup] Default_Dir = "/data/"
+class SettingsStore
+{
+public:
+    // The user's store.
+    SettingsStore();
+    // A store of its own in an INI file (the simulated board's demo store, tests).
+    explicit SettingsStore(const QString &iniFile);
+    ~SettingsStore();
+
+    // Reads all six values into the model and the port selection. A store that cannot be read,
+    // or a number that does not fit its integer type, ends the load at that step with the
+    // fallback values (values read before stay); the result is then false.
+    bool loadSettings(DeviceModel &model, qint16 &portNumber, qint32 &bitRate);
+
+    bool saveDefaultDir(const QString &folder);
+    // The five values written when the program ends.
+    bool saveAtExit(const DeviceModel &model, qint16 portNumber, qint32 bitRate);
+
+    QString location() const;
+    QString lastError() const { return m_lastError; }
+
+private:
+    std::unique_ptr<QSettings> m_settings;
+    QString m_lastError;
+};
+
+} // namespace device
