@@ -3,7 +3,6 @@
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QStringList>
-
 #include <algorithm>
 
 namespace port {
@@ -12,6 +11,7 @@ namespace {
 
 const QString simulatedKeyword = QStringLiteral("sim");
 
+#ifndef Q_OS_WIN
 // The default table, one row per device family, in COM number order.
 struct DefaultRange
 {
@@ -25,6 +25,7 @@ constexpr DefaultRange defaultRanges[] = {
     {5, 12, "/dev/ttyUSB"},
     {13, 16, "/dev/ttyACM"},
 };
+#endif
 
 QString joinedDescription(const QSerialPortInfo &info)
 {
@@ -85,9 +86,9 @@ PortOverride PortMap::parseOverride(const QString &text)
 
     const QString name = text.left(equals);
     const QString digits = name.mid(3);
-    const bool digitsOnly = !digits.isEmpty() && digits.size() <= 5 &&
-                            std::all_of(digits.cbegin(), digits.cend(),
-                                        [](QChar c) { return c >= u'0' && c <= u'9'; });
+    const bool digitsOnly =
+        !digits.isEmpty() && digits.size() <= 5 &&
+        std::all_of(digits.cbegin(), digits.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
     if (!name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) || !digitsOnly) {
         result.error = QObject::tr("\"%1\" is not a port name COM1 to COM16").arg(name);
         return result;

@@ -4,6 +4,7 @@
 #include "port/portmap.h"
 
 #include <QSerialPort>
+#include <utility>
 
 namespace port {
 
@@ -45,14 +46,15 @@ private:
     OpenResult openDevice(int portNumber, const QString &path, const LineSettings &settings);
     OpenResult refuse(OpenResult result, const QString &reason);
     bool writeLine(Line line, bool asserted);
-    void fail(const QString &reason);
+    bool readDsr(bool *asserted);
+    void fail(QString reason);
     void handleSerialError(QSerialPort::SerialPortError error);
-    QString systemErrorText() const;
-    bool applyTimeouts();
+    QString portName() const;
 
     PortMap m_map;
     QSerialPort m_serial;
-    QSerialPort::Handle m_handle{};
+    // The system's handle of the open device: a descriptor on POSIX, a HANDLE on Windows.
+    decltype(std::declval<const QSerialPort &>().handle()) m_handle{};
     SerialLines *m_simulated = nullptr;
     Target m_target = Target::Closed;
     int m_openPortNumber = 0;

@@ -55,8 +55,8 @@ void SimulatedBoard::setChipPresent(int a0, bool present)
 
 bool SimulatedBoard::chipsPullSdaLow() const
 {
-    return (m_present[0] && m_chips[0].isDrivingSdaLow())
-        || (m_present[1] && m_chips[1].isDrivingSdaLow());
+    return (m_present[0] && m_chips[0].isDrivingSdaLow()) ||
+           (m_present[1] && m_chips[1].isDrivingSdaLow());
 }
 
 void SimulatedBoard::settle()

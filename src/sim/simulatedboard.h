@@ -4,7 +4,6 @@
 #include "sim/simulatedchip.h"
 
 #include <QByteArray>
-
 #include <array>
 #include <chrono>
 

@@ -80,8 +80,8 @@ void SimulatedChip::clockRose(bool sda)
         if (++m_bitCount < 8)
             return;
         // Decide now; the acknowledge itself starts when SCL falls.
-        m_phase = m_frame != Frame::Address || acceptsAddressByte() ? Phase::AckPending
-                                                                     : Phase::Idle;
+        m_phase =
+            m_frame != Frame::Address || acceptsAddressByte() ? Phase::AckPending : Phase::Idle;
         return;
     case Phase::Acknowledging:
         // The 9th clock: the master has seen the acknowledge, so the byte counts from here.

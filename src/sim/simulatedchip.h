@@ -2,7 +2,6 @@
 
 #include <QList>
 #include <QtGlobal>
-
 #include <array>
 #include <optional>
 
@@ -26,7 +25,7 @@ struct ChipEvent
     friend bool operator==(const ChipEvent &, const ChipEvent &) = default;
 };
 
-// One KALVENTA on a line-level I2C bus. It hears only the bus levels, hands over by the board
+// One KALVENTA on a line-level I2C bus. It hears only the bus levels, handed over by the board
 // after every change, and answers by pulling SDA low or releasing it; it never sees what the
 // master meant to send.
 //
@@ -81,11 +80,11 @@ public:
 private:
     // Where the chip stands within a frame; each phase names what the next SCL edge means.
     enum class Phase {
-        Idle,           // not addressed: waits for a START
-        Receiving,      // shifting in a byte on rising edges
-        AckPending,     // 8 bits in and accepted: the falling edge starts the acknowledge
-        Acknowledging,  // holding SDA low for the 9th clock
-        Transmitting,   // driving read data; bits change on falling edges
+        Idle,             // not addressed: waits for a START
+        Receiving,        // shifting in a byte on rising edges
+        AckPending,       // 8 bits in and accepted: the falling edge starts the acknowledge
+        Acknowledging,    // holding SDA low for the 9th clock
+        Transmitting,     // driving read data; bits change on falling edges
         AwaitingMasterAck // SDA released for the master's 9th-clock ACK/NACK
     };
     enum class Frame { Address, Write, Read, GeneralCall };

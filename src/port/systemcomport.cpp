@@ -1,0 +1,358 @@
+#include "port/systemcomport.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cerrno>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+namespace port {
+
+namespace {
+
+// Bound of a data-line write while the write time-outs are both zero (not set yet). Nothing
+// throttles the transmit line, so only a wedged adapter ever comes near it.
+constexpr qint64 unsetWriteBudgetMs = 1000;
+
+} // namespace
+
+SystemComPort::SystemComPort(const PortMap &map, QObject *parent) : ComPort(parent), m_map(map)
+{
+    connect(&m_serial, &QSerialPort::errorOccurred, this, &SystemComPort::handleSerialError);
+    // Nothing the program uses arrives on the receive line; drop it so the buffer never grows.
+    connect(&m_serial, &QSerialPort::readyRead, this, [this] { m_serial.readAll(); });
+}
+
+SystemComPort::~SystemComPort()
+{
+    m_serial.disconnect(this);
+    close();
+}
+
+OpenResult SystemComPort::open(int portNumber, const LineSettings &settings)
+{
+    close();
+    m_lastError.clear();
+
+    const PortTarget where = m_map.target(portNumber);
+    switch (where.kind) {
+    case PortTarget::Kind::None:
+        return refuse(OpenResult::NotPresent, tr("There is no port COM%1.").arg(portNumber));
+    case PortTarget::Kind::Simulated:
+        if (!where.lines) {
+            return refuse(
+                OpenResult::Failed,
+                tr("%1: no simulated board is attached.").arg(PortMap::portName(portNumber)));
+        }
+        m_simulated = where.lines;
+        m_target = Target::Simulated;
+        m_openPortNumber = portNumber;
+        m_simulated->setDtr(false);
+        m_simulated->setRts(false);
+        return OpenResult::Opened;
+    case PortTarget::Kind::Device:
+        break;
+    }
+    return openDevice(portNumber, where.devicePath, settings);
+}
+
+OpenResult SystemComPort::openDevice(int portNumber, const QString &path,
+                                     const LineSettings &settings)
+{
+    const QString name = PortMap::portName(portNumber);
+    if (settings.bitRate <= 0) {
+        return refuse(OpenResult::Failed,
+                      tr("%1: %2 bit/s is not a bit rate.").arg(name).arg(settings.bitRate));
+    }
+
+#ifndef Q_OS_WIN
+    // The open below reports a missing node, a forbidden one and one held elsewhere with
+    // overlapping errors; the node itself tells the first two apart.
+    const QByteArray node = QFile::encodeName(path);
+    struct stat status = {};
+    if (::stat(node.constData(), &status) != 0) {
+        const int error = errno;
+        const QString text = qt_error_string(error);
+        if (error == ENOENT || error == ENOTDIR)
+            return refuse(OpenResult::NotPresent, tr("%1: %2 does not exist.").arg(name, path));
+        if (error == EACCES) {
+            return refuse(OpenResult::NoPermission,
+                          tr("%1: %2 cannot be reached: %3").arg(name, path, text));
+        }
+        return refuse(OpenResult::Failed, tr("%1: %2: %3").arg(name, path, text));
+    }
+    if (::access(node.constData(), R_OK | W_OK) != 0) {
+        const int error = errno;
+        const OpenResult result = error == EACCES ? OpenResult::NoPermission : OpenResult::Failed;
+        return refuse(result,
+                      tr("%1: %2 may not be opened: %3").arg(name, path, qt_error_string(error)));
+    }
+#endif
+
+    m_serial.setPortName(path);
+    m_serial.setBaudRate(settings.bitRate);
+    m_serial.setDataBits(QSerialPort::Data8);
+    m_serial.setParity(QSerialPort::NoParity);
+    m_serial.setStopBits(QSerialPort::OneStop);
+    m_serial.setFlowControl(QSerialPort::NoFlowControl);
+    if (!m_serial.open(QIODevice::ReadWrite)) {
+        const QSerialPort::SerialPortError error = m_serial.error();
+        const QString text = tr("%1: %2: %3").arg(name, path, m_serial.errorString());
+        m_serial.clearError();
+        switch (error) {
+        case QSerialPort::DeviceNotFoundError:
+            return refuse(OpenResult::NotPresent, text);
+        case QSerialPort::PermissionError:
+            // Access to the node is granted (checked above), so what stands in the way is
+            // another program: an exclusive open, a lock file, or on Windows any open handle.
+            return refuse(OpenResult::Busy, text);
+        default:
+            return refuse(OpenResult::Failed, text);
+        }
+    }
+
+    m_handle = m_serial.handle();
+    m_target = Target::Device;
+    m_openPortNumber = portNumber;
+    // The system raises DTR and RTS when it opens a port; the bus idles with both released.
+    if (!writeLine(Line::Dtr, false) || !writeLine(Line::Rts, false)) {
+        const QString reason = m_lastError;
+        close();
+        return refuse(OpenResult::Failed, reason);
+    }
+    return OpenResult::Opened;
+}
+
+OpenResult SystemComPort::refuse(OpenResult result, const QString &reason)
+{
+    m_lastError = reason;
+    return result;
+}
+
+void SystemComPort::close()
+{
+    const Target was = m_target;
+    m_target = Target::Closed;
+    m_openPortNumber = 0;
+    m_simulated = nullptr;
+    m_handle = {};
+    ++m_session;
+    if (was == Target::Device && m_serial.isOpen())
+        m_serial.close();
+    m_serial.clearError();
+}
+
+PortTimeouts SystemComPort::timeouts() const
+{
+#ifdef Q_OS_WIN
+    COMMTIMEOUTS current = {};
+    if (m_target == Target::Device && ::GetCommTimeouts(m_handle, &current)) {
+        PortTimeouts record;
+        record.readIntervalTimeout = current.ReadIntervalTimeout;
+        record.readTotalTimeoutMultiplier = current.ReadTotalTimeoutMultiplier;
+        record.readTotalTimeoutConstant = current.ReadTotalTimeoutConstant;
+        record.writeTotalTimeoutMultiplier = current.WriteTotalTimeoutMultiplier;
+        record.writeTotalTimeoutConstant = current.WriteTotalTimeoutConstant;
+        return record;
+    }
+#endif
+    return m_timeouts;
+}
+
+void SystemComPort::setTimeouts(const PortTimeouts &timeouts)
+{
+    m_timeouts = timeouts;
+#ifdef Q_OS_WIN
+    if (m_target == Target::Device) {
+        COMMTIMEOUTS record = {};
+        record.ReadIntervalTimeout = timeouts.readIntervalTimeout;
+        record.ReadTotalTimeoutMultiplier = timeouts.readTotalTimeoutMultiplier;
+        record.ReadTotalTimeoutConstant = timeouts.readTotalTimeoutConstant;
+        record.WriteTotalTimeoutMultiplier = timeouts.writeTotalTimeoutMultiplier;
+        record.WriteTotalTimeoutConstant = timeouts.writeTotalTimeoutConstant;
+        ::SetCommTimeouts(m_handle, &record);
+    }
+#endif
+}
+
+void SystemComPort::setDtr(bool asserted)
+{
+    switch (m_target) {
+    case Target::Closed:
+        return;
+    case Target::Simulated:
+        m_simulated->setDtr(asserted);
+        return;
+    case Target::Device:
+        if (!writeLine(Line::Dtr, asserted))
+            fail(m_lastError);
+        return;
+    }
+}
+
+void SystemComPort::setRts(bool asserted)
+{
+    switch (m_target) {
+    case Target::Closed:
+        return;
+    case Target::Simulated:
+        m_simulated->setRts(asserted);
+        return;
+    case Target::Device:
+        if (!writeLine(Line::Rts, asserted))
+            fail(m_lastError);
+        return;
+    }
+}
+
+bool SystemComPort::dsr()
+{
+    switch (m_target) {
+    case Target::Closed:
+        return false;
+    case Target::Simulated:
+        return m_simulated->dsr();
+    case Target::Device:
+        break;
+    }
+    bool asserted = false;
+    if (!readDsr(&asserted))
+        fail(m_lastError);
+    return asserted;
+}
+
+// One system call per line write: the bus is paced by these calls.
+bool SystemComPort::writeLine(Line line, bool asserted)
+{
+#ifdef Q_OS_WIN
+    const DWORD function =
+        line == Line::Dtr ? (asserted ? SETDTR : CLRDTR) : (asserted ? SETRTS : CLRRTS);
+    if (::EscapeCommFunction(m_handle, function))
+        return true;
+    const QString text = qt_error_string();
+#else
+    const int bit = line == Line::Dtr ? TIOCM_DTR : TIOCM_RTS;
+    const unsigned long request = asserted ? TIOCMBIS : TIOCMBIC;
+    int result = 0;
+    // A driver that sleeps on a USB transfer can be interrupted before it acts; setting or
+    // clearing a bit twice is harmless.
+    do {
+        result = ::ioctl(m_handle, request, &bit);
+    } while (result == -1 && errno == EINTR);
+    if (result != -1)
+        return true;
+    const QString text = qt_error_string(errno);
+#endif
+    m_lastError = tr("%1: setting %2 failed: %3")
+                      .arg(portName(),
+                           line == Line::Dtr ? QStringLiteral("DTR") : QStringLiteral("RTS"), text);
+    return false;
+}
+
+bool SystemComPort::readDsr(bool *asserted)
+{
+#ifdef Q_OS_WIN
+    DWORD status = 0;
+    if (::GetCommModemStatus(m_handle, &status)) {
+        *asserted = (status & MS_DSR_ON) != 0;
+        return true;
+    }
+    const QString text = qt_error_string();
+#else
+    int status = 0;
+    int result = 0;
+    do {
+        result = ::ioctl(m_handle, TIOCMGET, &status);
+    } while (result == -1 && errno == EINTR);
+    if (result != -1) {
+        *asserted = (status & TIOCM_DSR) != 0;
+        return true;
+    }
+    const QString text = qt_error_string(errno);
+#endif
+    m_lastError = tr("%1: reading DSR failed: %2").arg(portName(), text);
+    return false;
+}
+
+void SystemComPort::writeData(const QByteArray &bytes)
+{
+    switch (m_target) {
+    case Target::Closed:
+        return;
+    case Target::Simulated:
+        m_simulated->writeData(bytes);
+        return;
+    case Target::Device:
+        break;
+    }
+    if (bytes.isEmpty())
+        return;
+
+    if (m_serial.write(bytes) != bytes.size()) {
+        fail(tr("%1: writing to the data line failed: %2").arg(portName(), m_serial.errorString()));
+        return;
+    }
+
+    // The write time-outs bound the whole block, as the system's own would.
+    qint64 budget = qint64(m_timeouts.writeTotalTimeoutMultiplier) * bytes.size() +
+                    m_timeouts.writeTotalTimeoutConstant;
+    if (budget <= 0)
+        budget = unsetWriteBudgetMs;
+    const QDeadlineTimer deadline(budget);
+    while (m_serial.bytesToWrite() > 0) {
+        if (m_serial.waitForBytesWritten(int(qMax<qint64>(0, deadline.remainingTime()))))
+            continue;
+        if (m_serial.error() == QSerialPort::TimeoutError) {
+            // A late marker is dropped, not sent after the bus has moved on; the port still works.
+            m_serial.clearError();
+            m_serial.clear(QSerialPort::Output);
+            m_lastError = tr("%1: writing %2 bytes to the data line timed out after %3 ms")
+                              .arg(portName())
+                              .arg(bytes.size())
+                              .arg(budget);
+            return;
+        }
+        fail(tr("%1: writing to the data line failed: %2").arg(portName(), m_serial.errorString()));
+        return;
+    }
+}
+
+void SystemComPort::fail(QString reason)
+{
+    const int portNumber = m_openPortNumber;
+    close();
+    m_lastError = reason;
+    emit failed(portNumber, reason);
+}
+
+void SystemComPort::handleSerialError(QSerialPort::SerialPortError error)
+{
+    // Qt notices an unplugged adapter while the port idles (the line operations notice it on
+    // their own). Close only after Qt's notification has returned, and only the session that saw
+    // the error.
+    if (error != QSerialPort::ResourceError || m_target != Target::Device)
+        return;
+    const QString reason = tr("%1: %2").arg(portName(), m_serial.errorString());
+    const quint64 session = m_session;
+    QMetaObject::invokeMethod(
+        this,
+        [this, session, reason] {
+            if (session == m_session && m_target == Target::Device)
+                fail(reason);
+        },
+        Qt::QueuedConnection);
+}
+
+QString SystemComPort::portName() const
+{
+    return PortMap::portName(m_openPortNumber);
+}
+
+} // namespace port

@@ -1,0 +1,354 @@
+#include "port/portmanager.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace port;
+
+namespace {
+
+// Open results scripted per COM number (NotPresent unless set); every call is logged.
+class FakeComPort : public ComPort
+{
+public:
+    QHash<int, OpenResult> results;
+    mutable QStringList log;
+    PortTimeouts record;
+    int openNumber = 0;
+
+    OpenResult open(int n, const LineSettings &settings) override
+    {
+        close();
+        log << QStringLiteral("open %1 %2").arg(n).arg(settings.text());
+        const OpenResult result = results.value(n, OpenResult::NotPresent);
+        openNumber = result == OpenResult::Opened ? n : 0;
+        return result;
+    }
+    void close() override
+    {
+        if (openNumber != 0)
+            log << QStringLiteral("close %1").arg(openNumber);
+        openNumber = 0;
+    }
+    int openPortNumber() const override { return openNumber; }
+    PortTimeouts timeouts() const override
+    {
+        log << QStringLiteral("read");
+        return record;
+    }
+    void setTimeouts(const PortTimeouts &t) override
+    {
+        record = t;
+        log << QStringLiteral("timeouts %1 %2 %3 %4 %5")
+                   .arg(t.readIntervalTimeout)
+                   .arg(t.readTotalTimeoutMultiplier)
+                   .arg(t.readTotalTimeoutConstant)
+                   .arg(t.writeTotalTimeoutMultiplier)
+                   .arg(t.writeTotalTimeoutConstant);
+    }
+    bool isOpen() const override { return openNumber != 0; }
+    void setDtr(bool) override {}
+    void setRts(bool) override {}
+    bool dsr() override { return false; }
+    void writeData(const QByteArray &bytes) override
+    {
+        log << QStringLiteral("write ") + QString::fromLatin1(bytes.toHex(' '));
+    }
+    void breakDown() { emit failed(std::exchange(openNumber, 0), QStringLiteral("unplugged")); }
+};
+
+// A manager on a fake port, probed once; its waits are counted, not served.
+struct Bench
+{
+    FakeComPort port;
+    PortManager manager{port};
+    int yields = 0;
+
+    explicit Bench(const QList<int> &present = {})
+    {
+        for (int n : present)
+            port.results.insert(n, OpenResult::Opened);
+        manager.setYieldFunction([this] { ++yields; });
+    }
+    void probe()
+    {
+        manager.probeComPorts();
+        port.log.clear();
+    }
+    void select(int portNumber, qint32 bitRate)
+    {
+        manager.setPortNumber(qint16(portNumber));
+        manager.setBitRate(bitRate);
+        manager.openSelectedComPort();
+    }
+};
+
+QList<int> numbers(int first, int last)
+{
+    QList<int> list;
+    for (int n = first; n <= last; ++n)
+        list << n;
+    return list;
+}
+
+} // namespace
+
+class TestPortManager : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void probeListsPresentPortsAscending_data();
+    void probeListsPresentPortsAscending();
+    void busyPortIsAvailableUntilItsFirstOpen();
+    void unavailableSelectionWaitsAndGivesUp_data();
+    void unavailableSelectionWaitsAndGivesUp();
+    void selectionMadeDuringTheWaitIsOpened();
+    void reselectingReopens();
+    void failureOfTheOpenPortIsPassedOn();
+
+    void openingSetsFramingAndTimeouts_data();
+    void openingSetsFramingAndTimeouts();
+    void characterTime_data();
+    void characterTime();
+
+    void markerBlockIsAlwaysFourBytes_data();
+    void markerBlockIsAlwaysFourBytes();
+};
+
+void TestPortManager::probeListsPresentPortsAscending_data()
+{
+    QTest::addColumn<QList<int>>("opened");
+    QTest::addColumn<QList<int>>("busy");
+    QTest::addColumn<QStringList>("list");
+
+    QTest::newRow("none") << QList<int>{} << QList<int>{} << QStringList{};
+    QTest::newRow("gaps") << QList<int>{12, 1, 3} << QList<int>{}
+                          << QStringList{"COM1", "COM3", "COM12"};
+    QTest::newRow("busy listed") << QList<int>{16, 2} << QList<int>{9}
+                                 << QStringList{"COM2", "COM9", "COM16"};
+    QStringList all;
+    for (int n : numbers(1, 16))
+        all << QStringLiteral("COM%1").arg(n);
+    QTest::newRow("all") << numbers(1, 16) << QList<int>{} << all;
+}
+
+void TestPortManager::probeListsPresentPortsAscending()
+{
+    QFETCH(QList<int>, opened);
+    QFETCH(QList<int>, busy);
+    QFETCH(QStringList, list);
+
+    Bench bench;
+    // Ports that exist but cannot be used are not present for the program.
+    bench.port.results = {{4, OpenResult::NoPermission}, {6, OpenResult::Failed}};
+    for (int n : opened)
+        bench.port.results.insert(n, OpenResult::Opened);
+    for (int n : busy)
+        bench.port.results.insert(n, OpenResult::Busy);
+    bench.manager.probeComPorts();
+
+    QCOMPARE(bench.manager.portList(), list);
+    QCOMPARE(bench.manager.portCount(), qint16(list.size()));
+    QStringList tried;
+    for (int n : numbers(1, 16)) {
+        tried << QStringLiteral("open %1 9600,N,8,1").arg(n);
+        QCOMPARE(bench.manager.portAvailable(n), opened.contains(n) || busy.contains(n));
+        QCOMPARE(bench.manager.probeResult(n), bench.port.results.value(n, OpenResult::NotPresent));
+    }
+    QVERIFY(!bench.manager.portAvailable(0));
+    QCOMPARE(bench.port.log.filter(QStringLiteral("open")), tried);
+    QCOMPARE(bench.port.log.filter(QStringLiteral("close")).size(), opened.size());
+    QVERIFY(!bench.port.isOpen());
+}
+
+void TestPortManager::busyPortIsAvailableUntilItsFirstOpen()
+{
+    Bench bench;
+    bench.port.results.insert(2, OpenResult::Busy);
+    bench.probe();
+    QVERIFY(bench.manager.portAvailable(2));
+
+    bench.select(2, 9600);
+    QCOMPARE(bench.yields, 0);
+    QCOMPARE(bench.port.log.first(), "open 2 9600,N,8,1");
+    QCOMPARE(bench.manager.lastOpenResult(), OpenResult::Busy);
+    QVERIFY(!bench.manager.portAvailable(2));
+    QCOMPARE(bench.manager.portList(), QStringList{"COM2"});
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        bench.yields = 0;
+        bench.port.log.clear();
+        bench.manager.openSelectedComPort();
+        QCOMPARE(bench.yields, 1000);
+        QVERIFY(bench.port.log.isEmpty());
+    }
+}
+
+void TestPortManager::unavailableSelectionWaitsAndGivesUp_data()
+{
+    QTest::addColumn<int>("portNumber");
+    QTest::newRow("first run") << 0;
+    QTest::newRow("-1") << -1;
+    QTest::newRow("17") << 17;
+    QTest::newRow("32767") << 32767;
+    QTest::newRow("-32768") << -32768;
+}
+
+void TestPortManager::unavailableSelectionWaitsAndGivesUp()
+{
+    QFETCH(int, portNumber);
+    Bench bench(numbers(1, 16));
+    bench.probe();
+
+    bench.select(portNumber, 9600);
+    QCOMPARE(bench.yields, 1000);
+    QVERIFY(!bench.manager.fncInitializeComPort(9600, qint16(portNumber)));
+    QVERIFY(bench.port.log.isEmpty());
+    QCOMPARE(bench.manager.portNumber(), qint16(portNumber));
+}
+
+void TestPortManager::selectionMadeDuringTheWaitIsOpened()
+{
+    Bench bench({3});
+    bench.probe();
+    // A dialog handler that runs inside the wait picks COM3.
+    bench.manager.setYieldFunction([&bench] {
+        if (++bench.yields == 5)
+            bench.manager.setPortNumber(3);
+    });
+    bench.select(0, 19200);
+    QCOMPARE(bench.yields, 5);
+    QCOMPARE(bench.port.log.first(), "open 3 19200,N,8,1");
+    QCOMPARE(bench.port.openNumber, 3);
+}
+
+void TestPortManager::reselectingReopens()
+{
+    Bench bench({3, 5});
+    bench.probe();
+    bench.select(3, 9600);
+    QSignalSpy opened(&bench.manager, &PortManager::portOpened);
+    QSignalSpy closed(&bench.manager, &PortManager::portClosed);
+    bench.port.log.clear();
+
+    bench.select(3, 4800);
+    bench.select(5, 4800);
+    const QStringList expected{"close 3", "open 3 4800,N,8,1", "read", "timeouts 2 2 1000 2 1000",
+                               "close 3", "open 5 4800,N,8,1", "read", "timeouts 2 2 1000 2 1000"};
+    QCOMPARE(bench.port.log, expected);
+    QCOMPARE(opened.size(), 2);
+    QCOMPARE(opened.at(1), (QVariantList{5, 4800}));
+
+    // A re-open that fails leaves the port closed, and says so; only busy costs availability.
+    bench.port.results.insert(5, OpenResult::Failed);
+    bench.select(5, 4800);
+    QCOMPARE(closed.size(), 1);
+    QCOMPARE(closed.at(0).at(0).toInt(), 5);
+    QVERIFY(bench.manager.portAvailable(5));
+}
+
+void TestPortManager::failureOfTheOpenPortIsPassedOn()
+{
+    Bench bench({4});
+    bench.probe();
+    bench.select(4, 9600);
+    QSignalSpy failed(&bench.manager, &PortManager::portFailed);
+
+    bench.port.breakDown();
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed.at(0), (QVariantList{4, QStringLiteral("unplugged")}));
+    QVERIFY(bench.manager.portAvailable(4));
+}
+
+void TestPortManager::openingSetsFramingAndTimeouts_data()
+{
+    QTest::addColumn<qint32>("bitRate");
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<int>("t");
+    QTest::newRow("4800") << 4800 << "4800,N,8,1" << 2;
+    QTest::newRow("9600") << 9600 << "9600,N,8,1" << 1;
+    QTest::newRow("19200") << 19200 << "19200,N,8,1" << 1;
+    QTest::newRow("28800") << 28800 << "28800,N,8,1" << 0;
+    QTest::newRow("38400") << 38400 << "38400,N,8,1" << 0;
+    QTest::newRow("57600, not offered") << 57600 << "57600,N,8,1" << 0;
+    QTest::newRow("0 opens at 9600") << 0 << "9600,N,8,1" << 1;
+    QTest::newRow("-5 opens at 9600") << -5 << "9600,N,8,1" << 1;
+}
+
+void TestPortManager::openingSetsFramingAndTimeouts()
+{
+    QFETCH(qint32, bitRate);
+    QFETCH(QString, settings);
+    QFETCH(int, t);
+    Bench bench({1});
+    bench.probe();
+    bench.port.record.readIntervalTimeout = 77;
+
+    bench.select(1, bitRate);
+    const QString timeouts = QStringLiteral("timeouts %1 %1 1000 %1 1000").arg(t);
+    QCOMPARE(bench.port.log, (QStringList{"open 1 " + settings, "read", timeouts}));
+    QCOMPARE(bench.manager.portTimeouts(), bench.port.record);
+    QCOMPARE(bench.manager.bitRate(), bitRate);
+
+    // A closed port's time-outs are read but not written.
+    bench.port.close();
+    bench.port.log.clear();
+    bench.manager.setComTimeouts(bitRate);
+    QCOMPARE(bench.port.log, QStringList{"read"});
+}
+
+void TestPortManager::characterTime_data()
+{
+    QTest::addColumn<qint32>("bitRate");
+    QTest::addColumn<qint32>("milliseconds");
+    QTest::newRow("4800") << 4800 << 2;
+    QTest::newRow("tie 2.5 to even") << 4000 << 2;
+    QTest::newRow("tie 12.5 to even") << 800 << 12;
+    QTest::newRow("tie 0.5 to even") << 20000 << 0;
+    QTest::newRow("just under 1.5") << 6667 << 1;
+    QTest::newRow("1 bit/s") << 1 << 10000;
+    QTest::newRow("0 counts as 9600") << 0 << 1;
+}
+
+void TestPortManager::characterTime()
+{
+    QFETCH(qint32, bitRate);
+    QFETCH(qint32, milliseconds);
+    QCOMPARE(PortManager::characterTimeMs(bitRate), milliseconds);
+}
+
+void TestPortManager::markerBlockIsAlwaysFourBytes_data()
+{
+    QTest::addColumn<qint16>("count");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("1") << qint16(1) << "write 07 00 00 00";
+    QTest::newRow("0") << qint16(0) << "write 00 00 00 00";
+    QTest::newRow("3") << qint16(3) << "write 07 81 ff 00";
+    QTest::newRow("4") << qint16(4) << "write 07 81 ff 42";
+    QTest::newRow("9 clamped") << qint16(9) << "write 07 81 ff 42";
+    QTest::newRow("-3 clamped") << qint16(-3) << "write 00 00 00 00";
+}
+
+void TestPortManager::markerBlockIsAlwaysFourBytes()
+{
+    QFETCH(qint16, count);
+    QFETCH(QString, written);
+    Bench bench({1});
+    QVERIFY(bench.manager.fncInitializeComPort(9600, 1));
+    // Index 0 and indices past 4 are not part of the block; past 25 there is no array.
+    const quint8 bytes[] = {0x55, 0x07, 0x81, 0xff, 0x42, 0x66};
+    for (int i = 0; i < 6; ++i)
+        bench.manager.setOutputBytes(i, bytes[i]);
+    bench.manager.setOutputBytes(26, 1);
+    QCOMPARE(bench.manager.outputBytes(26), quint8(0));
+    bench.port.log.clear();
+
+    bench.manager.sendOutputBytes(count);
+    bench.port.close();
+    bench.manager.sendOutputBytes(count);
+    QCOMPARE(bench.port.log, (QStringList{written, "close 1"}));
+}
+
+QTEST_GUILESS_MAIN(TestPortManager)
+#include "tst_portmanager.moc"

@@ -1,0 +1,150 @@
+#include "port/portmap.h"
+#include "port/recordinglines.h"
+
+#include <QTest>
+
+using namespace port;
+
+class TestPortMap : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void defaultTable_data();
+    void defaultTable();
+    void overridesReplaceTheDefault();
+    void overrideTexts_data();
+    void overrideTexts();
+    void descriptions();
+};
+
+void TestPortMap::defaultTable_data()
+{
+    QTest::addColumn<int>("portNumber");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("path");
+#ifdef Q_OS_WIN
+    QTest::newRow("COM1") << 1 << "COM1"
+                          << "COM1";
+    QTest::newRow("COM16") << 16 << "COM16"
+                           << "COM16";
+#else
+    QTest::newRow("COM1") << 1 << "COM1"
+                          << "/dev/ttyS0";
+    QTest::newRow("COM4") << 4 << "COM4"
+                          << "/dev/ttyS3";
+    QTest::newRow("COM5") << 5 << "COM5"
+                          << "/dev/ttyUSB0";
+    QTest::newRow("COM12") << 12 << "COM12"
+                           << "/dev/ttyUSB7";
+    QTest::newRow("COM13") << 13 << "COM13"
+                           << "/dev/ttyACM0";
+    QTest::newRow("COM16") << 16 << "COM16"
+                           << "/dev/ttyACM3";
+#endif
+    QTest::newRow("0") << 0 << ""
+                       << "";
+    QTest::newRow("17") << 17 << ""
+                        << "";
+    QTest::newRow("-1") << -1 << ""
+                        << "";
+}
+
+void TestPortMap::defaultTable()
+{
+    QFETCH(int, portNumber);
+    QFETCH(QString, name);
+    QFETCH(QString, path);
+    QCOMPARE(PortMap::portName(portNumber), name);
+    QCOMPARE(PortMap::defaultDevicePath(portNumber), path);
+    const PortTarget target = PortMap().target(portNumber);
+    QCOMPARE(target.kind, path.isEmpty() ? PortTarget::Kind::None : PortTarget::Kind::Device);
+    QCOMPARE(target.devicePath, path);
+}
+
+void TestPortMap::overridesReplaceTheDefault()
+{
+    RecordingLines board;
+    PortMap map;
+    map.mapToDevice(5, QStringLiteral("/dev/serial/by-id/usb-FTDI-if00"));
+    map.mapToSimulated(1, &board);
+    map.mapToDevice(0, QStringLiteral("/dev/ttyUSB0"));
+    map.mapToSimulated(17, &board);
+
+    QCOMPARE(map.target(5).devicePath, "/dev/serial/by-id/usb-FTDI-if00");
+    QCOMPARE(map.target(1).kind, PortTarget::Kind::Simulated);
+    QCOMPARE(map.target(1).lines, &board);
+    QCOMPARE(map.target(17).kind, PortTarget::Kind::None);
+    QVERIFY(!map.hasOverride(0));
+
+    map.clearOverride(5);
+    QCOMPARE(map.target(5).devicePath, PortMap::defaultDevicePath(5));
+    QVERIFY(map.hasOverride(1));
+}
+
+void TestPortMap::overrideTexts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("portNumber"); // 0: refused
+    QTest::addColumn<QString>("path");   // "sim" for the board; for a refusal, text in the error
+
+    QTest::newRow("by-id link") << "COM5=/dev/serial/by-id/usb-FTDI-if00" << 5
+                                << "/dev/serial/by-id/usb-FTDI-if00";
+    QTest::newRow("simulated") << "COM1=sim" << 1 << "sim";
+    QTest::newRow("any case") << "com16=SIM" << 16 << "sim";
+    QTest::newRow("'=' in the path") << "COM3=/tmp/a=b" << 3 << "/tmp/a=b";
+    QTest::newRow("leading zero") << "COM07=ttyV0" << 7 << "ttyV0";
+
+    QTest::newRow("no '='") << "COM5" << 0 << "COM5";
+    QTest::newRow("empty") << "" << 0 << "COMn=PATH";
+    QTest::newRow("COM0") << "COM0=/dev/ttyS0" << 0 << "COM0";
+    QTest::newRow("COM17") << "COM17=/dev/ttyS0" << 0 << "COM17";
+    QTest::newRow("huge") << "COM99999999999=/dev/ttyS0" << 0 << "COM99999999999";
+    QTest::newRow("not COM") << "TTY5=/dev/ttyS0" << 0 << "TTY5";
+    QTest::newRow("empty path") << "COM5=" << 0 << "COM5";
+}
+
+void TestPortMap::overrideTexts()
+{
+    QFETCH(QString, text);
+    QFETCH(int, portNumber);
+    QFETCH(QString, path);
+
+    const PortOverride parsed = PortMap::parseOverride(text);
+    RecordingLines board;
+    PortMap map;
+    QCOMPARE(map.apply(parsed, &board), portNumber != 0);
+    if (portNumber == 0) {
+        QVERIFY2(parsed.error.contains(path), qPrintable(parsed.error));
+        for (int n = 1; n <= 16; ++n)
+            QVERIFY(!map.hasOverride(n));
+        return;
+    }
+    QVERIFY2(parsed.isValid(), qPrintable(parsed.error));
+    const PortTarget target = map.target(portNumber);
+    if (path == "sim") {
+        QCOMPARE(target.kind, PortTarget::Kind::Simulated);
+        QCOMPARE(target.lines, &board);
+    } else {
+        QCOMPARE(target.kind, PortTarget::Kind::Device);
+        QCOMPARE(target.devicePath, path);
+    }
+}
+
+void TestPortMap::descriptions()
+{
+    RecordingLines board;
+    PortMap map;
+    map.mapToSimulated(1, &board);
+    map.mapToDevice(7, QStringLiteral("/nonexistent/kalventa-port"));
+
+    const QList<PortDescription> all = map.describeAll();
+    QCOMPARE(all.size(), 16);
+    QCOMPARE(all.at(0).text(), "COM1  simulated evaluation board");
+    QCOMPARE(all.at(6).text(), "COM7  /nonexistent/kalventa-port");
+    QCOMPARE(all.at(15).name, "COM16");
+    QCOMPARE(map.describe(0).text(), "");
+}
+
+QTEST_GUILESS_MAIN(TestPortMap)
+#include "tst_portmap.moc"

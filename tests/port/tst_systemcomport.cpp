@@ -1,0 +1,167 @@
+#include "port/recordinglines.h"
+#include "port/systemcomport.h"
+#include "wiredecoder.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+using namespace port;
+
+// Only paths that are not serial devices are opened here: missing nodes, plain files, /dev/null
+// and pseudo-terminals of the test's own. No real port is touched.
+class TestSystemComPort : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void refusedOpensLeaveThePortClosed_data();
+    void refusedOpensLeaveThePortClosed();
+    void terminals_data();
+    void terminals();
+    void simulatedBoardGetsEveryOperation();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestSystemComPort::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    for (const char *name : {"plain", "locked"}) {
+        QFile file(m_dir.filePath(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QFile::setPermissions(m_dir.filePath(QStringLiteral("locked")), {}));
+}
+
+void TestSystemComPort::refusedOpensLeaveThePortClosed_data()
+{
+    QTest::addColumn<int>("portNumber");
+    QTest::addColumn<QString>("path"); // mapped to COM6; empty: the default map
+    QTest::addColumn<qint32>("bitRate");
+    QTest::addColumn<OpenResult>("result");
+
+    const auto in = [this](const char *name) { return m_dir.filePath(QLatin1String(name)); };
+    QTest::newRow("COM0") << 0 << "" << 9600 << OpenResult::NotPresent;
+    QTest::newRow("COM17") << 17 << "" << 9600 << OpenResult::NotPresent;
+    QTest::newRow("missing node") << 6 << in("ttyUSB0") << 9600 << OpenResult::NotPresent;
+    QTest::newRow("file as folder") << 6 << in("plain/tty") << 9600 << OpenResult::NotPresent;
+    QTest::newRow("plain file") << 6 << in("plain") << 9600 << OpenResult::Failed;
+    QTest::newRow("not a terminal") << 6 << "/dev/null" << 9600 << OpenResult::Failed;
+    QTest::newRow("no permission") << 6 << in("locked") << 9600 << OpenResult::NoPermission;
+    QTest::newRow("bit rate 0") << 6 << in("plain") << 0 << OpenResult::Failed;
+}
+
+void TestSystemComPort::refusedOpensLeaveThePortClosed()
+{
+    QFETCH(int, portNumber);
+    QFETCH(QString, path);
+    QFETCH(qint32, bitRate);
+    QFETCH(OpenResult, result);
+    if (result == OpenResult::NoPermission && QFile(path).open(QIODevice::ReadWrite))
+        QSKIP("this user may open any file");
+
+    PortMap map;
+    if (!path.isEmpty())
+        map.mapToDevice(portNumber, path);
+    SystemComPort serial(map);
+    QSignalSpy failed(&serial, &SystemComPort::failed);
+
+    QCOMPARE(serial.open(portNumber, LineSettings{bitRate}), result);
+    QVERIFY(!serial.lastError().isEmpty());
+    QVERIFY(!serial.isOpen());
+    QCOMPARE(serial.openPortNumber(), 0);
+    serial.setDtr(true);
+    serial.setRts(true);
+    serial.writeData(QByteArrayLiteral("\x07\0\0\0"));
+    QVERIFY(!serial.dsr());
+    QVERIFY(failed.isEmpty());
+}
+
+void TestSystemComPort::terminals_data()
+{
+    QTest::addColumn<bool>("heldExclusively");
+    QTest::addColumn<OpenResult>("result");
+    QTest::addColumn<QString>("error");
+    // A pseudo-terminal opens like a serial port but has no modem-control lines: the release of
+    // DTR after the open fails, and the port must end up closed, not half open.
+    QTest::newRow("no modem lines") << false << OpenResult::Failed << "DTR";
+    // Another program has the terminal open and exclusive.
+    QTest::newRow("held elsewhere") << true << OpenResult::Busy << "";
+}
+
+void TestSystemComPort::terminals()
+{
+#ifdef Q_OS_LINUX
+    QFETCH(bool, heldExclusively);
+    QFETCH(OpenResult, result);
+    QFETCH(QString, error);
+    if (heldExclusively && ::geteuid() == 0)
+        QSKIP("the superuser passes exclusive terminals");
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        QSKIP("no pseudo-terminals here");
+    const QByteArray terminal = ::ptsname(master);
+    const int holder = ::open(terminal.constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(holder >= 0);
+    if (heldExclusively)
+        QVERIFY(::ioctl(holder, TIOCEXCL) == 0);
+
+    PortMap map;
+    map.mapToDevice(3, QString::fromLocal8Bit(terminal));
+    SystemComPort serial(map);
+    QSignalSpy failed(&serial, &SystemComPort::failed);
+    QCOMPARE(serial.open(3, LineSettings{}), result);
+    QVERIFY2(serial.lastError().contains(error), qPrintable(serial.lastError()));
+    QVERIFY(!serial.isOpen());
+    QVERIFY(!serial.dsr());
+    QVERIFY(failed.isEmpty());
+    ::close(holder);
+    ::close(master);
+#else
+    QSKIP("needs Linux pseudo-terminals");
+#endif
+}
+
+void TestSystemComPort::simulatedBoardGetsEveryOperation()
+{
+    RecordingLines board;
+    board.setIdleDsr(true);
+    PortMap map;
+    map.mapToSimulated(2, &board);
+    map.mapToSimulated(4, nullptr);
+    SystemComPort serial(map);
+
+    QCOMPARE(serial.open(2, LineSettings{}), OpenResult::Opened);
+    QCOMPARE(serial.openPortNumber(), 2);
+    serial.setDtr(true);
+    serial.setDtr(true);
+    serial.setRts(true);
+    QVERIFY(serial.dsr());
+    serial.writeData(QByteArrayLiteral("\x07\0\0\0"));
+
+    // Opening releases both lines; repeated writes of one value all reach the board.
+    QCOMPARE(lineWrites(board.operations()), (QStringList{"D0", "R0", "D1", "D1", "R1"}));
+    QCOMPARE(board.count(LineOperation::Kind::ReadDsr), 1);
+    QCOMPARE(board.operations().last().data, QByteArrayLiteral("\x07\0\0\0"));
+
+    // Opening another target closes this one first, even when that open fails.
+    QCOMPARE(serial.open(4, LineSettings{}), OpenResult::Failed);
+    board.clear();
+    serial.setRts(false);
+    QVERIFY(!serial.dsr());
+    QVERIFY(board.operations().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestSystemComPort)
+#include "tst_systemcomport.moc"
