@@ -151,7 +151,8 @@ public:
                 continue; // a blank line
             }
             if (isBlank(c)) {
-                if (!text.isEmpty())
+                // Kept only as far as the cap: more blanks inside a value make it too long anyway.
+                if (!text.isEmpty() && blanks.size() <= maxValueLength)
                     blanks += c;
                 continue;
             }

@@ -26,8 +26,8 @@ QString fallbackFolder()
 #endif
 }
 
-// QSettings keeps the first error it meets for as long as it lives, so every operation works on
-// a view of its own and that view's status is the outcome of that operation alone.
+// A second view of the same store. QSettings shares one parsed copy of a file among all views
+// of it in the process, so a new view sees the file as the others do.
 std::unique_ptr<QSettings> freshView(const QSettings &settings)
 {
     if (settings.applicationName().isEmpty())
@@ -59,16 +59,31 @@ QString storedText(const QSettings &settings, const QString &key)
     return value.toString();
 }
 
-// Writes what has been set on the view and tells whether it reached the file ("" when it did).
-QString syncProblem(QSettings &settings, QSettings::Status statusAtOpen)
+// QSettings keeps the first error a view meets for the rest of the view's life. So every write
+// goes through a view of its own: the reading view must not inherit a failed write, and a write
+// must not inherit the reading view's complaint about a damaged file that it is about to replace.
+// On success the writing view becomes the reading view. Returns the problem, "" when none.
+template<typename SetValues>
+QString writeThrough(std::unique_ptr<QSettings> &reader, SetValues setValues)
 {
-    settings.sync();
-    if (statusAtOpen == QSettings::FormatError) {
-        // A view that opened a damaged file keeps reporting that even after it has rewritten
-        // the file whole; whether the rewrite worked shows in a view opened afterwards.
-        return problemOf(freshView(settings)->status());
-    }
-    return problemOf(settings.status());
+    std::unique_ptr<QSettings> writer = freshView(*reader);
+    const QSettings::Status statusAtOpen = writer->status();
+    if (statusAtOpen == QSettings::AccessError)
+        return problemOf(statusAtOpen);
+    // Checked first, so that a write bound to fail leaves nothing pending in the shared copy of
+    // the file for a later read to retry (and fail on).
+    if (!writer->isWritable())
+        return QStringLiteral("the file cannot be written");
+    setValues(*writer);
+    writer->sync();
+    // A view that read a damaged file keeps saying so even after it has rewritten the file
+    // whole; a view opened afterwards tells whether the rewrite worked.
+    if (statusAtOpen == QSettings::FormatError)
+        writer = freshView(*writer);
+    if (writer->status() != QSettings::NoError)
+        return problemOf(writer->status());
+    reader = std::move(writer);
+    return {};
 }
 
 } // namespace
@@ -99,7 +114,9 @@ bool SettingsStore::loadSettings(DeviceModel &model, qint16 &portNumber, qint32 
         return false;
     };
 
-    m_settings = freshView(*m_settings);
+    // Picks up what another instance of the program may have stored meanwhile. A store found
+    // unreadable stays so for this object until a write of its own replaces the file.
+    m_settings->sync();
     const QSettings &settings = *m_settings;
     if (settings.status() != QSettings::NoError) {
         return fail(QStringLiteral("Cannot read the settings in %1: %2")
@@ -144,10 +161,8 @@ bool SettingsStore::loadSettings(DeviceModel &model, qint16 &portNumber, qint32 
 
 bool SettingsStore::saveDefaultDir(const QString &folder)
 {
-    m_settings = freshView(*m_settings);
-    const QSettings::Status statusAtOpen = m_settings->status();
-    m_settings->setValue(defaultDirKey, folder);
-    const QString problem = syncProblem(*m_settings, statusAtOpen);
+    const QString problem = writeThrough(
+        m_settings, [&](QSettings &settings) { settings.setValue(defaultDirKey, folder); });
     if (!problem.isEmpty()) {
         m_lastError = QStringLiteral("Cannot store the folder in %1: %2").arg(location(), problem);
         return false;
@@ -158,14 +173,13 @@ bool SettingsStore::saveDefaultDir(const QString &folder)
 
 bool SettingsStore::saveAtExit(const DeviceModel &model, qint16 portNumber, qint32 bitRate)
 {
-    m_settings = freshView(*m_settings);
-    const QSettings::Status statusAtOpen = m_settings->status();
-    m_settings->setValue(vrefHighKeys[0], numberText(model.vrefHigh[0]));
-    m_settings->setValue(vrefHighKeys[1], numberText(model.vrefHigh[1]));
-    m_settings->setValue(a0Key, model.a0Pin);
-    m_settings->setValue(portNumberKey, QString::number(portNumber));
-    m_settings->setValue(bitRateKey, QString::number(bitRate));
-    const QString problem = syncProblem(*m_settings, statusAtOpen);
+    const QString problem = writeThrough(m_settings, [&](QSettings &settings) {
+        settings.setValue(vrefHighKeys[0], numberText(model.vrefHigh[0]));
+        settings.setValue(vrefHighKeys[1], numberText(model.vrefHigh[1]));
+        settings.setValue(a0Key, model.a0Pin);
+        settings.setValue(portNumberKey, QString::number(portNumber));
+        settings.setValue(bitRateKey, QString::number(bitRate));
+    });
     if (!problem.isEmpty()) {
         m_lastError =
             QStringLiteral("Cannot store the settings in %1: %2").arg(location(), problem);
