@@ -45,6 +45,16 @@ void RecordingLines::writeData(const QByteArray &bytes)
 void RecordingLines::clear()
 {
     m_operations.clear();
+    m_dropped = 0;
+    m_stateBeforeFirst = {};
+}
+
+void RecordingLines::setLimit(qsizetype maxOperations)
+{
+    // Dropping half of fewer than two operations would keep nothing or drop nothing.
+    m_limit = maxOperations > 0 ? std::max<qsizetype>(maxOperations, 2) : 0;
+    while (m_limit != 0 && m_operations.size() >= m_limit)
+        dropOlderHalf();
 }
 
 int RecordingLines::count(LineOperation::Kind kind) const
@@ -55,7 +65,37 @@ int RecordingLines::count(LineOperation::Kind kind) const
 
 void RecordingLines::record(LineOperation::Kind kind, bool value, const QByteArray &data)
 {
-    m_operations.append({kind, value, m_clock.nsecsElapsed(), data});
+    if (m_limit != 0 && m_operations.size() >= m_limit)
+        dropOlderHalf();
+    std::optional<BusLevels> levels;
+    if (m_probe)
+        levels = m_probe();
+    m_operations.append({kind, value, m_clock.nsecsElapsed(), data, levels});
+}
+
+// Halving (rather than dropping one at a time) keeps the cost per operation constant.
+void RecordingLines::dropOlderHalf()
+{
+    const qsizetype dropped = m_operations.size() / 2;
+    for (qsizetype i = 0; i < dropped; ++i) {
+        const LineOperation &op = m_operations.at(i);
+        switch (op.kind) {
+        case LineOperation::Kind::SetDtr:
+            m_stateBeforeFirst.dtr = op.value;
+            break;
+        case LineOperation::Kind::SetRts:
+            m_stateBeforeFirst.rts = op.value;
+            break;
+        case LineOperation::Kind::ReadDsr:
+            m_stateBeforeFirst.dsr = op.value;
+            break;
+        case LineOperation::Kind::WriteData:
+            break;
+        }
+        m_stateBeforeFirst.levels = op.levels;
+    }
+    m_operations.remove(0, dropped);
+    m_dropped += dropped;
 }
 
 } // namespace port

@@ -1,0 +1,21 @@
+#include "control/buslevelprobe.h"
+
+#include "port/systemcomport.h"
+#include "sim/simulatedboard.h"
+
+namespace control {
+
+port::RecordingLines::LevelProbe busLevelProbe(const port::SystemComPort &port,
+                                               const sim::SimulatedBoard &board)
+{
+    return [&port, &board]() -> std::optional<port::BusLevels> {
+        if (!port.isOpen())
+            return std::nullopt;
+        const port::PortTarget target = port.portMap().target(port.openPortNumber());
+        if (target.kind != port::PortTarget::Kind::Simulated || target.lines != &board)
+            return std::nullopt;
+        return port::BusLevels{board.scl(), board.sda()};
+    };
+}
+
+} // namespace control

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "port/recordinglines.h"
+
+#include <QDateTime>
+#include <QString>
+
+class QIODevice;
+
+namespace port {
+
+// A recording of everything the bus engine does on a port's lines, for export as a VCD file.
+// It sits between the engine and the port: build the engine on lines() instead of the port.
+// The record is bounded; past the limit it keeps the latest operations and says so in the file.
+class BusTrace
+{
+public:
+    // About 50 bytes each, so some 50 MB at most: 130 full reads of the chip or 4400 writes.
+    static constexpr qsizetype defaultLimit = 1'000'000;
+
+    explicit BusTrace(SerialLines &port, RecordingLines::LevelProbe probe = {},
+                      qsizetype limit = defaultLimit);
+    Q_DISABLE_COPY_MOVE(BusTrace)
+
+    // What the bus engine drives.
+    SerialLines &lines() { return m_recorder; }
+    const RecordingLines &recorder() const { return m_recorder; }
+
+    // Empty while nothing has been dropped.
+    QString limitNote() const;
+
+    // Replaces the file atomically: a failed export leaves an older file as it was.
+    bool writeVcd(const QString &path, QString *error) const;
+    bool writeVcd(QIODevice &device, QString *error) const;
+
+private:
+    RecordingLines m_recorder;
+    QDateTime m_started = QDateTime::currentDateTime();
+};
+
+} // namespace port
