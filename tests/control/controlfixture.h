@@ -36,14 +36,18 @@ public:
     bool answerYes = false;
 };
 
-// The whole program without windows, on the simulated board at COM1, with a settings store in a
-// temporary folder.
+// The whole program without windows, on the simulated board at COM1 (no other port exists), with
+// a settings store in a temporary folder.
 struct ControlFixture
 {
     explicit ControlFixture(bool openPort = true)
         : settings(dir.filePath(QStringLiteral("settings.ini")))
     {
+        // Every other number leads to a path that does not exist: a probe never reaches a real
+        // serial device.
         port::PortMap map;
+        for (int n = port::PortMap::firstPortNumber; n <= port::PortMap::lastPortNumber; ++n)
+            map.mapToDevice(n, dir.filePath(QStringLiteral("missing-tty%1").arg(n)));
         map.mapToSimulated(1, &board);
         comPort = std::make_unique<port::SystemComPort>(map);
         ports = std::make_unique<port::PortManager>(*comPort);

@@ -1,0 +1,65 @@
+#include "app/commandline.h"
+
+#include <QCoreApplication>
+
+namespace app {
+
+CommandLine::CommandLine()
+    : m_simulate(QStringLiteral("simulate"),
+                 QCoreApplication::translate("CommandLine",
+                                             "Run on the simulated evaluation board at COM1, with "
+                                             "settings of its own (the real ones stay as they "
+                                             "are).")),
+      m_port(QStringLiteral("port"),
+             QCoreApplication::translate(
+                 "CommandLine",
+                 "Map a port number to a device, e.g. COM5=/dev/serial/by-id/usb-FTDI-if00-port0, "
+                 "or to the simulated board with COMn=sim. Repeatable."),
+             QStringLiteral("COMn=PATH")),
+      m_trace(QStringLiteral("trace"),
+              QCoreApplication::translate(
+                  "CommandLine",
+                  "Record every line operation and write it as a VCD bus trace (SCL, SDA, DTR, "
+                  "RTS, DSR) to FILE when the program ends."),
+              QStringLiteral("FILE.vcd")),
+      m_help(m_parser.addHelpOption()), m_version(m_parser.addVersionOption())
+{
+    m_parser.setApplicationDescription(QCoreApplication::translate(
+        "CommandLine", "Evaluation tool for the KALVENTA 24-channel DAC."));
+    m_parser.addOption(m_simulate);
+    m_parser.addOption(m_port);
+    m_parser.addOption(m_trace);
+}
+
+CommandLine::Result CommandLine::parse(const QStringList &arguments)
+{
+    m_options = {};
+    m_errorText.clear();
+    if (!m_parser.parse(arguments)) {
+        m_errorText = m_parser.errorText();
+        return Result::Error;
+    }
+    if (m_parser.isSet(m_help) || m_parser.isSet(QStringLiteral("help-all")))
+        return Result::ShowHelp;
+    if (m_parser.isSet(m_version))
+        return Result::ShowVersion;
+    if (!m_parser.positionalArguments().isEmpty()) {
+        m_errorText = QCoreApplication::translate("CommandLine", "Unexpected argument \"%1\".")
+                          .arg(m_parser.positionalArguments().first());
+        return Result::Error;
+    }
+
+    m_options.simulate = m_parser.isSet(m_simulate);
+    m_options.tracePath = m_parser.value(m_trace);
+    for (const QString &value : m_parser.values(m_port)) {
+        const port::PortOverride entry = port::PortMap::parseOverride(value);
+        if (!entry.isValid()) {
+            m_errorText = QStringLiteral("--port: ") + entry.error;
+            return Result::Error;
+        }
+        m_options.portOverrides.append(entry);
+    }
+    return Result::Run;
+}
+
+} // namespace app

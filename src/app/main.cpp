@@ -1,0 +1,80 @@
+#include "app/commandline.h"
+#include "app/program.h"
+#include "device/bitstrings.h"
+#include "version.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+QStringList rawArguments(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+// Help and version go to the terminal; answered before any window system is needed.
+int answer(const app::CommandLine &commandLine, app::CommandLine::Result result)
+{
+    if (result == app::CommandLine::Result::ShowHelp) {
+        std::fputs(qPrintable(commandLine.helpText()), stdout);
+        return EXIT_SUCCESS;
+    }
+    if (result == app::CommandLine::Result::ShowVersion) {
+        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
+                    qPrintable(QCoreApplication::applicationVersion()));
+        return EXIT_SUCCESS;
+    }
+    std::fprintf(stderr, "kalventa: %s\nTry \"kalventa --help\".\n",
+                 qPrintable(commandLine.errorText()));
+    return 2;
+}
+
+// A register number that does not fit a byte is a fault of the program itself: say so and end
+// at once, without the settings save of a normal exit.
+void endOnFatal(const QString &message)
+{
+    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), message,
+                    QMessageBox::Ok);
+    box.exec();
+    std::_Exit(EXIT_FAILURE);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setApplicationName(QStringLiteral("KALVENTA"));
+    QCoreApplication::setApplicationVersion(
+        QStringLiteral("%1.%2.%3").arg(version::major).arg(version::minor).arg(version::revision));
+
+    app::CommandLine commandLine;
+    const app::CommandLine::Result early = commandLine.parse(rawArguments(argc, argv));
+    if (early != app::CommandLine::Result::Run && !commandLine.sawUnknownOptions()) {
+        const QCoreApplication core(argc, argv);
+        return answer(commandLine, early);
+    }
+
+    QApplication application(argc, argv);
+    const app::CommandLine::Result result = commandLine.parse(QApplication::arguments());
+    if (result != app::CommandLine::Result::Run)
+        return answer(commandLine, result);
+
+    device::setFatalHandler(endOnFatal);
+    app::Program program(commandLine.options());
+    QObject::connect(
+        &program.window(), &ui::MainWindow::closed, &application,
+        [] {
+            QApplication::closeAllWindows();
+            QCoreApplication::quit();
+        },
+        Qt::QueuedConnection);
+    program.show();
+    const int status = QApplication::exec();
+    return program.writeTrace() ? status : EXIT_FAILURE;
+}

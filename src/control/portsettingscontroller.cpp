@@ -1,0 +1,178 @@
+#include "control/portsettingscontroller.h"
+
+#include "port/portmanager.h"
+#include "port/portmap.h"
+
+#include <iterator>
+
+namespace control {
+
+namespace {
+
+constexpr qint32 bitRates[] = {4800, 9600, 19200, 28800, 38400};
+
+// "COM12" gives 12; anything else 0.
+int portNumberOf(const QString &name)
+{
+    if (!name.startsWith(QLatin1String("COM")))
+        return 0;
+    bool ok = false;
+    const int number = name.mid(3).toInt(&ok);
+    return ok ? number : 0;
+}
+
+QString withLocation(const port::PortDescription &port)
+{
+    if (port.location.isEmpty())
+        return port.name;
+    return QStringLiteral("%1 (%2)").arg(port.name, port.location);
+}
+
+} // namespace
+
+PortSettingsController::PortSettingsController(port::PortManager &ports, const port::PortMap &map,
+                                               QObject *parent)
+    : QObject(parent), m_ports(ports), m_map(map)
+{}
+
+QStringList PortSettingsController::bitRateEntries()
+{
+    QStringList entries;
+    for (qint32 rate : bitRates)
+        entries.append(QString::number(rate));
+    return entries;
+}
+
+QString PortSettingsController::accessHint()
+{
+    return tr("Your user needs access to serial devices: on Debian, add it to the \"dialout\" "
+              "group (sudo adduser $USER dialout), then log in again.");
+}
+
+void PortSettingsController::load()
+{
+    if (m_ports.bitRate() == 0)
+        m_ports.setBitRate(9600);
+    fillPortList();
+    fillBitRateList();
+}
+
+void PortSettingsController::fillPortList()
+{
+    const QList<port::PortDescription> described = m_map.describeAll();
+    const QString current = QStringLiteral("COM%1").arg(m_ports.portNumber());
+    m_portEntries.clear();
+    m_selectedPortRow = noSelection;
+    bool portFound = false;
+    for (const QString &name : m_ports.portList()) {
+        PortEntry entry;
+        entry.portNumber = portNumberOf(name);
+        entry.name = name;
+        entry.text = port::PortMap::isPortNumber(entry.portNumber)
+                         ? described[entry.portNumber - port::PortMap::firstPortNumber].text()
+                         : name;
+        if (name == current) {
+            portFound = true;
+            m_selectedPortRow = int(m_portEntries.size());
+        }
+        m_portEntries.append(entry);
+    }
+
+    QStringList status;
+    if (m_ports.portNumber() < 1) {
+        m_selectedPortRow = noSelection;
+        status.append(tr("Please select a COM port."));
+    } else if (!portFound) {
+        m_selectedPortRow = noSelection;
+        status.append(current + tr(" is unavailable. Please select a different port."));
+    }
+
+    // Ports the probe was refused by never reach the list; say why, or a user whose adapter
+    // is plugged in sees nothing and cannot tell the reason.
+    QStringList forbidden;
+    for (const port::PortDescription &port : described) {
+        if (m_ports.probeResult(portNumberOf(port.name)) == port::OpenResult::NoPermission)
+            forbidden.append(withLocation(port));
+    }
+    if (!forbidden.isEmpty()) {
+        status.append(tr("You may not open %1. ").arg(forbidden.join(QStringLiteral(", "))) +
+                      accessHint());
+    }
+
+    m_loadStatusText = status.join(QLatin1Char('\n'));
+    setStatusText(m_loadStatusText);
+}
+
+void PortSettingsController::fillBitRateList()
+{
+    m_selectedBitRateRow = noSelection;
+    for (int row = 0; row < int(std::size(bitRates)); ++row) {
+        if (bitRates[row] == m_ports.bitRate())
+            m_selectedBitRateRow = row;
+    }
+}
+
+void PortSettingsController::choosePort(int row)
+{
+    if (row < 0 || row >= m_portEntries.size())
+        return;
+    m_selectedPortRow = row;
+    m_ports.setPortNumber(qint16(m_portEntries[row].portNumber));
+    reopenPort();
+}
+
+void PortSettingsController::chooseBitRate(int row)
+{
+    if (row < 0 || row >= int(std::size(bitRates)))
+        return;
+    m_selectedBitRateRow = row;
+    m_ports.setBitRate(bitRates[row]);
+    reopenPort();
+}
+
+void PortSettingsController::reopenPort()
+{
+    const int portNumber = m_ports.portNumber();
+    // An available port is tried; a listed one that is not was found busy by an earlier open
+    // and is given up after the bounded wait.
+    const bool tried = m_ports.portAvailable(portNumber);
+    m_ports.openSelectedComPort();
+
+    // A port that is not listed at all already has its message from the load.
+    if (!m_ports.portList().contains(QStringLiteral("COM%1").arg(portNumber)))
+        return;
+    const port::ComPort &com = m_ports.comPort();
+    if (com.isOpen() && com.openPortNumber() == portNumber)
+        setStatusText(m_loadStatusText);
+    else
+        setStatusText(openFailure(portNumber, tried));
+}
+
+QString PortSettingsController::openFailure(int portNumber, bool tried) const
+{
+    const QString name = QStringLiteral("COM%1").arg(portNumber);
+    const port::OpenResult result = tried ? m_ports.lastOpenResult() : port::OpenResult::Busy;
+    switch (result) {
+    case port::OpenResult::Busy:
+        return tr("%1 could not be opened: another program is using it.").arg(name);
+    case port::OpenResult::NoPermission:
+        return tr("You may not open %1. ").arg(withLocation(m_map.describe(portNumber))) +
+               accessHint();
+    case port::OpenResult::NotPresent:
+        return tr("%1 could not be opened: the device is gone.").arg(name);
+    case port::OpenResult::Opened:
+    case port::OpenResult::Failed:
+        break;
+    }
+    return tr("%1 could not be opened.").arg(name);
+}
+
+void PortSettingsController::setStatusText(const QString &text)
+{
+    if (m_statusText == text)
+        return;
+    m_statusText = text;
+    emit statusTextChanged(text);
+}
+
+} // namespace control

@@ -1,0 +1,68 @@
+#include "control/statusline.h"
+
+#include "control/maincontroller.h"
+#include "control/userprompts.h"
+#include "port/portmanager.h"
+#include "port/portmap.h"
+
+#include <QTimer>
+
+namespace control {
+
+StatusLine::StatusLine(MainController &controller, const port::PortMap &map, UserPrompts &prompts,
+                       QObject *parent)
+    : QObject(parent), m_controller(controller), m_map(map), m_prompts(prompts)
+{
+    port::PortManager &ports = controller.ports();
+    connect(&ports, &port::PortManager::portOpened, this, [this] {
+        m_failure.clear();
+        updatePortText();
+    });
+    connect(&ports, &port::PortManager::portClosed, this, &StatusLine::updatePortText);
+    connect(&ports, &port::PortManager::portFailed, this,
+            [this](int, const QString &reason) { portFailed(reason); });
+    connect(&controller, &MainController::changeAddressLookChanged, this, &StatusLine::changed);
+    updatePortText();
+}
+
+QString StatusLine::a0Text() const
+{
+    return tr("A0 = %1").arg(m_controller.model().a0Index());
+}
+
+void StatusLine::updatePortText()
+{
+    const port::ComPort &com = m_controller.ports().comPort();
+    QString text;
+    if (com.isOpen())
+        text = m_map.describe(com.openPortNumber()).text();
+    else if (m_failure.isEmpty())
+        text = tr("No port open");
+    else
+        text = tr("No port open (%1)").arg(m_failure);
+    if (text == m_portText)
+        return;
+    m_portText = text;
+    emit changed();
+}
+
+void StatusLine::portFailed(const QString &reason)
+{
+    m_failure = reason;
+    updatePortText();
+    if (m_reportPending)
+        return;
+    m_reportPending = true;
+    QTimer::singleShot(0, this, &StatusLine::reportFailure);
+}
+
+void StatusLine::reportFailure()
+{
+    m_reportPending = false;
+    m_prompts.showError(tr("Serial port"),
+                        tr("The serial port failed and has been closed:\n%1\n\nOnce the adapter "
+                           "is back, choose the port again under \"COM Setting\".")
+                            .arg(m_failure));
+}
+
+} // namespace control

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "control/portsettingscontroller.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QLabel;
+
+namespace port {
+class PortManager;
+class PortMap;
+} // namespace port
+
+namespace ui {
+
+// "COM Port Setup": port and bit rate, each choice taking effect at once. Built afresh for every
+// opening; OK and Cancel only close it.
+class PortSettingsDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // The map only names the devices behind the port numbers; it must outlive the dialog.
+    PortSettingsDialog(port::PortManager &ports, const port::PortMap &map,
+                       QWidget *parent = nullptr);
+
+private:
+    control::PortSettingsController m_controller;
+    QComboBox *m_portCombo = nullptr;
+    QComboBox *m_bitRateCombo = nullptr;
+    QLabel *m_status = nullptr;
+};
+
+} // namespace ui

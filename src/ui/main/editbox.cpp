@@ -1,0 +1,53 @@
+#include "ui/main/editbox.h"
+
+#include <QFocusEvent>
+#include <QMouseEvent>
+#include <QSignalBlocker>
+
+namespace ui {
+
+namespace {
+
+// The focus stays with the box while another window or a popup menu is in front.
+bool isLeave(Qt::FocusReason reason)
+{
+    return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
+}
+
+} // namespace
+
+EditBox::EditBox(QWidget *parent) : QLineEdit(parent) {}
+
+void EditBox::showText(const QString &text)
+{
+    if (this->text() == text)
+        return;
+    const QSignalBlocker blocker(this);
+    const int cursor = cursorPosition();
+    setText(text);
+    setCursorPosition(qMin(cursor, int(text.size())));
+}
+
+void EditBox::mousePressEvent(QMouseEvent *event)
+{
+    QLineEdit::mousePressEvent(event);
+    if (event->button() == Qt::LeftButton)
+        emit clicked();
+}
+
+void EditBox::focusInEvent(QFocusEvent *event)
+{
+    QLineEdit::focusInEvent(event);
+    // A popup menu closing hands the focus back to the box it was opened from.
+    if (event->reason() != Qt::PopupFocusReason)
+        emit focusEntered();
+}
+
+void EditBox::focusOutEvent(QFocusEvent *event)
+{
+    QLineEdit::focusOutEvent(event);
+    if (isLeave(event->reason()))
+        emit focusLeft();
+}
+
+} // namespace ui

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QLineEdit>
+
+namespace ui {
+
+// A text box of the main window. It tells a click apart from other ways of entering it, and a
+// real move of the focus to another control apart from the window merely losing activation to
+// another window or a popup, which is no leave.
+class EditBox : public QLineEdit
+{
+    Q_OBJECT
+
+public:
+    explicit EditBox(QWidget *parent = nullptr);
+
+    // Shows a text the program wrote: no edit signal, and the cursor stays where it was as far
+    // as the new text allows, so a text rewritten while the user types does not jump.
+    void showText(const QString &text);
+
+signals:
+    void clicked();
+    void focusEntered();
+    void focusLeft();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+};
+
+} // namespace ui

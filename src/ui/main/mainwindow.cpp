@@ -1,0 +1,368 @@
+#include "ui/main/mainwindow.h"
+
+#include "control/maincontroller.h"
+#include "device/devicemodel.h"
+#include "ui/dialogs/portsettingsdialog.h"
+#include "ui/main/editbox.h"
+#include "ui/main/spinarrows.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+
+namespace ui {
+
+namespace {
+
+// The first column keeps the classic nine rows beside the spin control; the other fifteen
+// channels follow in register order, nine rows to a column.
+const QList<int> firstColumn = {1, 2, 3, 4, 5, 6, 7, 8, 19};
+const QList<int> secondColumn = {9, 10, 11, 12, 13, 14, 15, 16, 17};
+const QList<int> thirdColumn = {18, 20, 21, 22, 23, 24};
+
+// Wide enough for the longest text the box shows, in the box's own font, so the width follows
+// the screen's scaling.
+int widthFor(const QLineEdit *box, const QString &sample)
+{
+    const QFontMetrics metrics(box->font());
+    return metrics.horizontalAdvance(sample) + 4 * metrics.averageCharWidth();
+}
+
+QLabel *caption(const QString &text, QWidget *parent, Qt::Alignment alignment = Qt::AlignRight)
+{
+    auto *label = new QLabel(text, parent);
+    label->setAlignment(alignment | Qt::AlignVCenter);
+    return label;
+}
+
+} // namespace
+
+MainWindow::MainWindow(control::MainController &controller, const port::PortMap &portMap,
+                       control::UserPrompts &prompts, QWidget *parent)
+    : QMainWindow(parent), m_controller(controller), m_portMap(portMap),
+      m_status(controller, portMap, prompts), m_runFileDialog(runFileDialog)
+{
+    setWindowTitle(QStringLiteral("KALVENTA"));
+
+    auto *central = new QWidget(this);
+    auto *layout = new QGridLayout(central);
+    const int blockGap = 3 * layout->horizontalSpacing();
+    layout->addWidget(buildTopArea(), 0, 0);
+    layout->addLayout(buildChannelBlock(firstColumn, true), 1, 0, Qt::AlignTop);
+    layout->addLayout(buildChannelBlock(secondColumn, false), 1, 1, Qt::AlignTop);
+    layout->addLayout(buildChannelBlock(thirdColumn, false), 1, 2, Qt::AlignTop);
+    layout->addWidget(buildCommands(), 2, 0, Qt::AlignTop);
+    layout->setHorizontalSpacing(blockGap);
+    layout->setColumnStretch(3, 1);
+    layout->setRowStretch(3, 1);
+    setCentralWidget(central);
+
+    m_portLabel = new QLabel(this);
+    m_portLabel->setObjectName(QStringLiteral("portStatus"));
+    m_a0Label = new QLabel(this);
+    m_a0Label->setObjectName(QStringLiteral("a0Status"));
+    statusBar()->addWidget(m_portLabel, 1);
+    statusBar()->addPermanentWidget(m_a0Label);
+
+    mirrorGrid();
+    connect(&m_controller, &control::MainController::changeAddressLookChanged, this,
+            &MainWindow::updateChangeAddressLook);
+    connect(&m_status, &control::StatusLine::changed, this, &MainWindow::updateStatus);
+    connect(m_spin, &SpinArrows::stepped, this, [this](int step) {
+        finishEditing();
+        m_controller.grid().stepChannelCode(step);
+    });
+    updateChangeAddressLook();
+    updateStatus();
+}
+
+MainWindow::~MainWindow()
+{
+    // The boxes outlive this part of the window while it is torn down; no check may run then.
+    m_closing = true;
+    m_checkPending = nullptr;
+    for (EditBox *box : m_voltageBoxes) {
+        if (box)
+            box->disconnect(this);
+    }
+    m_vsupBox->disconnect(this);
+}
+
+void MainWindow::setFileDialogRunner(std::function<QString(QFileDialog &)> runner)
+{
+    m_runFileDialog = runner ? std::move(runner) : runFileDialog;
+}
+
+QWidget *MainWindow::buildTopArea()
+{
+    auto *area = new QWidget(this);
+    auto *layout = new QGridLayout(area);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    m_vsupBox = new EditBox(area);
+    m_vsupBox->setObjectName(QStringLiteral("vsupBox"));
+    m_vsupBox->setAccessibleName(QStringLiteral("Vsup"));
+    m_vsupBox->setFixedWidth(widthFor(m_vsupBox, QStringLiteral(" 99.999")));
+    m_maxBankBox = new EditBox(area);
+    m_maxBankBox->setObjectName(QStringLiteral("maxBankBox"));
+    m_maxBankBox->setAccessibleName(QStringLiteral("Max Bank"));
+    m_maxBankBox->setFixedWidth(widthFor(m_maxBankBox, QStringLiteral("65535")));
+    layout->addWidget(caption(QStringLiteral("Vsup"), area), 0, 0);
+    layout->addWidget(m_vsupBox, 0, 1);
+    layout->addWidget(caption(QStringLiteral("Max Bank:"), area), 1, 0);
+    layout->addWidget(m_maxBankBox, 1, 1);
+    layout->setColumnStretch(0, 1);
+    layout->setColumnStretch(2, 1);
+
+    m_changeAddress = new QPushButton(area);
+    m_changeAddress->setObjectName(QStringLiteral("changeAddressButton"));
+    layout->addWidget(m_changeAddress, 2, 0, 1, 3);
+    connect(m_changeAddress, &QPushButton::clicked, this, [this] {
+        finishEditing();
+        changeAddress();
+    });
+
+    watchCheckedBox(m_vsupBox);
+    connect(m_vsupBox, &EditBox::textEdited, this, [this](const QString &text) {
+        boxEntered(m_vsupBox);
+        m_controller.grid().vsupBoxEdited(text);
+    });
+    connect(m_maxBankBox, &EditBox::textEdited, this,
+            [this](const QString &text) { m_controller.grid().maxBankBoxEdited(text); });
+    return area;
+}
+
+QGridLayout *MainWindow::buildChannelBlock(const QList<int> &indices, bool withSpin)
+{
+    auto *block = new QGridLayout;
+    block->setVerticalSpacing(2);
+    for (int row = 0; row < indices.size(); ++row) {
+        const int index = indices[row];
+        const QString label = device::channelLabel(index);
+
+        auto *voltage = new EditBox(this);
+        voltage->setObjectName(QStringLiteral("voltageBox%1").arg(index));
+        voltage->setAccessibleName(tr("Voltage of channel %1").arg(label));
+        voltage->setFixedWidth(widthFor(voltage, QStringLiteral("-99.999")));
+        auto *hex = new EditBox(this);
+        hex->setObjectName(QStringLiteral("hexBox%1").arg(index));
+        hex->setAccessibleName(tr("Code of channel %1").arg(label));
+        hex->setReadOnly(true);
+        hex->setFocusPolicy(Qt::ClickFocus);
+        hex->setFixedWidth(widthFor(hex, QStringLiteral("FFFF")));
+        m_voltageBoxes[index] = voltage;
+        m_hexBoxes[index] = hex;
+
+        block->addWidget(caption(label, this), row, 0);
+        block->addWidget(voltage, row, 1);
+        block->addWidget(caption(QStringLiteral("V"), this, Qt::AlignLeft), row, 2);
+        block->addWidget(hex, row, 3);
+        block->addWidget(caption(QStringLiteral("h"), this, Qt::AlignLeft), row, 4);
+
+        watchCheckedBox(voltage);
+        connect(voltage, &EditBox::textEdited, this, [this, index](const QString &text) {
+            boxEntered(m_voltageBoxes[index]);
+            m_controller.grid().voltageBoxEdited(index, text);
+        });
+        connect(voltage, &EditBox::clicked, this,
+                [this, index] { m_controller.grid().voltageBoxClicked(index); });
+    }
+    if (withSpin) {
+        m_spin = new SpinArrows(this);
+        m_spin->setObjectName(QStringLiteral("spinArrows"));
+        block->addWidget(m_spin, 0, 5, int(indices.size()), 1);
+    }
+    // Spare width goes beyond the rows, which keep their parts together.
+    block->setColumnStretch(6, 1);
+    return block;
+}
+
+QWidget *MainWindow::buildCommands()
+{
+    auto *area = new QWidget(this);
+    auto *layout = new QGridLayout(area);
+    layout->setContentsMargins(0, 0, 0, 0);
+    addCommand(layout, QStringLiteral("Save to File"), 0, 0, &MainWindow::saveToFile);
+    addCommand(layout, QStringLiteral("Load From File"), 0, 1, &MainWindow::loadFromFile);
+    addCommand(layout, QStringLiteral("Reset"), 1, 0, &MainWindow::resetChip);
+    addCommand(layout, QStringLiteral("Run Batch"), 1, 1, &MainWindow::openBatchRunner);
+    addCommand(layout, QStringLiteral("Read DAC"), 2, 0, &MainWindow::readDac);
+    addCommand(layout, QStringLiteral("Control Panel"), 2, 1, &MainWindow::openControlPanel);
+    addCommand(layout, QStringLiteral("Program OTP All Channels"), 3, 0,
+               &MainWindow::programOtpAllChannels);
+    addCommand(layout, QStringLiteral("COM Setting"), 3, 1, &MainWindow::openPortSettings);
+    addCommand(layout, QStringLiteral("Program OTP One Channel"), 4, 0, &MainWindow::openOtpDialog);
+    addCommand(layout, QStringLiteral("About"), 4, 1, &MainWindow::showAbout);
+    return area;
+}
+
+QPushButton *MainWindow::addCommand(QGridLayout *layout, const QString &caption, int row,
+                                    int column, void (MainWindow::*action)())
+{
+    auto *button = new QPushButton(caption, layout->parentWidget());
+    layout->addWidget(button, row, column);
+    // A button that takes the focus has run the check already; one that does not (or a key
+    // that activates it) runs it here, before its own action.
+    connect(button, &QPushButton::clicked, this, [this, action] {
+        finishEditing();
+        (this->*action)();
+    });
+    return button;
+}
+
+void MainWindow::watchCheckedBox(EditBox *box)
+{
+    connect(box, &EditBox::focusEntered, this, [this, box] { boxEntered(box); });
+    connect(box, &EditBox::focusLeft, this, [this, box] { boxLeft(box); });
+}
+
+void MainWindow::mirrorGrid()
+{
+    control::RegisterGrid &grid = m_controller.grid();
+    for (int i = 1; i <= device::channelCount; ++i) {
+        m_voltageBoxes[i]->showText(grid.voltageText(i));
+        m_hexBoxes[i]->showText(grid.hexText(i));
+    }
+    m_vsupBox->showText(grid.vsupText());
+    m_maxBankBox->showText(grid.maxBankText());
+    connect(&grid, &control::RegisterGrid::voltageTextChanged, this,
+            [this](int index, const QString &text) { m_voltageBoxes[index]->showText(text); });
+    connect(&grid, &control::RegisterGrid::hexTextChanged, this,
+            [this](int index, const QString &text) { m_hexBoxes[index]->showText(text); });
+    connect(&grid, &control::RegisterGrid::vsupTextChanged, m_vsupBox, &EditBox::showText);
+    connect(&grid, &control::RegisterGrid::maxBankTextChanged, m_maxBankBox, &EditBox::showText);
+}
+
+void MainWindow::boxEntered(EditBox *box)
+{
+    m_checkPending = box;
+}
+
+void MainWindow::boxLeft(EditBox *box)
+{
+    if (m_checkPending != box)
+        return;
+    m_checkPending = nullptr;
+    runCheck(box);
+}
+
+void MainWindow::finishEditing()
+{
+    if (EditBox *box = std::exchange(m_checkPending, nullptr))
+        runCheck(box);
+}
+
+void MainWindow::runCheck(EditBox *box)
+{
+    if (m_closing)
+        return;
+    if (box == m_vsupBox) {
+        m_controller.grid().vsupBoxLeft();
+        return;
+    }
+    for (int i = 1; i <= device::channelCount; ++i) {
+        if (m_voltageBoxes[i] == box) {
+            m_controller.grid().voltageBoxLeft(i);
+            return;
+        }
+    }
+}
+
+QString MainWindow::chooseFile(FilePurpose purpose)
+{
+    const std::unique_ptr<QFileDialog> dialog =
+        makeRegisterSetDialog(purpose, m_controller.model().defaultDir, this);
+    return m_runFileDialog(*dialog);
+}
+
+void MainWindow::saveToFile()
+{
+    m_controller.saveToFile(chooseFile(FilePurpose::Save));
+}
+
+void MainWindow::loadFromFile()
+{
+    m_controller.loadFromFile(chooseFile(FilePurpose::Load));
+}
+
+void MainWindow::resetChip()
+{
+    m_controller.resetChip();
+}
+
+void MainWindow::openBatchRunner()
+{
+    // opened once its window exists
+}
+
+void MainWindow::readDac()
+{
+    m_controller.readAllRegisters();
+}
+
+void MainWindow::openControlPanel()
+{
+    // opened once its window exists
+}
+
+void MainWindow::programOtpAllChannels()
+{
+    m_controller.programOtpAllChannels();
+}
+
+void MainWindow::openPortSettings()
+{
+    PortSettingsDialog dialog(m_controller.ports(), m_portMap, this);
+    dialog.exec();
+}
+
+void MainWindow::openOtpDialog()
+{
+    // opened once its window exists
+}
+
+void MainWindow::showAbout()
+{
+    m_controller.showAbout();
+}
+
+void MainWindow::changeAddress()
+{
+    m_controller.changeAddress();
+}
+
+void MainWindow::updateChangeAddressLook()
+{
+    QString text = m_controller.changeAddressCaption();
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    m_changeAddress->setText(text);
+    const control::Rgb colour = m_controller.changeAddressColour();
+    QPalette palette = m_changeAddress->palette();
+    palette.setColor(QPalette::Button, QColor(colour.red, colour.green, colour.blue));
+    palette.setColor(QPalette::ButtonText, Qt::black);
+    m_changeAddress->setPalette(palette);
+}
+
+void MainWindow::updateStatus()
+{
+    m_portLabel->setText(m_status.portText());
+    m_a0Label->setText(m_status.a0Text());
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_closing) {
+        event->accept();
+        return;
+    }
+    m_closing = true;
+    m_checkPending = nullptr;
+    m_controller.saveSettingsAtExit();
+    event->accept();
+    emit closed();
+}
+
+} // namespace ui

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "control/statusline.h"
+#include "ui/main/registersetdialog.h"
+
+#include <QMainWindow>
+#include <array>
+#include <functional>
+
+class QFileDialog;
+class QGridLayout;
+class QLabel;
+class QPushButton;
+
+namespace control {
+class MainController;
+class UserPrompts;
+} // namespace control
+namespace port {
+class PortMap;
+}
+
+namespace ui {
+
+class EditBox;
+class SpinArrows;
+
+// "KALVENTA": the register grid, the spin control, "Change Address" and the ten commands. The
+// window mirrors the grid's texts and hands every user event to the control layer. A box's
+// check (what runs when the user leaves it) always runs before the action of the control the
+// user went to, and at most once per visit.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // The map only names the devices behind the port numbers; it must outlive the window.
+    MainWindow(control::MainController &controller, const port::PortMap &portMap,
+               control::UserPrompts &prompts, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Runs the file dialog of "Save to File" and "Load From File" and returns the chosen path,
+    // "" when cancelled. By default the dialog is shown to the user.
+    void setFileDialogRunner(std::function<QString(QFileDialog &)> runner);
+
+signals:
+    // The window has closed and stored the settings: the program ends.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    QWidget *buildTopArea();
+    QGridLayout *buildChannelBlock(const QList<int> &indices, bool withSpin);
+    QWidget *buildCommands();
+    QPushButton *addCommand(QGridLayout *layout, const QString &caption, int row, int column,
+                            void (MainWindow::*action)());
+    void watchCheckedBox(EditBox *box);
+    void mirrorGrid();
+
+    // The box the user is in, if its check has not run since the user entered or edited it.
+    void boxEntered(EditBox *box);
+    void boxLeft(EditBox *box);
+    void finishEditing();
+    void runCheck(EditBox *box);
+
+    void saveToFile();
+    void loadFromFile();
+    void resetChip();
+    void openBatchRunner();
+    void readDac();
+    void openControlPanel();
+    void programOtpAllChannels();
+    void openPortSettings();
+    void openOtpDialog();
+    void showAbout();
+    void changeAddress();
+
+    QString chooseFile(FilePurpose purpose);
+    void updateChangeAddressLook();
+    void updateStatus();
+
+    control::MainController &m_controller;
+    const port::PortMap &m_portMap;
+    control::StatusLine m_status;
+    std::function<QString(QFileDialog &)> m_runFileDialog;
+
+    std::array<EditBox *, 26> m_voltageBoxes{};
+    std::array<EditBox *, 26> m_hexBoxes{};
+    EditBox *m_vsupBox = nullptr;
+    EditBox *m_maxBankBox = nullptr;
+    QPushButton *m_changeAddress = nullptr;
+    SpinArrows *m_spin = nullptr;
+    QLabel *m_portLabel = nullptr;
+    QLabel *m_a0Label = nullptr;
+
+    EditBox *m_checkPending = nullptr;
+    bool m_closing = false;
+};
+
+} // namespace ui

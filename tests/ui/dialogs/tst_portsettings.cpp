@@ -1,0 +1,230 @@
+#include "control/portsettingscontroller.h"
+#include "port/portmanager.h"
+#include "port/systemcomport.h"
+#include "sim/simulatedboard.h"
+#include "simulatedports.h"
+#include "ui/dialogs/portsettingsdialog.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+using control::PortSettingsController;
+using port::OpenResult;
+
+namespace {
+
+// The program's port state on the simulated board, present at the given numbers, probed once.
+struct Ports
+{
+    Ports(const QList<int> &present, int portNumber, qint32 bitRate)
+        : map(simulatedPorts(dir, &board, present)), com(map), manager(com)
+    {
+        manager.setYieldFunction([] {});
+        manager.probeComPorts();
+        manager.setPortNumber(qint16(portNumber));
+        manager.setBitRate(bitRate);
+    }
+
+    int openPort() const { return com.openPortNumber(); }
+
+    QTemporaryDir dir;
+    sim::SimulatedBoard board;
+    port::PortMap map;
+    port::SystemComPort com;
+    port::PortManager manager;
+};
+
+// A port whose open results a test decides, for the cases the board cannot show.
+class ScriptedComPort : public port::ComPort
+{
+public:
+    QHash<int, OpenResult> results;
+    int openNumber = 0;
+
+    OpenResult open(int n, const port::LineSettings &) override
+    {
+        const OpenResult result = results.value(n, OpenResult::NotPresent);
+        openNumber = result == OpenResult::Opened ? n : 0;
+        return result;
+    }
+    void close() override { openNumber = 0; }
+    int openPortNumber() const override { return openNumber; }
+    port::PortTimeouts timeouts() const override { return {}; }
+    void setTimeouts(const port::PortTimeouts &) override {}
+    bool isOpen() const override { return openNumber != 0; }
+    void setDtr(bool) override {}
+    void setRts(bool) override {}
+    bool dsr() override { return false; }
+    void writeData(const QByteArray &) override {}
+};
+
+QStringList names(const PortSettingsController &controller)
+{
+    QStringList result;
+    for (const PortSettingsController::PortEntry &entry : controller.portEntries())
+        result.append(entry.name);
+    return result;
+}
+
+} // namespace
+
+class TestPortSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void load_data();
+    void load();
+    void choicesTakeEffectAtOnce();
+    void refusedPortsAreExplained();
+    void dialogShowsTheLoadAndReopensOnlyOnChoice();
+    void choiceThenCancelKeepsIt();
+};
+
+void TestPortSettings::load_data()
+{
+    QTest::addColumn<QList<int>>("present");
+    QTest::addColumn<int>("portNumber");
+    QTest::addColumn<int>("bitRate");
+    QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<int>("portRow");
+    QTest::addColumn<int>("bitRateRow");
+    QTest::addColumn<int>("bitRateAfter");
+    QTest::addColumn<QString>("status");
+
+    const int none = PortSettingsController::noSelection;
+    QTest::newRow("first run") << QList<int>{1} << 0 << 0 << QStringList{"COM1"} << none << 1
+                               << 9600 << "Please select a COM port.";
+    QTest::newRow("stored port gone")
+        << QList<int>{1, 3} << 5 << 9600 << QStringList{"COM1", "COM3"} << none << 1 << 9600
+        << "COM5 is unavailable. Please select a different port.";
+    QTest::newRow("stored port present")
+        << QList<int>{1, 3, 12} << 12 << 38400 << QStringList{"COM1", "COM3", "COM12"} << 2 << 4
+        << 38400 << "";
+    QTest::newRow("rate not offered")
+        << QList<int>{1} << 1 << 57600 << QStringList{"COM1"} << 0 << none << 57600 << "";
+}
+
+void TestPortSettings::load()
+{
+    QFETCH(QList<int>, present);
+    QFETCH(int, portNumber);
+    QFETCH(int, bitRate);
+    QFETCH(QStringList, listed);
+    QFETCH(int, portRow);
+    QFETCH(int, bitRateRow);
+    QFETCH(int, bitRateAfter);
+    QFETCH(QString, status);
+
+    Ports ports(present, portNumber, bitRate);
+    PortSettingsController controller(ports.manager, ports.map);
+    controller.load();
+    QCOMPARE(names(controller), listed);
+    QCOMPARE(controller.selectedPortRow(), portRow);
+    QCOMPARE(controller.selectedBitRateRow(), bitRateRow);
+    QCOMPARE(ports.manager.bitRate(), bitRateAfter);
+    QCOMPARE(controller.statusText(), status);
+    QCOMPARE(controller.portEntries().first().text,
+             QStringLiteral("COM1  simulated evaluation board"));
+    QCOMPARE(ports.openPort(), 0); // loading opens nothing
+}
+
+void TestPortSettings::choicesTakeEffectAtOnce()
+{
+    Ports ports({1, 12}, 5, 9600);
+    PortSettingsController controller(ports.manager, ports.map);
+    QSignalSpy opened(&ports.manager, &port::PortManager::portOpened);
+    controller.load();
+
+    controller.choosePort(1);
+    QCOMPARE(ports.manager.portNumber(), qint16(12));
+    QCOMPARE(ports.openPort(), 12);
+    // The load's message stays until the window closes.
+    QCOMPARE(controller.statusText(),
+             QStringLiteral("COM5 is unavailable. Please select a different port."));
+
+    controller.chooseBitRate(0);
+    QCOMPARE(ports.manager.bitRate(), 4800);
+    QCOMPARE(opened.size(), 2);
+    QCOMPARE(opened.last().at(0).toInt(), 12);
+    QCOMPARE(opened.last().at(1).toInt(), 4800);
+}
+
+void TestPortSettings::refusedPortsAreExplained()
+{
+    ScriptedComPort com;
+    com.results = {{1, OpenResult::Opened}, {4, OpenResult::NoPermission}, {6, OpenResult::Busy}};
+    QTemporaryDir dir;
+    port::PortMap map;
+    map.mapToDevice(4, dir.filePath(QStringLiteral("ttyUSB-forbidden")));
+    port::PortManager manager(com);
+    manager.setYieldFunction([] {});
+    manager.probeComPorts();
+    manager.setPortNumber(4);
+
+    PortSettingsController controller(manager, map);
+    controller.load();
+    QCOMPARE(names(controller), (QStringList{"COM1", "COM6"}));
+    const QStringList lines = controller.statusText().split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines[0], QStringLiteral("COM4 is unavailable. Please select a different port."));
+    QVERIFY(lines[1].startsWith(QStringLiteral("You may not open COM4 (%1).")
+                                    .arg(dir.filePath(QStringLiteral("ttyUSB-forbidden")))));
+    QVERIFY(lines[1].contains(QStringLiteral("\"dialout\"")));
+
+    // Held by another program, now and on the next try; a working port restores the status.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        controller.choosePort(1);
+        QCOMPARE(controller.statusText(),
+                 QStringLiteral("COM6 could not be opened: another program is using it."));
+    }
+    controller.choosePort(0);
+    QCOMPARE(com.openPortNumber(), 1);
+    QCOMPARE(controller.statusText(), lines.join(QLatin1Char('\n')));
+}
+
+void TestPortSettings::dialogShowsTheLoadAndReopensOnlyOnChoice()
+{
+    Ports ports({1, 3}, 3, 19200);
+    ports.manager.openSelectedComPort();
+    QSignalSpy opened(&ports.manager, &port::PortManager::portOpened);
+    ui::PortSettingsDialog dialog(ports.manager, ports.map);
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("COM Port Setup"));
+    QCOMPARE(dialog.findChild<QGroupBox *>()->title(), QStringLiteral("Select Serial Port"));
+    auto *portCombo = dialog.findChild<QComboBox *>(QStringLiteral("portCombo"));
+    auto *rateCombo = dialog.findChild<QComboBox *>(QStringLiteral("bitRateCombo"));
+    QCOMPARE(portCombo->count(), 2);
+    QCOMPARE(portCombo->currentText(), QStringLiteral("COM3  simulated evaluation board"));
+    QCOMPARE(rateCombo->currentText(), QStringLiteral("19200"));
+    QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("statusText"))->text(), QString());
+    QVERIFY(opened.isEmpty());
+
+    QTest::keyClick(rateCombo, Qt::Key_Down);
+    QCOMPARE(ports.manager.bitRate(), 28800);
+    QCOMPARE(opened.size(), 1);
+    QCOMPARE(ports.openPort(), 3);
+}
+
+void TestPortSettings::choiceThenCancelKeepsIt()
+{
+    Ports ports({1, 12}, 1, 9600);
+    ports.manager.openSelectedComPort();
+    ui::PortSettingsDialog dialog(ports.manager, ports.map);
+    dialog.show();
+    QTest::keyClick(dialog.findChild<QComboBox *>(QStringLiteral("portCombo")), Qt::Key_Down);
+    QCOMPARE(ports.openPort(), 12);
+    for (QPushButton *button : dialog.findChildren<QPushButton *>()) {
+        if (button->text() == QLatin1String("Cancel"))
+            QTest::mouseClick(button, Qt::LeftButton);
+    }
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(ports.manager.portNumber(), qint16(12));
+    QCOMPARE(ports.openPort(), 12);
+}
+
+QTEST_MAIN(TestPortSettings)
+#include "tst_portsettings.moc"
