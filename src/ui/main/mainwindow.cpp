@@ -2,6 +2,9 @@
 
 #include "control/maincontroller.h"
 #include "device/devicemodel.h"
+#include "ui/batch/batchwindow.h"
+#include "ui/dialogs/controlpanelwindow.h"
+#include "ui/dialogs/otpdialog.h"
 #include "ui/dialogs/portsettingsdialog.h"
 #include "ui/main/editbox.h"
 #include "ui/main/spinarrows.h"
@@ -42,8 +45,9 @@ QLabel *caption(const QString &text, QWidget *parent, Qt::Alignment alignment = 
 
 MainWindow::MainWindow(control::MainController &controller, const port::PortMap &portMap,
                        control::UserPrompts &prompts, QWidget *parent)
-    : QMainWindow(parent), m_controller(controller), m_portMap(portMap),
-      m_status(controller, portMap, prompts), m_runFileDialog(runFileDialog)
+    : QMainWindow(parent), m_controller(controller), m_portMap(portMap), m_prompts(prompts),
+      m_status(controller, portMap, prompts), m_batchRunner(controller),
+      m_runFileDialog(runFileDialog)
 {
     setWindowTitle(QStringLiteral("KALVENTA"));
 
@@ -295,7 +299,9 @@ void MainWindow::resetChip()
 
 void MainWindow::openBatchRunner()
 {
-    // opened once its window exists
+    // A fresh window each time (folder, selection and delay start anew); the runner's state stays.
+    BatchWindow window(m_batchRunner, this);
+    window.exec();
 }
 
 void MainWindow::readDac()
@@ -305,7 +311,9 @@ void MainWindow::readDac()
 
 void MainWindow::openControlPanel()
 {
-    // opened once its window exists
+    if (!m_controlPanel)
+        m_controlPanel = new ControlPanelWindow(m_controller, this);
+    m_controlPanel->showPanel();
 }
 
 void MainWindow::programOtpAllChannels()
@@ -321,7 +329,9 @@ void MainWindow::openPortSettings()
 
 void MainWindow::openOtpDialog()
 {
-    // opened once its window exists
+    if (!m_otpDialog)
+        m_otpDialog = new OtpDialog(m_controller, m_prompts, this);
+    m_otpDialog->showDialog();
 }
 
 void MainWindow::showAbout()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "control/batchrunner.h"
 #include "control/statusline.h"
 #include "ui/main/registersetdialog.h"
 
@@ -22,7 +23,9 @@ class PortMap;
 
 namespace ui {
 
+class ControlPanelWindow;
 class EditBox;
+class OtpDialog;
 class SpinArrows;
 
 // "KALVENTA": the register grid, the spin control, "Change Address" and the ten commands. The
@@ -83,7 +86,12 @@ private:
 
     control::MainController &m_controller;
     const port::PortMap &m_portMap;
+    control::UserPrompts &m_prompts;
     control::StatusLine m_status;
+    // The batch runner's stop request, step position and list-click flag outlive its window.
+    control::BatchRunner m_batchRunner;
+    ControlPanelWindow *m_controlPanel = nullptr;
+    OtpDialog *m_otpDialog = nullptr;
     std::function<QString(QFileDialog &)> m_runFileDialog;
 
     std::array<EditBox *, 26> m_voltageBoxes{};

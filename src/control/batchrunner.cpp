@@ -1,0 +1,217 @@
+#include "control/batchrunner.h"
+
+#include "control/batchlist.h"
+#include "control/maincontroller.h"
+#include "device/numbertext.h"
+#include "device/paths.h"
+#include "device/registersetfile.h"
+#include "port/portmanager.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+
+namespace control {
+
+BatchRunner::BatchRunner(MainController &controller, QObject *parent)
+    : QObject(parent), m_controller(controller)
+{}
+
+void BatchRunner::setList(BatchList *list)
+{
+    if (m_list == list)
+        return;
+    m_list = list;
+    // A run must never ask a list that is gone, nor keep playing behind a closed window.
+    endAllRuns();
+}
+
+QString BatchRunner::openWindow()
+{
+    setStatusText(QString());
+    m_controller.loadSettings();
+    m_batchStepPosition = 0;
+    const QString stored = m_controller.model().defaultDir;
+    // A stored folder that has gone away is passed over without a word.
+    if (!stored.isEmpty() && QDir(stored).exists())
+        return QDir(stored).absolutePath();
+    return QDir::currentPath();
+}
+
+void BatchRunner::run(const QString &delayText)
+{
+    if (!m_list)
+        return;
+    m_batchStopRequest = false;
+    const double batchDelay = device::leadingNumber(delayText);
+    const quint64 generation = m_runGeneration;
+    const auto ended = [this, generation] {
+        return m_batchStopRequest || m_runGeneration != generation;
+    };
+
+    ++m_runDepth;
+    while (!ended()) {
+        // The pass keeps the count it started with, even if the folder changes meanwhile.
+        const int n = m_list->count();
+        bool played = false;
+        for (int k = 0; k < n && !ended(); ++k) {
+            if (!m_list->isSelected(k))
+                continue;
+            if (!playBatchEntry(k, PlayedBy::Run)) {
+                endAllRuns();
+                break;
+            }
+            played = true;
+            if (m_wait)
+                m_wait(batchDelay);
+            else
+                sleep(batchDelay);
+            if (m_runGeneration != generation)
+                break;
+            QCoreApplication::processEvents();
+        }
+        if (ended())
+            break;
+        QCoreApplication::processEvents();
+        // Nothing selected: sleep until the user has had time to select or stop, rather than
+        // asking the list again and again.
+        if (!played && !ended())
+            sleep(idlePauseSeconds);
+    }
+    --m_runDepth;
+}
+
+void BatchRunner::stepDown()
+{
+    step(Direction::Down);
+}
+
+void BatchRunner::stepUp()
+{
+    step(Direction::Up);
+}
+
+void BatchRunner::step(Direction direction)
+{
+    BatchList *list = m_list;
+    if (!list)
+        return;
+    const int n = list->count();
+    if (n <= 0) {
+        setStatusText(tr("No files to step through"));
+        return;
+    }
+    int topmost = -1;
+    for (int k = 0; k < n && topmost < 0; ++k) {
+        if (list->isSelected(k))
+            topmost = k;
+    }
+    if (topmost < 0) {
+        setStatusText(tr("No file selected"));
+        return;
+    }
+
+    int p = m_batchStepPosition;
+    if (m_batchListClicked) {
+        // After a change of the selection stepping starts again from the top, either way.
+        p = topmost;
+        m_batchListClicked = false;
+    } else if (p < 0 || p >= n) {
+        m_batchStepPosition = 0;
+        setStatusText(tr("The list has changed; the next step starts at the top"));
+        return;
+    } else {
+        // The search ends: at least one entry is selected and p stays within the list.
+        do {
+            if (direction == Direction::Down)
+                p = p < n - 1 ? p + 1 : 0;
+            else
+                p = p <= 0 ? n - 1 : p - 1;
+        } while (!list->isSelected(p));
+    }
+    // Kept even if the entry cannot be played, so the next step moves past it.
+    m_batchStepPosition = p;
+    playBatchEntry(p, PlayedBy::SingleStep);
+}
+
+bool BatchRunner::playBatchEntry(int position, PlayedBy playedBy)
+{
+    if (!m_list || position < 0 || position >= m_list->count())
+        return false;
+    const QString name = m_list->name(position);
+    const QString path = device::joinPath(m_list->folder(), name);
+
+    // The whole file is read and checked first: a bad file must not leave the chip half loaded.
+    QString error;
+    const std::optional<device::RegisterSet> set = device::readRegisterSetFile(path, &error);
+    if (!set) {
+        setStatusText(playedBy == PlayedBy::Run ? tr("Run stopped. Not played: %1").arg(error)
+                                                : tr("Not played: %1").arg(error));
+        return false;
+    }
+
+    device::DeviceModel &model = m_controller.model();
+    device::ChannelGlue &glue = m_controller.glue();
+    RegisterGrid &grid = m_controller.grid();
+    // Unlike loading a file from the main window, the "Vsup" box keeps its text.
+    model.vsup = set->vsup;
+    for (int j = 1; j <= device::channelCount; ++j) {
+        model.dacCode[j] = set->codes[std::size_t(j - 1)];
+        model.selectedChannel = j;
+        glue.writeSelectedChannel();
+        grid.refreshAllChannels();
+    }
+    grid.refreshAllChannels();
+
+    // The marker on the transmit line lets an instrument see where each file ends.
+    port::PortManager &ports = m_controller.ports();
+    ports.setOutputBytes(1, 1);
+    ports.sendOutputBytes(1);
+
+    setStatusText(playedBy == PlayedBy::Run ? name : name + device::numberText(position));
+    emit entryPlayed(position, name);
+    return true;
+}
+
+void BatchRunner::setWaitFunction(std::function<void(double)> wait)
+{
+    m_wait = std::move(wait);
+}
+
+void BatchRunner::endAllRuns()
+{
+    ++m_runGeneration;
+    for (QEventLoop *loop : std::as_const(m_waits))
+        loop->quit();
+}
+
+void BatchRunner::sleep(double seconds)
+{
+    if (!(seconds > 0))
+        return;
+    const int ms = int(std::ceil(std::min(seconds, longestWaitSeconds) * 1000));
+    // A nested loop that sleeps until the timer or the next event: the processor stays idle
+    // however long the delay, and the user's buttons keep working.
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    m_waits.append(&loop);
+    timer.start(ms);
+    loop.exec();
+    m_waits.removeOne(&loop);
+}
+
+void BatchRunner::setStatusText(const QString &text)
+{
+    if (m_statusText == text)
+        return;
+    m_statusText = text;
+    emit statusTextChanged(text);
+}
+
+} // namespace control

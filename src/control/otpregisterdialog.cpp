@@ -1,0 +1,96 @@
+#include "control/otpregisterdialog.h"
+
+#include "control/registergrid.h"
+#include "control/userprompts.h"
+#include "device/bitstrings.h"
+
+namespace control {
+
+namespace {
+
+// The code as the chip will receive it: the data bits saturate and drop fractions.
+int codeOnTheWire(double code)
+{
+    const device::DataBits bits = device::codeToDataBits(code);
+    return (bits.high + bits.low).toInt(nullptr, 2);
+}
+
+} // namespace
+
+OtpRegisterDialog::OtpRegisterDialog(device::DeviceModel &model, RegisterGrid &grid,
+                                     device::ChannelGlue &glue, bus::ChipBus &chip,
+                                     UserPrompts &prompts, QObject *parent)
+    : QObject(parent), m_model(model), m_grid(grid), m_glue(glue), m_chip(chip), m_prompts(prompts)
+{}
+
+QString OtpRegisterDialog::registerName(int position)
+{
+    if (position == 22)
+        return QStringLiteral("c1");
+    if (position == 23)
+        return QStringLiteral("c2");
+    return QString::number(position + 1);
+}
+
+int OtpRegisterDialog::channelOfPosition(int position)
+{
+    // "19" to "22" live at channel indices 21 to 24, after "c1" (19) and "c2" (20).
+    if (position >= 18 && position <= 21)
+        return position + 3;
+    if (position == 22)
+        return 19;
+    if (position == 23)
+        return 20;
+    return position + 1;
+}
+
+void OtpRegisterDialog::open()
+{
+    m_position = 0;
+    showPosition();
+}
+
+void OtpRegisterDialog::nextRegister()
+{
+    if (m_position < registerCount - 1)
+        ++m_position;
+    showPosition();
+}
+
+void OtpRegisterDialog::previousRegister()
+{
+    if (m_position > 0)
+        --m_position;
+    showPosition();
+}
+
+void OtpRegisterDialog::showPosition()
+{
+    const int index = channel();
+    m_voltageText = m_grid.voltageText(index);
+    m_hexText = m_grid.hexText(index);
+    emit registerShown();
+}
+
+bool OtpRegisterDialog::burnShownRegister()
+{
+    const int index = channel();
+    // The dialog's texts may be older than the model, so the question names the code that will
+    // really be burned.
+    const QString question =
+        tr("Burn code %1h into OTP register \"%2\" (0x%3) of the device with A0 = %4?\n\n"
+           "This cannot be undone.")
+            .arg(QString::number(codeOnTheWire(m_model.dacCode[index]), 16).toUpper(), name(),
+                 QStringLiteral("%1")
+                     .arg(device::registerOfChannel(index), 2, 16, QLatin1Char('0'))
+                     .toUpper(),
+                 m_model.a0Pin);
+    if (!m_prompts.confirm(tr("Write OTP Reg"), question))
+        return false;
+    m_glue.programChannelOtp(index);
+    m_chip.generalCallReset();
+    m_grid.setMaxBankText(QString::number(m_chip.readMaxBank(m_model.a0Pin)));
+    return true;
+}
+
+} // namespace control

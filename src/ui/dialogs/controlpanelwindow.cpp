@@ -1,0 +1,205 @@
+#include "ui/dialogs/controlpanelwindow.h"
+
+#include "control/maincontroller.h"
+
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGridLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+
+namespace ui {
+
+using control::ControlPanel;
+
+namespace {
+
+constexpr int sliderRow = 0;
+constexpr int voltageRow = 1;
+constexpr int codeRow = 2;
+constexpr int captionRow = 3;
+constexpr int trackHeight = 300;
+
+QLabel *makeCentredLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
+
+// Where the centre of a slider's thumb sits for a value, in the slider's own coordinates. The
+// option is filled as the slider paints itself, so the scale follows any style.
+int thumbCentre(const QSlider *slider, int value)
+{
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = slider->orientation();
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.singleStep = slider->singleStep();
+    option.pageStep = slider->pageStep();
+    option.tickPosition = slider->tickPosition();
+    option.tickInterval = slider->tickInterval();
+    option.upsideDown = !slider->invertedAppearance(); // vertical tracks run bottom-up
+    option.sliderPosition = value;
+    option.sliderValue = value;
+    option.subControls = QStyle::SC_SliderHandle;
+    return slider->style()
+        ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider)
+        .center()
+        .y();
+}
+
+} // namespace
+
+ControlPanelWindow::ControlPanelWindow(control::MainController &controller, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_panel(controller.model(), controller.grid(), controller.glue())
+{
+    setWindowTitle(QStringLiteral("Control Panel"));
+
+    auto *layout = new QGridLayout(this);
+    layout->setHorizontalSpacing(4);
+    layout->setVerticalSpacing(6);
+
+    m_scaleArea = new QWidget(this);
+    layout->addWidget(m_scaleArea, sliderRow, 0);
+    for (QLabel *&label : m_scaleLabels) {
+        label = new QLabel(this);
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+    layout->addWidget(new QLabel(QStringLiteral("Vout"), this), voltageRow, 0);
+    layout->addWidget(new QLabel(QStringLiteral("Code "), this), codeRow, 0);
+    layout->addWidget(new QLabel(QStringLiteral("Channel"), this), captionRow, 0);
+
+    int column = 1;
+    const auto &order = ControlPanel::columnOrder();
+    for (int k = 0; k < int(order.size()); ++k) {
+        if (k == ControlPanel::firstGroupSize) {
+            auto *divider = new QFrame(this);
+            divider->setFrameShape(QFrame::VLine);
+            divider->setFrameShadow(QFrame::Sunken);
+            layout->addWidget(divider, sliderRow, column, captionRow + 1, 1);
+            ++column;
+        }
+        addColumn(layout, column++, order[k]);
+    }
+
+    // The scale follows the tracks wherever the layout puts them.
+    m_sliders[order.front()]->installEventFilter(this);
+    m_scaleArea->installEventFilter(this);
+
+    connect(&m_panel, &ControlPanel::positionChanged, this,
+            [this](int index, int position) { showPosition(index, position); });
+    connect(&m_panel, &ControlPanel::codeTextChanged, this,
+            [this](int index, const QString &text) { m_codeLabels[index]->setText(text); });
+    connect(&m_panel, &ControlPanel::voltageTextChanged, this,
+            [this](int index, const QString &text) { m_voltageLabels[index]->setText(text); });
+    connect(&m_panel, &ControlPanel::scaleTextChanged, this, [this](int mark, const QString &text) {
+        m_scaleLabels[mark]->setText(text);
+        placeScale();
+    });
+}
+
+void ControlPanelWindow::addColumn(QGridLayout *layout, int column, int index)
+{
+    auto *slider = new QSlider(Qt::Vertical, this);
+    // The slider's value is the thumb's height above the bottom, bottomPosition - position:
+    // full scale at the top, up keys, page keys and the wheel raise the voltage, and the style
+    // fills the track below the thumb like a level.
+    slider->setRange(ControlPanel::topPosition, ControlPanel::bottomPosition);
+    slider->setSingleStep(1);
+    slider->setPageStep(5);
+    slider->setTickPosition(QSlider::TicksLeft);
+    slider->setTickInterval(ControlPanel::bottomPosition / 4);
+    slider->setMinimumHeight(trackHeight);
+    slider->setAccessibleName(tr("Channel %1").arg(ControlPanel::caption(index)));
+    m_sliders[index] = slider;
+
+    const int labelWidth = fontMetrics().horizontalAdvance(QStringLiteral(" 10.000"));
+    m_voltageLabels[index] = makeCentredLabel(QString(), this);
+    m_voltageLabels[index]->setMinimumWidth(labelWidth);
+    m_codeLabels[index] = makeCentredLabel(QString(), this);
+
+    layout->addWidget(slider, sliderRow, column, Qt::AlignHCenter);
+    layout->addWidget(m_voltageLabels[index], voltageRow, column);
+    layout->addWidget(m_codeLabels[index], codeRow, column);
+    layout->addWidget(makeCentredLabel(ControlPanel::caption(index), this), captionRow, column);
+
+    // A drag may run ahead of the bus; single steps (keys, clicks on the track, the wheel) are
+    // written as they come.
+    connect(slider, &QSlider::valueChanged, this, [this, index, slider](int height) {
+        const int position = ControlPanel::bottomPosition - height;
+        if (slider->isSliderDown())
+            m_panel.sliderDragged(index, position);
+        else
+            m_panel.sliderMoved(index, position);
+    });
+    connect(slider, &QSlider::sliderReleased, this,
+            [this, index] { m_panel.sliderReleased(index); });
+}
+
+void ControlPanelWindow::showPanel()
+{
+    if (!m_panel.isOpen()) {
+        m_panel.open();
+        mirrorPanel();
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void ControlPanelWindow::mirrorPanel()
+{
+    for (int index : ControlPanel::columnOrder()) {
+        showPosition(index, m_panel.position(index));
+        m_voltageLabels[index]->setText(m_panel.voltageText(index));
+        m_codeLabels[index]->setText(m_panel.codeText(index));
+    }
+    for (int mark = 0; mark < ControlPanel::scaleMarkCount; ++mark)
+        m_scaleLabels[mark]->setText(m_panel.scaleText(mark));
+    placeScale();
+}
+
+void ControlPanelWindow::placeScale()
+{
+    int widest = 0;
+    for (QLabel *label : m_scaleLabels)
+        widest = std::max(widest, label->sizeHint().width());
+    if (m_scaleArea->minimumWidth() != widest)
+        m_scaleArea->setMinimumWidth(widest); // relayouts, and comes back here
+
+    const QSlider *reference = m_sliders[ControlPanel::columnOrder().front()];
+    const int left = m_scaleArea->mapTo(this, QPoint(0, 0)).x();
+    for (int mark = 0; mark < ControlPanel::scaleMarkCount; ++mark) {
+        QLabel *label = m_scaleLabels[mark];
+        const int value = ControlPanel::bottomPosition - mark * ControlPanel::bottomPosition / 4;
+        const int centre = reference->mapTo(this, QPoint(0, thumbCentre(reference, value))).y();
+        const int height = label->sizeHint().height();
+        label->setGeometry(left, centre - height / 2, m_scaleArea->width(), height);
+    }
+}
+
+void ControlPanelWindow::showPosition(int index, int position)
+{
+    const QSignalBlocker blocker(m_sliders[index]);
+    m_sliders[index]->setValue(ControlPanel::bottomPosition - position);
+}
+
+void ControlPanelWindow::closeEvent(QCloseEvent *event)
+{
+    m_panel.close();
+    QWidget::closeEvent(event);
+}
+
+bool ControlPanelWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Resize || event->type() == QEvent::Move)
+        placeScale();
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace ui

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "control/controlpanel.h"
+
+#include <QWidget>
+#include <array>
+
+class QGridLayout;
+class QLabel;
+class QSlider;
+
+namespace control {
+class MainController;
+}
+
+namespace ui {
+
+// "Control Panel": a slider per channel with its voltage, code and caption beneath, and the
+// voltage scale beside the tracks. Modeless, one instance; the controller must outlive it.
+class ControlPanelWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit ControlPanelWindow(control::MainController &controller, QWidget *parent = nullptr);
+
+    // Loads the panel unless it is open already, then brings the window forward.
+    void showPanel();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void addColumn(QGridLayout *layout, int column, int index);
+    void mirrorPanel();
+    void showPosition(int index, int position);
+    void placeScale();
+
+    control::ControlPanel m_panel;
+    std::array<QSlider *, 26> m_sliders{};
+    std::array<QLabel *, 26> m_voltageLabels{};
+    std::array<QLabel *, 26> m_codeLabels{};
+    std::array<QLabel *, control::ControlPanel::scaleMarkCount> m_scaleLabels{};
+    QWidget *m_scaleArea = nullptr;
+};
+
+} // namespace ui

@@ -1,0 +1,73 @@
+#include "ui/dialogs/otpdialog.h"
+
+#include "control/maincontroller.h"
+#include "ui/main/spinarrows.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace ui {
+
+OtpDialog::OtpDialog(control::MainController &controller, control::UserPrompts &prompts,
+                     QWidget *parent)
+    : QDialog(parent),
+      m_logic(controller.model(), controller.grid(), controller.glue(), controller.chip(), prompts)
+{
+    setWindowTitle(QStringLiteral("Write OTP Reg"));
+    setModal(false);
+
+    m_name = new QLabel(this);
+    m_name->setObjectName(QStringLiteral("registerName"));
+    m_name->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("00")) * 2);
+    m_spin = new SpinArrows(this);
+    // Copies of the main window's texts: the burn takes the model's code, never these fields.
+    m_voltage = new QLineEdit(this);
+    m_voltage->setObjectName(QStringLiteral("voltageText"));
+    m_voltage->setReadOnly(true);
+    m_hex = new QLineEdit(this);
+    m_hex->setObjectName(QStringLiteral("hexText"));
+    m_hex->setReadOnly(true);
+    m_burn = new QPushButton(QStringLiteral("Write Selected Reg to OTP"), this);
+    m_burn->setAutoDefault(false);
+
+    auto *layout = new QGridLayout(this);
+    layout->addWidget(new QLabel(QStringLiteral("OTP Register:"), this), 0, 0);
+    layout->addWidget(m_name, 0, 1);
+    layout->addWidget(m_spin, 0, 2, 3, 1);
+    layout->addWidget(m_voltage, 1, 0);
+    layout->addWidget(new QLabel(QStringLiteral("V"), this), 1, 1);
+    layout->addWidget(m_hex, 2, 0);
+    layout->addWidget(new QLabel(QStringLiteral("h"), this), 2, 1);
+    layout->addWidget(m_burn, 3, 0, 1, 3);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(m_spin, &SpinArrows::stepped, this, [this](int step) {
+        // The down arrow goes to the next name, the up arrow to the previous one.
+        if (step < 0)
+            m_logic.nextRegister();
+        else
+            m_logic.previousRegister();
+    });
+    connect(m_burn, &QPushButton::clicked, this, [this] { m_logic.burnShownRegister(); });
+    connect(&m_logic, &control::OtpRegisterDialog::registerShown, this, &OtpDialog::mirror);
+}
+
+void OtpDialog::showDialog()
+{
+    if (!isVisible())
+        m_logic.open();
+    show();
+    raise();
+    activateWindow();
+}
+
+void OtpDialog::mirror()
+{
+    m_name->setText(m_logic.name());
+    m_voltage->setText(m_logic.voltageText());
+    m_hex->setText(m_logic.hexText());
+}
+
+} // namespace ui

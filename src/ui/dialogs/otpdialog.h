@@ -1,0 +1,45 @@
+#pragma once
+
+#include "control/otpregisterdialog.h"
+
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace control {
+class MainController;
+class UserPrompts;
+} // namespace control
+
+namespace ui {
+
+class SpinArrows;
+
+// "Write OTP Reg": chooses one register with the spin arrows and burns its channel's code into
+// OTP. Modeless, one instance; it stays open after a burn. The controller and the prompts must
+// outlive it.
+class OtpDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    OtpDialog(control::MainController &controller, control::UserPrompts &prompts,
+              QWidget *parent = nullptr);
+
+    // Loads the dialog (at "1") unless it is showing already, then brings it forward.
+    void showDialog();
+
+private:
+    void mirror();
+
+    control::OtpRegisterDialog m_logic;
+    QLabel *m_name = nullptr;
+    SpinArrows *m_spin = nullptr;
+    QLineEdit *m_voltage = nullptr;
+    QLineEdit *m_hex = nullptr;
+    QPushButton *m_burn = nullptr;
+};
+
+} // namespace ui

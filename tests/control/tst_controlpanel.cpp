@@ -1,0 +1,234 @@
+#include "control/controlpanel.h"
+#include "controlfixture.h"
+
+#include <QTest>
+#include <chrono>
+
+using control::ControlPanel;
+
+namespace {
+
+// Every channel at one code, shown in the grid as a read of the chip would leave it.
+void showCodes(ControlFixture &f, double vsup, double code)
+{
+    f.model.vsup = vsup;
+    for (int i = 1; i <= device::channelCount; ++i)
+        f.model.dacCode[i] = code;
+    f.grid().refreshAllChannels();
+    f.clearEvents();
+}
+
+QList<int> writesTo(const ControlFixture &f, int reg)
+{
+    QList<int> codes;
+    for (const auto &[r, code] : f.dacWritesWithRegister()) {
+        if (r == reg)
+            codes.append(code);
+    }
+    return codes;
+}
+
+} // namespace
+
+class TestControlPanel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void openingShowsModel_data();
+    void openingShowsModel();
+    void scale_data();
+    void scale();
+    void moveWritesItsChannel_data();
+    void moveWritesItsChannel();
+    void followsGridOnlyWhileOpen();
+    void dragOnSlowPortKeepsUp_data();
+    void dragOnSlowPortKeepsUp();
+    void noDraggedPositionIsLost();
+};
+
+void TestControlPanel::openingShowsModel_data()
+{
+    QTest::addColumn<double>("code");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("codeText");
+    QTest::addColumn<QString>("voltageText");
+    QTest::newRow("middle") << 512.0 << 512 << "200"
+                            << " 5";
+    QTest::newRow("bottom") << 0.0 << 1024 << "0"
+                            << " 0";
+    QTest::newRow("one below the top") << 1023.0 << 1 << "3FF"
+                                       << " 9.99";
+    QTest::newRow("full scale") << 1024.0 << 0 << "400"
+                                << " 10";
+    QTest::newRow("chip that does not answer") << 65535.0 << 0 << "FFFF"
+                                               << " 10";
+    QTest::newRow("negative code from a file") << -3.0 << 1024 << "FFFD"
+                                               << "-.03";
+}
+
+void TestControlPanel::openingShowsModel()
+{
+    QFETCH(double, code);
+    QFETCH(int, position);
+    QFETCH(QString, codeText);
+    QFETCH(QString, voltageText);
+
+    ControlFixture f;
+    showCodes(f, 10, code);
+    ControlPanel panel(f.model, f.grid(), f.controller->glue());
+    QList<int> openFlagDuringRefresh;
+    connect(&panel, &ControlPanel::codeTextChanged,
+            [&] { openFlagDuringRefresh.append(f.model.controlPanelOpen); });
+    panel.open();
+    QVERIFY(!openFlagDuringRefresh.contains(1)); // open only once the first refresh is done
+    QCOMPARE(f.model.controlPanelOpen, 1);
+    for (int i = 1; i <= device::channelCount; ++i) {
+        QCOMPARE(panel.position(i), position);
+        QCOMPARE(panel.codeText(i), codeText);
+        QCOMPARE(panel.voltageText(i), voltageText);
+        QCOMPARE(f.model.dacCode[i], code);
+    }
+    QVERIFY(f.dacWrites().isEmpty()); // showing the model is not a move
+}
+
+void TestControlPanel::scale_data()
+{
+    QTest::addColumn<double>("vsup");
+    QTest::addColumn<QStringList>("marks");
+    QTest::newRow("10 V") << 10.0 << QStringList{" 10", " 7.5", " 5", " 2.5", " 0"};
+    QTest::newRow("quarters truncated")
+        << 1.001 << QStringList{" 1.001", " .75", " .5", " .25", " 0"};
+}
+
+void TestControlPanel::scale()
+{
+    QFETCH(double, vsup);
+    QFETCH(QStringList, marks);
+
+    ControlFixture f;
+    showCodes(f, vsup, 0);
+    ControlPanel panel(f.model, f.grid(), f.controller->glue());
+    panel.open();
+    QStringList shown;
+    for (int mark = 0; mark < ControlPanel::scaleMarkCount; ++mark)
+        shown.append(panel.scaleText(mark));
+    QCOMPARE(shown, marks);
+}
+
+void TestControlPanel::moveWritesItsChannel_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<int>("reg");
+    QTest::addColumn<int>("sent");
+    QTest::addColumn<QString>("codeText");
+    QTest::newRow("Vc1 to the top") << 19 << 0 << 0x12 << 1023 << "400";
+    QTest::newRow("19") << 21 << 724 << 0x14 << 300 << "12C";
+    QTest::newRow("1 to the bottom") << 1 << 1024 << 0x00 << 0 << "0";
+}
+
+void TestControlPanel::moveWritesItsChannel()
+{
+    QFETCH(int, index);
+    QFETCH(int, position);
+    QFETCH(int, reg);
+    QFETCH(int, sent);
+    QFETCH(QString, codeText);
+
+    ControlFixture f;
+    showCodes(f, 10, 512);
+    ControlPanel panel(f.model, f.grid(), f.controller->glue());
+    panel.open();
+    panel.sliderMoved(index, position);
+    QCOMPARE(f.dacWritesWithRegister().first(), (QPair<int, int>{reg, sent}));
+    QCOMPARE(f.chip0().dacRegister(reg), quint16(sent));
+    QCOMPARE(f.model.dacCode[index], double(1024 - position)); // 1024 stays full scale
+    QCOMPARE(panel.codeText(index), codeText);
+    QCOMPARE(panel.voltageText(index), f.grid().voltageText(index));
+    QCOMPARE(f.grid().hexText(index), codeText);
+    QCOMPARE(f.chip0().dacRegister(reg == 0 ? 1 : 0), quint16(512)); // nothing else moved
+}
+
+void TestControlPanel::followsGridOnlyWhileOpen()
+{
+    ControlFixture f;
+    showCodes(f, 10, 0);
+    ControlPanel panel(f.model, f.grid(), f.controller->glue());
+    panel.open();
+    f.grid().voltageBoxEdited(3, QStringLiteral("5"));
+    f.grid().voltageBoxLeft(3);
+    QCOMPARE(panel.position(3), 512);
+    QCOMPARE(panel.codeText(3), QStringLiteral("200"));
+
+    panel.close();
+    QCOMPARE(f.model.controlPanelOpen, 0);
+    f.grid().voltageBoxEdited(3, QStringLiteral("2.5"));
+    f.grid().voltageBoxLeft(3);
+    QCOMPARE(panel.position(3), 512);
+    QCOMPARE(panel.voltageText(3), QStringLiteral(" 5"));
+}
+
+void TestControlPanel::dragOnSlowPortKeepsUp_data()
+{
+    QTest::addColumn<bool>("release");
+    QTest::newRow("thumb let go") << true;
+    QTest::newRow("thumb held still") << false;
+}
+
+void TestControlPanel::dragOnSlowPortKeepsUp()
+{
+    QFETCH(bool, release);
+
+    ControlFixture f;
+    showCodes(f, 10, 0);
+    ControlPanel panel(f.model, f.grid(), f.controller->glue());
+    panel.open();
+    f.board.setLineDelay(std::chrono::microseconds(20));
+
+    // A drag from the bottom to the top, reported faster than the bus can follow: the event
+    // loop gets a turn only between bursts of positions.
+    int positions = 0;
+    int turns = 0;
+    int position = ControlPanel::bottomPosition;
+    while (position > ControlPanel::topPosition) {
+        for (int k = 0; k < 64 && position > ControlPanel::topPosition; ++k, ++positions)
+            panel.sliderDragged(5, --position);
+        QCOMPARE(panel.position(5), position); // the thumb stays under the hand
+        QCoreApplication::processEvents();
+        // One move per turn: the channel itself, then its grid box writing it back.
+        QVERIFY(writesTo(f, 4).size() <= 2 * ++turns);
+    }
+    panel.sliderDragged(5, 3); // the hand comes back a little before letting go
+    if (release)
+        panel.sliderReleased(5);
+    else
+        QCoreApplication::processEvents();
+
+    QVERIFY(!panel.hasPendingMove());
+    QCOMPARE(f.model.dacCode[5], 1021.0);
+    QCOMPARE(writesTo(f, 4).last(), 1021);
+    QVERIFY(writesTo(f, 4).size() * 20 < positions);
+}
+
+void TestControlPanel::noDraggedPositionIsLost()
+{
+    ControlFixture f;
+    showCodes(f, 10, 0);
+    ControlPanel panel(f.model, f.grid(), f.controller->glue());
+    panel.open();
+    panel.sliderDragged(5, 1024 - 100);
+    panel.sliderDragged(6, 1024 - 200); // another thumb: the first drag is written first
+    QCOMPARE(f.chip0().dacRegister(4), quint16(100));
+    panel.sliderMoved(7, 1024 - 300); // a key on a third: the second drag goes before it
+    QCOMPARE(writesTo(f, 5), (QList<int>{200, 200}));
+    panel.sliderDragged(8, 1024 - 700);
+    panel.close();
+    QCOMPARE(f.chip0().dacRegister(7), quint16(700));
+    f.clearEvents();
+    QCoreApplication::processEvents();
+    QVERIFY(f.dacWrites().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestControlPanel)
+#include "tst_controlpanel.moc"
