@@ -34,8 +34,7 @@ void perLineOperation(benchmark::State &state, int operationsPerIteration)
     state.SetItemsProcessed(state.iterations() * operationsPerIteration);
 }
 
-template<class Lines>
-void dacWrite(benchmark::State &state)
+template<class Lines> void dacWrite(benchmark::State &state)
 {
     Lines lines;
     bus::LineEngine engine(lines);
@@ -48,8 +47,7 @@ void dacWrite(benchmark::State &state)
     perLineOperation(state, dacWriteLineOperations);
 }
 
-template<class Lines>
-void readAllRegisters(benchmark::State &state)
+template<class Lines> void readAllRegisters(benchmark::State &state)
 {
     Lines lines;
     bus::LineEngine engine(lines);

@@ -1,0 +1,121 @@
+// System calls per bus transaction on the real port path. A pseudo-terminal stands in for the
+// serial device; it has no modem lines, so the modem-control requests are counted here and
+// answered as a serial driver would, while every other request goes to the system.
+#include "bus/chipbus.h"
+#include "bus/lineengine.h"
+#include "device/bitstrings.h"
+#include "port/portmap.h"
+#include "port/systemcomport.h"
+
+#include <QCoreApplication>
+#include <atomic>
+#include <benchmark/benchmark.h>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+std::atomic<long> modemRequests{0};
+
+bool isModemRequest(unsigned long request)
+{
+    return request == TIOCMBIS || request == TIOCMBIC || request == TIOCMGET || request == TIOCMSET;
+}
+
+} // namespace
+
+extern "C" int ioctl(int fd, unsigned long request, ...)
+{
+    va_list arguments;
+    va_start(arguments, request);
+    void *argument = va_arg(arguments, void *);
+    va_end(arguments);
+    if (isModemRequest(request)) {
+        ++modemRequests;
+        if (request == TIOCMGET)
+            *static_cast<int *>(argument) = 0;
+        return 0;
+    }
+    using Ioctl = int (*)(int, unsigned long, ...);
+    static const auto system = reinterpret_cast<Ioctl>(dlsym(RTLD_NEXT, "ioctl"));
+    return system(fd, request, argument);
+}
+
+namespace {
+
+struct PseudoTerminalPort
+{
+    PseudoTerminalPort()
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+            std::perror("pseudo-terminal");
+            std::exit(EXIT_FAILURE);
+        }
+        port::PortMap map;
+        map.mapToDevice(1, QString::fromLocal8Bit(ptsname(master)));
+        com.setPortMap(map);
+        if (com.open(1, port::LineSettings{}) != port::OpenResult::Opened) {
+            std::fprintf(stderr, "open: %s\n", qPrintable(com.lastError()));
+            std::exit(EXIT_FAILURE);
+        }
+    }
+    ~PseudoTerminalPort() { ::close(master); }
+
+    int master = -1;
+    port::SystemComPort com;
+};
+
+void countPerTransaction(benchmark::State &state, long before, int lineOperations)
+{
+    const double perIteration = double(modemRequests - before) / double(state.iterations());
+    state.counters["syscalls"] = perIteration;
+    state.counters["syscalls_per_line_op"] = perIteration / lineOperations;
+}
+
+void dacWrite(benchmark::State &state)
+{
+    PseudoTerminalPort port;
+    bus::LineEngine engine(port.com);
+    bus::ChipBus chip(engine);
+    const device::DataBits data = device::codeToDataBits(682);
+    const QString address = device::chipAddressBits(QStringLiteral("0"));
+    const QString reg = device::decmal_to_binary8(4);
+    const long before = modemRequests;
+    for (auto _ : state)
+        chip.writeDacRegister(data.low, data.high, address, reg);
+    countPerTransaction(state, before, 226);
+}
+
+void registerRead(benchmark::State &state)
+{
+    PseudoTerminalPort port;
+    bus::LineEngine engine(port.com);
+    bus::ChipBus chip(engine);
+    const QString reg = device::decmal_to_binary5(4);
+    const long before = modemRequests;
+    for (auto _ : state) {
+        chip.readDacRegister(reg, QStringLiteral("0"));
+        benchmark::DoNotOptimize(chip.registerWord());
+    }
+    countPerTransaction(state, before, 118 + 172 + 16);
+}
+
+} // namespace
+
+BENCHMARK(dacWrite)->Name("RealPortPath/DacWrite");
+BENCHMARK(registerRead)->Name("RealPortPath/RegisterRead");
+
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
