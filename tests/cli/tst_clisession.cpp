@@ -13,7 +13,14 @@ int status(ExitStatus s)
     return cli::exitCode(s);
 }
 
-QList<ChipEvent> eventsOf(const sim::SimulatedChip &chip, ChipEvent::Kind kind)
+// A run on the simulated board.
+int onSim(CliFixture &f, const QStringList &arguments)
+{
+    return f.run(QStringList{"--port", "sim"} + arguments);
+}
+
+QList<ChipEvent> eventsOf(const sim::SimulatedChip &chip,
+                          ChipEvent::Kind kind = ChipEvent::Kind::DacWrite)
 {
     QList<ChipEvent> found;
     for (const ChipEvent &e : chip.events()) {
@@ -23,9 +30,13 @@ QList<ChipEvent> eventsOf(const sim::SimulatedChip &chip, ChipEvent::Kind kind)
     return found;
 }
 
-QList<QByteArray> codeLines(int count, const QByteArray &code)
+// vsup, then the 24 codes, CR LF after each.
+QByteArray registerSet(const QByteArray &vsup, const QList<int> &codes)
 {
-    return QList<QByteArray>(count, code);
+    QByteArray bytes = vsup + "\r\n";
+    for (const int code : codes)
+        bytes += QByteArray::number(code) + "\r\n";
+    return bytes;
 }
 
 } // namespace
@@ -35,36 +46,21 @@ class TestCliSession : public QObject
     Q_OBJECT
 
 private slots:
-    // Channels, codes and voltages
     void codeThenReadRoundTrip();
-    void channelNamesPickRegisters_data();
-    void channelNamesPickRegisters();
-    void badArgumentsTouchNothing_data();
-    void badArgumentsTouchNothing();
-    void setClampsAndRounds_data();
+    void refusedBeforeTheBus_data();
+    void refusedBeforeTheBus();
     void setClampsAndRounds();
 
-    // Register-set files
-    void loadWritesInRegisterOrder();
-    void badFileSendsNothing_data();
-    void badFileSendsNothing();
     void saveThenLoad();
-    void saveToUnwritablePlace();
-
-    // Burning
     void burnUsesTheChipsCodes();
 
-    // Scripts
     void badScriptRunsNothing_data();
     void badScriptRunsNothing();
     void scriptStopsAtFirstFailingLine();
     void scriptSkipsCommentsAndBlankLines();
 
-    // Settings and ports
     void defaultsComeFromStoredSettings();
     void unreadableSettingsNeedOptions();
-    void portNotAvailable_data();
-    void portNotAvailable();
     void silentChipIsAFailure();
     void portsListsStates();
 };
@@ -72,177 +68,135 @@ private slots:
 void TestCliSession::codeThenReadRoundTrip()
 {
     CliFixture f;
-    QCOMPARE(f.runScript({"code 5 1023", "code c1 512", "read"}, {"--vsup", "10", "--json"}),
+    QCOMPARE(f.runScript({"code 5 1023", "code c1 512", "code C2 3", "code 18 4", "code 19 5",
+                          "code 22 6", "read"},
+                         {"--vsup", "10", "--json"}),
              status(ExitStatus::Ok));
+    const ChipEvent::Kind dac = ChipEvent::Kind::DacWrite;
+    const QList<ChipEvent> expected{{dac, 4, 1023}, {dac, 0x12, 512}, {dac, 0x13, 3},
+                                    {dac, 0x11, 4}, {dac, 0x14, 5},   {dac, 0x17, 6}};
+    QCOMPARE(eventsOf(f.chip()), expected); // and reading wrote nothing back
+
     const QList<QJsonObject> objects = f.jsonLines();
-    QCOMPARE(objects.size(), 3);
-    const QJsonObject read = objects[2];
-    QCOMPARE(read.value("command").toString(), QStringLiteral("read"));
-    QCOMPARE(read.value("maxBank").toInt(), 0);
-    const QJsonArray channels = read.value("channels").toArray();
+    QCOMPARE(objects.size(), 7);
+    QCOMPARE(objects[6].value("command").toString(), QStringLiteral("read"));
+    QCOMPARE(objects[6].value("maxBank").toInt(), 0);
+    const QJsonArray channels = objects[6].value("channels").toArray();
     QCOMPARE(channels.size(), 24);
-    // Code 1023 shows 9.99 and 512 shows 5 with a Vsup of 10.
-    const QJsonObject five = channels[4].toObject();
-    QCOMPARE(five.value("channel").toString(), QStringLiteral("5"));
-    QCOMPARE(five.value("code").toInt(), 1023);
-    QCOMPARE(five.value("hex").toString(), QStringLiteral("3FF"));
-    QCOMPARE(five.value("voltage").toDouble(), 9.99);
-    const QJsonObject c1 = channels[18].toObject();
-    QCOMPARE(c1.value("channel").toString(), QStringLiteral("c1"));
-    QCOMPARE(c1.value("register").toInt(), 0x12);
-    QCOMPARE(c1.value("voltage").toDouble(), 5.0);
-    // Reading wrote nothing back.
-    QCOMPARE(eventsOf(f.chip(), ChipEvent::Kind::DacWrite).size(), 2);
+    const auto shown = [&](int i, const char *field) {
+        return channels[i].toObject().value(field);
+    };
+    QCOMPARE(shown(4, "channel").toString(), QStringLiteral("5"));
+    QCOMPARE(shown(4, "code").toInt(), 1023);
+    QCOMPARE(shown(4, "hex").toString(), QStringLiteral("3FF"));
+    QCOMPARE(shown(4, "voltage").toDouble(), 9.99); // shown truncated, not rounded
+    QCOMPARE(shown(18, "channel").toString(), QStringLiteral("c1"));
+    QCOMPARE(shown(18, "register").toInt(), 0x12);
+    QCOMPARE(shown(18, "voltage").toDouble(), 5.0);
 }
 
-void TestCliSession::channelNamesPickRegisters_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("reg");
-    QTest::newRow("1") << "1" << 0x00;
-    QTest::newRow("18") << "18" << 0x11;
-    QTest::newRow("c1") << "c1" << 0x12;
-    QTest::newRow("C2") << "C2" << 0x13;
-    QTest::newRow("19") << "19" << 0x14;
-    QTest::newRow("22") << "22" << 0x17;
-}
-
-void TestCliSession::channelNamesPickRegisters()
-{
-    QFETCH(QString, name);
-    QFETCH(int, reg);
-    CliFixture f;
-    QCOMPARE(f.run({"--port", "sim", "--vsup", "10", "code", name, "77"}), status(ExitStatus::Ok));
-    QCOMPARE(eventsOf(f.chip(), ChipEvent::Kind::DacWrite),
-             QList<ChipEvent>({{ChipEvent::Kind::DacWrite, reg, 77}}));
-}
-
-void TestCliSession::badArgumentsTouchNothing_data()
+void TestCliSession::refusedBeforeTheBus_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("code above full scale") << QStringList{"code", "5", "1025"};
-    QTest::newRow("negative code") << QStringList{"code", "5", "-1"};
-    QTest::newRow("fractional code") << QStringList{"code", "5", "12.5"};
-    QTest::newRow("code in letters") << QStringList{"code", "5", "abc"};
-    QTest::newRow("channel 23") << QStringList{"code", "23", "5"};
-    QTest::newRow("channel c3") << QStringList{"get", "c3"};
-    QTest::newRow("channel 0") << QStringList{"get", "0"};
-    QTest::newRow("voltage with a comma") << QStringList{"set", "5", "1,5"};
-    QTest::newRow("missing argument") << QStringList{"set", "5"};
-    QTest::newRow("unknown command") << QStringList{"write", "5", "1"};
-    QTest::newRow("option after command") << QStringList{"read", "--json"};
-    QTest::newRow("A0 of 2") << QStringList{"--a0", "2", "read"};
-    QTest::newRow("Vsup of 0") << QStringList{"--vsup", "0", "read"};
-    QTest::newRow("port COM17") << QStringList{"--port", "COM17", "read"};
+    QTest::addColumn<int>("exitStatus");
+    QTest::addColumn<QString>("named");
+    // Arguments that do not start with an option run on the simulated board.
+    const auto row = [](const char *name, QStringList arguments, ExitStatus exit,
+                        const QString &named = {}) {
+        if (!arguments.first().startsWith(u'-'))
+            arguments = QStringList{"--port", "sim"} + arguments;
+        QTest::newRow(name) << arguments << status(exit) << named;
+    };
+    row("code above full scale", {"code", "5", "1025"}, ExitStatus::Usage);
+    row("negative code", {"code", "5", "-1"}, ExitStatus::Usage);
+    row("fractional code", {"code", "5", "12.5"}, ExitStatus::Usage);
+    row("channel 23", {"code", "23", "5"}, ExitStatus::Usage);
+    row("channel c3", {"get", "c3"}, ExitStatus::Usage);
+    row("channel 0", {"get", "0"}, ExitStatus::Usage);
+    row("voltage with a comma", {"set", "5", "1,5"}, ExitStatus::Usage);
+    row("missing argument", {"set", "5"}, ExitStatus::Usage);
+    row("unknown command", {"write", "5", "1"}, ExitStatus::Usage);
+    row("option after command", {"read", "--json"}, ExitStatus::Usage);
+    row("A0 of 2", {"--a0", "2", "read"}, ExitStatus::Usage);
+    row("Vsup of 0", {"--vsup", "0", "read"}, ExitStatus::Usage);
+    row("port COM17", {"--port", "COM17", "read"}, ExitStatus::Usage);
+    row("no port stored", {"--vsup", "10", "read"}, ExitStatus::PortUnavailable, "--port");
+    row("absent COM3", {"--port", "COM3", "--vsup", "10", "read"}, ExitStatus::PortUnavailable,
+        "COM3");
+    row("absent device", {"--port", "/nonexistent/ttyUSB9", "--vsup", "10", "read"},
+        ExitStatus::PortUnavailable, "/nonexistent/ttyUSB9");
 }
 
-void TestCliSession::badArgumentsTouchNothing()
+void TestCliSession::refusedBeforeTheBus()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(int, exitStatus);
+    QFETCH(QString, named);
     CliFixture f;
-    const QStringList simulated{"--port", "sim"};
-    QCOMPARE(f.run(arguments.first().startsWith(u'-') ? arguments : simulated + arguments),
-             status(ExitStatus::Usage));
-    QVERIFY(f.chip().events().isEmpty());
-    QVERIFY(f.err.startsWith(QLatin1String("kalventa-cli: ")));
+    const QString trace = f.dir.filePath("trace.vcd");
+    QCOMPARE(f.run(QStringList{"--trace", trace} + arguments), exitStatus);
+    QVERIFY2(f.err.startsWith(QLatin1String("kalventa-cli: ")) && f.err.contains(named),
+             qPrintable(f.err));
     QVERIFY(f.out.isEmpty());
-}
-
-void TestCliSession::setClampsAndRounds_data()
-{
-    QTest::addColumn<QString>("volts");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<int>("onChip");
-    QTest::newRow("half scale") << "5" << 512 << 512;
-    QTest::newRow("full scale") << "10" << 1024 << 1023;
-    QTest::newRow("above Vsup") << "12" << 1024 << 1023;
-    QTest::newRow("negative") << "-1" << 0 << 0;
-    QTest::newRow("rounds half up") << ".0048828125" << 1 << 1; // half a step above 0 V
-    QTest::newRow("just under a step") << ".0048" << 0 << 0;
+    QVERIFY(f.chip().events().isEmpty());
+    QVERIFY(!QFile::exists(trace));
 }
 
 void TestCliSession::setClampsAndRounds()
 {
-    QFETCH(QString, volts);
-    QFETCH(int, code);
-    QFETCH(int, onChip);
     CliFixture f;
-    QCOMPARE(f.run({"--port", "sim", "--vsup", "10", "--json", "set", "3", volts}),
+    // Half scale; full scale, shown as 1024 but 1023 on the chip; above Vsup; below 0; half a
+    // step above 0 V, rounded up; just under that.
+    QCOMPARE(f.runScript({"set 1 5", "set 2 10", "set 3 12", "set 4 -1", "set 5 .0048828125",
+                          "set 6 .0048"},
+                         {"--vsup", "10", "--json"}),
              status(ExitStatus::Ok));
-    QCOMPARE(f.jsonLines().value(0).value("code").toInt(), code);
-    QCOMPARE(f.chip().dacRegister(2), quint16(onChip));
-}
-
-void TestCliSession::loadWritesInRegisterOrder()
-{
-    CliFixture f;
-    QList<QByteArray> values{"3.3"};
-    for (int i = 0; i < 24; ++i)
-        values.append(QByteArray::number(i * 40));
-    const QString path = f.writeFile("set.csv", values.join("\r\n") + "\r\n");
-    QCOMPARE(f.runScript({"load " + path, "read"}, {"--json"}), status(ExitStatus::Ok));
-
-    QList<ChipEvent> expected;
-    for (int reg = 0; reg < 24; ++reg)
-        expected.append({ChipEvent::Kind::DacWrite, reg, quint16(reg * 40)});
-    QCOMPARE(eventsOf(f.chip(), ChipEvent::Kind::DacWrite), expected);
-    // The file's Vsup is the one in use afterwards.
-    QCOMPARE(f.jsonLines().value(1).value("vsup").toDouble(), 3.3);
-}
-
-void TestCliSession::badFileSendsNothing_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("complaint");
-    QTest::newRow("missing") << QByteArray() << "Cannot read";
-    QTest::newRow("24 values") << (codeLines(24, "512").join("\r\n") + "\r\n") << "24 values";
-    QTest::newRow("letters") << (QByteArray("10\r\n") + codeLines(23, "512").join("\r\n") +
-                                 "\r\nabc\r\n")
-                             << "\"abc\" is not a number";
-}
-
-void TestCliSession::badFileSendsNothing()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(QString, complaint);
-    CliFixture f;
-    const QString path =
-        content.isEmpty() ? f.dir.filePath("none.csv") : f.writeFile("bad.csv", content);
-    QCOMPARE(f.run({"--port", "sim", "--vsup", "10", "load", path}),
-             status(ExitStatus::BadInputFile));
-    QVERIFY2(f.err.contains(complaint), qPrintable(f.err));
-    QVERIFY(eventsOf(f.chip(), ChipEvent::Kind::DacWrite).isEmpty());
+    const QList<int> codes{512, 1024, 1024, 0, 1, 0};
+    const QList<int> onChip{512, 1023, 1023, 0, 1, 0};
+    for (int i = 0; i < codes.size(); ++i) {
+        QCOMPARE(f.jsonLines().value(i).value("code").toInt(), codes[i]);
+        QCOMPARE(f.chip().dacRegister(i), quint16(onChip[i]));
+    }
 }
 
 void TestCliSession::saveThenLoad()
 {
     CliFixture f;
-    for (int reg = 0; reg < 24; ++reg)
-        f.chip().setDacRegister(reg, quint16(1023 - reg));
-    const QString path = f.dir.filePath("saved.csv");
-    QCOMPARE(f.run({"--port", "sim", "--vsup", "2.5", "save", path}), status(ExitStatus::Ok));
+    QList<int> codes;
+    QList<ChipEvent> expected;
+    for (int reg = 0; reg < 24; ++reg) {
+        codes.append(1023 - reg * 40);
+        f.chip().setDacRegister(reg, quint16(codes.last()));
+        expected.append({ChipEvent::Kind::DacWrite, reg, quint16(codes.last())});
+    }
+    const QString unwritable = f.dir.filePath("no-such-folder/saved.csv");
+    QCOMPARE(onSim(f, {"--vsup", "2.5", "save", unwritable}), status(ExitStatus::CannotWrite));
+    QVERIFY2(f.err.contains(QLatin1String("no-such-folder")) && f.out.isEmpty(), qPrintable(f.err));
 
+    const QString path = f.dir.filePath("saved.csv");
+    QCOMPARE(onSim(f, {"--vsup", "2.5", "save", path}), status(ExitStatus::Ok));
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QList<QByteArray> expected{"2.5"};
-    for (int reg = 0; reg < 24; ++reg)
-        expected.append(QByteArray::number(1023 - reg));
-    QCOMPARE(file.readAll(), expected.join("\r\n") + "\r\n");
+    QCOMPARE(file.readAll(), registerSet("2.5", codes));
 
     CliFixture other; // a fresh board, all zero
-    QCOMPARE(other.run({"--port", "sim", "--vsup", "10", "load", path}), status(ExitStatus::Ok));
-    for (int reg = 0; reg < 24; ++reg)
-        QCOMPARE(other.chip().dacRegister(reg), quint16(1023 - reg));
+    QCOMPARE(other.runScript({"load " + path, "read"}, {"--vsup", "10", "--json"}),
+             status(ExitStatus::Ok));
+    QCOMPARE(eventsOf(other.chip()), expected);                         // in register order
+    QCOMPARE(other.jsonLines().value(1).value("vsup").toDouble(), 2.5); // the file's Vsup in use
 }
 
-void TestCliSession::saveToUnwritablePlace()
+void TestCliSession::burnUsesTheChipsCodes()
 {
     CliFixture f;
-    const QString path = f.dir.filePath("no-such-folder/saved.csv");
-    QCOMPARE(f.run({"--port", "sim", "--vsup", "10", "save", path}),
-             status(ExitStatus::CannotWrite));
-    QVERIFY(f.err.contains(QLatin1String("saved.csv")));
-    QVERIFY(f.out.isEmpty());
+    f.chip().setDacRegister(4, 700);
+    QCOMPARE(onSim(f, {"--json", "otp", "5", "--yes"}), status(ExitStatus::Ok));
+    QCOMPARE(f.chip().otpCell(0, 4), std::optional<quint16>(700));
+    QCOMPARE(f.chip().maxBank(), 1);
+    QCOMPARE(f.jsonLines().value(0).value("maxBank").toInt(), 1);
+    // The general-call reset comes after the burn, then the max bank is read.
+    QCOMPARE(f.chip().events().last(), (ChipEvent{ChipEvent::Kind::RegisterRead, 0x3F, 1}));
+    QCOMPARE(eventsOf(f.chip(), ChipEvent::Kind::Reset).size(), 1);
 }
 
 void TestCliSession::badScriptRunsNothing_data()
@@ -250,17 +204,17 @@ void TestCliSession::badScriptRunsNothing_data()
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<int>("exitStatus");
     QTest::addColumn<QString>("where");
-    const int refused = status(ExitStatus::BurnRefused);
-    const int usage = status(ExitStatus::Usage);
-    QTest::newRow("otp without --yes") << QStringList{"otp 5"} << refused << ":1: ";
-    QTest::newRow("otp-all without --yes") << QStringList{"otp-all"} << refused << ":1: ";
-    QTest::newRow("burn late in the script")
-        << QStringList{"code 1 5", "read", "otp-all"} << refused << ":3: ";
-    QTest::newRow("ports would close the port")
-        << QStringList{"code 1 5", "ports"} << usage << ":2: ";
-    QTest::newRow("nested script") << QStringList{"script other.txt"} << usage << ":1: ";
-    QTest::newRow("unclosed quote") << QStringList{"read", "load \"a b.csv"} << usage << ":2: ";
-    QTest::newRow("bad channel") << QStringList{"code 1 5", "get 23"} << usage << ":2: ";
+    const auto row = [](const char *name, const QStringList &lines, ExitStatus exit,
+                        const char *where) {
+        QTest::newRow(name) << lines << status(exit) << where;
+    };
+    row("otp without --yes", {"otp 5"}, ExitStatus::BurnRefused, ":1: ");
+    row("burn late in the script", {"code 1 5", "read", "otp-all"}, ExitStatus::BurnRefused,
+        ":3: ");
+    row("ports would close the port", {"code 1 5", "ports"}, ExitStatus::Usage, ":2: ");
+    row("nested script", {"script other.txt"}, ExitStatus::Usage, ":1: ");
+    row("unclosed quote", {"read", "load \"a b.csv"}, ExitStatus::Usage, ":2: ");
+    row("bad channel", {"code 1 5", "get 23"}, ExitStatus::Usage, ":2: ");
 }
 
 void TestCliSession::badScriptRunsNothing()
@@ -276,40 +230,25 @@ void TestCliSession::badScriptRunsNothing()
     QVERIFY(f.session.simulatedBoard().scl() && f.session.simulatedBoard().sda());
 }
 
-void TestCliSession::burnUsesTheChipsCodes()
-{
-    CliFixture f;
-    f.chip().setDacRegister(4, 700);
-    QCOMPARE(f.run({"--port", "sim", "--json", "otp", "5", "--yes"}), status(ExitStatus::Ok));
-    QCOMPARE(f.chip().otpCell(0, 4), std::optional<quint16>(700));
-    QCOMPARE(f.chip().maxBank(), 1);
-    QCOMPARE(f.jsonLines().value(0).value("maxBank").toInt(), 1);
-    // The general-call reset comes after the burn, then the max bank is read.
-    const QList<ChipEvent> &events = f.chip().events();
-    QCOMPARE(events.last(), (ChipEvent{ChipEvent::Kind::RegisterRead, 0x3F, 1}));
-    QCOMPARE(eventsOf(f.chip(), ChipEvent::Kind::Reset).size(), 1);
-}
-
 void TestCliSession::scriptStopsAtFirstFailingLine()
 {
     CliFixture f;
     const QString missing = f.dir.filePath("missing.csv");
     QCOMPARE(f.runScript({"code 1 5", "load " + missing, "code 2 6"}, {"--vsup", "10"}),
              status(ExitStatus::BadInputFile));
-    QVERIFY2(f.err.contains(QLatin1String("script.txt:2: ")), qPrintable(f.err));
-    QCOMPARE(eventsOf(f.chip(), ChipEvent::Kind::DacWrite),
-             QList<ChipEvent>({{ChipEvent::Kind::DacWrite, 0, 5}}));
+    QVERIFY2(f.err.contains(QLatin1String("script.txt:2: Cannot read")), qPrintable(f.err));
+    QCOMPARE(eventsOf(f.chip()), QList<ChipEvent>({{ChipEvent::Kind::DacWrite, 0, 5}}));
 }
 
 void TestCliSession::scriptSkipsCommentsAndBlankLines()
 {
     CliFixture f;
-    const QString path = f.writeFile("with blank.csv", "10\r\n" + codeLines(24, "9").join("\r\n"));
+    const QString path = f.writeFile("with blank.csv", registerSet("10", QList<int>(24, 9)));
     QCOMPARE(f.runScript({"# a set-up", "", "   ", "load \"" + path + "\"  # quoted name",
                           "code 3 9 # trailing comment\r"},
                          {"--vsup", "10"}),
              status(ExitStatus::Ok));
-    QCOMPARE(eventsOf(f.chip(), ChipEvent::Kind::DacWrite).size(), 25);
+    QCOMPARE(eventsOf(f.chip()).size(), 25);
 }
 
 void TestCliSession::defaultsComeFromStoredSettings()
@@ -319,7 +258,7 @@ void TestCliSession::defaultsComeFromStoredSettings()
     f.store("vref_high0/10", " 10");
     f.store("vref_high1/10", " 3.3");
     f.session.simulatedBoard().chip(1).setDacRegister(0, 512);
-    QCOMPARE(f.run({"--port", "sim", "--json", "get", "1"}), status(ExitStatus::Ok));
+    QCOMPARE(onSim(f, {"--json", "get", "1"}), status(ExitStatus::Ok));
     const QJsonObject json = f.jsonLines().value(0);
     QCOMPARE(json.value("a0").toInt(), 1);
     QCOMPARE(json.value("vsup").toDouble(), 3.3);
@@ -331,35 +270,9 @@ void TestCliSession::unreadableSettingsNeedOptions()
 {
     CliFixture f;
     f.store("PortNumb/2", "99999"); // does not fit the port number
-    QCOMPARE(f.run({"--port", "sim", "read"}), status(ExitStatus::SettingsUnreadable));
+    QCOMPARE(onSim(f, {"read"}), status(ExitStatus::SettingsUnreadable));
     QVERIFY(f.chip().events().isEmpty());
-
-    CliFixture g;
-    g.store("PortNumb/2", "99999");
-    QCOMPARE(g.run({"--port", "sim", "--a0", "0", "--vsup", "10", "read"}), status(ExitStatus::Ok));
-}
-
-void TestCliSession::portNotAvailable_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("named");
-    QTest::newRow("nothing stored") << QStringList{"--vsup", "10", "read"} << "--port";
-    QTest::newRow("absent COM3") << QStringList{"--port", "COM3", "--vsup", "10", "read"} << "COM3";
-    QTest::newRow("absent device")
-        << QStringList{"--port", "/nonexistent/ttyUSB9", "--vsup", "10", "read"}
-        << "/nonexistent/ttyUSB9";
-}
-
-void TestCliSession::portNotAvailable()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, named);
-    CliFixture f;
-    const QString trace = f.dir.filePath("trace.vcd");
-    QCOMPARE(f.run(QStringList{"--trace", trace} + arguments), status(ExitStatus::PortUnavailable));
-    QVERIFY2(f.err.contains(named), qPrintable(f.err));
-    QVERIFY(f.out.isEmpty());
-    QVERIFY(!QFile::exists(trace));
+    QCOMPARE(onSim(f, {"--a0", "0", "--vsup", "10", "read"}), status(ExitStatus::Ok));
 }
 
 void TestCliSession::silentChipIsAFailure()
@@ -367,28 +280,23 @@ void TestCliSession::silentChipIsAFailure()
     CliFixture f;
     f.session.simulatedBoard().setChipPresent(0, false);
     const QString path = f.writeFile("keep.csv", "old");
-    QCOMPARE(f.run({"--port", "sim", "--vsup", "10", "read"}), status(ExitStatus::ChipSilent));
-    QVERIFY(f.err.contains(QLatin1String("65535")));
-
-    CliFixture g;
-    g.session.simulatedBoard().setChipPresent(0, false);
-    QCOMPARE(g.run({"--port", "sim", "--vsup", "10", "save", path}),
-             status(ExitStatus::ChipSilent));
+    for (const QStringList &arguments :
+         {QStringList{"--vsup", "10", "read"}, QStringList{"--vsup", "10", "save", path},
+          QStringList{"otp-all", "--yes"}})
+        QCOMPARE(onSim(f, arguments), status(ExitStatus::ChipSilent));
+    QCOMPARE(f.err.count(QLatin1String("65535")), 3);
+    // The silent bus's words replaced no file, and the burn was refused before its general call,
+    // which would have reached the other chip.
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("old")); // not replaced by a silent bus
-
-    CliFixture h;
-    h.session.simulatedBoard().setChipPresent(0, false);
-    QCOMPARE(h.run({"--port", "sim", "otp-all", "--yes"}), status(ExitStatus::ChipSilent));
-    // Refused before the burn: the general call would have reached the other chip.
-    QVERIFY(eventsOf(h.chip(1), ChipEvent::Kind::Reset).isEmpty());
+    QCOMPARE(file.readAll(), QByteArray("old"));
+    QVERIFY(eventsOf(f.chip(1), ChipEvent::Kind::Reset).isEmpty());
 }
 
 void TestCliSession::portsListsStates()
 {
     CliFixture f;
-    QCOMPARE(f.run({"--port", "sim", "--json", "ports"}), status(ExitStatus::Ok));
+    QCOMPARE(onSim(f, {"--json", "ports"}), status(ExitStatus::Ok));
     const QJsonArray ports = f.jsonLines().value(0).value("ports").toArray();
     QCOMPARE(ports.size(), 16);
     const QJsonObject first = ports[0].toObject();

@@ -8,25 +8,31 @@ using control::ControlPanel;
 
 namespace {
 
-// Every channel at one code, shown in the grid as a read of the chip would leave it.
-void showCodes(ControlFixture &f, double vsup, double code)
+// The program with every channel at one code, shown in the grid as a read of the chip would
+// leave it, and a control panel, opened unless a test wants to watch the opening.
+struct PanelFixture : ControlFixture
 {
-    f.model.vsup = vsup;
-    for (int i = 1; i <= device::channelCount; ++i)
-        f.model.dacCode[i] = code;
-    f.grid().refreshAllChannels();
-    f.clearEvents();
-}
-
-QList<int> writesTo(const ControlFixture &f, int reg)
-{
-    QList<int> codes;
-    for (const auto &[r, code] : f.dacWritesWithRegister()) {
-        if (r == reg)
-            codes.append(code);
+    PanelFixture(double vsup, double code, bool opened = true)
+    {
+        model.vsup = vsup;
+        model.dacCode.fill(code);
+        grid().refreshAllChannels();
+        clearEvents();
+        if (opened)
+            panel.open();
     }
-    return codes;
-}
+    QList<int> writesTo(int reg) const
+    {
+        QList<int> codes;
+        for (const auto &[r, code] : dacWritesWithRegister()) {
+            if (r == reg)
+                codes.append(code);
+        }
+        return codes;
+    }
+
+    ControlPanel panel{model, grid(), controller->glue()};
+};
 
 } // namespace
 
@@ -41,7 +47,7 @@ private slots:
     void scale();
     void moveWritesItsChannel_data();
     void moveWritesItsChannel();
-    void followsGridOnlyWhileOpen();
+    void followsGridWhileOpen();
     void dragOnSlowPortKeepsUp_data();
     void dragOnSlowPortKeepsUp();
     void noDraggedPositionIsLost();
@@ -50,43 +56,35 @@ private slots:
 void TestControlPanel::openingShowsModel_data()
 {
     QTest::addColumn<double>("code");
-    QTest::addColumn<int>("position");
     QTest::addColumn<QString>("codeText");
+    QTest::addColumn<int>("position");
     QTest::addColumn<QString>("voltageText");
-    QTest::newRow("middle") << 512.0 << 512 << "200"
-                            << " 5";
-    QTest::newRow("bottom") << 0.0 << 1024 << "0"
-                            << " 0";
-    QTest::newRow("one below the top") << 1023.0 << 1 << "3FF"
-                                       << " 9.99";
-    QTest::newRow("full scale") << 1024.0 << 0 << "400"
-                                << " 10";
-    QTest::newRow("chip that does not answer") << 65535.0 << 0 << "FFFF"
-                                               << " 10";
-    QTest::newRow("negative code from a file") << -3.0 << 1024 << "FFFD"
-                                               << "-.03";
+    QTest::newRow("middle") << 512.0 << "200" << 512 << " 5";
+    QTest::newRow("bottom") << 0.0 << "0" << 1024 << " 0";
+    QTest::newRow("one below the top") << 1023.0 << "3FF" << 1 << " 9.99";
+    QTest::newRow("full scale") << 1024.0 << "400" << 0 << " 10";
+    QTest::newRow("chip that does not answer") << 65535.0 << "FFFF" << 0 << " 10";
+    QTest::newRow("negative code from a file") << -3.0 << "FFFD" << 1024 << "-.03";
 }
 
 void TestControlPanel::openingShowsModel()
 {
     QFETCH(double, code);
-    QFETCH(int, position);
     QFETCH(QString, codeText);
+    QFETCH(int, position);
     QFETCH(QString, voltageText);
 
-    ControlFixture f;
-    showCodes(f, 10, code);
-    ControlPanel panel(f.model, f.grid(), f.controller->glue());
+    PanelFixture f(10, code, false);
     QList<int> openFlagDuringRefresh;
-    connect(&panel, &ControlPanel::codeTextChanged,
+    connect(&f.panel, &ControlPanel::codeTextChanged,
             [&] { openFlagDuringRefresh.append(f.model.controlPanelOpen); });
-    panel.open();
+    f.panel.open();
     QVERIFY(!openFlagDuringRefresh.contains(1)); // open only once the first refresh is done
     QCOMPARE(f.model.controlPanelOpen, 1);
     for (int i = 1; i <= device::channelCount; ++i) {
-        QCOMPARE(panel.position(i), position);
-        QCOMPARE(panel.codeText(i), codeText);
-        QCOMPARE(panel.voltageText(i), voltageText);
+        QCOMPARE(f.panel.position(i), position);
+        QCOMPARE(f.panel.codeText(i), codeText);
+        QCOMPARE(f.panel.voltageText(i), voltageText);
         QCOMPARE(f.model.dacCode[i], code);
     }
     QVERIFY(f.dacWrites().isEmpty()); // showing the model is not a move
@@ -106,13 +104,10 @@ void TestControlPanel::scale()
     QFETCH(double, vsup);
     QFETCH(QStringList, marks);
 
-    ControlFixture f;
-    showCodes(f, vsup, 0);
-    ControlPanel panel(f.model, f.grid(), f.controller->glue());
-    panel.open();
+    PanelFixture f(vsup, 0);
     QStringList shown;
     for (int mark = 0; mark < ControlPanel::scaleMarkCount; ++mark)
-        shown.append(panel.scaleText(mark));
+        shown.append(f.panel.scaleText(mark));
     QCOMPARE(shown, marks);
 }
 
@@ -136,37 +131,25 @@ void TestControlPanel::moveWritesItsChannel()
     QFETCH(int, sent);
     QFETCH(QString, codeText);
 
-    ControlFixture f;
-    showCodes(f, 10, 512);
-    ControlPanel panel(f.model, f.grid(), f.controller->glue());
-    panel.open();
-    panel.sliderMoved(index, position);
+    PanelFixture f(10, 512);
+    f.panel.sliderMoved(index, position);
     QCOMPARE(f.dacWritesWithRegister().first(), (QPair<int, int>{reg, sent}));
-    QCOMPARE(f.chip0().dacRegister(reg), quint16(sent));
     QCOMPARE(f.model.dacCode[index], double(1024 - position)); // 1024 stays full scale
-    QCOMPARE(panel.codeText(index), codeText);
-    QCOMPARE(panel.voltageText(index), f.grid().voltageText(index));
+    QCOMPARE(f.panel.codeText(index), codeText);
+    QCOMPARE(f.panel.voltageText(index), f.grid().voltageText(index));
     QCOMPARE(f.grid().hexText(index), codeText);
     QCOMPARE(f.chip0().dacRegister(reg == 0 ? 1 : 0), quint16(512)); // nothing else moved
 }
 
-void TestControlPanel::followsGridOnlyWhileOpen()
+void TestControlPanel::followsGridWhileOpen()
 {
-    ControlFixture f;
-    showCodes(f, 10, 0);
-    ControlPanel panel(f.model, f.grid(), f.controller->glue());
-    panel.open();
+    PanelFixture f(10, 0);
     f.grid().voltageBoxEdited(3, QStringLiteral("5"));
     f.grid().voltageBoxLeft(3);
-    QCOMPARE(panel.position(3), 512);
-    QCOMPARE(panel.codeText(3), QStringLiteral("200"));
-
-    panel.close();
-    QCOMPARE(f.model.controlPanelOpen, 0);
-    f.grid().voltageBoxEdited(3, QStringLiteral("2.5"));
-    f.grid().voltageBoxLeft(3);
-    QCOMPARE(panel.position(3), 512);
-    QCOMPARE(panel.voltageText(3), QStringLiteral(" 5"));
+    QCOMPARE(f.panel.position(3), 512);
+    QCOMPARE(f.panel.codeText(3), QStringLiteral("200"));
+    f.panel.close();
+    QCOMPARE(f.model.controlPanelOpen, 0); // the grid stops refreshing it
 }
 
 void TestControlPanel::dragOnSlowPortKeepsUp_data()
@@ -180,10 +163,7 @@ void TestControlPanel::dragOnSlowPortKeepsUp()
 {
     QFETCH(bool, release);
 
-    ControlFixture f;
-    showCodes(f, 10, 0);
-    ControlPanel panel(f.model, f.grid(), f.controller->glue());
-    panel.open();
+    PanelFixture f(10, 0);
     f.board.setLineDelay(std::chrono::microseconds(20));
 
     // A drag from the bottom to the top, reported faster than the bus can follow: the event
@@ -193,37 +173,34 @@ void TestControlPanel::dragOnSlowPortKeepsUp()
     int position = ControlPanel::bottomPosition;
     while (position > ControlPanel::topPosition) {
         for (int k = 0; k < 64 && position > ControlPanel::topPosition; ++k, ++positions)
-            panel.sliderDragged(5, --position);
-        QCOMPARE(panel.position(5), position); // the thumb stays under the hand
+            f.panel.sliderDragged(5, --position);
+        QCOMPARE(f.panel.position(5), position); // the thumb stays under the hand
         QCoreApplication::processEvents();
         // One move per turn: the channel itself, then its grid box writing it back.
-        QVERIFY(writesTo(f, 4).size() <= 2 * ++turns);
+        QVERIFY(f.writesTo(4).size() <= 2 * ++turns);
     }
-    panel.sliderDragged(5, 3); // the hand comes back a little before letting go
+    f.panel.sliderDragged(5, 3); // the hand comes back a little before letting go
     if (release)
-        panel.sliderReleased(5);
+        f.panel.sliderReleased(5);
     else
         QCoreApplication::processEvents();
 
-    QVERIFY(!panel.hasPendingMove());
+    QVERIFY(!f.panel.hasPendingMove());
     QCOMPARE(f.model.dacCode[5], 1021.0);
-    QCOMPARE(writesTo(f, 4).last(), 1021);
-    QVERIFY(writesTo(f, 4).size() * 20 < positions);
+    QCOMPARE(f.writesTo(4).last(), 1021);
+    QVERIFY(f.writesTo(4).size() * 20 < positions);
 }
 
 void TestControlPanel::noDraggedPositionIsLost()
 {
-    ControlFixture f;
-    showCodes(f, 10, 0);
-    ControlPanel panel(f.model, f.grid(), f.controller->glue());
-    panel.open();
-    panel.sliderDragged(5, 1024 - 100);
-    panel.sliderDragged(6, 1024 - 200); // another thumb: the first drag is written first
+    PanelFixture f(10, 0);
+    f.panel.sliderDragged(5, 1024 - 100);
+    f.panel.sliderDragged(6, 1024 - 200); // another thumb: the first drag is written first
     QCOMPARE(f.chip0().dacRegister(4), quint16(100));
-    panel.sliderMoved(7, 1024 - 300); // a key on a third: the second drag goes before it
-    QCOMPARE(writesTo(f, 5), (QList<int>{200, 200}));
-    panel.sliderDragged(8, 1024 - 700);
-    panel.close();
+    f.panel.sliderMoved(7, 1024 - 300); // a key on a third: the second drag goes before it
+    QCOMPARE(f.writesTo(5), (QList<int>{200, 200}));
+    f.panel.sliderDragged(8, 1024 - 700);
+    f.panel.close();
     QCOMPARE(f.chip0().dacRegister(7), quint16(700));
     f.clearEvents();
     QCoreApplication::processEvents();

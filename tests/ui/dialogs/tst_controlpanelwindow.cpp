@@ -8,22 +8,27 @@
 
 namespace {
 
-void showCodes(ControlFixture &f, double code)
+// The program with every channel at one code, shown in the grid, and the control panel open.
+struct PanelFixture : ControlFixture
 {
-    for (int i = 1; i <= device::channelCount; ++i)
-        f.model.dacCode[i] = code;
-    f.grid().refreshAllChannels();
-    f.clearEvents();
-}
-
-QSlider *sliderOf(QWidget &window, const QString &caption)
-{
-    for (QSlider *slider : window.findChildren<QSlider *>()) {
-        if (slider->accessibleName() == QStringLiteral("Channel ") + caption)
-            return slider;
+    explicit PanelFixture(double code)
+    {
+        model.dacCode.fill(code);
+        grid().refreshAllChannels();
+        clearEvents();
+        window.showPanel();
     }
-    return nullptr;
-}
+    QSlider *slider(const QString &caption)
+    {
+        for (QSlider *slider : window.findChildren<QSlider *>()) {
+            if (slider->accessibleName() == QStringLiteral("Channel ") + caption)
+                return slider;
+        }
+        return nullptr;
+    }
+
+    ui::ControlPanelWindow window{*controller};
+};
 
 } // namespace
 
@@ -41,15 +46,12 @@ private slots:
 
 void TestControlPanelWindow::layout()
 {
-    ControlFixture f;
-    showCodes(f, 512);
-    ui::ControlPanelWindow window(*f.controller);
-    window.showPanel();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    PanelFixture f(512);
+    QVERIFY(QTest::qWaitForWindowExposed(&f.window));
     QVERIFY(f.dacWrites().isEmpty());
-    QVERIFY(window.width() <= 1366);
+    QVERIFY(f.window.width() <= 1366);
 
-    QList<QSlider *> sliders = window.findChildren<QSlider *>();
+    QList<QSlider *> sliders = f.window.findChildren<QSlider *>();
     std::sort(sliders.begin(), sliders.end(),
               [](QSlider *a, QSlider *b) { return a->x() < b->x(); });
     QStringList captions;
@@ -62,7 +64,7 @@ void TestControlPanelWindow::layout()
     // The scale stands left of the tracks, full scale level with their tops.
     const QStringList marks{" 10", " 7.5", " 5", " 2.5", " 0"};
     QList<QLabel *> scale;
-    for (QLabel *label : window.findChildren<QLabel *>()) {
+    for (QLabel *label : f.window.findChildren<QLabel *>()) {
         if (marks.contains(label->text()) && label->geometry().right() < sliders.first()->x())
             scale.append(label);
     }
@@ -88,23 +90,16 @@ void TestControlPanelWindow::keysMoveTowardsTheirArrow()
 {
     QFETCH(int, key);
     QFETCH(double, code);
-
-    ControlFixture f;
-    showCodes(f, 512);
-    ui::ControlPanelWindow window(*f.controller);
-    window.showPanel();
-    QTest::keyClick(sliderOf(window, QStringLiteral("19")), Qt::Key(key));
+    PanelFixture f(512);
+    QTest::keyClick(f.slider(QStringLiteral("19")), Qt::Key(key));
     QCOMPARE(f.model.dacCode[21], code);
     QCOMPARE(f.chip0().dacRegister(0x14), quint16(code));
 }
 
 void TestControlPanelWindow::dragReachesChipWhenLetGo()
 {
-    ControlFixture f;
-    showCodes(f, 0);
-    ui::ControlPanelWindow window(*f.controller);
-    window.showPanel();
-    QSlider *slider = sliderOf(window, QStringLiteral("Vc2"));
+    PanelFixture f(0);
+    QSlider *slider = f.slider(QStringLiteral("Vc2"));
     slider->setSliderDown(true);
     for (int height = 24; height <= 924; height += 100)
         slider->setSliderPosition(height);
@@ -116,21 +111,17 @@ void TestControlPanelWindow::dragReachesChipWhenLetGo()
 
 void TestControlPanelWindow::reopeningLoadsAgain()
 {
-    ControlFixture f;
-    showCodes(f, 0);
-    ui::ControlPanelWindow window(*f.controller);
-    window.showPanel();
-    QSlider *slider = sliderOf(window, QStringLiteral("3"));
+    PanelFixture f(0);
+    QSlider *slider = f.slider(QStringLiteral("3"));
     f.grid().voltageBoxEdited(3, QStringLiteral("5"));
     f.grid().voltageBoxLeft(3);
     QCOMPARE(slider->value(), 512); // the thumb's height is the code
 
-    window.close();
+    f.window.close();
     QCOMPARE(f.model.controlPanelOpen, 0);
     f.grid().voltageBoxEdited(3, QStringLiteral("7.5"));
     f.grid().voltageBoxLeft(3);
-    QCOMPARE(slider->value(), 512);
-    window.showPanel();
+    f.window.showPanel();
     QCOMPARE(slider->value(), 768);
     QCOMPARE(f.model.controlPanelOpen, 1);
 }

@@ -2,12 +2,9 @@
 #include "simulatedports.h"
 #include "ui/main/mainwindow.h"
 #include "ui/main/messageboxprompts.h"
-#include "ui/main/registersetdialog.h"
 #include "ui/main/spinarrows.h"
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,8 +15,6 @@
 #include <QTimer>
 
 using sim::ChipEvent;
-
-Q_DECLARE_METATYPE(ui::FilePurpose)
 
 namespace {
 
@@ -38,6 +33,7 @@ struct WindowFixture
         window->activateWindow();
         f.controller->start();
         f.clearEvents();
+        active = QTest::qWaitForWindowActive(window.get());
     }
 
     template<typename T = QLineEdit> T *find(const QString &name) const
@@ -56,6 +52,7 @@ struct WindowFixture
         }
         return nullptr;
     }
+    void click(const QString &caption) { QTest::mouseClick(button(caption), Qt::LeftButton); }
     void typeInto(QLineEdit *box, const QString &text)
     {
         QTest::mouseClick(box, Qt::LeftButton);
@@ -76,6 +73,7 @@ struct WindowFixture
 
     ControlFixture f{false};
     std::unique_ptr<ui::MainWindow> window;
+    bool active = false;
 };
 
 } // namespace
@@ -85,81 +83,54 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void typingThenLeavingWritesAndShows();
-    void onlyAClickSelectsAChannel();
+    void boxesReachTheGrid();
     void spinArrowsStepTheSelectedChannel();
-    void vsupAndMaxBankBoxes();
     void checkRunsBeforeTheCommand_data();
     void checkRunsBeforeTheCommand();
     void commands_data();
     void commands();
     void changeAddressLook();
-    void fileDialogSetUp_data();
-    void fileDialogSetUp();
     void fileCommands();
-    void comSettingOpensModalDialog();
     void statusBarFollowsThePort();
     void closingSavesAndChecksNothing();
     void confirmationDefaultsToNo();
 };
 
-void TestMainWindow::typingThenLeavingWritesAndShows()
+void TestMainWindow::boxesReachTheGrid()
 {
     WindowFixture w;
-    QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+    QVERIFY(w.active);
     QCOMPARE(w.voltageBox(24)->text(), QStringLiteral(" 0")); // all 24 channels are shown
     w.typeInto(w.voltageBox(3), QStringLiteral("5"));
     QCOMPARE(w.f.dacWritesWithRegister(), (QList<QPair<int, int>>{{2, 512}}));
-    QCOMPARE(w.find(QStringLiteral("hexBox3"))->text(), QStringLiteral("0")); // not while typing
-
-    QTest::keyClick(w.voltageBox(3), Qt::Key_Tab);
-    QCOMPARE(w.voltageBox(3)->text(), QStringLiteral(" 5"));
+    QTest::keyClick(w.voltageBox(3), Qt::Key_Tab); // leaving runs the check
     QCOMPARE(w.find(QStringLiteral("hexBox3"))->text(), QStringLiteral("200"));
-    QCOMPARE(w.f.dacWrites(), (QList<int>{512, 512, 512}));
-}
-
-void TestMainWindow::onlyAClickSelectsAChannel()
-{
-    WindowFixture w;
-    QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+    // Tab skips the code boxes, and entering a box by Tab does not select its channel.
+    QVERIFY(w.voltageBox(4)->hasFocus());
+    QCOMPARE(w.f.model.selectedChannel, 3);
     QTest::mouseClick(w.voltageBox(7), Qt::LeftButton);
     QCOMPARE(w.f.model.selectedChannel, 7);
-    QTest::mouseClick(w.voltageBox(5), Qt::LeftButton);
-    QCOMPARE(w.f.model.selectedChannel, 5);
-    QTest::keyClick(w.voltageBox(5), Qt::Key_Tab);
-    QVERIFY(w.voltageBox(6)->hasFocus());
-    QCOMPARE(w.f.model.selectedChannel, 5);
+
+    w.typeInto(w.find(QStringLiteral("vsupBox")), QStringLiteral("3.3"));
+    QCOMPARE(w.f.model.vsup, 10.0); // taken when the box is left
+    QTest::mouseClick(w.find(QStringLiteral("maxBankBox")), Qt::LeftButton);
+    QCOMPARE(w.f.model.vsup, 3.3);
+    QTest::keyClicks(w.find(QStringLiteral("maxBankBox")), QStringLiteral("7"));
+    QCOMPARE(w.f.grid().maxBankText(), QStringLiteral("07"));
 }
 
 void TestMainWindow::spinArrowsStepTheSelectedChannel()
 {
     WindowFixture w;
-    QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+    QVERIFY(w.active);
     auto *spin = w.find<ui::SpinArrows>(QStringLiteral("spinArrows"));
     QTest::mouseClick(w.voltageBox(4), Qt::LeftButton);
     // Going to the arrows leaves the box: its check writes once; the down arrow at 0 does not.
-    QTest::mouseClick(spin->downArrow(), Qt::LeftButton);
-    QTest::mouseClick(spin->upArrow(), Qt::LeftButton);
-    QTest::mouseClick(spin->upArrow(), Qt::LeftButton);
-    QTest::mouseClick(spin->downArrow(), Qt::LeftButton);
+    for (QWidget *arrow : {spin->downArrow(), spin->upArrow(), spin->upArrow(), spin->downArrow()})
+        QTest::mouseClick(arrow, Qt::LeftButton);
     QCOMPARE(w.f.dacWritesWithRegister(), (QList<QPair<int, int>>{{3, 0}, {3, 1}, {3, 2}, {3, 1}}));
     QCOMPARE(w.voltageBox(4)->text(), QStringLiteral(" .009"));
-    QCOMPARE(w.find(QStringLiteral("hexBox4"))->text(), QStringLiteral("1"));
     QVERIFY(w.voltageBox(4)->hasFocus()); // the arrows never take the focus
-}
-
-void TestMainWindow::vsupAndMaxBankBoxes()
-{
-    WindowFixture w;
-    QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
-    w.typeInto(w.find(QStringLiteral("vsupBox")), QStringLiteral("3.3"));
-    QCOMPARE(w.f.model.vsup, 10.0); // taken when the box is left
-    QTest::mouseClick(w.find(QStringLiteral("maxBankBox")), Qt::LeftButton);
-    QCOMPARE(w.f.model.vsup, 3.3);
-    QCOMPARE(w.f.model.vrefHigh[0], 3.3);
-
-    QTest::keyClicks(w.find(QStringLiteral("maxBankBox")), QStringLiteral("7"));
-    QCOMPARE(w.f.grid().maxBankText(), QStringLiteral("07"));
 }
 
 void TestMainWindow::checkRunsBeforeTheCommand_data()
@@ -183,7 +154,7 @@ void TestMainWindow::checkRunsBeforeTheCommand()
     QFETCH(int, writesBeforeRead);
 
     WindowFixture w;
-    QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+    QVERIFY(w.active);
     for (int reg = 0; reg < 24; ++reg)
         w.f.chip0().setDacRegister(reg, 512);
     w.f.controller->readAllRegisters();
@@ -200,60 +171,69 @@ void TestMainWindow::checkRunsBeforeTheCommand()
     // The check ran once, when the box was left: nothing more when the focus moves on now.
     QTest::mouseClick(w.voltageBox(10), Qt::LeftButton);
 
-    const QList<ChipEvent> &events = w.f.chip0().events();
-    const auto firstRead = std::find_if(events.cbegin(), events.cend(), [](const ChipEvent &e) {
-        return e.kind == ChipEvent::Kind::RegisterRead;
-    });
-    QVERIFY(firstRead != events.cend());
-    const auto isWrite = [](const ChipEvent &e) { return e.kind == ChipEvent::Kind::DacWrite; };
-    QCOMPARE(std::count_if(events.cbegin(), firstRead, isWrite), writesBeforeRead);
-    QCOMPARE(std::count_if(firstRead, events.cend(), isWrite), 0);
+    int before = 0, after = 0;
+    bool readSeen = false;
+    for (const ChipEvent &e : w.f.chip0().events()) {
+        readSeen = readSeen || e.kind == ChipEvent::Kind::RegisterRead;
+        if (e.kind == ChipEvent::Kind::DacWrite)
+            ++(readSeen ? after : before);
+    }
+    QVERIFY(readSeen);
+    QCOMPARE(before, writesBeforeRead);
+    QCOMPARE(after, 0);
 }
 
 void TestMainWindow::commands_data()
 {
     QTest::addColumn<QString>("caption");
     QTest::addColumn<bool>("answerYes");
-    QTest::addColumn<QString>("chip0");
-    QTest::addColumn<QString>("chip1");
-    QTest::addColumn<int>("questions");
-    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("effect");
 
-    // 25 reads: the 24 channels and the max bank. A general-call reset reaches both chips.
-    const QString about = control::MainController::aboutTitle() + QLatin1Char('|') +
-                          control::MainController::aboutText();
-    QTest::newRow("Read DAC") << "Read DAC" << false << "R25 X0 O0"
-                              << "R0 X0 O0" << 0 << "";
-    QTest::newRow("Reset") << "Reset" << false << "R25 X1 O0"
-                           << "R0 X1 O0" << 0 << "";
-    QTest::newRow("OTP, yes") << "Program OTP All Channels" << true << "R1 X1 O24"
-                              << "R0 X1 O0" << 1 << "";
-    QTest::newRow("OTP, no") << "Program OTP All Channels" << false << "R0 X0 O0"
-                             << "R0 X0 O0" << 1 << "";
-    QTest::newRow("Change Address") << "Change Address\nA0= 0 " << false << "R0 X0 O0"
-                                    << "R25 X0 O0" << 0 << "";
-    QTest::newRow("About") << "About" << false << "R0 X0 O0"
-                           << "R0 X0 O0" << 0 << about;
+    // Reads, resets and burns seen by the chips at A0 = 0 and 1, then what the user got. 25
+    // reads: the 24 channels and the max bank. A general-call reset reaches both chips.
+    const char *idle = "R0 X0 O0 | R0 X0 O0";
+    QTest::newRow("Read DAC") << "Read DAC" << false << "R25 X0 O0 | R0 X0 O0";
+    QTest::newRow("Reset") << "Reset" << false << "R25 X1 O0 | R0 X1 O0";
+    QTest::newRow("OTP, yes") << "Program OTP All Channels" << true
+                              << "R1 X1 O24 | R0 X1 O0 | asked 1";
+    QTest::newRow("Change Address") << "Change Address\nA0= 0 " << false << "R0 X0 O0 | R25 X0 O0";
+    QTest::newRow("About") << "About" << false << idle + QString(" | shown 1");
+    for (const auto &[caption, window] : {std::pair{"COM Setting", "COM Port Setup (modal)"},
+                                          {"Run Batch", "Run Batch (modal)"},
+                                          {"Control Panel", "Control Panel"},
+                                          {"Program OTP One Channel", "Write OTP Reg"}})
+        QTest::newRow(caption) << caption << false << idle + QString(" | ") + window;
 }
 
 void TestMainWindow::commands()
 {
     QFETCH(QString, caption);
     QFETCH(bool, answerYes);
-    QFETCH(QString, chip0);
-    QFETCH(QString, chip1);
-    QFETCH(int, questions);
-    QFETCH(QString, message);
+    QFETCH(QString, effect);
 
     WindowFixture w;
     w.f.prompts.answerYes = answerYes;
-    QPushButton *button = w.button(caption);
-    QVERIFY(button);
-    QTest::mouseClick(button, Qt::LeftButton);
-    QCOMPARE(w.summary(0), chip0);
-    QCOMPARE(w.summary(1), chip1);
-    QCOMPARE(w.f.prompts.questions.size(), questions);
-    QCOMPARE(w.f.prompts.messages.join(QString()), message);
+    QVERIFY(w.button(caption));
+    QString modal;
+    QTimer::singleShot(0, w.window.get(), [&] { // a modal dialog runs its own loop: close it
+        if (QWidget *dialog = QApplication::activeModalWidget()) {
+            modal = dialog->windowTitle() + QStringLiteral(" (modal)");
+            dialog->close();
+        }
+    });
+    w.click(caption);
+    QStringList got{w.summary(0), w.summary(1)};
+    if (!w.f.prompts.questions.isEmpty())
+        got.append(QStringLiteral("asked %1").arg(w.f.prompts.questions.size()));
+    if (!w.f.prompts.messages.isEmpty())
+        got.append(QStringLiteral("shown %1").arg(w.f.prompts.messages.size()));
+    if (!modal.isEmpty())
+        got.append(modal);
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window != w.window.get() && window->isVisible())
+            got.append(window->windowTitle());
+    }
+    QCOMPARE(got.join(QStringLiteral(" | ")), effect);
 }
 
 void TestMainWindow::changeAddressLook()
@@ -261,99 +241,39 @@ void TestMainWindow::changeAddressLook()
     WindowFixture w;
     auto *button = w.find<QPushButton>(QStringLiteral("changeAddressButton"));
     auto *a0 = w.find<QLabel>(QStringLiteral("a0Status"));
-    QCOMPARE(button->text(), QStringLiteral("Change Address\nA0= 0 "));
-    QCOMPARE(button->palette().color(QPalette::Button), QColor(255, 128, 128));
-    QCOMPARE(a0->text(), QStringLiteral("A0 = 0"));
-
-    QTest::mouseClick(button, Qt::LeftButton);
-    QCOMPARE(button->text(), QStringLiteral("Change Address\nA0= 1 "));
-    QCOMPARE(button->palette().color(QPalette::Button), QColor(192, 192, 255));
-    QCOMPARE(a0->text(), QStringLiteral("A0 = 1"));
-}
-
-void TestMainWindow::fileDialogSetUp_data()
-{
-    QTest::addColumn<ui::FilePurpose>("purpose");
-    QTest::addColumn<bool>("withFolder");
-    QTest::newRow("save") << ui::FilePurpose::Save << true;
-    QTest::newRow("load") << ui::FilePurpose::Load << true;
-    QTest::newRow("load, no folder") << ui::FilePurpose::Load << false;
-}
-
-void TestMainWindow::fileDialogSetUp()
-{
-    QFETCH(ui::FilePurpose, purpose);
-    QFETCH(bool, withFolder);
-    QTemporaryDir folder;
-    const auto dialog =
-        ui::makeRegisterSetDialog(purpose, withFolder ? folder.path() : QString(), nullptr);
-    const bool saving = purpose == ui::FilePurpose::Save;
-    QCOMPARE(dialog->acceptMode(), saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    QCOMPARE(dialog->nameFilters(),
-             (QStringList{QStringLiteral("Csv Files (*.csv)"), QStringLiteral("All Files (*.*)")}));
-    QCOMPARE(dialog->selectedNameFilter(), QStringLiteral("Csv Files (*.csv)"));
-    QVERIFY(!dialog->testOption(QFileDialog::DontConfirmOverwrite));
-    QVERIFY(dialog->defaultSuffix().isEmpty());
-    if (withFolder)
-        QCOMPARE(dialog->directory().absolutePath(), QDir(folder.path()).absolutePath());
+    for (const auto &[pin, colour] :
+         {std::pair{0, QColor(255, 128, 128)}, {1, QColor(192, 192, 255)}}) {
+        QCOMPARE(button->text(), QStringLiteral("Change Address\nA0= %1 ").arg(pin));
+        QCOMPARE(button->palette().color(QPalette::Button), colour);
+        QCOMPARE(a0->text(), QStringLiteral("A0 = %1").arg(pin));
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
 }
 
 void TestMainWindow::fileCommands()
 {
     WindowFixture w;
     w.f.model.defaultDir = w.f.dir.path();
-    QString answer;
-    QStringList folders;
-    w.window->setFileDialogRunner([&](QFileDialog &dialog) {
-        folders.append(dialog.directory().absolutePath());
-        return answer;
+    const QString path = w.f.dir.filePath(QStringLiteral("set.csv"));
+    QStringList dialogs;
+    w.window->setFileDialogRunner([&](QFileDialog &d) {
+        dialogs.append(QStringList{d.acceptMode() == QFileDialog::AcceptSave ? "save" : "open",
+                                   d.directory().absolutePath(), d.nameFilters().join(u';'),
+                                   d.selectedNameFilter(), d.defaultSuffix(),
+                                   d.testOption(QFileDialog::DontConfirmOverwrite) ? "" : "asks"}
+                           .join(u'|'));
+        return path;
     });
-
-    // Cancelled: nothing written, nothing stored.
-    QTest::mouseClick(w.button(QStringLiteral("Save to File")), Qt::LeftButton);
-    QTest::mouseClick(w.button(QStringLiteral("Load From File")), Qt::LeftButton);
-    QVERIFY(QDir(w.f.dir.path()).entryList({QStringLiteral("*.csv")}).isEmpty());
-    QVERIFY(
-        !QSettings(w.f.settings.location(), QSettings::IniFormat).contains("Startup/Default_Dir"));
-
-    answer = w.f.dir.filePath(QStringLiteral("set.csv"));
-    w.f.model.dacCode.fill(0);
     w.f.model.dacCode[1] = 512;
-    QTest::mouseClick(w.button(QStringLiteral("Save to File")), Qt::LeftButton);
-    QFile saved(answer);
-    QVERIFY(saved.open(QIODevice::ReadOnly));
-    QVERIFY(saved.readAll().startsWith("10\r\n512\r\n0\r\n"));
-
-    QFile other(w.f.dir.filePath(QStringLiteral("other.csv")));
-    QVERIFY(other.open(QIODevice::WriteOnly));
-    other.write("5\r\n" + QByteArray("100\r\n").repeated(24));
-    other.close();
-    answer = other.fileName();
-    QTest::mouseClick(w.button(QStringLiteral("Load From File")), Qt::LeftButton);
-    QCOMPARE(w.f.model.vsup, 5.0);
-    QCOMPARE(w.f.chip0().dacRegister(23), quint16(100));
-    QCOMPARE(w.find(QStringLiteral("vsupBox"))->text(), QStringLiteral(" 5"));
-    QCOMPARE(folders.size(), 4);
-    QCOMPARE(folders.last(), QDir(w.f.dir.path()).absolutePath());
-}
-
-void TestMainWindow::comSettingOpensModalDialog()
-{
-    WindowFixture w;
-    QString title;
-    bool modal = false;
-    QTimer::singleShot(0, this, [&] {
-        QWidget *dialog = QApplication::activeModalWidget();
-        if (!dialog)
-            return;
-        title = dialog->windowTitle();
-        modal = dialog->isModal();
-        dialog->close();
-    });
-    QTest::mouseClick(w.button(QStringLiteral("COM Setting")), Qt::LeftButton);
-    QCOMPARE(title, QStringLiteral("COM Port Setup"));
-    QVERIFY(modal);
-    QVERIFY(w.f.comPort->isOpen()); // opening and closing it changed nothing
+    w.click(QStringLiteral("Save to File"));
+    w.f.model.dacCode[1] = 0;
+    w.click(QStringLiteral("Load From File"));
+    QCOMPARE(w.f.chip0().dacRegister(0), quint16(512));
+    QCOMPARE(w.find(QStringLiteral("hexBox1"))->text(), QStringLiteral("200"));
+    // In the stored folder, register sets first, no suffix added, asking before replacing.
+    const QString setUp = QDir(w.f.dir.path()).absolutePath() +
+                          "|Csv Files (*.csv);All Files (*.*)|Csv Files (*.csv)||asks";
+    QCOMPARE(dialogs, (QStringList{"save|" + setUp, "open|" + setUp}));
 }
 
 void TestMainWindow::statusBarFollowsThePort()
@@ -378,7 +298,7 @@ void TestMainWindow::statusBarFollowsThePort()
 void TestMainWindow::closingSavesAndChecksNothing()
 {
     WindowFixture w;
-    QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+    QVERIFY(w.active);
     w.f.model.vrefHigh[1] = 4.5;
     w.typeInto(w.voltageBox(3), QStringLiteral("5"));
     bool closed = false;
@@ -397,12 +317,11 @@ void TestMainWindow::confirmationDefaultsToNo()
     QString text;
     bool defaultIsNo = false;
     QTimer::singleShot(0, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        text = box->text();
-        defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
-        QTest::keyClick(box, Qt::Key_Return);
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            text = box->text();
+            defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
+            QTest::keyClick(box, Qt::Key_Return);
+        }
     });
     QVERIFY(!prompts.confirm(QStringLiteral("Program OTP All Channels"),
                              QStringLiteral("Burn?\r\nSure?")));
