@@ -10,76 +10,51 @@ class TestPortMap : public QObject
     Q_OBJECT
 
 private slots:
-    void defaultTable_data();
     void defaultTable();
-    void overridesReplaceTheDefault();
+    void overridesReplaceTheDefaultUntilCleared();
     void overrideTexts_data();
     void overrideTexts();
     void descriptions();
 };
 
-void TestPortMap::defaultTable_data()
-{
-    QTest::addColumn<int>("portNumber");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("path");
-#ifdef Q_OS_WIN
-    QTest::newRow("COM1") << 1 << "COM1"
-                          << "COM1";
-    QTest::newRow("COM16") << 16 << "COM16"
-                           << "COM16";
-#else
-    QTest::newRow("COM1") << 1 << "COM1"
-                          << "/dev/ttyS0";
-    QTest::newRow("COM4") << 4 << "COM4"
-                          << "/dev/ttyS3";
-    QTest::newRow("COM5") << 5 << "COM5"
-                          << "/dev/ttyUSB0";
-    QTest::newRow("COM12") << 12 << "COM12"
-                           << "/dev/ttyUSB7";
-    QTest::newRow("COM13") << 13 << "COM13"
-                           << "/dev/ttyACM0";
-    QTest::newRow("COM16") << 16 << "COM16"
-                           << "/dev/ttyACM3";
-#endif
-    QTest::newRow("0") << 0 << ""
-                       << "";
-    QTest::newRow("17") << 17 << ""
-                        << "";
-    QTest::newRow("-1") << -1 << ""
-                        << "";
-}
-
 void TestPortMap::defaultTable()
 {
-    QFETCH(int, portNumber);
-    QFETCH(QString, name);
-    QFETCH(QString, path);
-    QCOMPARE(PortMap::portName(portNumber), name);
-    QCOMPARE(PortMap::defaultDevicePath(portNumber), path);
-    const PortTarget target = PortMap().target(portNumber);
-    QCOMPARE(target.kind, path.isEmpty() ? PortTarget::Kind::None : PortTarget::Kind::Device);
-    QCOMPARE(target.devicePath, path);
+    // Port number, default device; empty where the program has no such port.
+#ifdef Q_OS_WIN
+    const QList<QPair<int, QString>> table = {{1, "COM1"}, {16, "COM16"}, {0, ""}, {17, ""}};
+#else
+    const QList<QPair<int, QString>> table = {{1, "/dev/ttyS0"},
+                                              {4, "/dev/ttyS3"},
+                                              {5, "/dev/ttyUSB0"},
+                                              {12, "/dev/ttyUSB7"},
+                                              {13, "/dev/ttyACM0"},
+                                              {16, "/dev/ttyACM3"},
+                                              {0, ""},
+                                              {17, ""},
+                                              {-1, ""}};
+#endif
+    for (const auto &[portNumber, path] : table) {
+        const QString name = path.isEmpty() ? QString() : QStringLiteral("COM%1").arg(portNumber);
+        QCOMPARE(PortMap::portName(portNumber), name);
+        QCOMPARE(PortMap::defaultDevicePath(portNumber), path);
+        const PortTarget target = PortMap().target(portNumber);
+        QCOMPARE(target.kind, path.isEmpty() ? PortTarget::Kind::None : PortTarget::Kind::Device);
+        QCOMPARE(target.devicePath, path);
+    }
 }
 
-void TestPortMap::overridesReplaceTheDefault()
+void TestPortMap::overridesReplaceTheDefaultUntilCleared()
 {
     RecordingLines board;
     PortMap map;
     map.mapToDevice(5, QStringLiteral("/dev/serial/by-id/usb-FTDI-if00"));
-    map.mapToSimulated(1, &board);
     map.mapToDevice(0, QStringLiteral("/dev/ttyUSB0"));
     map.mapToSimulated(17, &board);
-
     QCOMPARE(map.target(5).devicePath, "/dev/serial/by-id/usb-FTDI-if00");
-    QCOMPARE(map.target(1).kind, PortTarget::Kind::Simulated);
-    QCOMPARE(map.target(1).lines, &board);
-    QCOMPARE(map.target(17).kind, PortTarget::Kind::None);
-    QVERIFY(!map.hasOverride(0));
+    QVERIFY(!map.hasOverride(0) && !map.hasOverride(17));
 
     map.clearOverride(5);
     QCOMPARE(map.target(5).devicePath, PortMap::defaultDevicePath(5));
-    QVERIFY(map.hasOverride(1));
 }
 
 void TestPortMap::overrideTexts_data()
@@ -122,13 +97,10 @@ void TestPortMap::overrideTexts()
     }
     QVERIFY2(parsed.isValid(), qPrintable(parsed.error));
     const PortTarget target = map.target(portNumber);
-    if (path == "sim") {
-        QCOMPARE(target.kind, PortTarget::Kind::Simulated);
-        QCOMPARE(target.lines, &board);
-    } else {
-        QCOMPARE(target.kind, PortTarget::Kind::Device);
-        QCOMPARE(target.devicePath, path);
-    }
+    const bool simulated = path == "sim";
+    QCOMPARE(target.kind, simulated ? PortTarget::Kind::Simulated : PortTarget::Kind::Device);
+    QCOMPARE(target.lines == &board, simulated);
+    QCOMPARE(target.devicePath, simulated ? QString() : path);
 }
 
 void TestPortMap::descriptions()
