@@ -518,7 +518,7 @@ ExitStatus CliSession::listPorts()
 
 ExitStatus CliSession::readAll()
 {
-    const std::array<int, channelCount> words = readAllChannels();
+    const QList<ChannelReading> readings = readAllChannels();
     const int maxBank = m_chip->readMaxBank(m_model.a0Pin);
     if (const ExitStatus status = checkPort(); status != ExitStatus::Ok)
         return status;
@@ -527,10 +527,7 @@ ExitStatus CliSession::readAll()
     QString table = QStringLiteral("A0 = %1, Vsup = %2 V\n")
                         .arg(m_model.a0Pin, numberWithoutBlank(m_model.vsup));
     table += QStringLiteral("Channel  Register  Code   Hex  Voltage\n");
-    QList<ChannelReading> readings;
-    for (int index = 1; index <= channelCount; ++index) {
-        const int word = words[std::size_t(index - 1)];
-        readings.append({index, word});
+    for (const auto &[index, word] : readings) {
         channels.append(channelObject(index, word));
         table += QStringLiteral("%1  %2  %3  %4  %5\n")
                      .arg(device::channelLabel(index), 7)
@@ -647,12 +644,9 @@ ExitStatus CliSession::saveFile(const QString &path)
 {
     if (const ExitStatus status = requireVsup(QStringLiteral("save")); status != ExitStatus::Ok)
         return status;
-    const std::array<int, channelCount> words = readAllChannels();
+    const QList<ChannelReading> readings = readAllChannels();
     if (const ExitStatus status = checkPort(); status != ExitStatus::Ok)
         return status;
-    QList<ChannelReading> readings;
-    for (int index = 1; index <= channelCount; ++index)
-        readings.append({index, words[std::size_t(index - 1)]});
     // Words of a silent bus would replace a good file with nothing but full scale.
     if (const ExitStatus status = checkAnswered(readings); status != ExitStatus::Ok)
         return status;
@@ -660,9 +654,9 @@ ExitStatus CliSession::saveFile(const QString &path)
     device::RegisterSet set;
     set.vsup = m_model.vsup;
     QJsonArray codes;
-    for (int i = 0; i < channelCount; ++i) {
-        set.codes[std::size_t(i)] = words[std::size_t(i)];
-        codes.append(words[std::size_t(i)]);
+    for (const auto &[index, word] : readings) {
+        set.codes[std::size_t(index - 1)] = word;
+        codes.append(word);
     }
     QString error;
     if (!device::writeRegisterSetFile(path, set, &error))
@@ -713,18 +707,15 @@ ExitStatus CliSession::burnChannel(int index)
 
 ExitStatus CliSession::burnAll()
 {
-    const std::array<int, channelCount> words = readAllChannels();
+    const QList<ChannelReading> readings = readAllChannels();
     if (const ExitStatus status = checkPort(); status != ExitStatus::Ok)
         return status;
-    QList<ChannelReading> readings;
-    for (int index = 1; index <= channelCount; ++index)
-        readings.append({index, words[std::size_t(index - 1)]});
     if (const ExitStatus status = checkBurnable(readings); status != ExitStatus::Ok)
         return status;
     QJsonArray codes;
-    for (int index = 1; index <= channelCount; ++index) {
-        m_model.dacCode[index] = words[std::size_t(index - 1)];
-        codes.append(words[std::size_t(index - 1)]);
+    for (const auto &[index, word] : readings) {
+        m_model.dacCode[index] = word;
+        codes.append(word);
     }
     m_glue->programAllChannelsOtp();
     const int maxBank = burnEpilogue();
@@ -749,12 +740,12 @@ int CliSession::readChannel(int index)
     return m_chip->registerWord();
 }
 
-std::array<int, channelCount> CliSession::readAllChannels()
+QList<CliSession::ChannelReading> CliSession::readAllChannels()
 {
-    std::array<int, channelCount> words{};
+    QList<ChannelReading> readings;
     for (int index = 1; index <= channelCount; ++index)
-        words[std::size_t(index - 1)] = readChannel(index);
-    return words;
+        readings.append({index, readChannel(index)});
+    return readings;
 }
 
 // As the windows do after burning: the reset closes the bank, and the max bank shows it.

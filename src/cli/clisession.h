@@ -94,7 +94,7 @@ private:
     ExitStatus burnAll();
 
     int readChannel(int index);
-    std::array<int, device::channelCount> readAllChannels();
+    QList<ChannelReading> readAllChannels();
     ExitStatus requireVsup(const QString &commandName);
     ExitStatus checkPort();
     ExitStatus checkAnswered(const QList<ChannelReading> &readings);
