@@ -1,5 +1,4 @@
 #include "controlfixture.h"
-
 #include "device/numbertext.h"
 
 #include <QFile>
@@ -11,8 +10,8 @@ using sim::ChipEvent;
 
 namespace {
 
-void storeSettings(ControlFixture &f, const QString &a0, const QString &vref0,
-                   const QString &vref1, int port = 1)
+void storeSettings(ControlFixture &f, const QString &a0, const QString &vref0, const QString &vref1,
+                   int port = 1)
 {
     QSettings s(f.settings.location(), QSettings::IniFormat);
     s.setValue(QStringLiteral("vref_high0/10"), vref0);
@@ -39,6 +38,15 @@ QList<ChipEvent::Kind> kinds(const sim::SimulatedChip &chip)
     for (const ChipEvent &e : chip.events())
         result.append(e.kind);
     return result;
+}
+
+QString writeFile(ControlFixture &f, const QString &name, const QByteArray &content)
+{
+    const QString path = f.dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write the test file %s", qPrintable(path));
+    return path;
 }
 
 QByteArray registerSetBytes(const QList<QByteArray> &values, const QByteArray &separator)
@@ -244,11 +252,7 @@ void TestMainController::loadVariants()
     ControlFixture f;
     f.model.vsup = 10;
     f.model.a0Pin = QStringLiteral("0");
-    const QString path = f.dir.filePath(QStringLiteral("in.csv"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-    file.close();
+    const QString path = writeFile(f, QStringLiteral("in.csv"), content);
     f.controller->loadFromFile(path);
     QVERIFY(f.prompts.errors.isEmpty());
     QCOMPARE(f.model.vsup, 3.3);
@@ -281,11 +285,7 @@ void TestMainController::badFileChangesNothing()
     ControlFixture f;
     f.model.vsup = 10;
     f.model.dacCode.fill(7);
-    const QString path = f.dir.filePath(QStringLiteral("bad.csv"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-    file.close();
+    const QString path = writeFile(f, QStringLiteral("bad.csv"), content);
     f.controller->loadFromFile(path);
     QCOMPARE(f.prompts.errors.size(), 1);
     QVERIFY2(f.prompts.errors[0].contains(mentions), qPrintable(f.prompts.errors[0]));
