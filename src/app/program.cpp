@@ -8,15 +8,18 @@
 namespace app {
 
 Program::Program(const LaunchOptions &options)
-    : m_comPort(portMapFor(options, &m_board)), m_ports(m_comPort),
-      m_tracePath(options.tracePath),
+    : m_comPort(portMapFor(options, &m_board)), m_ports(m_comPort), m_tracePath(options.tracePath),
       m_trace(m_tracePath.isEmpty() ? nullptr
                                     : std::make_unique<port::BusTrace>(
                                           m_comPort, control::busLevelProbe(m_comPort, m_board))),
       m_engine(m_trace ? m_trace->lines() : static_cast<port::SerialLines &>(m_comPort)),
-      m_chip(m_engine), m_settings(storeFor(options)),
-      m_controller(m_model, m_ports, m_chip, *m_settings, m_prompts),
-      m_window(m_controller, m_comPort.portMap(), m_prompts)
+      m_chip(m_engine), m_settings(storeFor(options)), m_operations(m_chip, m_ports),
+      m_grid(m_model, m_operations),
+      m_controller(m_model, m_grid, m_operations, m_ports, *m_settings, m_prompts),
+      m_status(m_ports, m_comPort.portMap(), m_model, m_prompts),
+      m_batchRunner(m_model, m_grid, m_operations),
+      m_window({m_model, m_grid, m_operations, m_controller, m_status, m_batchRunner, m_ports,
+                m_comPort.portMap(), m_prompts})
 {
     m_prompts.setParentWidget(&m_window);
 }

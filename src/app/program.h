@@ -3,8 +3,12 @@
 #include "app/commandline.h"
 #include "bus/chipbus.h"
 #include "bus/lineengine.h"
+#include "control/batchrunner.h"
 #include "control/buslevelprobe.h"
+#include "control/chipoperations.h"
 #include "control/maincontroller.h"
+#include "control/registergrid.h"
+#include "control/statusline.h"
 #include "device/devicemodel.h"
 #include "device/settingsstore.h"
 #include "port/bustrace.h"
@@ -19,8 +23,8 @@
 namespace app {
 
 // The whole program, wired once: the simulated board, the port, the bus, the device model, the
-// settings store, the behaviour and the main window. Members are built in this order and torn
-// down in reverse, so the window goes first and the port last.
+// settings store, the long-lived behaviour objects and the main window. Members are built in this
+// order and torn down in reverse, so the window goes first and the port last.
 class Program
 {
 public:
@@ -49,7 +53,11 @@ private:
     device::DeviceModel m_model;
     std::unique_ptr<device::SettingsStore> m_settings;
     ui::MessageBoxPrompts m_prompts;
+    control::ChipOperations m_operations;
+    control::RegisterGrid m_grid;
     control::MainController m_controller;
+    control::StatusLine m_status;
+    control::BatchRunner m_batchRunner;
     ui::MainWindow m_window;
 };
 

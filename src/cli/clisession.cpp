@@ -1,7 +1,6 @@
 #include "cli/clisession.h"
 
 #include "control/buslevelprobe.h"
-#include "device/bitstrings.h"
 #include "device/numbertext.h"
 #include "device/registersetfile.h"
 #include "device/settingsstore.h"
@@ -354,7 +353,7 @@ ExitStatus CliSession::prepareBus()
     }
     m_engine = std::make_unique<bus::LineEngine>(*lines);
     m_chip = std::make_unique<bus::ChipBus>(*m_engine);
-    m_glue = std::make_unique<device::ChannelGlue>(m_model, *m_chip);
+    m_operations = std::make_unique<control::ChipOperations>(*m_chip, m_ports);
     return ExitStatus::Ok;
 }
 
@@ -518,10 +517,13 @@ ExitStatus CliSession::listPorts()
 
 ExitStatus CliSession::readAll()
 {
-    const QList<ChannelReading> readings = readAllChannels();
-    const int maxBank = m_chip->readMaxBank(m_model.a0Pin);
+    const control::ChipReading reading = m_operations->readAll(m_model.a0Pin);
     if (const ExitStatus status = checkPort(); status != ExitStatus::Ok)
         return status;
+    QList<ChannelReading> readings;
+    for (int index = 1; index <= channelCount; ++index)
+        readings.append({index, reading.word(index)});
+    const int maxBank = reading.maxBank;
 
     QJsonArray channels;
     QString table = QStringLiteral("A0 = %1, Vsup = %2 V\n")
@@ -554,7 +556,7 @@ ExitStatus CliSession::readAll()
 
 ExitStatus CliSession::getChannel(int index)
 {
-    const int word = readChannel(index);
+    const int word = m_operations->readChannel(m_model.a0Pin, index).word;
     if (const ExitStatus status = checkPort(); status != ExitStatus::Ok)
         return status;
     QJsonObject json = channelObject(index, word);
@@ -573,8 +575,7 @@ ExitStatus CliSession::writeCode(int index, int code, const QString &commandName
                                  const QJsonObject &extra, const QString &prefix)
 {
     m_model.dacCode[index] = code;
-    m_model.selectedChannel = index;
-    m_glue->writeSelectedChannel();
+    m_operations->writeChannel(m_model.a0Pin, index, code);
     if (const ExitStatus status = checkPort(); status != ExitStatus::Ok)
         return status;
 
@@ -598,8 +599,7 @@ ExitStatus CliSession::setVoltage(int index, double volts)
     if (const ExitStatus status = requireVsup(QStringLiteral("set")); status != ExitStatus::Ok)
         return status;
     const double clamped = std::clamp(volts, m_model.vlow, m_model.vsup);
-    const int code =
-        int(std::floor(1024 * (clamped - m_model.vlow) / (m_model.vsup - m_model.vlow) + 0.5));
+    const int code = int(m_model.codeOfVoltage(volts));
     const QString prefix =
         clamped == volts ? QString()
                          : QStringLiteral("%1 V is outside 0 to %2 V, set to %3 V; ")
@@ -618,11 +618,9 @@ ExitStatus CliSession::loadFile(const QString &path)
     const std::optional<device::RegisterSet> set = device::readRegisterSetFile(path, &error);
     if (!set)
         return fail(ExitStatus::BadInputFile, error);
-    for (int index = 1; index <= channelCount; ++index) {
+    m_operations->loadCodes(m_model.a0Pin, set->codes);
+    for (int index = 1; index <= channelCount; ++index)
         m_model.dacCode[index] = set->codes[std::size_t(index - 1)];
-        m_model.selectedChannel = index;
-        m_glue->writeSelectedChannel();
-    }
     if (const ExitStatus status = checkPort(); status != ExitStatus::Ok)
         return status;
     // As in the main window, the file's Vsup is the one in use from now on.
@@ -672,7 +670,7 @@ ExitStatus CliSession::saveFile(const QString &path)
 
 ExitStatus CliSession::resetChip()
 {
-    m_chip->generalCallReset();
+    m_operations->reset();
     if (const ExitStatus status = checkPort(); status != ExitStatus::Ok)
         return status;
     print({{QStringLiteral("command"), QStringLiteral("reset")}},
@@ -683,14 +681,13 @@ ExitStatus CliSession::resetChip()
 // Burns the code the channel's DAC register holds, so what is burned is what the chip outputs.
 ExitStatus CliSession::burnChannel(int index)
 {
-    const int word = readChannel(index);
+    const int word = m_operations->readChannel(m_model.a0Pin, index).word;
     if (const ExitStatus status = checkPort(); status != ExitStatus::Ok)
         return status;
     if (const ExitStatus status = checkBurnable({{index, word}}); status != ExitStatus::Ok)
         return status;
     m_model.dacCode[index] = word;
-    m_glue->programChannelOtp(index);
-    const int maxBank = burnEpilogue();
+    const int maxBank = m_operations->burnChannel(m_model.a0Pin, index, word).maxBank;
     if (const ExitStatus status = checkPort(); status != ExitStatus::Ok)
         return status;
     QJsonObject json = channelObject(index, word);
@@ -713,12 +710,13 @@ ExitStatus CliSession::burnAll()
     if (const ExitStatus status = checkBurnable(readings); status != ExitStatus::Ok)
         return status;
     QJsonArray codes;
+    control::ChannelCodes burned;
     for (const auto &[index, word] : readings) {
         m_model.dacCode[index] = word;
+        burned[std::size_t(index - 1)] = word;
         codes.append(word);
     }
-    m_glue->programAllChannelsOtp();
-    const int maxBank = burnEpilogue();
+    const int maxBank = m_operations->burnAll(m_model.a0Pin, burned).maxBank;
     if (const ExitStatus status = checkPort(); status != ExitStatus::Ok)
         return status;
     print({{QStringLiteral("command"), QStringLiteral("otp-all")},
@@ -733,26 +731,12 @@ ExitStatus CliSession::burnAll()
 
 // Helpers -------------------------------------------------------------------------------------
 
-int CliSession::readChannel(int index)
-{
-    m_chip->readDacRegister(device::decmal_to_binary5(device::registerOfChannel(index)),
-                            m_model.a0Pin);
-    return m_chip->registerWord();
-}
-
 QList<CliSession::ChannelReading> CliSession::readAllChannels()
 {
     QList<ChannelReading> readings;
     for (int index = 1; index <= channelCount; ++index)
-        readings.append({index, readChannel(index)});
+        readings.append({index, m_operations->readChannel(m_model.a0Pin, index).word});
     return readings;
-}
-
-// As the windows do after burning: the reset closes the bank, and the max bank shows it.
-int CliSession::burnEpilogue()
-{
-    m_chip->generalCallReset();
-    return m_chip->readMaxBank(m_model.a0Pin);
 }
 
 ExitStatus CliSession::requireVsup(const QString &commandName)
@@ -830,8 +814,7 @@ QString CliSession::channelTitle(int index) const
 // As the main window shows it: full scale above 1023, truncated to whole millivolts.
 QString CliSession::voltageText(double code) const
 {
-    const double volts = code > largestCode ? m_model.vsup : m_model.voltageOfCode(code);
-    return trimmedVoltage(volts);
+    return trimmedVoltage(m_model.displayedVoltage(code));
 }
 
 QString CliSession::portText(int number) const

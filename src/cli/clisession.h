@@ -4,7 +4,7 @@
 #include "bus/lineengine.h"
 #include "cli/clicommand.h"
 #include "cli/exitstatus.h"
-#include "device/channelglue.h"
+#include "control/chipoperations.h"
 #include "device/devicemodel.h"
 #include "port/bustrace.h"
 #include "port/portmanager.h"
@@ -93,13 +93,11 @@ private:
     ExitStatus burnChannel(int index);
     ExitStatus burnAll();
 
-    int readChannel(int index);
     QList<ChannelReading> readAllChannels();
     ExitStatus requireVsup(const QString &commandName);
     ExitStatus checkPort();
     ExitStatus checkAnswered(const QList<ChannelReading> &readings);
     ExitStatus checkBurnable(const QList<ChannelReading> &readings);
-    int burnEpilogue();
 
     QJsonObject channelObject(int index, double code) const;
     QString channelText(int index) const;  // "channel 5 (register 0x04)"
@@ -137,7 +135,7 @@ private:
     std::unique_ptr<QSaveFile> m_traceFile;
     std::unique_ptr<bus::LineEngine> m_engine;
     std::unique_ptr<bus::ChipBus> m_chip;
-    std::unique_ptr<device::ChannelGlue> m_glue;
+    std::unique_ptr<control::ChipOperations> m_operations;
     bool m_portOpened = false;
     QString m_portFailure;
 };

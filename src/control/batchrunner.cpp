@@ -1,11 +1,11 @@
 #include "control/batchrunner.h"
 
 #include "control/batchlist.h"
-#include "control/maincontroller.h"
+#include "control/chipoperations.h"
+#include "control/registergrid.h"
 #include "device/numbertext.h"
 #include "device/paths.h"
 #include "device/registersetfile.h"
-#include "port/portmanager.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,8 +16,9 @@
 
 namespace control {
 
-BatchRunner::BatchRunner(MainController &controller, QObject *parent)
-    : QObject(parent), m_controller(controller)
+BatchRunner::BatchRunner(device::DeviceModel &model, RegisterGrid &grid, ChipOperations &operations,
+                         QObject *parent)
+    : QObject(parent), m_model(model), m_grid(grid), m_operations(operations)
 {}
 
 void BatchRunner::setList(BatchList *list)
@@ -32,9 +33,8 @@ void BatchRunner::setList(BatchList *list)
 QString BatchRunner::openWindow()
 {
     setStatusText(QString());
-    m_controller.loadSettings();
     m_batchStepPosition = 0;
-    const QString stored = m_controller.model().defaultDir;
+    const QString stored = m_model.defaultDir;
     // A stored folder that has gone away is passed over without a word.
     if (!stored.isEmpty() && QDir(stored).exists())
         return QDir(stored).absolutePath();
@@ -153,23 +153,9 @@ bool BatchRunner::playBatchEntry(int position, PlayedBy playedBy)
         return false;
     }
 
-    device::DeviceModel &model = m_controller.model();
-    device::ChannelGlue &glue = m_controller.glue();
-    RegisterGrid &grid = m_controller.grid();
     // Unlike loading a file from the main window, the "Vsup" box keeps its text.
-    model.vsup = set->vsup;
-    for (int j = 1; j <= device::channelCount; ++j) {
-        model.dacCode[j] = set->codes[std::size_t(j - 1)];
-        model.selectedChannel = j;
-        glue.writeSelectedChannel();
-        grid.refreshAllChannels();
-    }
-    grid.refreshAllChannels();
-
-    // The marker on the transmit line lets an instrument see where each file ends.
-    port::PortManager &ports = m_controller.ports();
-    ports.setOutputBytes(1, 1);
-    ports.sendOutputBytes(1);
+    m_grid.loadRegisterSet(*set);
+    m_operations.sendMarkerBlock();
 
     setStatusText(playedBy == PlayedBy::Run ? name : name + device::numberText(position));
     emit entryPlayed(position, name);

@@ -7,15 +7,19 @@
 
 class QEventLoop;
 
+namespace device {
+struct DeviceModel;
+}
+
 namespace control {
 
 class BatchList;
-class MainController;
+class ChipOperations;
+class RegisterGrid;
 
 // The batch runner: plays register-set files of a folder to the chip, as an endless timed run
 // over the selected entries or one entry at a time. Its state outlives the window: it belongs
-// with the MainController for the whole program run, and the window only lends it a list while
-// it is open.
+// for the whole program run, and the window only lends it a list while it is open.
 //
 // Runs and steps nest: the user's buttons keep working while a run waits, so a step, a stop or
 // a second run executes inside the wait of the run before it.
@@ -33,16 +37,17 @@ public:
     // single step the name and the list position ("ramp.csv 3").
     enum class PlayedBy { Run, SingleStep };
 
-    explicit BatchRunner(MainController &controller, QObject *parent = nullptr);
+    BatchRunner(device::DeviceModel &model, RegisterGrid &grid, ChipOperations &operations,
+                QObject *parent = nullptr);
 
     // The window's file list while the window is open, nullptr once it closes. Taking the list
     // away (or lending another) ends every run at once, its wait included.
     void setList(BatchList *list);
     BatchList *list() const { return m_list; }
 
-    // What opening the window does: the stored settings are loaded again (the port stays as it
-    // is) and the step position goes back to 0. Returns the folder the window starts in: the
-    // stored default folder if it exists, otherwise the process's current folder.
+    // What opening the window does once the stored settings have been loaded again: the step
+    // position goes back to 0. Returns the folder the window starts in: the stored default
+    // folder if it exists, otherwise the process's current folder.
     QString openWindow();
     static QString initialDelayText() { return QStringLiteral("1"); }
 
@@ -87,7 +92,9 @@ private:
     void sleep(double seconds);
     void setStatusText(const QString &text);
 
-    MainController &m_controller;
+    device::DeviceModel &m_model;
+    RegisterGrid &m_grid;
+    ChipOperations &m_operations;
     BatchList *m_list = nullptr;
     bool m_batchStopRequest = false;
     int m_batchStepPosition = 0;

@@ -10,21 +10,20 @@ namespace control {
 
 using device::channelCount;
 
-ControlPanel::ControlPanel(device::DeviceModel &model, RegisterGrid &grid,
-                           device::ChannelGlue &glue, QObject *parent)
-    : QObject(parent), m_model(model), m_grid(grid), m_glue(glue)
+ControlPanel::ControlPanel(device::DeviceModel &model, RegisterGrid &grid, QObject *parent)
+    : QObject(parent), m_model(model), m_grid(grid)
 {
     m_position.fill(bottomPosition);
     m_pendingTimer.setSingleShot(true);
     m_pendingTimer.setInterval(0);
     connect(&m_pendingTimer, &QTimer::timeout, this, &ControlPanel::flushPendingMove);
-    // The grid calls this only while controlPanelOpen is 1.
-    m_grid.setControlPanelRefresh([this] { refreshControlPanel(); });
+    // The grid asks only while controlPanelOpen is 1.
+    connect(&m_grid, &RegisterGrid::controlPanelRefreshDue, this,
+            &ControlPanel::refreshControlPanel);
 }
 
 ControlPanel::~ControlPanel()
 {
-    m_grid.setControlPanelRefresh({});
     m_model.controlPanelOpen = 0;
 }
 
@@ -109,7 +108,7 @@ void ControlPanel::applyMove(int index, int position)
     m_model.dacCode[index] = bottomPosition - position;
     setCodeText(index, device::shownCode(m_model.dacCode[index]));
     m_model.selectedChannel = index;
-    m_glue.writeSelectedChannel();
+    m_grid.writeSelectedChannel();
     m_grid.refreshAllChannels();
     refreshControlPanel();
 }

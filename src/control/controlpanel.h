@@ -1,6 +1,5 @@
 #pragma once
 
-#include "device/channelglue.h"
 #include "device/devicemodel.h"
 
 #include <QObject>
@@ -27,8 +26,7 @@ public:
     static constexpr int scaleMarkCount = 5; // top, three quarter marks, bottom
 
     // The panel must not outlive the grid: it hooks itself into the grid's refresh.
-    ControlPanel(device::DeviceModel &model, RegisterGrid &grid, device::ChannelGlue &glue,
-                 QObject *parent = nullptr);
+    ControlPanel(device::DeviceModel &model, RegisterGrid &grid, QObject *parent = nullptr);
     ~ControlPanel() override;
 
     // The window's load and unload. The panel counts as open only after its first refresh.
@@ -81,7 +79,6 @@ private:
 
     device::DeviceModel &m_model;
     RegisterGrid &m_grid;
-    device::ChannelGlue &m_glue;
     std::array<int, 26> m_position{};
     std::array<QString, 26> m_codeText;
     std::array<QString, 26> m_voltageText;

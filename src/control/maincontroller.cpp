@@ -1,7 +1,8 @@
 #include "control/maincontroller.h"
 
+#include "control/chipoperations.h"
+#include "control/registergrid.h"
 #include "control/userprompts.h"
-#include "device/bitstrings.h"
 #include "device/numbertext.h"
 #include "device/paths.h"
 #include "device/registersetfile.h"
@@ -14,13 +15,13 @@ namespace control {
 
 using device::channelCount;
 
-MainController::MainController(device::DeviceModel &model, port::PortManager &ports,
-                               bus::ChipBus &chip, device::SettingsStore &settings,
-                               UserPrompts &prompts, QObject *parent)
-    : QObject(parent), m_model(model), m_ports(ports), m_chip(chip), m_settings(settings),
-      m_prompts(prompts), m_glue(model, chip), m_grid(model, m_glue)
-{
-}
+MainController::MainController(device::DeviceModel &model, RegisterGrid &grid,
+                               ChipOperations &operations, port::PortManager &ports,
+                               device::SettingsStore &settings, UserPrompts &prompts,
+                               QObject *parent)
+    : QObject(parent), m_model(model), m_grid(grid), m_operations(operations), m_ports(ports),
+      m_settings(settings), m_prompts(prompts)
+{}
 
 void MainController::start()
 {
@@ -52,17 +53,16 @@ void MainController::loadSettings()
 void MainController::readAllRegisters()
 {
     device::waitSeconds(0.1);
-    for (int i = 0; i < channelCount; ++i) {
-        m_chip.readDacRegister(device::decmal_to_binary5(i), m_model.a0Pin);
-        m_model.dacCode[i + 1] = m_chip.registerWord();
-    }
-    m_grid.setMaxBankText(QString::number(m_chip.readMaxBank(m_model.a0Pin)));
+    const ChipReading reading = m_operations.readAll(m_model.a0Pin);
+    for (int i = 1; i <= channelCount; ++i)
+        m_model.dacCode[i] = reading.word(i);
+    m_grid.setMaxBankText(QString::number(reading.maxBank));
     m_grid.refreshAllChannels();
 }
 
 void MainController::resetChip()
 {
-    m_chip.generalCallReset();
+    m_operations.reset();
     readAllRegisters();
 }
 
@@ -74,9 +74,11 @@ void MainController::programOtpAllChannels()
             .arg(m_model.a0Pin);
     if (!m_prompts.confirm(tr("Program OTP All Channels"), question))
         return;
-    m_glue.programAllChannelsOtp();
-    m_chip.generalCallReset();
-    m_grid.setMaxBankText(QString::number(m_chip.readMaxBank(m_model.a0Pin)));
+    ChannelCodes codes;
+    for (int i = 1; i <= channelCount; ++i)
+        codes[std::size_t(i - 1)] = m_model.dacCode[i];
+    const BurnResult burned = m_operations.burnAll(m_model.a0Pin, codes);
+    m_grid.setMaxBankText(QString::number(burned.maxBank));
 }
 
 void MainController::changeAddress()
@@ -95,7 +97,8 @@ void MainController::showAbout()
 
 QString MainController::changeAddressCaption() const
 {
-    return QStringLiteral("Change Address\r\nA0= %1 ").arg(m_model.a0Pin == QLatin1String("1") ? 1 : 0);
+    return QStringLiteral("Change Address\r\nA0= %1 ")
+        .arg(m_model.a0Pin == QLatin1String("1") ? 1 : 0);
 }
 
 Rgb MainController::changeAddressColour() const
@@ -112,7 +115,8 @@ QString MainController::aboutTitle()
 
 QString MainController::aboutText()
 {
-    return QStringLiteral("KALVENTA Eval Software  Rev. %1.%2.%3\r\nKALVENTA evaluation software team")
+    return QStringLiteral(
+               "KALVENTA Eval Software  Rev. %1.%2.%3\r\nKALVENTA evaluation software team")
         .arg(version::major)
         .arg(version::minor)
         .arg(version::revision);
@@ -161,15 +165,8 @@ void MainController::loadFromFile(const QString &path)
         reportError(error);
         return;
     }
-    m_model.vsup = set->vsup;
-    m_grid.setVsupText(device::numberText(m_model.vsup));
-    for (int i = 1; i <= channelCount; ++i) {
-        m_model.dacCode[i] = set->codes[i - 1];
-        m_model.selectedChannel = i;
-        m_glue.writeSelectedChannel();
-        m_grid.refreshAllChannels();
-    }
-    m_grid.refreshAllChannels();
+    m_grid.setVsupText(device::numberText(set->vsup));
+    m_grid.loadRegisterSet(*set);
 }
 
 void MainController::saveSettingsAtExit()

@@ -1,8 +1,5 @@
 #pragma once
 
-#include "bus/chipbus.h"
-#include "control/registergrid.h"
-#include "device/channelglue.h"
 #include "device/devicemodel.h"
 
 #include <QObject>
@@ -17,6 +14,8 @@ class PortManager;
 
 namespace control {
 
+class ChipOperations;
+class RegisterGrid;
 class UserPrompts;
 
 struct Rgb
@@ -28,22 +27,16 @@ struct Rgb
 };
 
 // The main window's behaviour: start-up, the commands, the register-set files and the settings
-// saved at exit. Bus transactions run synchronously here; only the short wait before every read
-// of all registers lets other events in.
+// saved at exit. The chip operations run synchronously; only the short wait before every read of
+// all registers lets other events in.
 class MainController : public QObject
 {
     Q_OBJECT
 
 public:
-    MainController(device::DeviceModel &model, port::PortManager &ports, bus::ChipBus &chip,
-                   device::SettingsStore &settings, UserPrompts &prompts,
+    MainController(device::DeviceModel &model, RegisterGrid &grid, ChipOperations &operations,
+                   port::PortManager &ports, device::SettingsStore &settings, UserPrompts &prompts,
                    QObject *parent = nullptr);
-
-    device::DeviceModel &model() { return m_model; }
-    RegisterGrid &grid() { return m_grid; }
-    device::ChannelGlue &glue() { return m_glue; }
-    bus::ChipBus &chip() { return m_chip; }
-    port::PortManager &ports() { return m_ports; }
 
     // Start values, the stored settings, the port, then a first read of the chip.
     void start();
@@ -80,12 +73,11 @@ private:
     void reportError(const QString &text);
 
     device::DeviceModel &m_model;
+    RegisterGrid &m_grid;
+    ChipOperations &m_operations;
     port::PortManager &m_ports;
-    bus::ChipBus &m_chip;
     device::SettingsStore &m_settings;
     UserPrompts &m_prompts;
-    device::ChannelGlue m_glue;
-    RegisterGrid m_grid;
 };
 
 } // namespace control

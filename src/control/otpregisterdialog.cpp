@@ -1,5 +1,6 @@
 #include "control/otpregisterdialog.h"
 
+#include "control/chipoperations.h"
 #include "control/registergrid.h"
 #include "control/userprompts.h"
 #include "device/bitstrings.h"
@@ -18,9 +19,9 @@ int codeOnTheWire(double code)
 } // namespace
 
 OtpRegisterDialog::OtpRegisterDialog(device::DeviceModel &model, RegisterGrid &grid,
-                                     device::ChannelGlue &glue, bus::ChipBus &chip,
-                                     UserPrompts &prompts, QObject *parent)
-    : QObject(parent), m_model(model), m_grid(grid), m_glue(glue), m_chip(chip), m_prompts(prompts)
+                                     ChipOperations &operations, UserPrompts &prompts,
+                                     QObject *parent)
+    : QObject(parent), m_model(model), m_grid(grid), m_operations(operations), m_prompts(prompts)
 {}
 
 QString OtpRegisterDialog::registerName(int position)
@@ -87,9 +88,9 @@ bool OtpRegisterDialog::burnShownRegister()
                  m_model.a0Pin);
     if (!m_prompts.confirm(tr("Write OTP Reg"), question))
         return false;
-    m_glue.programChannelOtp(index);
-    m_chip.generalCallReset();
-    m_grid.setMaxBankText(QString::number(m_chip.readMaxBank(m_model.a0Pin)));
+    const BurnResult burned =
+        m_operations.burnChannel(m_model.a0Pin, index, m_model.dacCode[index]);
+    m_grid.setMaxBankText(QString::number(burned.maxBank));
     return true;
 }
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "bus/chipbus.h"
-#include "device/channelglue.h"
 #include "device/devicemodel.h"
 
 #include <QObject>
@@ -9,6 +7,7 @@
 
 namespace control {
 
+class ChipOperations;
 class RegisterGrid;
 class UserPrompts;
 
@@ -22,8 +21,8 @@ class OtpRegisterDialog : public QObject
 public:
     static constexpr int registerCount = 24;
 
-    OtpRegisterDialog(device::DeviceModel &model, RegisterGrid &grid, device::ChannelGlue &glue,
-                      bus::ChipBus &chip, UserPrompts &prompts, QObject *parent = nullptr);
+    OtpRegisterDialog(device::DeviceModel &model, RegisterGrid &grid, ChipOperations &operations,
+                      UserPrompts &prompts, QObject *parent = nullptr);
 
     // The name offered at a position 0 to 23, and the channel index behind it.
     static QString registerName(int position);
@@ -54,8 +53,7 @@ private:
 
     device::DeviceModel &m_model;
     RegisterGrid &m_grid;
-    device::ChannelGlue &m_glue;
-    bus::ChipBus &m_chip;
+    ChipOperations &m_operations;
     UserPrompts &m_prompts;
     int m_position = 0;
     QString m_voltageText;

@@ -1,16 +1,17 @@
 #include "control/registergrid.h"
 
+#include "control/chipoperations.h"
 #include "device/numbertext.h"
+#include "device/registersetfile.h"
 
-#include <cmath>
+#include <algorithm>
 
 namespace control {
 
 using device::channelCount;
 
-RegisterGrid::RegisterGrid(device::DeviceModel &model, device::ChannelGlue &glue,
-                           QObject *parent)
-    : QObject(parent), m_model(model), m_glue(glue)
+RegisterGrid::RegisterGrid(device::DeviceModel &model, ChipOperations &operations, QObject *parent)
+    : QObject(parent), m_model(model), m_operations(operations)
 {
     // Until the first refresh the boxes hold their channel's label; the hexadecimal box the
     // label read as a number, in hexadecimal, then "h" ("c1h" for the "c" channels).
@@ -18,8 +19,8 @@ RegisterGrid::RegisterGrid(device::DeviceModel &model, device::ChannelGlue &glue
         const QString label = device::channelLabel(i);
         m_voltageText[i] = label;
         const bool numeric = label.front().isDigit();
-        m_hexText[i] = (numeric ? QString::number(label.toInt(), 16).toUpper() : label) +
-                       QLatin1Char('h');
+        m_hexText[i] =
+            (numeric ? QString::number(label.toInt(), 16).toUpper() : label) + QLatin1Char('h');
     }
 }
 
@@ -56,44 +57,51 @@ void RegisterGrid::setMaxBankText(const QString &text)
     emit maxBankTextChanged(text);
 }
 
-double RegisterGrid::displayedVoltage(int index) const
+void RegisterGrid::writeSelectedChannel()
 {
-    const double code = m_model.dacCode[index];
-    return code > 1023 ? m_model.vsup : m_model.voltageOfCode(code);
+    const int s = m_model.selectedChannel;
+    m_operations.writeChannel(m_model.a0Pin, s, m_model.dacCode[s]);
 }
 
 void RegisterGrid::refreshAllChannels()
 {
     for (int i = 1; i <= channelCount; ++i) {
         setHexText(i, device::shownCode(m_model.dacCode[i]));
-        m_model.channelVoltage[i] = displayedVoltage(i);
+        m_model.channelVoltage[i] = m_model.displayedVoltage(m_model.dacCode[i]);
         setVoltageText(i, device::shownVoltage(m_model.channelVoltage[i]));
     }
     m_model.vrefHigh[m_model.a0Index()] = m_model.vsup;
     m_model.vrefLow[m_model.a0Index()] = 0;
-    if (m_model.controlPanelOpen == 1 && m_refreshControlPanel)
-        m_refreshControlPanel();
+    if (m_model.controlPanelOpen == 1)
+        emit controlPanelRefreshDue();
 }
 
 void RegisterGrid::parseChannelVoltage()
 {
     const int s = m_model.selectedChannel;
-    const double span = m_model.vsup - m_model.vlow;
-    if (!(span > 0))
+    if (!(m_model.vsup > m_model.vlow))
         return;
     // The program's own text for the current code means that code. Reading the truncated
     // millivolts back would move codes down whenever one code step is under 2 mV.
-    if (m_voltageText[s] == device::shownVoltage(displayedVoltage(s))) {
-        m_model.channelVoltage[s] = displayedVoltage(s);
+    const double shown = m_model.displayedVoltage(m_model.dacCode[s]);
+    if (m_voltageText[s] == device::shownVoltage(shown)) {
+        m_model.channelVoltage[s] = shown;
         return;
     }
-    double volts = device::leadingNumber(m_voltageText[s]);
-    if (volts > m_model.vsup)
-        volts = m_model.vsup;
-    if (volts < m_model.vlow)
-        volts = m_model.vlow;
-    m_model.channelVoltage[s] = volts;
-    m_model.dacCode[s] = std::floor(1024 * (volts - m_model.vlow) / span + 0.5);
+    const double volts = device::leadingNumber(m_voltageText[s]);
+    m_model.channelVoltage[s] = std::clamp(volts, m_model.vlow, m_model.vsup);
+    m_model.dacCode[s] = m_model.codeOfVoltage(volts);
+}
+
+void RegisterGrid::loadRegisterSet(const device::RegisterSet &set)
+{
+    m_model.vsup = set.vsup;
+    m_operations.loadCodes(m_model.a0Pin, set.codes, [this, &set](int index) {
+        m_model.dacCode[index] = set.codes[std::size_t(index - 1)];
+        m_model.selectedChannel = index;
+        refreshAllChannels();
+    });
+    refreshAllChannels();
 }
 
 void RegisterGrid::stepChannelCode(int step)
@@ -113,7 +121,7 @@ void RegisterGrid::stepChannelCode(int step)
     } else if (code != before) {
         // Two codes can share a millivolt text when a step is under 1 mV; the chip must still
         // get the code the hexadecimal box is about to show.
-        m_glue.writeSelectedChannel();
+        writeSelectedChannel();
     }
     setHexText(s, device::shownCode(m_model.dacCode[s]));
 }
@@ -122,7 +130,7 @@ void RegisterGrid::voltageBoxChanged(int index)
 {
     m_model.selectedChannel = index;
     parseChannelVoltage();
-    m_glue.writeSelectedChannel();
+    writeSelectedChannel();
 }
 
 void RegisterGrid::voltageBoxClicked(int index)
@@ -140,7 +148,7 @@ void RegisterGrid::voltageBoxLeft(int index)
     m_model.selectedChannel = index;
     parseChannelVoltage();
     refreshAllChannels();
-    m_glue.writeSelectedChannel();
+    writeSelectedChannel();
 }
 
 void RegisterGrid::vsupBoxEdited(const QString &text)
@@ -157,11 +165,6 @@ void RegisterGrid::vsupBoxLeft()
 void RegisterGrid::maxBankBoxEdited(const QString &text)
 {
     setMaxBankText(text);
-}
-
-void RegisterGrid::setControlPanelRefresh(std::function<void()> refresh)
-{
-    m_refreshControlPanel = std::move(refresh);
 }
 
 } // namespace control

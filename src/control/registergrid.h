@@ -1,15 +1,18 @@
 #pragma once
 
-#include "device/channelglue.h"
 #include "device/devicemodel.h"
 
 #include <QObject>
 #include <QString>
-
 #include <array>
-#include <functional>
+
+namespace device {
+struct RegisterSet;
+}
 
 namespace control {
+
+class ChipOperations;
 
 // The register grid behind the main window: the texts of the 24 voltage boxes, the 24
 // hexadecimal boxes, "Vsup" and "Max Bank:", and what happens when they change. A voltage box
@@ -21,8 +24,7 @@ class RegisterGrid : public QObject
     Q_OBJECT
 
 public:
-    RegisterGrid(device::DeviceModel &model, device::ChannelGlue &glue,
-                 QObject *parent = nullptr);
+    RegisterGrid(device::DeviceModel &model, ChipOperations &operations, QObject *parent = nullptr);
 
     QString voltageText(int index) const { return m_voltageText[index]; }
     QString hexText(int index) const { return m_hexText[index]; }
@@ -39,8 +41,15 @@ public:
     // changed voltage box writing its channel again), remembers vsup for the current device,
     // and refreshes the control panel while it is open.
     void refreshAllChannels();
+    // The only way a code reaches the chip: one DAC register write of the selected channel's
+    // code, with the model's A0 at the moment it runs.
+    void writeSelectedChannel();
     // Turns the selected channel's voltage text into its code; writes nothing.
     void parseChannelVoltage();
+    // Puts a register set into the model and the chip channel by channel in register order,
+    // refreshing after each write (which writes again every channel whose shown voltage
+    // changed) and once more at the end. The "Vsup" box is the caller's.
+    void loadRegisterSet(const device::RegisterSet &set);
     // The spin control: one code step of the selected channel.
     void stepChannelCode(int step);
 
@@ -52,25 +61,23 @@ public:
     void vsupBoxLeft();
     void maxBankBoxEdited(const QString &text);
 
-    void setControlPanelRefresh(std::function<void()> refresh);
-
 signals:
     void voltageTextChanged(int index, const QString &text);
     void hexTextChanged(int index, const QString &text);
     void vsupTextChanged(const QString &text);
     void maxBankTextChanged(const QString &text);
+    // Ends every refresh of all channels while the control panel is open, so the panel follows.
+    void controlPanelRefreshDue();
 
 private:
     void voltageBoxChanged(int index);
-    double displayedVoltage(int index) const;
 
     device::DeviceModel &m_model;
-    device::ChannelGlue &m_glue;
+    ChipOperations &m_operations;
     std::array<QString, 26> m_voltageText;
     std::array<QString, 26> m_hexText;
     QString m_vsupText;
     QString m_maxBankText;
-    std::function<void()> m_refreshControlPanel;
 };
 
 } // namespace control

@@ -1,7 +1,7 @@
 #include "control/statusline.h"
 
-#include "control/maincontroller.h"
 #include "control/userprompts.h"
+#include "device/devicemodel.h"
 #include "port/portmanager.h"
 #include "port/portmap.h"
 
@@ -9,11 +9,10 @@
 
 namespace control {
 
-StatusLine::StatusLine(MainController &controller, const port::PortMap &map, UserPrompts &prompts,
-                       QObject *parent)
-    : QObject(parent), m_controller(controller), m_map(map), m_prompts(prompts)
+StatusLine::StatusLine(port::PortManager &ports, const port::PortMap &map,
+                       const device::DeviceModel &model, UserPrompts &prompts, QObject *parent)
+    : QObject(parent), m_ports(ports), m_map(map), m_model(model), m_prompts(prompts)
 {
-    port::PortManager &ports = controller.ports();
     connect(&ports, &port::PortManager::portOpened, this, [this] {
         m_failure.clear();
         updatePortText();
@@ -21,18 +20,17 @@ StatusLine::StatusLine(MainController &controller, const port::PortMap &map, Use
     connect(&ports, &port::PortManager::portClosed, this, &StatusLine::updatePortText);
     connect(&ports, &port::PortManager::portFailed, this,
             [this](int, const QString &reason) { portFailed(reason); });
-    connect(&controller, &MainController::changeAddressLookChanged, this, &StatusLine::changed);
     updatePortText();
 }
 
 QString StatusLine::a0Text() const
 {
-    return tr("A0 = %1").arg(m_controller.model().a0Index());
+    return tr("A0 = %1").arg(m_model.a0Index());
 }
 
 void StatusLine::updatePortText()
 {
-    const port::ComPort &com = m_controller.ports().comPort();
+    const port::ComPort &com = m_ports.comPort();
     QString text;
     if (com.isOpen())
         text = m_map.describe(com.openPortNumber()).text();

@@ -3,27 +3,30 @@
 #include <QObject>
 #include <QString>
 
-namespace port {
-class PortMap;
+namespace device {
+struct DeviceModel;
 }
+namespace port {
+class PortManager;
+class PortMap;
+} // namespace port
 
 namespace control {
 
-class MainController;
 class UserPrompts;
 
 // The main window's status bar: the open port and the device behind it, why the last port was
-// lost, and the A0 state. A port that fails in use is also reported once in a message box, after
-// the handler that met the failure has finished, so the box never opens in the middle of a
-// bus transaction.
+// lost, and the A0 state (which the window asks for whenever A0 changes). A port that fails in use
+// is also reported once in a message box, after the handler that met the failure has finished, so
+// the box never opens in the middle of a bus transaction.
 class StatusLine : public QObject
 {
     Q_OBJECT
 
 public:
     // The map only names devices; it must outlive the status line.
-    StatusLine(MainController &controller, const port::PortMap &map, UserPrompts &prompts,
-               QObject *parent = nullptr);
+    StatusLine(port::PortManager &ports, const port::PortMap &map, const device::DeviceModel &model,
+               UserPrompts &prompts, QObject *parent = nullptr);
 
     QString portText() const { return m_portText; }
     QString a0Text() const;
@@ -36,8 +39,9 @@ private:
     void portFailed(const QString &reason);
     void reportFailure();
 
-    MainController &m_controller;
+    port::PortManager &m_ports;
     const port::PortMap &m_map;
+    const device::DeviceModel &m_model;
     UserPrompts &m_prompts;
     QString m_portText;
     QString m_failure; // why the last open port was lost; cleared when a port opens

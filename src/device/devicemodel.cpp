@@ -1,6 +1,26 @@
 #include "device/devicemodel.h"
 
+#include <cmath>
+
 namespace device {
+
+double DeviceModel::displayedVoltage(double code) const
+{
+    return code > 1023 ? vsup : voltageOfCode(code);
+}
+
+double DeviceModel::codeOfVoltage(double volts) const
+{
+    const double span = vsup - vlow;
+    if (!(span > 0) || std::isnan(volts))
+        return 0;
+    const double clamped = volts > vsup ? vsup : volts < vlow ? vlow : volts;
+    // 1024 times a huge voltage overflows; the ratio first keeps such a Vsup at full scale.
+    const double scaled = 1024 * (clamped - vlow);
+    const double code = std::isfinite(scaled) ? std::floor(scaled / span + 0.5)
+                                              : std::floor(1024 * ((clamped - vlow) / span) + 0.5);
+    return code > 1024 ? 1024 : code < 0 ? 0 : code;
+}
 
 QString channelLabel(int index)
 {

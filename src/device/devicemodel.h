@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <array>
 
 namespace device {
@@ -30,6 +29,11 @@ struct DeviceModel
 
     // Output voltage of a code, without the full-scale special case.
     double voltageOfCode(double code) const { return vlow + (vsup - vlow) * code / 1024; }
+    // The voltage a channel shows: full scale for any word above 1023 (a silent chip's 65535).
+    double displayedVoltage(double code) const;
+    // The code of a voltage: clamped into vlow..vsup, then rounded half up. Saturates to
+    // 0..1024 for any double, infinities and NaN included; 0 while vsup is not above vlow.
+    double codeOfVoltage(double volts) const;
 };
 
 // On-screen name of a channel: "1" to "18", then "c1", "c2", then "19" to "22".

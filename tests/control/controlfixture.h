@@ -2,7 +2,9 @@
 
 #include "bus/chipbus.h"
 #include "bus/lineengine.h"
+#include "control/chipoperations.h"
 #include "control/maincontroller.h"
+#include "control/registergrid.h"
 #include "control/userprompts.h"
 #include "device/devicemodel.h"
 #include "device/settingsstore.h"
@@ -12,7 +14,6 @@
 #include "sim/simulatedboard.h"
 
 #include <QTemporaryDir>
-
 #include <memory>
 
 // Answers the program's questions as a test tells it to, and keeps what it was shown.
@@ -54,8 +55,10 @@ struct ControlFixture
         ports->setYieldFunction([] {});
         engine = std::make_unique<bus::LineEngine>(*comPort);
         chip = std::make_unique<bus::ChipBus>(*engine);
-        controller = std::make_unique<control::MainController>(model, *ports, *chip, settings,
-                                                                prompts);
+        operations = std::make_unique<control::ChipOperations>(*chip, *ports);
+        registerGrid = std::make_unique<control::RegisterGrid>(model, *operations);
+        controller = std::make_unique<control::MainController>(model, *registerGrid, *operations,
+                                                               *ports, settings, prompts);
         if (openPort) {
             ports->setPortNumber(1);
             ports->setBitRate(9600);
@@ -64,7 +67,7 @@ struct ControlFixture
         }
     }
 
-    control::RegisterGrid &grid() { return controller->grid(); }
+    control::RegisterGrid &grid() { return *registerGrid; }
     sim::SimulatedChip &chip0() { return board.chip(0); }
 
     // DAC codes the chip received, in order.
@@ -101,5 +104,7 @@ struct ControlFixture
     std::unique_ptr<port::PortManager> ports;
     std::unique_ptr<bus::LineEngine> engine;
     std::unique_ptr<bus::ChipBus> chip;
+    std::unique_ptr<control::ChipOperations> operations;
+    std::unique_ptr<control::RegisterGrid> registerGrid;
     std::unique_ptr<control::MainController> controller;
 };

@@ -25,7 +25,7 @@ int codeOf(int file, int channel)
 // window's list of files in a folder; a test selects entries directly.
 struct BatchFixture : ControlFixture, control::BatchList
 {
-    BatchFixture() : runner(*controller)
+    BatchFixture() : runner(model, grid(), *operations)
     {
         runner.setList(this);
         QObject::connect(&runner, &BatchRunner::entryPlayed,
@@ -259,6 +259,7 @@ void TestBatchRunner::openingReloadsSettings()
     f.runner.listClicked();
     QSignalSpy opened(f.ports.get(), &port::PortManager::portOpened);
 
+    f.controller->loadSettings(); // what the main window does before it opens the batch window
     QCOMPARE(f.runner.openWindow(), QDir(f.dir.path()).absolutePath());
     QCOMPARE(f.model.vsup, 3.3); // the A0 = 1 device's
     QCOMPARE(f.ports->portNumber(), qint16(3));
@@ -269,6 +270,7 @@ void TestBatchRunner::openingReloadsSettings()
 
     s.setValue(QStringLiteral("Startup/Default_Dir"), QStringLiteral("/no/such/folder/"));
     s.sync();
+    f.controller->loadSettings();
     QCOMPARE(f.runner.openWindow(), QDir::currentPath());
 }
 

@@ -31,7 +31,7 @@ struct PanelFixture : ControlFixture
         return codes;
     }
 
-    ControlPanel panel{model, grid(), controller->glue()};
+    ControlPanel panel{model, grid()};
 };
 
 } // namespace

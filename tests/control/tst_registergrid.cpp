@@ -1,7 +1,7 @@
 #include "controlfixture.h"
-
 #include "device/numbertext.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
 using device::channelCount;
@@ -240,16 +240,15 @@ void TestRegisterGrid::vsupChangeRewritesEveryChannel()
 void TestRegisterGrid::controlPanelRefreshedOnlyWhileOpen()
 {
     ControlFixture f;
-    int refreshes = 0;
-    f.grid().setControlPanelRefresh([&refreshes] { ++refreshes; });
+    QSignalSpy refreshes(&f.grid(), &control::RegisterGrid::controlPanelRefreshDue);
     f.grid().refreshAllChannels();
-    QCOMPARE(refreshes, 0);
+    QCOMPARE(refreshes.size(), 0);
     f.model.controlPanelOpen = 1;
     f.grid().refreshAllChannels();
-    QCOMPARE(refreshes, 1);
+    QCOMPARE(refreshes.size(), 1);
     f.grid().voltageBoxClicked(2);
     f.grid().stepChannelCode(1); // the spin control does not refresh the panel
-    QCOMPARE(refreshes, 1);
+    QCOMPARE(refreshes.size(), 1);
 }
 
 void TestRegisterGrid::registerOfChannel_data()

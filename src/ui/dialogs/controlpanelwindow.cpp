@@ -1,6 +1,6 @@
 #include "ui/dialogs/controlpanelwindow.h"
 
-#include "control/maincontroller.h"
+#include "control/registergrid.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -55,8 +55,9 @@ int thumbCentre(const QSlider *slider, int value)
 
 } // namespace
 
-ControlPanelWindow::ControlPanelWindow(control::MainController &controller, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_panel(controller.model(), controller.grid(), controller.glue())
+ControlPanelWindow::ControlPanelWindow(device::DeviceModel &model, control::RegisterGrid &grid,
+                                       QWidget *parent)
+    : QWidget(parent, Qt::Window), m_panel(model, grid)
 {
     setWindowTitle(QStringLiteral("Control Panel"));
 

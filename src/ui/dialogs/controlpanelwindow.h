@@ -10,19 +10,20 @@ class QLabel;
 class QSlider;
 
 namespace control {
-class MainController;
+class RegisterGrid;
 }
 
 namespace ui {
 
 // "Control Panel": a slider per channel with its voltage, code and caption beneath, and the
-// voltage scale beside the tracks. Modeless, one instance; the controller must outlive it.
+// voltage scale beside the tracks. Modeless, one instance; the model and the grid must outlive it.
 class ControlPanelWindow : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit ControlPanelWindow(control::MainController &controller, QWidget *parent = nullptr);
+    ControlPanelWindow(device::DeviceModel &model, control::RegisterGrid &grid,
+                       QWidget *parent = nullptr);
 
     // Loads the panel unless it is open already, then brings the window forward.
     void showPanel();

@@ -1,6 +1,5 @@
 #include "ui/dialogs/otpdialog.h"
 
-#include "control/maincontroller.h"
 #include "ui/main/spinarrows.h"
 
 #include <QGridLayout>
@@ -10,10 +9,10 @@
 
 namespace ui {
 
-OtpDialog::OtpDialog(control::MainController &controller, control::UserPrompts &prompts,
+OtpDialog::OtpDialog(device::DeviceModel &model, control::RegisterGrid &grid,
+                     control::ChipOperations &operations, control::UserPrompts &prompts,
                      QWidget *parent)
-    : QDialog(parent),
-      m_logic(controller.model(), controller.grid(), controller.glue(), controller.chip(), prompts)
+    : QDialog(parent), m_logic(model, grid, operations, prompts)
 {
     setWindowTitle(QStringLiteral("Write OTP Reg"));
     setModal(false);

@@ -9,7 +9,8 @@ class QLineEdit;
 class QPushButton;
 
 namespace control {
-class MainController;
+class ChipOperations;
+class RegisterGrid;
 class UserPrompts;
 } // namespace control
 
@@ -18,14 +19,14 @@ namespace ui {
 class SpinArrows;
 
 // "Write OTP Reg": chooses one register with the spin arrows and burns its channel's code into
-// OTP. Modeless, one instance; it stays open after a burn. The controller and the prompts must
-// outlive it.
+// OTP. Modeless, one instance; it stays open after a burn. What it is given must outlive it.
 class OtpDialog : public QDialog
 {
     Q_OBJECT
 
 public:
-    OtpDialog(control::MainController &controller, control::UserPrompts &prompts,
+    OtpDialog(device::DeviceModel &model, control::RegisterGrid &grid,
+              control::ChipOperations &operations, control::UserPrompts &prompts,
               QWidget *parent = nullptr);
 
     // Loads the dialog (at "1") unless it is showing already, then brings it forward.

@@ -1,6 +1,9 @@
 #include "ui/main/mainwindow.h"
 
+#include "control/batchrunner.h"
 #include "control/maincontroller.h"
+#include "control/registergrid.h"
+#include "control/statusline.h"
 #include "device/devicemodel.h"
 #include "ui/batch/batchwindow.h"
 #include "ui/dialogs/controlpanelwindow.h"
@@ -43,10 +46,8 @@ QLabel *caption(const QString &text, QWidget *parent, Qt::Alignment alignment = 
 
 } // namespace
 
-MainWindow::MainWindow(control::MainController &controller, const port::PortMap &portMap,
-                       control::UserPrompts &prompts, QWidget *parent)
-    : QMainWindow(parent), m_controller(controller), m_portMap(portMap), m_prompts(prompts),
-      m_status(controller, portMap, prompts), m_batchRunner(controller),
+MainWindow::MainWindow(const Parts &parts, QWidget *parent)
+    : QMainWindow(parent), m_parts(parts), m_controller(parts.controller), m_grid(parts.grid),
       m_runFileDialog(runFileDialog)
 {
     setWindowTitle(QStringLiteral("KALVENTA"));
@@ -72,12 +73,14 @@ MainWindow::MainWindow(control::MainController &controller, const port::PortMap 
     statusBar()->addPermanentWidget(m_a0Label);
 
     mirrorGrid();
-    connect(&m_controller, &control::MainController::changeAddressLookChanged, this,
-            &MainWindow::updateChangeAddressLook);
-    connect(&m_status, &control::StatusLine::changed, this, &MainWindow::updateStatus);
+    connect(&m_controller, &control::MainController::changeAddressLookChanged, this, [this] {
+        updateChangeAddressLook();
+        updateStatus();
+    });
+    connect(&m_parts.status, &control::StatusLine::changed, this, &MainWindow::updateStatus);
     connect(m_spin, &SpinArrows::stepped, this, [this](int step) {
         finishEditing();
-        m_controller.grid().stepChannelCode(step);
+        m_grid.stepChannelCode(step);
     });
     updateChangeAddressLook();
     updateStatus();
@@ -132,10 +135,10 @@ QWidget *MainWindow::buildTopArea()
     watchCheckedBox(m_vsupBox);
     connect(m_vsupBox, &EditBox::textEdited, this, [this](const QString &text) {
         boxEntered(m_vsupBox);
-        m_controller.grid().vsupBoxEdited(text);
+        m_grid.vsupBoxEdited(text);
     });
     connect(m_maxBankBox, &EditBox::textEdited, this,
-            [this](const QString &text) { m_controller.grid().maxBankBoxEdited(text); });
+            [this](const QString &text) { m_grid.maxBankBoxEdited(text); });
     return area;
 }
 
@@ -169,10 +172,10 @@ QGridLayout *MainWindow::buildChannelBlock(const QList<int> &indices, bool withS
         watchCheckedBox(voltage);
         connect(voltage, &EditBox::textEdited, this, [this, index](const QString &text) {
             boxEntered(m_voltageBoxes[index]);
-            m_controller.grid().voltageBoxEdited(index, text);
+            m_grid.voltageBoxEdited(index, text);
         });
         connect(voltage, &EditBox::clicked, this,
-                [this, index] { m_controller.grid().voltageBoxClicked(index); });
+                [this, index] { m_grid.voltageBoxClicked(index); });
     }
     if (withSpin) {
         m_spin = new SpinArrows(this);
@@ -225,7 +228,7 @@ void MainWindow::watchCheckedBox(EditBox *box)
 
 void MainWindow::mirrorGrid()
 {
-    control::RegisterGrid &grid = m_controller.grid();
+    control::RegisterGrid &grid = m_grid;
     for (int i = 1; i <= device::channelCount; ++i) {
         m_voltageBoxes[i]->showText(grid.voltageText(i));
         m_hexBoxes[i]->showText(grid.hexText(i));
@@ -264,12 +267,12 @@ void MainWindow::runCheck(EditBox *box)
     if (m_closing)
         return;
     if (box == m_vsupBox) {
-        m_controller.grid().vsupBoxLeft();
+        m_grid.vsupBoxLeft();
         return;
     }
     for (int i = 1; i <= device::channelCount; ++i) {
         if (m_voltageBoxes[i] == box) {
-            m_controller.grid().voltageBoxLeft(i);
+            m_grid.voltageBoxLeft(i);
             return;
         }
     }
@@ -278,7 +281,7 @@ void MainWindow::runCheck(EditBox *box)
 QString MainWindow::chooseFile(FilePurpose purpose)
 {
     const std::unique_ptr<QFileDialog> dialog =
-        makeRegisterSetDialog(purpose, m_controller.model().defaultDir, this);
+        makeRegisterSetDialog(purpose, m_parts.model.defaultDir, this);
     return m_runFileDialog(*dialog);
 }
 
@@ -300,7 +303,8 @@ void MainWindow::resetChip()
 void MainWindow::openBatchRunner()
 {
     // A fresh window each time (folder, selection and delay start anew); the runner's state stays.
-    BatchWindow window(m_batchRunner, this);
+    m_controller.loadSettings();
+    BatchWindow window(m_parts.batchRunner, this);
     window.exec();
 }
 
@@ -312,7 +316,7 @@ void MainWindow::readDac()
 void MainWindow::openControlPanel()
 {
     if (!m_controlPanel)
-        m_controlPanel = new ControlPanelWindow(m_controller, this);
+        m_controlPanel = new ControlPanelWindow(m_parts.model, m_grid, this);
     m_controlPanel->showPanel();
 }
 
@@ -323,14 +327,15 @@ void MainWindow::programOtpAllChannels()
 
 void MainWindow::openPortSettings()
 {
-    PortSettingsDialog dialog(m_controller.ports(), m_portMap, this);
+    PortSettingsDialog dialog(m_parts.ports, m_parts.portMap, this);
     dialog.exec();
 }
 
 void MainWindow::openOtpDialog()
 {
     if (!m_otpDialog)
-        m_otpDialog = new OtpDialog(m_controller, m_prompts, this);
+        m_otpDialog =
+            new OtpDialog(m_parts.model, m_grid, m_parts.operations, m_parts.prompts, this);
     m_otpDialog->showDialog();
 }
 
@@ -358,8 +363,8 @@ void MainWindow::updateChangeAddressLook()
 
 void MainWindow::updateStatus()
 {
-    m_portLabel->setText(m_status.portText());
-    m_a0Label->setText(m_status.a0Text());
+    m_portLabel->setText(m_parts.status.portText());
+    m_a0Label->setText(m_parts.status.a0Text());
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

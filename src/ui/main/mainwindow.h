@@ -1,7 +1,5 @@
 #pragma once
 
-#include "control/batchrunner.h"
-#include "control/statusline.h"
 #include "ui/main/registersetdialog.h"
 
 #include <QMainWindow>
@@ -14,12 +12,20 @@ class QLabel;
 class QPushButton;
 
 namespace control {
+class BatchRunner;
+class ChipOperations;
 class MainController;
+class RegisterGrid;
+class StatusLine;
 class UserPrompts;
 } // namespace control
-namespace port {
-class PortMap;
+namespace device {
+struct DeviceModel;
 }
+namespace port {
+class PortManager;
+class PortMap;
+} // namespace port
 
 namespace ui {
 
@@ -37,9 +43,22 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    // The map only names the devices behind the port numbers; it must outlive the window.
-    MainWindow(control::MainController &controller, const port::PortMap &portMap,
-               control::UserPrompts &prompts, QWidget *parent = nullptr);
+    // What the window works on, owned by the program and outliving the window. The batch
+    // runner's stop request, step position and list-click flag outlive its window too.
+    struct Parts
+    {
+        device::DeviceModel &model;
+        control::RegisterGrid &grid;
+        control::ChipOperations &operations;
+        control::MainController &controller;
+        control::StatusLine &status;
+        control::BatchRunner &batchRunner;
+        port::PortManager &ports;
+        const port::PortMap &portMap; // only names the devices behind the port numbers
+        control::UserPrompts &prompts;
+    };
+
+    explicit MainWindow(const Parts &parts, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // Runs the file dialog of "Save to File" and "Load From File" and returns the chosen path,
@@ -84,12 +103,9 @@ private:
     void updateChangeAddressLook();
     void updateStatus();
 
+    Parts m_parts;
     control::MainController &m_controller;
-    const port::PortMap &m_portMap;
-    control::UserPrompts &m_prompts;
-    control::StatusLine m_status;
-    // The batch runner's stop request, step position and list-click flag outlive its window.
-    control::BatchRunner m_batchRunner;
+    control::RegisterGrid &m_grid;
     ControlPanelWindow *m_controlPanel = nullptr;
     OtpDialog *m_otpDialog = nullptr;
     std::function<QString(QFileDialog &)> m_runFileDialog;

@@ -22,7 +22,7 @@ namespace {
 // "b.csv", "A.csv", "c.csv" and a subfolder "sub".
 struct WindowFixture : ControlFixture
 {
-    WindowFixture() : runner(*controller)
+    WindowFixture() : runner(model, grid(), *operations)
     {
         QDir(dir.path()).mkpath(QStringLiteral("files/sub"));
         const QByteArray content = "6\r\n" + QByteArray("200\r\n").repeated(device::channelCount);
@@ -33,6 +33,7 @@ struct WindowFixture : ControlFixture
         }
         QSettings(settings.location(), QSettings::IniFormat)
             .setValue(QStringLiteral("Startup/Default_Dir"), folder + u'/');
+        controller->loadSettings(); // as the main window does before it opens this window
     }
 
     BatchRunner runner;

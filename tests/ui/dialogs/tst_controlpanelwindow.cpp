@@ -27,7 +27,7 @@ struct PanelFixture : ControlFixture
         return nullptr;
     }
 
-    ui::ControlPanelWindow window{*controller};
+    ui::ControlPanelWindow window{model, grid()};
 };
 
 } // namespace

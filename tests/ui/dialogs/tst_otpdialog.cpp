@@ -22,7 +22,7 @@ void TestOtpDialog::chooseBurnAndReload()
     for (int i = 1; i <= device::channelCount; ++i)
         f.model.dacCode[i] = 100 + i;
     f.grid().refreshAllChannels();
-    ui::OtpDialog dialog(*f.controller, f.prompts);
+    ui::OtpDialog dialog(f.model, f.grid(), *f.operations, f.prompts);
     dialog.showDialog();
     QVERIFY(!dialog.isModal());
     auto *arrows = dialog.findChild<ui::SpinArrows *>();

@@ -1,3 +1,5 @@
+#include "control/batchrunner.h"
+#include "control/statusline.h"
 #include "controlfixture.h"
 #include "simulatedports.h"
 #include "ui/main/mainwindow.h"
@@ -28,7 +30,9 @@ struct WindowFixture
         device::DeviceModel stored;
         stored.vrefHigh = {10, 10};
         f.settings.saveAtExit(stored, 1, 9600);
-        window = std::make_unique<ui::MainWindow>(*f.controller, f.comPort->portMap(), f.prompts);
+        window = std::make_unique<ui::MainWindow>(
+            ui::MainWindow::Parts{f.model, f.grid(), *f.operations, *f.controller, status,
+                                  batchRunner, *f.ports, f.comPort->portMap(), f.prompts});
         window->show();
         window->activateWindow();
         f.controller->start();
@@ -72,6 +76,8 @@ struct WindowFixture
     }
 
     ControlFixture f{false};
+    control::StatusLine status{*f.ports, f.comPort->portMap(), f.model, f.prompts};
+    control::BatchRunner batchRunner{f.model, f.grid(), *f.operations};
     std::unique_ptr<ui::MainWindow> window;
     bool active = false;
 };

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "device/devicemodel.h"
+
+#include <QObject>
+#include <QString>
+#include <array>
+#include <functional>
+
+namespace bus {
+class ChipBus;
+}
+namespace port {
+class PortManager;
+}
+
+namespace control {
+
+// How an operation ended on the port. A port that fails mid-operation is closed by the port
+// layer; the rest of the operation then runs on no port and touches nothing.
+struct OperationResult
+{
+    QString portFailure; // empty when the port held throughout
+
+    bool portHeld() const { return portFailure.isEmpty(); }
+};
+
+// The 24 channel registers, in channel order (index 1 at element 0), and the max bank.
+struct ChipReading : OperationResult
+{
+    std::array<int, device::channelCount> words{};
+    int maxBank = 0;
+
+    int word(int index) const { return words[std::size_t(index - 1)]; }
+};
+
+struct ChannelReading : OperationResult
+{
+    int word = 0;
+};
+
+// What a burn leaves: the reset has closed the bank, and the max bank read after it.
+struct BurnResult : OperationResult
+{
+    int maxBank = 0;
+};
+
+// Codes of the 24 channels in channel order (index 1 at element 0).
+using ChannelCodes = std::array<double, device::channelCount>;
+
+// Every whole chip operation of the program: the windows, the batch runner and the command-line
+// tool all come here, so the sequence on the wire is written once. Operations take what they
+// need (A0, codes) as arguments and return what they found; the model is the caller's. Each one
+// runs to its end, reports progress as it goes and says whether the port held.
+class ChipOperations : public QObject
+{
+    Q_OBJECT
+
+public:
+    ChipOperations(bus::ChipBus &chip, port::PortManager &ports, QObject *parent = nullptr);
+
+    // The DAC register of one channel (1 to 24).
+    ChannelReading readChannel(const QString &a0Pin, int index);
+    // The 24 channel registers in register order, then the max bank.
+    ChipReading readAll(const QString &a0Pin);
+    // The max bank register: the number of closed OTP banks.
+    ChannelReading readMaxBank(const QString &a0Pin);
+
+    // One DAC register write; codes saturate to 0..1023 on the wire.
+    OperationResult writeChannel(const QString &a0Pin, int index, double code);
+    // Writes channels 1 to 24 in order. afterEach runs once each channel has been written: the
+    // windows refresh their grid there, which may write channels again.
+    OperationResult loadCodes(const QString &a0Pin, const ChannelCodes &codes,
+                              const std::function<void(int index)> &afterEach = {});
+
+    // Burns one channel's code into the open OTP bank, then the general-call reset (which
+    // closes the bank) and the max bank.
+    BurnResult burnChannel(const QString &a0Pin, int index, double code);
+    // The same for channels 1 to 24 in register order.
+    BurnResult burnAll(const QString &a0Pin, const ChannelCodes &codes);
+
+    // The general-call reset: every chip on the bus reloads its registers from OTP.
+    OperationResult reset();
+
+    // The marker block on the transmit data line, by which an instrument sees where a played
+    // file ends.
+    void sendMarkerBlock();
+
+signals:
+    // done of total steps (registers read or written) of the operation under way.
+    void progressed(int done, int total);
+
+private:
+    void begin();
+    OperationResult finish() const;
+    BurnResult closeBurn(const QString &a0Pin);
+    void writeOtp(const QString &a0Pin, int index, double code);
+
+    bus::ChipBus &m_chip;
+    port::PortManager &m_ports;
+    QString m_portFailure; // of the operation under way
+};
+
+} // namespace control
