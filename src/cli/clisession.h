@@ -2,8 +2,10 @@
 
 #include "bus/chipbus.h"
 #include "bus/lineengine.h"
-#include "cli/clicommand.h"
+#include "cli/chipcommands.h"
+#include "cli/clioptions.h"
 #include "cli/exitstatus.h"
+#include "cli/output.h"
 #include "control/chipoperations.h"
 #include "device/devicemodel.h"
 #include "port/bustrace.h"
@@ -12,13 +14,9 @@
 #include "port/systemcomport.h"
 #include "sim/simulatedboard.h"
 
-#include <QJsonObject>
-#include <QList>
 #include <QString>
 #include <QStringList>
-#include <array>
 #include <memory>
-#include <optional>
 
 class QIODevice;
 class QSaveFile;
@@ -50,63 +48,17 @@ public:
     // Arguments start with the program's name. Returns the exit status.
     int run(const QStringList &arguments);
 
-    static QString helpText();
-
 private:
-    struct PortChoice
-    {
-        enum class Kind { Stored, Number, Device, Simulated };
-        Kind kind = Kind::Stored;
-        int number = 0;
-        QString devicePath;
-    };
-    struct ScriptLine
-    {
-        int line = 0;
-        Command command;
-    };
-    // The word a channel register read as.
-    struct ChannelReading
-    {
-        int index = 0;
-        int word = 0;
-    };
-
     ExitStatus runArguments(const QStringList &arguments);
-    ExitStatus takeOptions(const QStringList &arguments, QList<ScriptLine> *commands);
-    ExitStatus readScript(const QString &path, QList<ScriptLine> *commands);
     ExitStatus applySettings(bool forBus);
     ExitStatus prepareBus();
     ExitStatus openPort();
     ExitStatus finishTrace(ExitStatus status);
     ExitStatus execute(const Command &command);
-
     ExitStatus listPorts();
-    ExitStatus readAll();
-    ExitStatus getChannel(int index);
-    ExitStatus writeCode(int index, int code, const QString &commandName, const QJsonObject &extra,
-                         const QString &prefix);
-    ExitStatus setVoltage(int index, double volts);
-    ExitStatus loadFile(const QString &path);
-    ExitStatus saveFile(const QString &path);
-    ExitStatus resetChip();
-    ExitStatus burnChannel(int index);
-    ExitStatus burnAll();
 
-    QList<ChannelReading> readAllChannels();
-    ExitStatus requireVsup(const QString &commandName);
-    ExitStatus checkPort();
-    ExitStatus checkAnswered(const QList<ChannelReading> &readings);
-    ExitStatus checkBurnable(const QList<ChannelReading> &readings);
-
-    QJsonObject channelObject(int index, double code) const;
-    QString channelText(int index) const;  // "channel 5 (register 0x04)"
-    QString channelTitle(int index) const; // the same, to begin a line
-    QString voltageText(double code) const;
     QString portText(int number) const;
     int portNumberForDevice(const QString &path) const;
-
-    void print(const QJsonObject &json, const QString &human);
     ExitStatus fail(ExitStatus status, const QString &message);
 
     device::SettingsStore &m_settings;
@@ -115,18 +67,12 @@ private:
     QIODevice *m_input = nullptr;
     port::PortMap m_baseMap;
 
-    // Options.
-    bool m_json = false;
-    PortChoice m_portChoice;
-    std::optional<QString> m_a0Option;
-    std::optional<double> m_vsupOption;
-    QString m_tracePath;
+    CliOptions m_options;
+    std::unique_ptr<Output> m_output;
 
     device::DeviceModel m_model;
     qint16 m_storedPort = 0;
     qint32 m_bitRate = 0;
-    QString m_scriptName;
-    QString m_context; // "file:line: " while a script runs
 
     sim::SimulatedBoard m_board;
     port::SystemComPort m_comPort;
@@ -136,8 +82,8 @@ private:
     std::unique_ptr<bus::LineEngine> m_engine;
     std::unique_ptr<bus::ChipBus> m_chip;
     std::unique_ptr<control::ChipOperations> m_operations;
+    std::unique_ptr<ChipCommands> m_commands;
     bool m_portOpened = false;
-    QString m_portFailure;
 };
 
 } // namespace cli

@@ -36,16 +36,30 @@ ChannelReading ChipOperations::readChannel(const QString &a0Pin, int index)
     return reading;
 }
 
-ChipReading ChipOperations::readAll(const QString &a0Pin)
+void ChipOperations::readChannelsInto(const QString &a0Pin, ChipReading &reading, int total)
 {
-    begin();
-    ChipReading reading;
-    const int total = channelCount + 1;
     for (int index = 1; index <= channelCount; ++index) {
         m_chip.readDacRegister(device::decmal_to_binary5(device::registerOfChannel(index)), a0Pin);
         reading.words[std::size_t(index - 1)] = m_chip.registerWord();
         emit progressed(index, total);
     }
+}
+
+ChipReading ChipOperations::readChannels(const QString &a0Pin)
+{
+    begin();
+    ChipReading reading;
+    readChannelsInto(a0Pin, reading, channelCount);
+    reading.portFailure = m_portFailure;
+    return reading;
+}
+
+ChipReading ChipOperations::readAll(const QString &a0Pin)
+{
+    begin();
+    ChipReading reading;
+    const int total = channelCount + 1;
+    readChannelsInto(a0Pin, reading, total);
     reading.maxBank = m_chip.readMaxBank(a0Pin);
     emit progressed(total, total);
     reading.portFailure = m_portFailure;

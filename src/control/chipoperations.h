@@ -61,6 +61,8 @@ public:
 
     // The DAC register of one channel (1 to 24).
     ChannelReading readChannel(const QString &a0Pin, int index);
+    // The 24 channel registers in register order; the max bank is left unread.
+    ChipReading readChannels(const QString &a0Pin);
     // The 24 channel registers in register order, then the max bank.
     ChipReading readAll(const QString &a0Pin);
     // The max bank register: the number of closed OTP banks.
@@ -92,6 +94,7 @@ signals:
 
 private:
     void begin();
+    void readChannelsInto(const QString &a0Pin, ChipReading &reading, int total);
     OperationResult finish() const;
     BurnResult closeBurn(const QString &a0Pin);
     void writeOtp(const QString &a0Pin, int index, double code);

@@ -1,0 +1,375 @@
+#include "cli/chipcommands.h"
+
+#include "cli/output.h"
+#include "device/devicemodel.h"
+#include "device/numbertext.h"
+#include "device/registersetfile.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <algorithm>
+
+namespace cli {
+
+namespace {
+
+using device::channelCount;
+using Kind = Command::Kind;
+
+// A bus on which nothing answers reads every bit released.
+constexpr int silentWord = 0xFFFF;
+constexpr int largestCode = 1023;
+
+QString hexRegister(int index)
+{
+    return QStringLiteral("0x") +
+           QString::number(device::registerOfChannel(index), 16).toUpper().rightJustified(2, u'0');
+}
+
+QString numberWithoutBlank(double value)
+{
+    return device::numberText(value).trimmed();
+}
+
+// "channel 5 (register 0x04)"
+QString channelText(int index)
+{
+    return QStringLiteral("channel %1 (register %2)")
+        .arg(device::channelLabel(index), hexRegister(index));
+}
+
+// The same, to begin a line.
+QString channelTitle(int index)
+{
+    QString text = channelText(index);
+    text[0] = text[0].toUpper();
+    return text;
+}
+
+QJsonArray jsonCodes(const control::ChannelCodes &codes)
+{
+    QJsonArray array;
+    for (const double code : codes)
+        array.append(code);
+    return array;
+}
+
+} // namespace
+
+ChipCommands::ChipCommands(control::ChipOperations &operations, device::DeviceModel &model,
+                           Output &output)
+    : m_operations(operations), m_model(model), m_output(output)
+{}
+
+ExitStatus ChipCommands::execute(const Command &command)
+{
+    switch (command.kind) {
+    case Kind::Read:
+        return readAll();
+    case Kind::Get:
+        return getChannel(command.channel);
+    case Kind::Code:
+        return writeCode(command.channel, command.code, QStringLiteral("code"), {}, {});
+    case Kind::Set:
+        return setVoltage(command.channel, command.volts);
+    case Kind::Load:
+        return loadFile(command.path);
+    case Kind::Save:
+        return saveFile(command.path);
+    case Kind::Reset:
+        return resetChip();
+    case Kind::Otp:
+        return burnChannel(command.channel);
+    case Kind::OtpAll:
+        return burnAll();
+    case Kind::Ports:
+    case Kind::Script:
+        break;
+    }
+    return fail(ExitStatus::Usage, QStringLiteral("a script cannot run inside a script"));
+}
+
+ExitStatus ChipCommands::readAll()
+{
+    const control::ChipReading reading = m_operations.readAll(m_model.a0Pin);
+    if (const ExitStatus status = checkPort(reading); status != ExitStatus::Ok)
+        return status;
+    const QList<ChannelReading> readings = readingsOf(reading);
+
+    QJsonArray channels;
+    QString table = QStringLiteral("A0 = %1, Vsup = %2 V\n")
+                        .arg(m_model.a0Pin, numberWithoutBlank(m_model.vsup));
+    table += QStringLiteral("Channel  Register  Code   Hex  Voltage\n");
+    for (const auto &[index, word] : readings) {
+        channels.append(channelObject(index, word));
+        table += QStringLiteral("%1  %2  %3  %4  %5\n")
+                     .arg(device::channelLabel(index), 7)
+                     .arg(hexRegister(index), 8)
+                     .arg(word, 5)
+                     .arg(device::shownCode(word), 4)
+                     .arg(voltageText(word), 7);
+    }
+    table += QStringLiteral("Max bank: %1\n").arg(reading.maxBank);
+    m_output.result({{QStringLiteral("command"), QStringLiteral("read")},
+                     {QStringLiteral("a0"), m_model.a0Pin.toInt()},
+                     {QStringLiteral("vsup"), m_model.vsup},
+                     {QStringLiteral("channels"), channels},
+                     {QStringLiteral("maxBank"), reading.maxBank}},
+                    table);
+    if (reading.maxBank == silentWord) {
+        return fail(ExitStatus::ChipSilent,
+                    QStringLiteral("no chip answered at A0 = %1: the max bank read %2")
+                        .arg(m_model.a0Pin)
+                        .arg(reading.maxBank));
+    }
+    return checkAnswered(readings);
+}
+
+ExitStatus ChipCommands::getChannel(int index)
+{
+    const control::ChannelReading reading = m_operations.readChannel(m_model.a0Pin, index);
+    if (const ExitStatus status = checkPort(reading); status != ExitStatus::Ok)
+        return status;
+    const int word = reading.word;
+    QJsonObject json = channelObject(index, word);
+    json.insert(QStringLiteral("command"), QStringLiteral("get"));
+    json.insert(QStringLiteral("a0"), m_model.a0Pin.toInt());
+    json.insert(QStringLiteral("vsup"), m_model.vsup);
+    m_output.result(json, QStringLiteral("%1: code %2 (hex %3), %4 V\n")
+                              .arg(channelTitle(index))
+                              .arg(word)
+                              .arg(device::shownCode(word), voltageText(word)));
+    return checkAnswered({{index, word}});
+}
+
+// One DAC register write; a code of 1024 (full scale) goes out as 1023.
+ExitStatus ChipCommands::writeCode(int index, int code, const QString &commandName,
+                                   const QJsonObject &extra, const QString &prefix)
+{
+    m_model.dacCode[index] = code;
+    const control::OperationResult written = m_operations.writeChannel(m_model.a0Pin, index, code);
+    if (const ExitStatus status = checkPort(written); status != ExitStatus::Ok)
+        return status;
+
+    const int sent = std::min(code, largestCode);
+    QJsonObject json = channelObject(index, code);
+    json.insert(QStringLiteral("command"), commandName);
+    json.insert(QStringLiteral("sent"), sent);
+    for (auto it = extra.begin(); it != extra.end(); ++it)
+        json.insert(it.key(), it.value());
+    const QString codeText =
+        code == sent ? QStringLiteral("code %1 (hex %2)").arg(code).arg(device::shownCode(code))
+                     : QStringLiteral("code %1 (full scale, sent as %2)").arg(code).arg(sent);
+    m_output.result(json, QStringLiteral("%1: %2wrote %3, %4 V\n")
+                              .arg(channelTitle(index), prefix, codeText, voltageText(code)));
+    return ExitStatus::Ok;
+}
+
+// The register grid's conversion: clamped into [vlow, vsup], then rounded half up to a code.
+ExitStatus ChipCommands::setVoltage(int index, double volts)
+{
+    if (const ExitStatus status = requireVsup(QStringLiteral("set")); status != ExitStatus::Ok)
+        return status;
+    const double clamped = std::clamp(volts, m_model.vlow, m_model.vsup);
+    const int code = int(m_model.codeOfVoltage(volts));
+    const QString prefix =
+        clamped == volts ? QString()
+                         : QStringLiteral("%1 V is outside 0 to %2 V, set to %3 V; ")
+                               .arg(numberWithoutBlank(volts), numberWithoutBlank(m_model.vsup),
+                                    numberWithoutBlank(clamped));
+    return writeCode(
+        index, code, QStringLiteral("set"),
+        {{QStringLiteral("requested"), volts}, {QStringLiteral("clamped"), clamped != volts}},
+        prefix);
+}
+
+// The whole file is checked before the first write, so a bad file sends nothing.
+ExitStatus ChipCommands::loadFile(const QString &path)
+{
+    QString error;
+    const std::optional<device::RegisterSet> set = device::readRegisterSetFile(path, &error);
+    if (!set)
+        return fail(ExitStatus::BadInputFile, error);
+    const control::OperationResult loaded = m_operations.loadCodes(m_model.a0Pin, set->codes);
+    for (int index = 1; index <= channelCount; ++index)
+        m_model.dacCode[index] = set->codes[std::size_t(index - 1)];
+    if (const ExitStatus status = checkPort(loaded); status != ExitStatus::Ok)
+        return status;
+    // As in the main window, the file's Vsup is the one in use from now on.
+    m_model.vsup = set->vsup;
+
+    m_output.result({{QStringLiteral("command"), QStringLiteral("load")},
+                     {QStringLiteral("file"), path},
+                     {QStringLiteral("vsup"), set->vsup},
+                     {QStringLiteral("codes"), jsonCodes(set->codes)}},
+                    QStringLiteral("Loaded %1: Vsup %2 V, wrote the 24 channels\n")
+                        .arg(QDir::toNativeSeparators(path), numberWithoutBlank(set->vsup)));
+    return ExitStatus::Ok;
+}
+
+ExitStatus ChipCommands::saveFile(const QString &path)
+{
+    if (const ExitStatus status = requireVsup(QStringLiteral("save")); status != ExitStatus::Ok)
+        return status;
+    const control::ChipReading reading = m_operations.readChannels(m_model.a0Pin);
+    if (const ExitStatus status = checkPort(reading); status != ExitStatus::Ok)
+        return status;
+    // Words of a silent bus would replace a good file with nothing but full scale.
+    if (const ExitStatus status = checkAnswered(readingsOf(reading)); status != ExitStatus::Ok)
+        return status;
+
+    device::RegisterSet set;
+    set.vsup = m_model.vsup;
+    std::copy(reading.words.begin(), reading.words.end(), set.codes.begin());
+    QString error;
+    if (!device::writeRegisterSetFile(path, set, &error))
+        return fail(ExitStatus::CannotWrite, error);
+    m_output.result({{QStringLiteral("command"), QStringLiteral("save")},
+                     {QStringLiteral("file"), path},
+                     {QStringLiteral("vsup"), set.vsup},
+                     {QStringLiteral("codes"), jsonCodes(set.codes)}},
+                    QStringLiteral("Saved %1: Vsup %2 V and the 24 codes read from the chip\n")
+                        .arg(QDir::toNativeSeparators(path), numberWithoutBlank(set.vsup)));
+    return ExitStatus::Ok;
+}
+
+ExitStatus ChipCommands::resetChip()
+{
+    if (const ExitStatus status = checkPort(m_operations.reset()); status != ExitStatus::Ok)
+        return status;
+    m_output.result({{QStringLiteral("command"), QStringLiteral("reset")}},
+                    QStringLiteral("Sent the general-call reset\n"));
+    return ExitStatus::Ok;
+}
+
+// Burns the code the channel's DAC register holds, so what is burned is what the chip outputs.
+ExitStatus ChipCommands::burnChannel(int index)
+{
+    const control::ChannelReading reading = m_operations.readChannel(m_model.a0Pin, index);
+    if (const ExitStatus status = checkPort(reading); status != ExitStatus::Ok)
+        return status;
+    const int word = reading.word;
+    if (const ExitStatus status = checkBurnable({{index, word}}); status != ExitStatus::Ok)
+        return status;
+    m_model.dacCode[index] = word;
+    const control::BurnResult burned = m_operations.burnChannel(m_model.a0Pin, index, word);
+    if (const ExitStatus status = checkPort(burned); status != ExitStatus::Ok)
+        return status;
+    QJsonObject json = channelObject(index, word);
+    json.insert(QStringLiteral("command"), QStringLiteral("otp"));
+    json.insert(QStringLiteral("maxBank"), burned.maxBank);
+    m_output.result(json, QStringLiteral("%1: burned code %2 (hex %3) into OTP, sent the "
+                                         "general-call reset; max bank %4\n")
+                              .arg(channelTitle(index))
+                              .arg(word)
+                              .arg(device::shownCode(word))
+                              .arg(burned.maxBank));
+    return ExitStatus::Ok;
+}
+
+ExitStatus ChipCommands::burnAll()
+{
+    const control::ChipReading reading = m_operations.readChannels(m_model.a0Pin);
+    if (const ExitStatus status = checkPort(reading); status != ExitStatus::Ok)
+        return status;
+    if (const ExitStatus status = checkBurnable(readingsOf(reading)); status != ExitStatus::Ok)
+        return status;
+    control::ChannelCodes codes;
+    for (int index = 1; index <= channelCount; ++index) {
+        m_model.dacCode[index] = reading.word(index);
+        codes[std::size_t(index - 1)] = reading.word(index);
+    }
+    const control::BurnResult burned = m_operations.burnAll(m_model.a0Pin, codes);
+    if (const ExitStatus status = checkPort(burned); status != ExitStatus::Ok)
+        return status;
+    m_output.result({{QStringLiteral("command"), QStringLiteral("otp-all")},
+                     {QStringLiteral("a0"), m_model.a0Pin.toInt()},
+                     {QStringLiteral("codes"), jsonCodes(codes)},
+                     {QStringLiteral("maxBank"), burned.maxBank}},
+                    QStringLiteral("Burned the 24 codes into OTP, sent the general-call reset; "
+                                   "max bank %1\n")
+                        .arg(burned.maxBank));
+    return ExitStatus::Ok;
+}
+
+QList<ChipCommands::ChannelReading>
+ChipCommands::readingsOf(const control::ChipReading &reading) const
+{
+    QList<ChannelReading> readings;
+    for (int index = 1; index <= channelCount; ++index)
+        readings.append({index, reading.word(index)});
+    return readings;
+}
+
+ExitStatus ChipCommands::requireVsup(const QString &commandName)
+{
+    if (m_model.vsup > m_model.vlow)
+        return ExitStatus::Ok;
+    return fail(ExitStatus::Usage,
+                QStringLiteral("%1 needs a Vsup above 0 V, and the one stored for A0 = %2 is %3 "
+                               "V: give --vsup")
+                    .arg(commandName, m_model.a0Pin, numberWithoutBlank(m_model.vsup)));
+}
+
+ExitStatus ChipCommands::checkPort(const control::OperationResult &result)
+{
+    if (result.portHeld())
+        return ExitStatus::Ok;
+    return fail(ExitStatus::PortUnavailable,
+                QStringLiteral("the port failed during use: %1").arg(result.portFailure));
+}
+
+// A register that reads every bit released was not driven by any chip.
+ExitStatus ChipCommands::checkAnswered(const QList<ChannelReading> &readings)
+{
+    for (const ChannelReading &reading : readings) {
+        if (reading.word == silentWord) {
+            return fail(ExitStatus::ChipSilent,
+                        QStringLiteral("no chip answered at A0 = %1: %2 read %3")
+                            .arg(m_model.a0Pin, channelText(reading.index))
+                            .arg(reading.word));
+        }
+    }
+    return ExitStatus::Ok;
+}
+
+// What the chip gives above bit 9 is its own business, but such a word is not burned: the data
+// bits would cut it to 1023, which the channel never showed.
+ExitStatus ChipCommands::checkBurnable(const QList<ChannelReading> &readings)
+{
+    if (const ExitStatus status = checkAnswered(readings); status != ExitStatus::Ok)
+        return status;
+    for (const ChannelReading &reading : readings) {
+        if (reading.word > largestCode) {
+            return fail(ExitStatus::ChipSilent,
+                        QStringLiteral("%1 read %2, which is no 10-bit code to burn")
+                            .arg(channelText(reading.index))
+                            .arg(reading.word));
+        }
+    }
+    return ExitStatus::Ok;
+}
+
+QJsonObject ChipCommands::channelObject(int index, double code) const
+{
+    return {{QStringLiteral("channel"), device::channelLabel(index)},
+            {QStringLiteral("index"), index},
+            {QStringLiteral("register"), device::registerOfChannel(index)},
+            {QStringLiteral("code"), code},
+            {QStringLiteral("hex"), device::shownCode(code)},
+            {QStringLiteral("voltage"), device::leadingNumber(voltageText(code))}};
+}
+
+// As the main window shows it: full scale above 1023, truncated to whole millivolts.
+QString ChipCommands::voltageText(double code) const
+{
+    return device::shownVoltage(m_model.displayedVoltage(code)).trimmed();
+}
+
+ExitStatus ChipCommands::fail(ExitStatus status, const QString &message)
+{
+    m_output.failure(message);
+    return status;
+}
+
+} // namespace cli

@@ -1,0 +1,244 @@
+#include "cli/clioptions.h"
+
+#include "cli/clicommand.h"
+#include "port/portmap.h"
+#include "version.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <cmath>
+
+namespace cli {
+
+namespace {
+
+using Kind = Command::Kind;
+
+// A script is a short list of commands; anything this large is not one.
+constexpr qint64 maxScriptBytes = 1 << 20;
+
+ParsedOptions refuse(ExitStatus status, const QString &error)
+{
+    ParsedOptions parsed;
+    parsed.status = status;
+    parsed.error = error;
+    return parsed;
+}
+
+std::optional<PortChoice> portChoiceOf(const QString &text, QString *error)
+{
+    static const QRegularExpression comName(QStringLiteral("^COM([0-9]{1,5})$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = comName.match(text);
+    PortChoice choice;
+    if (text.compare(QLatin1String("sim"), Qt::CaseInsensitive) == 0) {
+        choice.kind = PortChoice::Kind::Simulated;
+    } else if (match.hasMatch()) {
+        choice.kind = PortChoice::Kind::Number;
+        choice.number = match.captured(1).toInt();
+        if (!port::PortMap::isPortNumber(choice.number)) {
+            *error = QStringLiteral("--port: %1 is outside COM1 to COM16").arg(text);
+            return std::nullopt;
+        }
+    } else if (text.contains(u'/') || text.contains(u'\\')) {
+        choice.kind = PortChoice::Kind::Device;
+        choice.devicePath = text;
+    } else {
+        *error = QStringLiteral("--port: \"%1\" is neither COM1 to COM16, a device path nor sim")
+                     .arg(text);
+        return std::nullopt;
+    }
+    return choice;
+}
+
+std::optional<double> vsupOf(const QString &text)
+{
+    static const QRegularExpression number(
+        QStringLiteral("^[+]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?$"));
+    bool ok = false;
+    const double volts = text.toDouble(&ok);
+    if (!number.match(text).hasMatch() || !ok || !std::isfinite(volts) || volts <= 0)
+        return std::nullopt;
+    return volts;
+}
+
+// Every line is parsed before any runs; ports and script cannot run inside a script.
+ParsedOptions readScript(const QString &path, QIODevice *input, ParsedOptions parsed)
+{
+    const bool fromInput = path == QLatin1String("-");
+    const QString name = fromInput ? QStringLiteral("<stdin>") : QDir::toNativeSeparators(path);
+    QFile file(path);
+    QIODevice *device = fromInput ? input : &file;
+    if (fromInput && !device)
+        return refuse(ExitStatus::BadInputFile, QStringLiteral("no standard input to read"));
+    if (!fromInput && !file.open(QIODevice::ReadOnly)) {
+        return refuse(ExitStatus::BadInputFile,
+                      QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
+    }
+    const QByteArray bytes = device->read(maxScriptBytes + 1);
+    if (bytes.size() > maxScriptBytes) {
+        return refuse(ExitStatus::BadInputFile, QStringLiteral("%1 is larger than %2 bytes: not a "
+                                                               "script")
+                                                    .arg(name)
+                                                    .arg(maxScriptBytes));
+    }
+
+    const QStringList lines = QString::fromUtf8(bytes).split(u'\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const int line = int(i + 1);
+        QString text = lines.at(i);
+        if (text.endsWith(u'\r'))
+            text.chop(1);
+        const QString where = QStringLiteral("%1:%2: ").arg(name).arg(line);
+        QString error;
+        const std::optional<QStringList> words = splitScriptLine(text, &error);
+        if (!words)
+            return refuse(ExitStatus::Usage, where + error);
+        if (words->isEmpty())
+            continue;
+        const ParsedCommand command = parseCommand(*words);
+        if (!command.command)
+            return refuse(command.status, where + command.error);
+        if (command.command->kind == Kind::Script || command.command->kind == Kind::Ports) {
+            return refuse(ExitStatus::Usage,
+                          where +
+                              QStringLiteral("%1 cannot run inside a script").arg(words->first()));
+        }
+        parsed.options.commands.append({line, *command.command});
+    }
+    parsed.options.scriptName = name;
+    return parsed;
+}
+
+} // namespace
+
+ParsedOptions parseOptions(const QStringList &arguments, QIODevice *input)
+{
+    QCommandLineParser parser;
+    // Everything after the command's name is its own: "set 5 -1" is a negative voltage.
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    const QCommandLineOption portOption(QStringLiteral("port"), QString(), QStringLiteral("port"));
+    const QCommandLineOption a0Option(QStringLiteral("a0"), QString(), QStringLiteral("a0"));
+    const QCommandLineOption vsupOption(QStringLiteral("vsup"), QString(), QStringLiteral("volts"));
+    const QCommandLineOption traceOption(QStringLiteral("trace"), QString(),
+                                         QStringLiteral("file"));
+    const QCommandLineOption jsonOption(QStringLiteral("json"));
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption versionOption(
+        QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    parser.addOptions(
+        {portOption, a0Option, vsupOption, traceOption, jsonOption, helpOption, versionOption});
+
+    if (!parser.parse(arguments))
+        return refuse(ExitStatus::Usage, parser.errorText());
+    ParsedOptions parsed;
+    CliOptions &options = parsed.options;
+    if (parser.isSet(helpOption)) {
+        options.action = CliOptions::Action::ShowHelp;
+        return parsed;
+    }
+    if (parser.isSet(versionOption)) {
+        options.action = CliOptions::Action::ShowVersion;
+        return parsed;
+    }
+    options.json = parser.isSet(jsonOption);
+
+    if (parser.isSet(portOption)) {
+        QString error;
+        const std::optional<PortChoice> choice = portChoiceOf(parser.value(portOption), &error);
+        if (!choice)
+            return refuse(ExitStatus::Usage, error);
+        options.port = *choice;
+    }
+    if (parser.isSet(a0Option)) {
+        const QString text = parser.value(a0Option);
+        if (text != QLatin1String("0") && text != QLatin1String("1"))
+            return refuse(ExitStatus::Usage,
+                          QStringLiteral("--a0: \"%1\" is not 0 or 1").arg(text));
+        options.a0 = text;
+    }
+    if (parser.isSet(vsupOption)) {
+        const QString text = parser.value(vsupOption);
+        options.vsup = vsupOf(text);
+        if (!options.vsup) {
+            return refuse(ExitStatus::Usage,
+                          QStringLiteral("--vsup: \"%1\" is not a voltage above 0").arg(text));
+        }
+    }
+    options.tracePath = parser.value(traceOption);
+    if (parser.isSet(traceOption) && options.tracePath.isEmpty())
+        return refuse(ExitStatus::Usage, QStringLiteral("--trace: no file name given"));
+
+    const ParsedCommand command = parseCommand(parser.positionalArguments());
+    if (!command.command) {
+        if (command.status == ExitStatus::Usage && parser.positionalArguments().isEmpty())
+            return refuse(ExitStatus::Usage, command.error + QStringLiteral("; see --help"));
+        return refuse(command.status, command.error);
+    }
+    if (command.command->kind == Kind::Script)
+        return readScript(command.command->path, input, parsed);
+    options.commands.append({0, *command.command});
+    return parsed;
+}
+
+QString versionText()
+{
+    return QStringLiteral("kalventa-cli %1.%2.%3\n")
+        .arg(version::major)
+        .arg(version::minor)
+        .arg(version::revision);
+}
+
+QString helpText()
+{
+    return QStringLiteral(
+        "Usage: kalventa-cli [options] COMMAND [ARGUMENTS]\n"
+        "Reads and writes a KALVENTA 24-channel DAC on its evaluation board, over I2C on a\n"
+        "serial port's modem-control lines.\n"
+        "\n"
+        "Options (before the command):\n"
+        "  --port COMn|PATH|sim  the port: COM1 to COM16, a device path (for example\n"
+        "                        /dev/serial/by-id/...), or sim for a simulated board\n"
+        "                        (default: the port stored by the KALVENTA program)\n"
+        "  --a0 0|1              the chip's A0 pin (default: the stored A0)\n"
+        "  --vsup VOLTS          the full-scale voltage (default: the Vsup stored for that A0)\n"
+        "  --trace FILE.vcd      record the bus as a VCD file (SCL, SDA, DTR, RTS, DSR)\n"
+        "  --json                one JSON object per command on standard output\n"
+        "  -h, --help            show this help\n"
+        "  -v, --version         show the version\n"
+        "\n"
+        "Commands:\n"
+        "  ports                 COM1 to COM16 with device, description and state\n"
+        "  read                  all 24 channels and the max bank\n"
+        "  get CH                one channel\n"
+        "  code CH N             write code N, 0 to 1024 (1024 = full scale, sent as 1023)\n"
+        "  set CH VOLTS          write the code of a voltage, clamped to 0..Vsup\n"
+        "  load FILE             write the 24 codes of a register-set file (checked first);\n"
+        "                        its Vsup becomes the one in use for the commands after it\n"
+        "  save FILE             read the chip and save Vsup and the 24 codes to FILE\n"
+        "  reset                 send the I2C general-call reset\n"
+        "  otp CH --yes          burn the channel's present code into OTP memory, then reset\n"
+        "                        and read the max bank\n"
+        "  otp-all --yes         the same for all 24 channels\n"
+        "  script FILE|-         run one command per line (blank lines and # comments are\n"
+        "                        skipped) on one open port; all lines are checked first,\n"
+        "                        and the first failing line stops the script\n"
+        "\n"
+        "CH is a channel's name on screen: 1 to 22, c1 or c2 (c1 and c2 lie between 18 and\n"
+        "19 in register order). Reading never writes the chip. Settings are only read.\n"
+        "\n"
+        "Exit status:\n"
+        "  0  success\n"
+        "  2  usage: unknown command or option, bad argument or channel name\n"
+        "  3  a register-set or script file is missing, unreadable or malformed\n"
+        "  4  the port is not available (absent, busy, no permission) or failed in use\n"
+        "  5  a burn was refused: otp and otp-all need --yes\n"
+        "  6  the file of save or --trace cannot be written\n"
+        "  7  the settings cannot be read and an option was left to them\n"
+        "  8  the chip did not answer (a register read 65535), or it holds no 10-bit\n"
+        "     code to burn\n");
+}
+
+} // namespace cli

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+class QTextStream;
+
+namespace cli {
+
+// Where the tool's words go. A command's result is given both ways, as one JSON object for
+// programs and as text for people, and the output shows the one its user asked for. Failures
+// and notes go to the error stream, prefixed with the program's name.
+class Output
+{
+public:
+    Output(QTextStream &out, QTextStream &err) : m_out(out), m_err(err) {}
+    virtual ~Output() = default;
+    Q_DISABLE_COPY_MOVE(Output)
+
+    virtual void result(const QJsonObject &json, const QString &text) = 0;
+    // Everything the standard output holds goes out first, so the two streams keep their order.
+    void failure(const QString &message);
+    void note(const QString &message);
+
+    // Put before every failure: "file:line: " while a script runs.
+    void setContext(const QString &context) { m_context = context; }
+
+protected:
+    QTextStream &m_out;
+    QTextStream &m_err;
+
+private:
+    QString m_context;
+};
+
+// Text for people.
+class TextOutput : public Output
+{
+public:
+    using Output::Output;
+    void result(const QJsonObject &json, const QString &text) override;
+};
+
+// One compact JSON object per line, for programs.
+class JsonOutput : public Output
+{
+public:
+    using Output::Output;
+    void result(const QJsonObject &json, const QString &text) override;
+};
+
+} // namespace cli
