@@ -71,6 +71,59 @@ std::optional<double> plainNumber(const QString &text)
     return value;
 }
 
+// The command's arguments, checked, into the command; the refusal when one does not fit.
+std::optional<ParsedCommand> takeArguments(const CommandInfo &info, const QStringList &arguments,
+                                           Command &command)
+{
+    switch (info.kind) {
+    case Kind::Get:
+    case Kind::Code:
+    case Kind::Set:
+    case Kind::Otp: {
+        const std::optional<int> channel = channelOfName(arguments.first());
+        if (!channel) {
+            return usage(QStringLiteral("there is no channel \"%1\": the channels are 1 to 22, "
+                                        "c1 and c2")
+                             .arg(arguments.first()));
+        }
+        command.channel = *channel;
+        break;
+    }
+    case Kind::Load:
+    case Kind::Save:
+    case Kind::Script:
+        command.path = arguments.first();
+        if (command.path.isEmpty())
+            return usage(QStringLiteral("usage: %1").arg(usageOf(info)));
+        break;
+    case Kind::Ports:
+    case Kind::Read:
+    case Kind::Reset:
+    case Kind::OtpAll:
+        break;
+    }
+
+    if (info.kind == Kind::Code) {
+        const std::optional<int> code = wholeCode(arguments.at(1));
+        if (!code) {
+            return usage(QStringLiteral("\"%1\" is not a code: give a whole number from 0 to "
+                                        "1024 (1024 = full scale)")
+                             .arg(arguments.at(1)));
+        }
+        command.code = *code;
+    }
+    if (info.kind == Kind::Set) {
+        const std::optional<double> volts = plainNumber(arguments.at(1));
+        if (!volts) {
+            return usage(QStringLiteral("\"%1\" is not a voltage: give a number in volts, with "
+                                        "\".\" as the decimal point")
+                             .arg(arguments.at(1)));
+        }
+        command.volts = *volts;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<int> channelOfName(const QString &name)
@@ -110,52 +163,8 @@ ParsedCommand parseCommand(const QStringList &words)
 
     Command command;
     command.kind = info->kind;
-    switch (info->kind) {
-    case Kind::Get:
-    case Kind::Code:
-    case Kind::Set:
-    case Kind::Otp: {
-        const std::optional<int> channel = channelOfName(arguments.first());
-        if (!channel) {
-            return usage(QStringLiteral("there is no channel \"%1\": the channels are 1 to 22, "
-                                        "c1 and c2")
-                             .arg(arguments.first()));
-        }
-        command.channel = *channel;
-        break;
-    }
-    case Kind::Load:
-    case Kind::Save:
-    case Kind::Script:
-        command.path = arguments.first();
-        if (command.path.isEmpty())
-            return usage(QStringLiteral("usage: %1").arg(usageOf(*info)));
-        break;
-    case Kind::Ports:
-    case Kind::Read:
-    case Kind::Reset:
-    case Kind::OtpAll:
-        break;
-    }
-
-    if (info->kind == Kind::Code) {
-        const std::optional<int> code = wholeCode(arguments.at(1));
-        if (!code) {
-            return usage(QStringLiteral("\"%1\" is not a code: give a whole number from 0 to "
-                                        "1024 (1024 = full scale)")
-                             .arg(arguments.at(1)));
-        }
-        command.code = *code;
-    }
-    if (info->kind == Kind::Set) {
-        const std::optional<double> volts = plainNumber(arguments.at(1));
-        if (!volts) {
-            return usage(QStringLiteral("\"%1\" is not a voltage: give a number in volts, with "
-                                        "\".\" as the decimal point")
-                             .arg(arguments.at(1)));
-        }
-        command.volts = *volts;
-    }
+    if (std::optional<ParsedCommand> refusal = takeArguments(*info, arguments, command))
+        return *refusal;
     if ((info->kind == Kind::Otp || info->kind == Kind::OtpAll) && !confirmed) {
         return refused(ExitStatus::BurnRefused,
                        QStringLiteral("%1 burns one-time-programmable memory, which cannot be "

@@ -112,6 +112,35 @@ ParsedOptions readScript(const QString &path, QIODevice *input, ParsedOptions pa
     return parsed;
 }
 
+// The options that carry a value; the reason when one does not fit, "" when all do.
+QString takeValues(const QCommandLineParser &parser, CliOptions &options)
+{
+    if (parser.isSet(QStringLiteral("port"))) {
+        QString error;
+        const std::optional<PortChoice> choice =
+            portChoiceOf(parser.value(QStringLiteral("port")), &error);
+        if (!choice)
+            return error;
+        options.port = *choice;
+    }
+    if (parser.isSet(QStringLiteral("a0"))) {
+        const QString text = parser.value(QStringLiteral("a0"));
+        if (text != QLatin1String("0") && text != QLatin1String("1"))
+            return QStringLiteral("--a0: \"%1\" is not 0 or 1").arg(text);
+        options.a0 = text;
+    }
+    if (parser.isSet(QStringLiteral("vsup"))) {
+        const QString text = parser.value(QStringLiteral("vsup"));
+        options.vsup = vsupOf(text);
+        if (!options.vsup)
+            return QStringLiteral("--vsup: \"%1\" is not a voltage above 0").arg(text);
+    }
+    options.tracePath = parser.value(QStringLiteral("trace"));
+    if (parser.isSet(QStringLiteral("trace")) && options.tracePath.isEmpty())
+        return QStringLiteral("--trace: no file name given");
+    return {};
+}
+
 } // namespace
 
 ParsedOptions parseOptions(const QStringList &arguments, QIODevice *input)
@@ -145,31 +174,8 @@ ParsedOptions parseOptions(const QStringList &arguments, QIODevice *input)
     }
     options.json = parser.isSet(jsonOption);
 
-    if (parser.isSet(portOption)) {
-        QString error;
-        const std::optional<PortChoice> choice = portChoiceOf(parser.value(portOption), &error);
-        if (!choice)
-            return refuse(ExitStatus::Usage, error);
-        options.port = *choice;
-    }
-    if (parser.isSet(a0Option)) {
-        const QString text = parser.value(a0Option);
-        if (text != QLatin1String("0") && text != QLatin1String("1"))
-            return refuse(ExitStatus::Usage,
-                          QStringLiteral("--a0: \"%1\" is not 0 or 1").arg(text));
-        options.a0 = text;
-    }
-    if (parser.isSet(vsupOption)) {
-        const QString text = parser.value(vsupOption);
-        options.vsup = vsupOf(text);
-        if (!options.vsup) {
-            return refuse(ExitStatus::Usage,
-                          QStringLiteral("--vsup: \"%1\" is not a voltage above 0").arg(text));
-        }
-    }
-    options.tracePath = parser.value(traceOption);
-    if (parser.isSet(traceOption) && options.tracePath.isEmpty())
-        return refuse(ExitStatus::Usage, QStringLiteral("--trace: no file name given"));
+    if (const QString error = takeValues(parser, options); !error.isEmpty())
+        return refuse(ExitStatus::Usage, error);
 
     const ParsedCommand command = parseCommand(parser.positionalArguments());
     if (!command.command) {
