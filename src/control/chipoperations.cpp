@@ -112,7 +112,9 @@ BurnResult ChipOperations::closeBurn(const QString &a0Pin)
     m_chip.generalCallReset();
     BurnResult result;
     result.maxBank = m_chip.readMaxBank(a0Pin);
+    readChannelsInto(a0Pin, result.readBack, channelCount);
     result.portFailure = m_portFailure;
+    result.readBack.portFailure = m_portFailure;
     return result;
 }
 

@@ -39,10 +39,12 @@ struct ChannelReading : OperationResult
     int word = 0;
 };
 
-// What a burn leaves: the reset has closed the bank, and the max bank read after it.
+// What a burn leaves: the reset has closed the bank and reloaded every register from OTP; then
+// the max bank and the 24 channel registers were read, in that order.
 struct BurnResult : OperationResult
 {
     int maxBank = 0;
+    ChipReading readBack;
 };
 
 // Codes of the 24 channels in channel order (index 1 at element 0).
@@ -57,6 +59,9 @@ class ChipOperations : public QObject
     Q_OBJECT
 
 public:
+    // OTP banks of the chip: with all of them closed, it ignores further burns.
+    static constexpr int otpBankCount = 3;
+
     ChipOperations(bus::ChipBus &chip, port::PortManager &ports, QObject *parent = nullptr);
 
     // The DAC register of one channel (1 to 24).
@@ -76,7 +81,7 @@ public:
                               const std::function<void(int index)> &afterEach = {});
 
     // Burns one channel's code into the open OTP bank, then the general-call reset (which
-    // closes the bank) and the max bank.
+    // closes the bank), the max bank and a read of every channel, which verifies the burn.
     BurnResult burnChannel(const QString &a0Pin, int index, double code);
     // The same for channels 1 to 24 in register order.
     BurnResult burnAll(const QString &a0Pin, const ChannelCodes &codes);

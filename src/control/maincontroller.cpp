@@ -1,5 +1,6 @@
 #include "control/maincontroller.h"
 
+#include "control/burnreport.h"
 #include "control/chipoperations.h"
 #include "control/registergrid.h"
 #include "control/userprompts.h"
@@ -41,23 +42,33 @@ void MainController::loadSettings()
 {
     qint16 portNumber = m_ports.portNumber();
     qint32 bitRate = m_ports.bitRate();
-    const bool complete = m_settings.loadSettings(m_model, portNumber, bitRate);
+    m_settings.loadSettings(m_model, portNumber, bitRate);
     m_ports.setPortNumber(portNumber);
     m_ports.setBitRate(bitRate);
-    // After a fallback the "Vsup" box keeps its text.
-    if (complete)
-        m_grid.setVsupText(device::numberText(m_model.vsup));
+    // A fallback changes the Vsup in use too, and the box must say so.
+    m_grid.showVsup();
     emit changeAddressLookChanged();
+}
+
+void MainController::openingBatchWindow()
+{
+    // Without the store the reload would bring back older values than those in use: then there
+    // is nothing to reload.
+    if (m_settings.saveAtExit(m_model, m_ports.portNumber(), m_ports.bitRate()))
+        loadSettings();
+}
+
+void MainController::portSettingsClosed(int portBefore)
+{
+    const port::ComPort &port = m_ports.comPort();
+    if (port.isOpen() && port.openPortNumber() != portBefore)
+        readAllRegisters();
 }
 
 void MainController::readAllRegisters()
 {
     device::waitSeconds(0.1);
-    const ChipReading reading = m_operations.readAll(m_model.a0Pin);
-    for (int i = 1; i <= channelCount; ++i)
-        m_model.dacCode[i] = reading.word(i);
-    m_grid.setMaxBankText(QString::number(reading.maxBank));
-    m_grid.refreshAllChannels();
+    m_grid.showReading(m_operations.readAll(m_model.a0Pin));
 }
 
 void MainController::resetChip()
@@ -68,17 +79,29 @@ void MainController::resetChip()
 
 void MainController::programOtpAllChannels()
 {
+    const QString title = tr("Program OTP All Channels");
+    const int maxBankBefore = m_operations.readMaxBank(m_model.a0Pin).word;
+    m_grid.setMaxBankText(QString::number(maxBankBefore));
+    if (BurnReport::noBankLeft(maxBankBefore)) {
+        m_prompts.showError(title, BurnReport::noBankLeftText(m_model.a0Pin, maxBankBefore));
+        return;
+    }
     const QString question =
         tr("Burn the codes of all 24 channels into the one-time-programmable memory of the "
            "device with A0 = %1?\n\nThis cannot be undone.")
             .arg(m_model.a0Pin);
-    if (!m_prompts.confirm(tr("Program OTP All Channels"), question))
+    if (!m_prompts.confirm(title, question))
         return;
     ChannelCodes codes;
-    for (int i = 1; i <= channelCount; ++i)
+    QList<int> channels;
+    for (int i = 1; i <= channelCount; ++i) {
         codes[std::size_t(i - 1)] = m_model.dacCode[i];
+        channels.append(i);
+    }
     const BurnResult burned = m_operations.burnAll(m_model.a0Pin, codes);
     m_grid.setMaxBankText(QString::number(burned.maxBank));
+    m_grid.showReading(burned.readBack, false);
+    BurnReport(m_model.a0Pin, maxBankBefore, channels, codes, burned).show(m_prompts, title);
 }
 
 void MainController::changeAddress()
@@ -86,7 +109,7 @@ void MainController::changeAddress()
     m_model.a0Pin = m_model.a0Pin == QLatin1String("0") ? QStringLiteral("1") : QStringLiteral("0");
     emit changeAddressLookChanged();
     m_model.vsup = m_model.vrefHigh[m_model.a0Index()];
-    m_grid.setVsupText(device::numberText(m_model.vsup));
+    m_grid.showVsup();
     readAllRegisters();
 }
 
@@ -165,7 +188,6 @@ void MainController::loadFromFile(const QString &path)
         reportError(error);
         return;
     }
-    m_grid.setVsupText(device::numberText(set->vsup));
     m_grid.loadRegisterSet(*set);
 }
 

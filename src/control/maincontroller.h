@@ -42,12 +42,18 @@ public:
     void start();
     // Reloads every stored setting into the program (start-up and the batch window).
     void loadSettings();
+    // Before the batch window opens: what is in use is stored first, so that the window's reload
+    // of the stored settings keeps the chip and the Vsup the user works with.
+    void openingBatchWindow();
+    // After the port settings dialog: a port opened there is read at once (reading never writes).
+    void portSettingsClosed(int portBefore);
 
     // "Read DAC": a short wait that serves events, the 24 channel registers, the max bank,
     // then a refresh of the grid.
     void readAllRegisters();
     void resetChip();
-    // Burns all 24 codes after the user confirms; then the general-call reset and the max bank.
+    // Burns all 24 codes after the user confirms, unless every OTP bank is used already; then the
+    // general-call reset, the max bank and a read of every register, and a report of the burn.
     void programOtpAllChannels();
     // Switches to the other chip on the bus (A0) and reads it.
     void changeAddress();

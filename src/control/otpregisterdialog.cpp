@@ -1,22 +1,11 @@
 #include "control/otpregisterdialog.h"
 
+#include "control/burnreport.h"
 #include "control/chipoperations.h"
 #include "control/registergrid.h"
 #include "control/userprompts.h"
-#include "device/bitstrings.h"
 
 namespace control {
-
-namespace {
-
-// The code as the chip will receive it: the data bits saturate and drop fractions.
-int codeOnTheWire(double code)
-{
-    const device::DataBits bits = device::codeToDataBits(code);
-    return (bits.high + bits.low).toInt(nullptr, 2);
-}
-
-} // namespace
 
 OtpRegisterDialog::OtpRegisterDialog(device::DeviceModel &model, RegisterGrid &grid,
                                      ChipOperations &operations, UserPrompts &prompts,
@@ -76,21 +65,33 @@ void OtpRegisterDialog::showPosition()
 bool OtpRegisterDialog::burnShownRegister()
 {
     const int index = channel();
+    const QString title = tr("Write OTP Reg");
+    const int maxBankBefore = m_operations.readMaxBank(m_model.a0Pin).word;
+    m_grid.setMaxBankText(QString::number(maxBankBefore));
+    if (BurnReport::noBankLeft(maxBankBefore)) {
+        m_prompts.showError(title, BurnReport::noBankLeftText(m_model.a0Pin, maxBankBefore));
+        return false;
+    }
     // The dialog's texts may be older than the model, so the question names the code that will
     // really be burned.
     const QString question =
         tr("Burn code %1h into OTP register \"%2\" (0x%3) of the device with A0 = %4?\n\n"
            "This cannot be undone.")
-            .arg(QString::number(codeOnTheWire(m_model.dacCode[index]), 16).toUpper(), name(),
+            .arg(QString::number(BurnReport::codeOnTheWire(m_model.dacCode[index]), 16).toUpper(),
+                 name(),
                  QStringLiteral("%1")
                      .arg(device::registerOfChannel(index), 2, 16, QLatin1Char('0'))
                      .toUpper(),
                  m_model.a0Pin);
-    if (!m_prompts.confirm(tr("Write OTP Reg"), question))
+    if (!m_prompts.confirm(title, question))
         return false;
-    const BurnResult burned =
-        m_operations.burnChannel(m_model.a0Pin, index, m_model.dacCode[index]);
+    ChannelCodes codes{};
+    codes[std::size_t(index - 1)] = m_model.dacCode[index];
+    const BurnResult burned = m_operations.burnChannel(m_model.a0Pin, index, codes[index - 1]);
     m_grid.setMaxBankText(QString::number(burned.maxBank));
+    // The reset reloaded every register from OTP: the grid must show what the chip now holds.
+    m_grid.showReading(burned.readBack, false);
+    BurnReport(m_model.a0Pin, maxBankBefore, {index}, codes, burned).show(m_prompts, title);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include "device/registersetfile.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace control {
 
@@ -82,9 +83,13 @@ void RegisterGrid::parseChannelVoltage()
     if (!(m_model.vsup > m_model.vlow))
         return;
     // The program's own text for the current code means that code. Reading the truncated
-    // millivolts back would move codes down whenever one code step is under 2 mV.
-    const double shown = m_model.displayedVoltage(m_model.dacCode[s]);
-    if (m_voltageText[s] == device::shownVoltage(shown)) {
+    // millivolts back would move codes down whenever one code step is under 2 mV. Only a whole
+    // code the chip can take counts: anything else (a fraction, a negative code, a silent
+    // chip's 65535) is read back from its text, so the model ends up with what the chip got.
+    const double code = m_model.dacCode[s];
+    const double shown = m_model.displayedVoltage(code);
+    const bool holdable = code >= 0 && code <= 1024 && code == std::floor(code);
+    if (holdable && m_voltageText[s] == device::shownVoltage(shown)) {
         m_model.channelVoltage[s] = shown;
         return;
     }
@@ -96,12 +101,27 @@ void RegisterGrid::parseChannelVoltage()
 void RegisterGrid::loadRegisterSet(const device::RegisterSet &set)
 {
     m_model.vsup = set.vsup;
+    showVsup();
     m_operations.loadCodes(m_model.a0Pin, set.codes, [this, &set](int index) {
         m_model.dacCode[index] = set.codes[std::size_t(index - 1)];
         m_model.selectedChannel = index;
         refreshAllChannels();
     });
     refreshAllChannels();
+}
+
+void RegisterGrid::showReading(const ChipReading &reading, bool withMaxBank)
+{
+    for (int i = 1; i <= channelCount; ++i)
+        m_model.dacCode[i] = reading.word(i);
+    if (withMaxBank)
+        setMaxBankText(QString::number(reading.maxBank));
+    refreshAllChannels();
+}
+
+void RegisterGrid::showVsup()
+{
+    setVsupText(device::numberText(m_model.vsup));
 }
 
 void RegisterGrid::stepChannelCode(int step)

@@ -13,6 +13,7 @@ struct RegisterSet;
 namespace control {
 
 class ChipOperations;
+struct ChipReading;
 
 // The register grid behind the main window: the texts of the 24 voltage boxes, the 24
 // hexadecimal boxes, "Vsup" and "Max Bank:", and what happens when they change. A voltage box
@@ -48,8 +49,12 @@ public:
     void parseChannelVoltage();
     // Puts a register set into the model and the chip channel by channel in register order,
     // refreshing after each write (which writes again every channel whose shown voltage
-    // changed) and once more at the end. The "Vsup" box is the caller's.
+    // changed) and once more at the end. The "Vsup" box shows the set's Vsup.
     void loadRegisterSet(const device::RegisterSet &set);
+    // Shows what a read of the chip found: the 24 codes and, when read, the max bank.
+    void showReading(const ChipReading &reading, bool withMaxBank = true);
+    // The "Vsup" box shows the model's Vsup; called whenever the program changes it.
+    void showVsup();
     // The spin control: one code step of the selected channel.
     void stepChannelCode(int step);
 

@@ -35,7 +35,7 @@ void StatusLine::updatePortText()
     if (com.isOpen())
         text = m_map.describe(com.openPortNumber()).text();
     else if (m_failure.isEmpty())
-        text = tr("No port open");
+        text = tr("No port open: choose the board's port under \"COM Setting\"");
     else
         text = tr("No port open (%1)").arg(m_failure);
     if (text == m_portText)

@@ -163,7 +163,7 @@ void TestBatchRunner::singleSteps()
     QCOMPARE(f.played, (QList<int>{2, 5, 7, 2, 7}));
     QCOMPARE(f.runner.statusText(), QStringLiteral("f7.csv 7"));
     f.expectLoaded(7);
-    QCOMPARE(f.grid().vsupText(), QStringLiteral(" 7")); // unlike Load From File
+    QCOMPARE(f.grid().vsupText(), QStringLiteral(" 12")); // the file's, now in use
     QCOMPARE(f.grid().voltageText(7), QStringLiteral(" 12"));
 
     f.selected = {3, 5, 8};

@@ -5,6 +5,7 @@
 #include "control/registergrid.h"
 #include "control/statusline.h"
 #include "device/devicemodel.h"
+#include "port/portmanager.h"
 #include "ui/batch/batchwindow.h"
 #include "ui/dialogs/controlpanelwindow.h"
 #include "ui/dialogs/otpdialog.h"
@@ -303,7 +304,7 @@ void MainWindow::resetChip()
 void MainWindow::openBatchRunner()
 {
     // A fresh window each time (folder, selection and delay start anew); the runner's state stays.
-    m_controller.loadSettings();
+    m_controller.openingBatchWindow();
     BatchWindow window(m_parts.batchRunner, this);
     window.exec();
 }
@@ -327,8 +328,10 @@ void MainWindow::programOtpAllChannels()
 
 void MainWindow::openPortSettings()
 {
+    const int portBefore = m_parts.ports.comPort().openPortNumber();
     PortSettingsDialog dialog(m_parts.ports, m_parts.portMap, this);
     dialog.exec();
+    m_controller.portSettingsClosed(portBefore);
 }
 
 void MainWindow::openOtpDialog()

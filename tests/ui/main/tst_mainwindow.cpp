@@ -201,7 +201,7 @@ void TestMainWindow::commands_data()
     QTest::newRow("Read DAC") << "Read DAC" << false << "R25 X0 O0 | R0 X0 O0";
     QTest::newRow("Reset") << "Reset" << false << "R25 X1 O0 | R0 X1 O0";
     QTest::newRow("OTP, yes") << "Program OTP All Channels" << true
-                              << "R1 X1 O24 | R0 X1 O0 | asked 1";
+                              << "R26 X1 O24 | R0 X1 O0 | asked 1 | shown 1";
     QTest::newRow("Change Address") << "Change Address\nA0= 0 " << false << "R0 X0 O0 | R25 X0 O0";
     QTest::newRow("About") << "About" << false << idle + QString(" | shown 1");
     for (const auto &[caption, window] : {std::pair{"COM Setting", "COM Port Setup (modal)"},

@@ -1,0 +1,107 @@
+#include "control/burnreport.h"
+
+#include "control/userprompts.h"
+#include "device/bitstrings.h"
+#include "device/numbertext.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+namespace control {
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("control::BurnReport", text);
+}
+
+QString hexCode(int code)
+{
+    return device::shownCode(code) + u'h';
+}
+
+} // namespace
+
+BurnReport::BurnReport(const QString &a0Pin, int maxBankBefore, const QList<int> &channels,
+                       const ChannelCodes &codes, const BurnResult &result)
+    : m_a0Pin(a0Pin), m_maxBankBefore(maxBankBefore), m_channels(channels), m_codes(codes),
+      m_result(result)
+{
+    for (const int index : m_channels) {
+        const int burned = codeOnTheWire(m_codes[std::size_t(index - 1)]);
+        const int read = m_result.readBack.word(index);
+        if (read != burned)
+            m_mismatches.append({index, burned, read});
+    }
+}
+
+int BurnReport::codeOnTheWire(double code)
+{
+    const device::DataBits bits = device::codeToDataBits(code);
+    return (bits.high + bits.low).toInt(nullptr, 2);
+}
+
+QString BurnReport::noBankLeftText(const QString &a0Pin, int maxBank)
+{
+    if (maxBank > ChipOperations::otpBankCount) {
+        return tr("The max bank of the device with A0 = %1 reads %2: no chip answered. Nothing "
+                  "was burned.")
+            .arg(a0Pin)
+            .arg(maxBank);
+    }
+    return tr("All %1 OTP banks of the device with A0 = %2 are used (Max Bank reads %3): the "
+              "chip would ignore another burn. Nothing was burned.")
+        .arg(ChipOperations::otpBankCount)
+        .arg(a0Pin)
+        .arg(maxBank);
+}
+
+bool BurnReport::verified() const
+{
+    return m_result.portHeld() && m_mismatches.isEmpty() && m_result.maxBank == m_maxBankBefore + 1;
+}
+
+QString BurnReport::text() const
+{
+    QStringList lines;
+    if (m_channels.size() == 1) {
+        const int index = m_channels.first();
+        lines << tr("Burned code %1 into OTP register \"%2\" of the device with A0 = %3.")
+                     .arg(hexCode(codeOnTheWire(m_codes[std::size_t(index - 1)])),
+                          device::channelLabel(index), m_a0Pin);
+    } else {
+        lines << tr("Burned the codes of all %1 channels into OTP of the device with A0 = %2.")
+                     .arg(m_channels.size())
+                     .arg(m_a0Pin);
+    }
+    lines << tr("Max Bank: %1 before, %2 after.").arg(m_maxBankBefore).arg(m_result.maxBank);
+    if (!m_result.portHeld()) {
+        lines << tr("The port failed during the burn (%1): what the chip holds is unknown. Read "
+                    "it again once the port is back.")
+                     .arg(m_result.portFailure);
+        return lines.join(u'\n');
+    }
+    if (m_result.maxBank != m_maxBankBefore + 1)
+        lines << tr("The chip did not close a new bank: the burn may not have taken.");
+    if (m_mismatches.isEmpty()) {
+        lines << tr("Read back after the reset: every burned register holds its code.");
+    } else {
+        lines << tr("Read back after the reset, these registers do not hold the code burned:");
+        for (const Mismatch &m : m_mismatches) {
+            lines << tr("  channel %1: burned %2, reads %3")
+                         .arg(device::channelLabel(m.index), hexCode(m.burned), hexCode(m.read));
+        }
+    }
+    return lines.join(u'\n');
+}
+
+void BurnReport::show(UserPrompts &prompts, const QString &title) const
+{
+    if (verified())
+        prompts.showMessage(title, text());
+    else
+        prompts.showError(title, text());
+}
+
+} // namespace control
