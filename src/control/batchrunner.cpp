@@ -52,7 +52,8 @@ void BatchRunner::run(const QString &delayText)
         return m_batchStopRequest || m_runGeneration != generation;
     };
 
-    ++m_runDepth;
+    if (m_runDepth++ == 0)
+        emit runningChanged(true);
     while (!ended()) {
         // The pass keeps the count it started with, even if the folder changes meanwhile.
         const int n = m_list->count();
@@ -81,7 +82,14 @@ void BatchRunner::run(const QString &delayText)
         if (!played && !ended())
             sleep(idlePauseSeconds);
     }
-    --m_runDepth;
+    if (--m_runDepth == 0)
+        emit runningChanged(false);
+}
+
+void BatchRunner::stop()
+{
+    m_batchStopRequest = true;
+    endWaits();
 }
 
 void BatchRunner::stepDown()
@@ -170,6 +178,11 @@ void BatchRunner::setWaitFunction(std::function<void(double)> wait)
 void BatchRunner::endAllRuns()
 {
     ++m_runGeneration;
+    endWaits();
+}
+
+void BatchRunner::endWaits()
+{
     for (QEventLoop *loop : std::as_const(m_waits))
         loop->quit();
 }

@@ -54,8 +54,8 @@ public:
     // "Run Batch": passes over the list until "Stop Batch", playing each entry that is selected
     // when the pass reaches it, with the delay after each. Returns when the run has ended.
     void run(const QString &delayText);
-    // "Stop Batch": the run ends at its next check, after the wait under way.
-    void stop() { m_batchStopRequest = true; }
+    // "Stop Batch": the run ends at once, its wait cut short; an entry being played is finished.
+    void stop();
     // "Single Step Down" / "Single Step Up": the next selected entry below or above the one
     // last stepped to, wrapping around; the first step after a selection change plays the
     // topmost selected entry.
@@ -81,6 +81,8 @@ public:
 
 signals:
     void statusTextChanged(const QString &text);
+    // A run started (true) or the last run under way ended (false).
+    void runningChanged(bool running);
     void entryPlayed(int position, const QString &name);
 
 private:
@@ -89,6 +91,7 @@ private:
     void step(Direction direction);
     // Ends every run under way, waits included, without touching the stop request.
     void endAllRuns();
+    void endWaits();
     void sleep(double seconds);
     void setStatusText(const QString &text);
 

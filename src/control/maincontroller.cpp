@@ -147,7 +147,7 @@ QString MainController::aboutText()
 
 QString MainController::fileFilters()
 {
-    return QStringLiteral("Csv Files (*.csv);;All Files (*.*)");
+    return QStringLiteral("Csv Files (*.csv);;All Files (*)");
 }
 
 void MainController::rememberFolderOf(const QString &path)
