@@ -1,6 +1,7 @@
 #include "cli/chipcommands.h"
 
 #include "cli/output.h"
+#include "control/burnreport.h"
 #include "device/devicemodel.h"
 #include "device/numbertext.h"
 #include "device/registersetfile.h"
@@ -26,9 +27,21 @@ QString hexRegister(int index)
            QString::number(device::registerOfChannel(index), 16).toUpper().rightJustified(2, u'0');
 }
 
+// The program's number text without its leading blank, and with a "0" before a bare point:
+// ".498" reads as a typo on a terminal.
+QString withLeadingZero(QString text)
+{
+    text = text.trimmed();
+    if (text.startsWith(u'.'))
+        text.prepend(u'0');
+    else if (text.startsWith(QLatin1String("-.")))
+        text.insert(1, u'0');
+    return text;
+}
+
 QString numberWithoutBlank(double value)
 {
-    return device::numberText(value).trimmed();
+    return withLeadingZero(device::numberText(value));
 }
 
 // "channel 5 (register 0x04)"
@@ -73,7 +86,7 @@ ExitStatus ChipCommands::execute(const Command &command)
     case Kind::Set:
         return setVoltage(command.channel, command.volts);
     case Kind::Load:
-        return loadFile(command.path);
+        return loadFile(command);
     case Kind::Save:
         return saveFile(command.path);
     case Kind::Reset:
@@ -147,6 +160,7 @@ ExitStatus ChipCommands::writeCode(int index, int code, const QString &commandNa
                                    const QJsonObject &extra, const QString &prefix)
 {
     m_model.dacCode[index] = code;
+    m_picture[std::size_t(index - 1)] = code;
     const control::OperationResult written = m_operations.writeChannel(m_model.a0Pin, index, code);
     if (const ExitStatus status = checkPort(written); status != ExitStatus::Ok)
         return status;
@@ -184,15 +198,19 @@ ExitStatus ChipCommands::setVoltage(int index, double volts)
 }
 
 // The whole file is checked before the first write, so a bad file sends nothing.
-ExitStatus ChipCommands::loadFile(const QString &path)
+ExitStatus ChipCommands::loadFile(const Command &command)
 {
+    const QString &path = command.path;
     QString error;
-    const std::optional<device::RegisterSet> set = device::readRegisterSetFile(path, &error);
+    const std::optional<device::RegisterSet> set =
+        command.registerSet ? command.registerSet : device::readRegisterSetFile(path, &error);
     if (!set)
         return fail(ExitStatus::BadInputFile, error);
     const control::OperationResult loaded = m_operations.loadCodes(m_model.a0Pin, set->codes);
-    for (int index = 1; index <= channelCount; ++index)
+    for (int index = 1; index <= channelCount; ++index) {
         m_model.dacCode[index] = set->codes[std::size_t(index - 1)];
+        m_picture[std::size_t(index - 1)] = set->codes[std::size_t(index - 1)];
+    }
     if (const ExitStatus status = checkPort(loaded); status != ExitStatus::Ok)
         return status;
     // As in the main window, the file's Vsup is the one in use from now on.
@@ -242,15 +260,30 @@ ExitStatus ChipCommands::resetChip()
     return ExitStatus::Ok;
 }
 
-// Burns the code the channel's DAC register holds, so what is burned is what the chip outputs.
+// Codes this session has not set are read from the chip once: what it outputs is what is burned.
+ExitStatus ChipCommands::pictureFor(const QList<int> &indices)
+{
+    QList<ChannelReading> readings;
+    for (const int index : indices) {
+        if (m_picture[std::size_t(index - 1)])
+            continue;
+        const control::ChannelReading reading = m_operations.readChannel(m_model.a0Pin, index);
+        if (const ExitStatus status = checkPort(reading); status != ExitStatus::Ok)
+            return status;
+        readings.append({index, reading.word});
+    }
+    if (const ExitStatus status = checkBurnable(readings); status != ExitStatus::Ok)
+        return status;
+    for (const ChannelReading &reading : std::as_const(readings))
+        m_picture[std::size_t(reading.index - 1)] = reading.word;
+    return ExitStatus::Ok;
+}
+
 ExitStatus ChipCommands::burnChannel(int index)
 {
-    const control::ChannelReading reading = m_operations.readChannel(m_model.a0Pin, index);
-    if (const ExitStatus status = checkPort(reading); status != ExitStatus::Ok)
+    if (const ExitStatus status = pictureFor({index}); status != ExitStatus::Ok)
         return status;
-    const int word = reading.word;
-    if (const ExitStatus status = checkBurnable({{index, word}}); status != ExitStatus::Ok)
-        return status;
+    const int word = control::BurnReport::codeOnTheWire(*m_picture[std::size_t(index - 1)]);
     m_model.dacCode[index] = word;
     const control::BurnResult burned = m_operations.burnChannel(m_model.a0Pin, index, word);
     if (const ExitStatus status = checkPort(burned); status != ExitStatus::Ok)
@@ -269,15 +302,16 @@ ExitStatus ChipCommands::burnChannel(int index)
 
 ExitStatus ChipCommands::burnAll()
 {
-    const control::ChipReading reading = m_operations.readChannels(m_model.a0Pin);
-    if (const ExitStatus status = checkPort(reading); status != ExitStatus::Ok)
-        return status;
-    if (const ExitStatus status = checkBurnable(readingsOf(reading)); status != ExitStatus::Ok)
+    QList<int> all;
+    for (int index = 1; index <= channelCount; ++index)
+        all.append(index);
+    if (const ExitStatus status = pictureFor(all); status != ExitStatus::Ok)
         return status;
     control::ChannelCodes codes;
     for (int index = 1; index <= channelCount; ++index) {
-        m_model.dacCode[index] = reading.word(index);
-        codes[std::size_t(index - 1)] = reading.word(index);
+        const int word = control::BurnReport::codeOnTheWire(*m_picture[std::size_t(index - 1)]);
+        m_model.dacCode[index] = word;
+        codes[std::size_t(index - 1)] = word;
     }
     const control::BurnResult burned = m_operations.burnAll(m_model.a0Pin, codes);
     if (const ExitStatus status = checkPort(burned); status != ExitStatus::Ok)
@@ -305,9 +339,10 @@ ExitStatus ChipCommands::requireVsup(const QString &commandName)
 {
     if (m_model.vsup > m_model.vlow)
         return ExitStatus::Ok;
-    return fail(ExitStatus::Usage,
-                QStringLiteral("%1 needs a Vsup above 0 V, and the one stored for A0 = %2 is %3 "
-                               "V: give --vsup")
+    return fail(ExitStatus::SettingsUnreadable,
+                QStringLiteral("%1 needs the board's Vsup, which is unknown: none above 0 V is "
+                               "stored for A0 = %2 (the store holds %3 V). Give it with --vsup "
+                               "VOLTS.")
                     .arg(commandName, m_model.a0Pin, numberWithoutBlank(m_model.vsup)));
 }
 
@@ -363,12 +398,12 @@ QJsonObject ChipCommands::channelObject(int index, double code) const
 // As the main window shows it: full scale above 1023, truncated to whole millivolts.
 QString ChipCommands::voltageText(double code) const
 {
-    return device::shownVoltage(m_model.displayedVoltage(code)).trimmed();
+    return withLeadingZero(device::shownVoltage(m_model.displayedVoltage(code)));
 }
 
 ExitStatus ChipCommands::fail(ExitStatus status, const QString &message)
 {
-    m_output.failure(message);
+    m_output.failure(status, message);
     return status;
 }
 

@@ -3,14 +3,13 @@
 #include "cli/clicommand.h"
 #include "cli/exitstatus.h"
 #include "control/chipoperations.h"
+#include "device/devicemodel.h"
 
 #include <QJsonObject>
 #include <QList>
 #include <QString>
-
-namespace device {
-struct DeviceModel;
-}
+#include <array>
+#include <optional>
 
 namespace cli {
 
@@ -40,11 +39,13 @@ private:
     ExitStatus writeCode(int index, int code, const QString &commandName, const QJsonObject &extra,
                          const QString &prefix);
     ExitStatus setVoltage(int index, double volts);
-    ExitStatus loadFile(const QString &path);
+    ExitStatus loadFile(const Command &command);
     ExitStatus saveFile(const QString &path);
     ExitStatus resetChip();
     ExitStatus burnChannel(int index);
     ExitStatus burnAll();
+    // The codes to burn: what this session set, else (read once) what the chip holds.
+    ExitStatus pictureFor(const QList<int> &indices);
 
     QList<ChannelReading> readingsOf(const control::ChipReading &reading) const;
     ExitStatus requireVsup(const QString &commandName);
@@ -59,6 +60,9 @@ private:
     control::ChipOperations &m_operations;
     device::DeviceModel &m_model;
     Output &m_output;
+    // The session's picture of the 24 codes, which burns use. A burn's general-call reset
+    // reloads the chip from OTP, so the chip's registers no longer tell what the user set.
+    std::array<std::optional<double>, device::channelCount> m_picture;
 };
 
 } // namespace cli

@@ -3,6 +3,7 @@
 #include "device/devicemodel.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
 
 namespace cli {
@@ -49,7 +50,7 @@ QString usageOf(const CommandInfo &info)
 
 std::optional<int> wholeCode(const QString &text)
 {
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,4}$"));
+    static const QRegularExpression digits(QStringLiteral("^0*[0-9]{1,4}$"));
     if (!digits.match(text).hasMatch())
         return std::nullopt;
     const int value = text.toInt();
@@ -142,7 +143,7 @@ ParsedCommand parseCommand(const QStringList &words)
 
     const CommandInfo *info = nullptr;
     for (const CommandInfo &candidate : commandTable) {
-        if (words.first() == QLatin1String(candidate.name))
+        if (words.first().compare(QLatin1String(candidate.name), Qt::CaseInsensitive) == 0)
             info = &candidate;
     }
     if (!info)
@@ -158,8 +159,15 @@ ParsedCommand parseCommand(const QStringList &words)
             arguments.append(word);
     }
 
-    if (arguments.size() != info->argumentCount)
-        return usage(QStringLiteral("usage: %1").arg(usageOf(*info)));
+    if (arguments.size() != info->argumentCount) {
+        const bool optionLate = std::any_of(arguments.cbegin(), arguments.cend(),
+                                            [](const QString &a) { return a.startsWith(u'-'); });
+        return usage(QStringLiteral("usage: %1%2")
+                         .arg(usageOf(*info), optionLate ? QStringLiteral(" (options such as "
+                                                                          "--json go before "
+                                                                          "the command)")
+                                                         : QString()));
+    }
 
     Command command;
     command.kind = info->kind;

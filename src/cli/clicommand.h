@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/exitstatus.h"
+#include "device/registersetfile.h"
 
 #include <QString>
 #include <QStringList>
@@ -19,6 +20,8 @@ struct Command
     int code = 0;
     double volts = 0;
     QString path; // Load, Save, Script ("-" = standard input)
+    // Load: the file, read and checked before the bus is touched.
+    std::optional<device::RegisterSet> registerSet;
 
     // Every command but ports and script runs transactions on the bus.
     bool usesBus() const { return kind != Kind::Ports && kind != Kind::Script; }

@@ -27,6 +27,14 @@ ParsedOptions refuse(ExitStatus status, const QString &error)
     return parsed;
 }
 
+// A refusal that keeps what the options said so far (--json among them).
+ParsedOptions refuse(ParsedOptions parsed, ExitStatus status, const QString &error)
+{
+    parsed.status = status;
+    parsed.error = error;
+    return parsed;
+}
+
 std::optional<PortChoice> portChoiceOf(const QString &text, QString *error)
 {
     static const QRegularExpression comName(QStringLiteral("^COM([0-9]{1,5})$"),
@@ -72,37 +80,44 @@ ParsedOptions readScript(const QString &path, QIODevice *input, ParsedOptions pa
     QFile file(path);
     QIODevice *device = fromInput ? input : &file;
     if (fromInput && !device)
-        return refuse(ExitStatus::BadInputFile, QStringLiteral("no standard input to read"));
+        return refuse(parsed, ExitStatus::BadInputFile,
+                      QStringLiteral("no standard input to read"));
     if (!fromInput && !file.open(QIODevice::ReadOnly)) {
-        return refuse(ExitStatus::BadInputFile,
+        return refuse(parsed, ExitStatus::BadInputFile,
                       QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
     }
-    const QByteArray bytes = device->read(maxScriptBytes + 1);
+    QByteArray bytes;
+    for (QByteArray chunk; bytes.size() <= maxScriptBytes; bytes += chunk) {
+        chunk = device->read(maxScriptBytes + 1 - bytes.size());
+        if (chunk.isEmpty())
+            break; // the end, or an error
+    }
     if (bytes.size() > maxScriptBytes) {
-        return refuse(ExitStatus::BadInputFile, QStringLiteral("%1 is larger than %2 bytes: not a "
-                                                               "script")
-                                                    .arg(name)
-                                                    .arg(maxScriptBytes));
+        return refuse(parsed, ExitStatus::BadInputFile,
+                      QStringLiteral("%1 is larger than %2 bytes: not a "
+                                     "script")
+                          .arg(name)
+                          .arg(maxScriptBytes));
     }
 
-    const QStringList lines = QString::fromUtf8(bytes).split(u'\n');
+    // CR LF, LF and a lone CR all end a line, as in register-set files.
+    static const QRegularExpression lineEnd(QStringLiteral("\r\n|\r|\n"));
+    const QStringList lines = QString::fromUtf8(bytes).split(lineEnd);
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const int line = int(i + 1);
-        QString text = lines.at(i);
-        if (text.endsWith(u'\r'))
-            text.chop(1);
+        const QString &text = lines.at(i);
         const QString where = QStringLiteral("%1:%2: ").arg(name).arg(line);
         QString error;
         const std::optional<QStringList> words = splitScriptLine(text, &error);
         if (!words)
-            return refuse(ExitStatus::Usage, where + error);
+            return refuse(parsed, ExitStatus::Usage, where + error);
         if (words->isEmpty())
             continue;
         const ParsedCommand command = parseCommand(*words);
         if (!command.command)
-            return refuse(command.status, where + command.error);
+            return refuse(parsed, command.status, where + command.error);
         if (command.command->kind == Kind::Script || command.command->kind == Kind::Ports) {
-            return refuse(ExitStatus::Usage,
+            return refuse(parsed, ExitStatus::Usage,
                           where +
                               QStringLiteral("%1 cannot run inside a script").arg(words->first()));
         }
@@ -175,13 +190,14 @@ ParsedOptions parseOptions(const QStringList &arguments, QIODevice *input)
     options.json = parser.isSet(jsonOption);
 
     if (const QString error = takeValues(parser, options); !error.isEmpty())
-        return refuse(ExitStatus::Usage, error);
+        return refuse(parsed, ExitStatus::Usage, error);
 
     const ParsedCommand command = parseCommand(parser.positionalArguments());
     if (!command.command) {
         if (command.status == ExitStatus::Usage && parser.positionalArguments().isEmpty())
-            return refuse(ExitStatus::Usage, command.error + QStringLiteral("; see --help"));
-        return refuse(command.status, command.error);
+            return refuse(parsed, ExitStatus::Usage,
+                          command.error + QStringLiteral("; see --help"));
+        return refuse(parsed, command.status, command.error);
     }
     if (command.command->kind == Kind::Script)
         return readScript(command.command->path, input, parsed);
@@ -242,7 +258,7 @@ QString helpText()
         "  4  the port is not available (absent, busy, no permission) or failed in use\n"
         "  5  a burn was refused: otp and otp-all need --yes\n"
         "  6  the file of save or --trace cannot be written\n"
-        "  7  the settings cannot be read and an option was left to them\n"
+        "  7  the settings cannot be read, or lack the Vsup, and an option was left to them\n"
         "  8  the chip did not answer (a register read 65535), or it holds no 10-bit\n"
         "     code to burn\n");
 }

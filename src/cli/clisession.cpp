@@ -58,6 +58,9 @@ int CliSession::run(const QStringList &arguments)
 ExitStatus CliSession::runArguments(const QStringList &arguments)
 {
     const ParsedOptions parsed = parseOptions(arguments, m_input);
+    // A program that asked for JSON gets its failure as JSON, even one in the options.
+    if (parsed.options.json)
+        m_output = std::make_unique<JsonOutput>(m_out, m_err);
     if (parsed.status != ExitStatus::Ok)
         return fail(parsed.status, parsed.error);
     m_options = parsed.options;
@@ -69,11 +72,11 @@ ExitStatus CliSession::runArguments(const QStringList &arguments)
         m_out << versionText();
         return ExitStatus::Ok;
     }
-    if (m_options.json)
-        m_output = std::make_unique<JsonOutput>(m_out, m_err);
-    const QList<ScriptLine> &commands = m_options.commands;
+    QList<ScriptLine> &commands = m_options.commands;
 
-    ExitStatus status = ExitStatus::Ok;
+    ExitStatus status = readRegisterSets();
+    if (status != ExitStatus::Ok)
+        return status;
     const bool usesBus = std::any_of(commands.cbegin(), commands.cend(),
                                      [](const ScriptLine &l) { return l.command.usesBus(); });
     status = applySettings(usesBus);
@@ -97,6 +100,27 @@ ExitStatus CliSession::runArguments(const QStringList &arguments)
             break;
     }
     return finishTrace(status);
+}
+
+// Every file a command loads is read and checked first: a bad one later in a script must not
+// stop it after earlier lines have reached the chip.
+ExitStatus CliSession::readRegisterSets()
+{
+    const bool inScript = !m_options.scriptName.isEmpty();
+    for (ScriptLine &entry : m_options.commands) {
+        if (entry.command.kind != Command::Kind::Load)
+            continue;
+        QString error;
+        entry.command.registerSet = device::readRegisterSetFile(entry.command.path, &error);
+        if (!entry.command.registerSet) {
+            if (inScript)
+                m_output->setContext(
+                    QStringLiteral("%1:%2: ").arg(m_options.scriptName).arg(entry.line));
+            return fail(ExitStatus::BadInputFile, error);
+        }
+    }
+    m_output->setContext({});
+    return ExitStatus::Ok;
 }
 
 // The stored settings fill in what the options leave open. The tool only reads them.
@@ -308,7 +332,7 @@ int CliSession::portNumberForDevice(const QString &path) const
 
 ExitStatus CliSession::fail(ExitStatus status, const QString &message)
 {
-    m_output->failure(message);
+    m_output->failure(status, message);
     return status;
 }
 

@@ -50,6 +50,7 @@ public:
 
 private:
     ExitStatus runArguments(const QStringList &arguments);
+    ExitStatus readRegisterSets();
     ExitStatus applySettings(bool forBus);
     ExitStatus prepareBus();
     ExitStatus openPort();

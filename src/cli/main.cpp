@@ -6,6 +6,26 @@
 #include <QTextStream>
 #include <cstdio>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// A script on standard input is read to its end. Left non-blocking, a pipe would give only what
+// the writer had sent at the first read.
+void makeInputBlocking()
+{
+#ifdef Q_OS_UNIX
+    const int flags = fcntl(STDIN_FILENO, F_GETFL);
+    if (flags != -1 && (flags & O_NONBLOCK))
+        fcntl(STDIN_FILENO, F_SETFL, flags & ~O_NONBLOCK);
+#endif
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -13,6 +33,7 @@ int main(int argc, char *argv[])
 
     QTextStream out(stdout);
     QTextStream err(stderr);
+    makeInputBlocking();
     QFile input;
     input.open(stdin, QIODevice::ReadOnly);
 

@@ -9,7 +9,7 @@ namespace {
 const QString programName = QStringLiteral("kalventa-cli");
 }
 
-void Output::failure(const QString &message)
+void Output::failure(ExitStatus, const QString &message)
 {
     m_out.flush();
     m_err << programName << ": " << m_context << message << Qt::endl;
@@ -30,6 +30,14 @@ void JsonOutput::result(const QJsonObject &json, const QString &)
 {
     m_out << QJsonDocument(json).toJson(QJsonDocument::Compact) << '\n';
     m_out.flush();
+}
+
+void JsonOutput::failure(ExitStatus status, const QString &message)
+{
+    result({{QStringLiteral("error"), m_context + message},
+            {QStringLiteral("exitStatus"), exitCode(status)}},
+           {});
+    Output::failure(status, message);
 }
 
 } // namespace cli

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cli/exitstatus.h"
+
 #include <QJsonObject>
 #include <QString>
 
@@ -19,7 +21,7 @@ public:
 
     virtual void result(const QJsonObject &json, const QString &text) = 0;
     // Everything the standard output holds goes out first, so the two streams keep their order.
-    void failure(const QString &message);
+    virtual void failure(ExitStatus status, const QString &message);
     void note(const QString &message);
 
     // Put before every failure: "file:line: " while a script runs.
@@ -28,8 +30,6 @@ public:
 protected:
     QTextStream &m_out;
     QTextStream &m_err;
-
-private:
     QString m_context;
 };
 
@@ -41,12 +41,14 @@ public:
     void result(const QJsonObject &json, const QString &text) override;
 };
 
-// One compact JSON object per line, for programs.
+// One compact JSON object per line, for programs: a failure is one too, so that a program
+// reading standard output always learns how the run ended.
 class JsonOutput : public Output
 {
 public:
     using Output::Output;
     void result(const QJsonObject &json, const QString &text) override;
+    void failure(ExitStatus status, const QString &message) override;
 };
 
 } // namespace cli

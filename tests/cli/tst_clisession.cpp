@@ -239,7 +239,7 @@ void TestCliSession::scriptStopsAtFirstFailingLine()
     QCOMPARE(f.runScript({"code 1 5", "load " + missing, "code 2 6"}, {"--vsup", "10"}),
              status(ExitStatus::BadInputFile));
     QVERIFY2(f.err.contains(QLatin1String("script.txt:2: Cannot read")), qPrintable(f.err));
-    QCOMPARE(eventsOf(f.chip()), QList<ChipEvent>({{ChipEvent::Kind::DacWrite, 0, 5}}));
+    QVERIFY(f.chip().events().isEmpty()); // every file was checked before the bus moved
 }
 
 void TestCliSession::scriptSkipsCommentsAndBlankLines()
