@@ -286,8 +286,8 @@ ExitStatus ChipCommands::burnChannel(int index)
     const int word = control::BurnReport::codeOnTheWire(*m_picture[std::size_t(index - 1)]);
     m_model.dacCode[index] = word;
     const control::BurnResult burned = m_operations.burnChannel(m_model.a0Pin, index, word);
-    if (const ExitStatus status = checkPort(burned); status != ExitStatus::Ok)
-        return status;
+    if (!burned.portHeld())
+        return burnInterrupted(QStringLiteral("otp"), {index}, burned);
     QJsonObject json = channelObject(index, word);
     json.insert(QStringLiteral("command"), QStringLiteral("otp"));
     json.insert(QStringLiteral("maxBank"), burned.maxBank);
@@ -314,8 +314,8 @@ ExitStatus ChipCommands::burnAll()
         codes[std::size_t(index - 1)] = word;
     }
     const control::BurnResult burned = m_operations.burnAll(m_model.a0Pin, codes);
-    if (const ExitStatus status = checkPort(burned); status != ExitStatus::Ok)
-        return status;
+    if (!burned.portHeld())
+        return burnInterrupted(QStringLiteral("otp-all"), all, burned);
     m_output.result({{QStringLiteral("command"), QStringLiteral("otp-all")},
                      {QStringLiteral("a0"), m_model.a0Pin.toInt()},
                      {QStringLiteral("codes"), jsonCodes(codes)},
@@ -324,6 +324,32 @@ ExitStatus ChipCommands::burnAll()
                                    "max bank %1\n")
                         .arg(burned.maxBank));
     return ExitStatus::Ok;
+}
+
+// Burned cells cannot be unburned: the user learns exactly which registers the burn reached.
+ExitStatus ChipCommands::burnInterrupted(const QString &commandName, const QList<int> &indices,
+                                         const control::BurnResult &burned)
+{
+    const control::BurnReport report(m_model.a0Pin, 0, indices, {}, burned);
+    const QList<int> sent = report.burnedChannels();
+    const auto names = [](const QList<int> &channels) {
+        QJsonArray array;
+        for (const int index : channels)
+            array.append(device::channelLabel(index));
+        return array;
+    };
+    const QList<int> notSent = indices.mid(sent.size() + (burned.interruptedIndex ? 1 : 0));
+    m_output.result({{QStringLiteral("command"), commandName},
+                     {QStringLiteral("a0"), m_model.a0Pin.toInt()},
+                     {QStringLiteral("burned"), names(sent)},
+                     {QStringLiteral("cutOff"),
+                      burned.interruptedIndex ? names({burned.interruptedIndex}) : QJsonArray()},
+                     {QStringLiteral("notSent"), names(notSent)},
+                     {QStringLiteral("portFailure"), burned.portFailure}},
+                    {});
+    return fail(ExitStatus::BurnInterrupted,
+                QStringLiteral("the port failed during the burn: %1\n%2")
+                    .arg(burned.portFailure, report.interruptionText()));
 }
 
 QList<ChipCommands::ChannelReading>

@@ -46,6 +46,8 @@ private:
     ExitStatus burnAll();
     // The codes to burn: what this session set, else (read once) what the chip holds.
     ExitStatus pictureFor(const QList<int> &indices);
+    ExitStatus burnInterrupted(const QString &commandName, const QList<int> &indices,
+                               const control::BurnResult &burned);
 
     QList<ChannelReading> readingsOf(const control::ChipReading &reading) const;
     ExitStatus requireVsup(const QString &commandName);

@@ -260,7 +260,9 @@ QString helpText()
         "  6  the file of save or --trace cannot be written\n"
         "  7  the settings cannot be read, or lack the Vsup, and an option was left to them\n"
         "  8  the chip did not answer (a register read 65535), or it holds no 10-bit\n"
-        "     code to burn\n");
+        "     code to burn\n"
+        "  9  the port failed during a burn: the message says which registers were burned,\n"
+        "     which one was cut off and which were not sent\n");
 }
 
 } // namespace cli

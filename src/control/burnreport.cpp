@@ -57,6 +57,33 @@ QString BurnReport::noBankLeftText(const QString &a0Pin, int maxBank)
         .arg(maxBank);
 }
 
+QString BurnReport::interruptionText() const
+{
+    const auto labels = [](const QList<int> &indices) {
+        QStringList names;
+        for (const int index : indices)
+            names << device::channelLabel(index);
+        return names.isEmpty() ? tr("none") : names.join(QStringLiteral(", "));
+    };
+    const QList<int> sent = burnedChannels();
+    const QList<int> notSent = m_channels.mid(sent.size() + (m_result.interruptedIndex ? 1 : 0));
+    QStringList lines;
+    lines << tr("Burned (sent whole): %1.").arg(labels(sent));
+    if (m_result.interruptedIndex) {
+        lines << tr("Cut off while being sent, burned or not: %1.")
+                     .arg(device::channelLabel(m_result.interruptedIndex));
+    }
+    lines << tr("Not sent: %1.").arg(labels(notSent));
+    if (!m_result.interruptedIndex)
+        lines << tr("The reset that closes the bank, or the read-back, did not complete.");
+    return lines.join(u'\n');
+}
+
+QList<int> BurnReport::burnedChannels() const
+{
+    return m_channels.mid(0, m_result.writesCompleted);
+}
+
 bool BurnReport::verified() const
 {
     return m_result.portHeld() && m_mismatches.isEmpty() && m_result.maxBank == m_maxBankBefore + 1;
@@ -77,9 +104,8 @@ QString BurnReport::text() const
     }
     lines << tr("Max Bank: %1 before, %2 after.").arg(m_maxBankBefore).arg(m_result.maxBank);
     if (!m_result.portHeld()) {
-        lines << tr("The port failed during the burn (%1): what the chip holds is unknown. Read "
-                    "it again once the port is back.")
-                     .arg(m_result.portFailure);
+        lines << tr("The port failed during the burn (%1).").arg(m_result.portFailure);
+        lines << interruptionText();
         return lines.join(u'\n');
     }
     if (m_result.maxBank != m_maxBankBefore + 1)

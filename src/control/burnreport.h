@@ -28,6 +28,9 @@ public:
     bool verified() const;
     // The result for a message box: "Burned ..., Max Bank 0 before, 1 after. ..."
     QString text() const;
+    // After a port failure: which channels were burned, which one was cut off, which not sent.
+    QString interruptionText() const;
+    QList<int> burnedChannels() const;
     // As a message, or as an error when the burn cannot be confirmed.
     void show(UserPrompts &prompts, const QString &title) const;
 

@@ -100,19 +100,30 @@ OperationResult ChipOperations::loadCodes(const QString &a0Pin, const ChannelCod
     return {failure};
 }
 
-void ChipOperations::writeOtp(const QString &a0Pin, int index, double code)
+BurnResult ChipOperations::burn(const QString &a0Pin, const QList<int> &indices,
+                                const ChannelCodes &codes)
 {
-    const device::DataBits data = device::codeToDataBits(code);
-    m_chip.writeOtpRegister(data.low, data.high, device::chipAddressBits(a0Pin),
-                            device::decmal_to_binary8(device::registerOfChannel(index)));
-}
-
-BurnResult ChipOperations::closeBurn(const QString &a0Pin)
-{
-    m_chip.generalCallReset();
+    begin();
     BurnResult result;
-    result.maxBank = m_chip.readMaxBank(a0Pin);
-    readChannelsInto(a0Pin, result.readBack, channelCount);
+    for (qsizetype k = 0; k < indices.size(); ++k) {
+        const int index = indices[k];
+        const device::DataBits data = device::codeToDataBits(codes[std::size_t(index - 1)]);
+        m_chip.writeOtpRegister(data.low, data.high, device::chipAddressBits(a0Pin),
+                                device::decmal_to_binary8(device::registerOfChannel(index)));
+        if (!m_portFailure.isEmpty()) {
+            result.interruptedIndex = index;
+            break;
+        }
+        result.writesCompleted = int(k + 1);
+        if (indices.size() > 1)
+            emit progressed(int(k + 1), int(indices.size()));
+    }
+    // With the port gone the rest would only pretend: nothing of it reaches the chip.
+    if (m_portFailure.isEmpty()) {
+        m_chip.generalCallReset();
+        result.maxBank = m_chip.readMaxBank(a0Pin);
+        readChannelsInto(a0Pin, result.readBack, channelCount);
+    }
     result.portFailure = m_portFailure;
     result.readBack.portFailure = m_portFailure;
     return result;
@@ -120,19 +131,17 @@ BurnResult ChipOperations::closeBurn(const QString &a0Pin)
 
 BurnResult ChipOperations::burnChannel(const QString &a0Pin, int index, double code)
 {
-    begin();
-    writeOtp(a0Pin, index, code);
-    return closeBurn(a0Pin);
+    ChannelCodes codes{};
+    codes[std::size_t(index - 1)] = code;
+    return burn(a0Pin, {index}, codes);
 }
 
 BurnResult ChipOperations::burnAll(const QString &a0Pin, const ChannelCodes &codes)
 {
-    begin();
-    for (int index = 1; index <= channelCount; ++index) {
-        writeOtp(a0Pin, index, codes[std::size_t(index - 1)]);
-        emit progressed(index, channelCount);
-    }
-    return closeBurn(a0Pin);
+    QList<int> indices;
+    for (int index = 1; index <= channelCount; ++index)
+        indices.append(index);
+    return burn(a0Pin, indices, codes);
 }
 
 OperationResult ChipOperations::reset()

@@ -2,6 +2,7 @@
 
 #include "device/devicemodel.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <array>
@@ -45,6 +46,11 @@ struct BurnResult : OperationResult
 {
     int maxBank = 0;
     ChipReading readBack;
+    // When the port fails mid-burn: the OTP writes sent whole before it failed (those registers
+    // are burned), and the channel whose write it cut (0 when none was cut: the failure came
+    // after the writes). The channels after it were never sent.
+    int writesCompleted = 0;
+    int interruptedIndex = 0;
 };
 
 // Codes of the 24 channels in channel order (index 1 at element 0).
@@ -101,8 +107,7 @@ private:
     void begin();
     void readChannelsInto(const QString &a0Pin, ChipReading &reading, int total);
     OperationResult finish() const;
-    BurnResult closeBurn(const QString &a0Pin);
-    void writeOtp(const QString &a0Pin, int index, double code);
+    BurnResult burn(const QString &a0Pin, const QList<int> &indices, const ChannelCodes &codes);
 
     bus::ChipBus &m_chip;
     port::PortManager &m_ports;
