@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
     cmake g++ make pkg-config clang-format
     qt6-base-dev qt6-serialport-dev libgl-dev
+    libqt6svg6
     libbenchmark-dev
     clang libclang-rt-14-dev
     xvfb xauth

@@ -4,6 +4,7 @@
 #include "version.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
@@ -61,6 +62,12 @@ int main(int argc, char *argv[])
     }
 
     QApplication application(argc, argv);
+    // The desktop ties the windows to kalventa.desktop by their class, whose instance part is the
+    // program's file name, or on Wayland by this name. An icon theme's "kalventa" wins over the
+    // built-in one.
+    QGuiApplication::setDesktopFileName(QStringLiteral("kalventa"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kalventa"),
+                                                 QIcon(QStringLiteral(":/icons/kalventa.svg"))));
     const app::CommandLine::Result result = commandLine.parse(QApplication::arguments());
     if (result != app::CommandLine::Result::Run)
         return answer(commandLine, result);

@@ -41,6 +41,11 @@ class ComPort : public QObject, public SerialLines
 public:
     using QObject::QObject;
 
+    // What an open would meet, as far as the system tells without opening: opening a serial
+    // device raises DTR and RTS, which resets or hangs up whatever hangs on another adapter.
+    // Opened stands for a port that is there and may be opened; whether another program holds
+    // it (Busy) shows only when it is opened.
+    virtual OpenResult presence(int portNumber) const = 0;
     // Closes first if open. On success both modem-control outputs are released.
     virtual OpenResult open(int portNumber, const LineSettings &settings) = 0;
     virtual void close() = 0;

@@ -53,28 +53,20 @@ void PortManager::setYieldFunction(std::function<void()> yield)
     m_yield = yield ? std::move(yield) : std::function<void()>(serveEvents);
 }
 
-// Runs at start-up while the port is closed; a port open before the probe ends up closed.
+// Runs once at start-up and opens nothing: a port the user has not chosen is never touched.
+// Whether another program holds a port shows when the chosen one is opened.
 void PortManager::probeComPorts()
 {
-    const int wasOpen = m_port.isOpen() ? m_port.openPortNumber() : 0;
     m_portList.clear();
     m_portCount = 0;
     for (int n = 1; n < portSlots; ++n) {
-        // Probing does not choose a framing: the port opens with the default one.
-        const OpenResult result = m_port.open(n, LineSettings{});
+        const OpenResult result = m_port.presence(n);
         m_probeResults[n] = result;
-        if (result == OpenResult::Busy) {
-            // Present, but held by another program.
-            m_portList.append(portName(n));
-            ++m_portCount;
-        } else if (m_port.isOpen()) {
-            m_port.close();
+        if (result == OpenResult::Opened || result == OpenResult::Busy) {
             m_portList.append(portName(n));
             ++m_portCount;
         }
     }
-    if (wasOpen != 0)
-        emit portClosed(wasOpen);
     markAvailablePorts();
 }
 

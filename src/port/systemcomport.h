@@ -23,6 +23,7 @@ public:
     void setPortMap(const PortMap &map) { m_map = map; }
     const PortMap &portMap() const { return m_map; }
 
+    OpenResult presence(int portNumber) const override;
     OpenResult open(int portNumber, const LineSettings &settings) override;
     void close() override;
     int openPortNumber() const override { return m_openPortNumber; }
@@ -43,6 +44,7 @@ private:
     enum class Target { Closed, Device, Simulated };
     enum class Line { Dtr, Rts };
 
+    static OpenResult inspectNode(const QString &name, const QString &path, QString *reason);
     OpenResult openDevice(int portNumber, const QString &path, const LineSettings &settings);
     OpenResult refuse(OpenResult result, const QString &reason);
     bool writeLine(Line line, bool asserted);

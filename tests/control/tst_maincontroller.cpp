@@ -49,6 +49,31 @@ QString writeFile(ControlFixture &f, const QString &name, const QByteArray &cont
     return path;
 }
 
+// Every port is present and opens; the opens are counted. The lines lead nowhere.
+class CountingComPort : public port::ComPort
+{
+public:
+    QList<int> opened;
+    int openNumber = 0;
+
+    port::OpenResult presence(int) const override { return port::OpenResult::Opened; }
+    port::OpenResult open(int n, const port::LineSettings &) override
+    {
+        opened.append(n);
+        openNumber = n;
+        return port::OpenResult::Opened;
+    }
+    void close() override { openNumber = 0; }
+    int openPortNumber() const override { return openNumber; }
+    port::PortTimeouts timeouts() const override { return {}; }
+    void setTimeouts(const port::PortTimeouts &) override {}
+    bool isOpen() const override { return openNumber != 0; }
+    void setDtr(bool) override {}
+    void setRts(bool) override {}
+    bool dsr() override { return false; }
+    void writeData(const QByteArray &) override {}
+};
+
 QByteArray registerSetBytes(const QList<QByteArray> &values, const QByteArray &separator)
 {
     return values.join(separator) + separator;
@@ -63,6 +88,8 @@ class TestMainController : public QObject
 private slots:
     void firstRunWithEmptyStore();
     void startReadsChipAndWritesBack();
+    void startOpensOnlyTheChosenPort_data();
+    void startOpensOnlyTheChosenPort();
     void readAllOrderAndSilentChip();
     void changeAddressTwiceRestoresVsup();
     void resetReloadsFromOtp();
@@ -114,6 +141,32 @@ void TestMainController::startReadsChipAndWritesBack()
     for (int r = 0; r < channelCount; ++r)
         expected.append({r, r * 40});
     QCOMPARE(f.dacWritesWithRegister(), expected);
+}
+
+void TestMainController::startOpensOnlyTheChosenPort_data()
+{
+    QTest::addColumn<int>("chosen");
+    QTest::addColumn<QList<int>>("opened");
+    QTest::newRow("COM7") << 7 << QList<int>{7};
+    QTest::newRow("none chosen") << 0 << QList<int>{};
+}
+
+// Opening a serial device raises DTR and RTS: a probe that opened every port would reset or
+// hang up whatever hangs on the other adapters.
+void TestMainController::startOpensOnlyTheChosenPort()
+{
+    QFETCH(int, chosen);
+    QFETCH(QList<int>, opened);
+    ControlFixture f(false);
+    storeSettings(f, QStringLiteral("0"), QStringLiteral(" 10"), QStringLiteral(" 10"), chosen);
+    CountingComPort com;
+    port::PortManager ports(com);
+    ports.setYieldFunction([] {});
+    bus::LineEngine engine(com);
+    bus::ChipBus chip(engine);
+    control::MainController(f.model, ports, chip, f.settings, f.prompts).start();
+    QCOMPARE(com.opened, opened);
+    QCOMPARE(ports.portCount(), qint16(16));
 }
 
 void TestMainController::readAllOrderAndSilentChip()

@@ -16,6 +16,12 @@ public:
     PortTimeouts record;
     int openNumber = 0;
 
+    // A held port looks present until it is opened.
+    OpenResult presence(int n) const override
+    {
+        const OpenResult result = results.value(n, OpenResult::NotPresent);
+        return result == OpenResult::Busy ? OpenResult::Opened : result;
+    }
     OpenResult open(int n, const LineSettings &settings) override
     {
         close();
@@ -112,16 +118,13 @@ void TestPortManager::probeListsPresentPortsAscending()
     const QStringList list{"COM1", "COM3", "COM9", "COM12", "COM16"};
     QCOMPARE(bench.manager.portList(), list);
     QCOMPARE(bench.manager.portCount(), qint16(list.size()));
-    QStringList tried;
     for (int n = 1; n <= 16; ++n) {
-        tried << QStringLiteral("open %1 9600,N,8,1").arg(n);
         QCOMPARE(bench.manager.portAvailable(n), list.contains(QStringLiteral("COM%1").arg(n)));
-        QCOMPARE(bench.manager.probeResult(n), bench.port.results.value(n, OpenResult::NotPresent));
+        QCOMPARE(bench.manager.probeResult(n), bench.port.presence(n));
     }
     QVERIFY(!bench.manager.portAvailable(0));
-    QCOMPARE(bench.port.log.filter(QStringLiteral("open")), tried);
-    QCOMPARE(bench.port.log.filter(QStringLiteral("close")).size(), 4); // the busy one never opened
-    QVERIFY(!bench.port.isOpen());
+    // Opening a port raises its modem lines: the probe opens none.
+    QVERIFY(bench.port.log.isEmpty());
 }
 
 void TestPortManager::unavailableSelectionWaitsAndGivesUp()

@@ -49,14 +49,18 @@ void TestSystemComPort::refusedOpensLeaveThePortClosed_data()
     QTest::addColumn<int>("portNumber");
     QTest::addColumn<QString>("path"); // mapped to COM6; empty: the default map
     QTest::addColumn<OpenResult>("result");
+    QTest::addColumn<OpenResult>("presence"); // what is known without opening
 
     const auto in = [this](const char *name) { return m_dir.filePath(QLatin1String(name)); };
-    QTest::newRow("COM17") << 17 << "" << OpenResult::NotPresent;
-    QTest::newRow("missing node") << 6 << in("ttyUSB0") << OpenResult::NotPresent;
-    QTest::newRow("file as folder") << 6 << in("plain/tty") << OpenResult::NotPresent;
-    QTest::newRow("plain file") << 6 << in("plain") << OpenResult::Failed;
-    QTest::newRow("not a terminal") << 6 << "/dev/null" << OpenResult::Failed;
-    QTest::newRow("no permission") << 6 << in("locked") << OpenResult::NoPermission;
+    constexpr OpenResult absent = OpenResult::NotPresent;
+    QTest::newRow("COM17") << 17 << "" << absent << absent;
+    QTest::newRow("missing node") << 6 << in("ttyUSB0") << absent << absent;
+    QTest::newRow("file as folder") << 6 << in("plain/tty") << absent << absent;
+    QTest::newRow("plain file") << 6 << in("plain") << OpenResult::Failed << OpenResult::Failed;
+    // A character device looks like a port until it is opened.
+    QTest::newRow("not a terminal") << 6 << "/dev/null" << OpenResult::Failed << OpenResult::Opened;
+    QTest::newRow("no permission")
+        << 6 << in("locked") << OpenResult::NoPermission << OpenResult::NoPermission;
 }
 
 void TestSystemComPort::refusedOpensLeaveThePortClosed()
@@ -64,6 +68,7 @@ void TestSystemComPort::refusedOpensLeaveThePortClosed()
     QFETCH(int, portNumber);
     QFETCH(QString, path);
     QFETCH(OpenResult, result);
+    QFETCH(OpenResult, presence);
     if (result == OpenResult::NoPermission && QFile(path).open(QIODevice::ReadWrite))
         QSKIP("this user may open any file");
 
@@ -73,6 +78,7 @@ void TestSystemComPort::refusedOpensLeaveThePortClosed()
     SystemComPort serial(map);
     QSignalSpy failed(&serial, &SystemComPort::failed);
 
+    QCOMPARE(serial.presence(portNumber), presence);
     QCOMPARE(serial.open(portNumber, LineSettings{}), result);
     QVERIFY(!serial.lastError().isEmpty());
     QVERIFY(!serial.isOpen() && serial.openPortNumber() == 0);
@@ -116,6 +122,8 @@ void TestSystemComPort::terminals()
     map.mapToDevice(3, QString::fromLocal8Bit(terminal));
     SystemComPort serial(map);
     QSignalSpy failed(&serial, &SystemComPort::failed);
+    // Whether the terminal has modem lines or another holder shows only at the open.
+    QCOMPARE(serial.presence(3), OpenResult::Opened);
     QCOMPARE(serial.open(3, LineSettings{}), result);
     QVERIFY2(serial.lastError().contains(error), qPrintable(serial.lastError()));
     QVERIFY(!serial.isOpen());
@@ -151,6 +159,7 @@ void TestSystemComPort::simulatedBoardGetsEveryOperation()
     QCOMPARE(board.operations().last().data, QByteArrayLiteral("\x07\0\0\0"));
 
     // Opening another target closes this one first, even when that open fails.
+    QCOMPARE(serial.presence(4), OpenResult::Failed);
     QCOMPARE(serial.open(4, LineSettings{}), OpenResult::Failed);
     board.clear();
     serial.setRts(false);

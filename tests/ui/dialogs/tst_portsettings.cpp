@@ -37,13 +37,19 @@ struct Ports
     port::PortManager manager;
 };
 
-// A port whose open results a test decides, for the cases the board cannot show.
+// A port whose open results a test decides, for the cases the board cannot show. A held port
+// looks present until it is opened.
 class ScriptedComPort : public port::ComPort
 {
 public:
     QHash<int, OpenResult> results;
     int openNumber = 0;
 
+    OpenResult presence(int n) const override
+    {
+        const OpenResult result = results.value(n, OpenResult::NotPresent);
+        return result == OpenResult::Busy ? OpenResult::Opened : result;
+    }
     OpenResult open(int n, const port::LineSettings &) override
     {
         const OpenResult result = results.value(n, OpenResult::NotPresent);
