@@ -1,7 +1,7 @@
 #include "device/filenames.h"
 
 #include <QDir>
-#include <QFile>
+#include <QStringDecoder>
 
 namespace device {
 namespace {
@@ -48,6 +48,15 @@ qsizetype validSequenceAt(const QByteArray &bytes, qsizetype i)
     return length;
 }
 
+// Valid text as Qt decodes file names on Linux (UTF-8), except that a byte-order mark stays in
+// the name: it is part of it, and also starts every run that follows a kept byte.
+QString decodedRun(const QByteArray &bytes, qsizetype from, qsizetype to)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                     QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(bytes).sliced(from, to - from));
+}
+
 bool isKeptByte(QChar c)
 {
     return c.unicode() >= keptByteBase + 0x80 && c.unicode() <= keptByteBase + 0xFF;
@@ -66,11 +75,11 @@ QString decodeFileName(const QByteArray &bytes)
             i += length;
             continue;
         }
-        name += QFile::decodeName(bytes.mid(runStart, i - runStart));
+        name += decodedRun(bytes, runStart, i);
         name += QChar(char16_t(keptByteBase + static_cast<unsigned char>(bytes[i])));
         runStart = ++i;
     }
-    return name + QFile::decodeName(bytes.mid(runStart));
+    return name + decodedRun(bytes, runStart, bytes.size());
 }
 
 QByteArray encodeFileName(const QString &name)
@@ -81,11 +90,11 @@ QByteArray encodeFileName(const QString &name)
         // A low surrogate after a high one is half of a real character, not a kept byte.
         if (!isKeptByte(name[i]) || (i > 0 && name[i - 1].isHighSurrogate()))
             continue;
-        bytes += QFile::encodeName(name.mid(runStart, i - runStart));
+        bytes += QStringView(name).sliced(runStart, i - runStart).toUtf8();
         bytes += char(name[i].unicode() - keptByteBase);
         runStart = i + 1;
     }
-    return bytes + QFile::encodeName(name.mid(runStart));
+    return bytes + QStringView(name).sliced(runStart).toUtf8();
 }
 
 QString shownFileName(const QString &name)

@@ -6,7 +6,7 @@
 // File names on Linux are bytes, and not every name is valid UTF-8 (a name from an old Latin-1
 // system, a damaged archive). Qt's own conversion turns each byte it cannot decode into U+FFFD,
 // so such a file can no longer be opened by the name it was listed under. These conversions keep
-// every byte: valid text goes through the platform's file-name encoding, and each byte that is
+// every byte: valid text is UTF-8 (the file-name encoding Qt uses on Linux), and each byte that is
 // not valid UTF-8 becomes a lone surrogate U+DC80..U+DCFF and back into the same byte.
 namespace device {
 

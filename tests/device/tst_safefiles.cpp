@@ -194,6 +194,8 @@ void TestSafeFiles::namesThatAreNotUtf8_data()
     QTest::newRow("Latin-1") << QByteArray("Messung \xe4.csv") << "Messung " + bad + ".csv";
     QTest::newRow("cut short") << QByteArray("\xe2\x82.csv") << bad + bad + ".csv";
     QTest::newRow("overlong slash") << QByteArray("\xc0\xaf.csv") << bad + bad + ".csv";
+    QTest::newRow("byte-order mark after a bad byte")
+        << QByteArray("\xff\xef\xbb\xbf.csv") << bad + QChar(0xFEFF) + ".csv";
     QTest::newRow("encoded surrogate")
         << QByteArray("\xed\xb3\xbf.csv") << bad + bad + bad + ".csv";
 }
