@@ -1,11 +1,12 @@
 #include "device/registersetfile.h"
 
+#include "device/filenames.h"
 #include "device/numbertext.h"
+#include "device/regularfile.h"
+#include "device/safefilewriter.h"
 
-#include <QDir>
-#include <QFile>
+#include <QBuffer>
 #include <QIODevice>
-#include <QSaveFile>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -14,6 +15,9 @@ namespace device {
 namespace {
 
 constexpr int recordCount = 1 + channelCount;
+
+// A register set takes well under a kilobyte; a file far beyond that is something else.
+constexpr qint64 maxFileSize = 1 << 20;
 
 // A record is a short number. The cap keeps a runaway line (a wrong file, a binary) from being
 // gathered into memory, and bounds the value quoted in a message.
@@ -268,16 +272,15 @@ std::optional<RegisterSet> parseRegisterSet(QIODevice &input, QString *error)
 
 std::optional<RegisterSet> readRegisterSetFile(const QString &path, QString *error)
 {
-    const QString shownPath = QDir::toNativeSeparators(path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        setError(error, QStringLiteral("Cannot read %1: %2").arg(shownPath, file.errorString()));
+    std::optional<QByteArray> bytes = readRegularFile(path, maxFileSize, error);
+    if (!bytes)
         return std::nullopt;
-    }
+    QBuffer buffer(&*bytes);
+    buffer.open(QIODevice::ReadOnly);
     QString problem;
-    std::optional<RegisterSet> set = parseRegisterSet(file, &problem);
+    std::optional<RegisterSet> set = parseRegisterSet(buffer, &problem);
     if (!set)
-        setError(error, QStringLiteral("%1: %2").arg(shownPath, problem));
+        setError(error, QStringLiteral("%1: %2").arg(shownFileName(path), problem));
     return set;
 }
 
@@ -296,7 +299,7 @@ QByteArray formatRegisterSet(const RegisterSet &set)
 
 bool writeRegisterSetFile(const QString &path, const RegisterSet &set, QString *error)
 {
-    const QString shownPath = QDir::toNativeSeparators(path);
+    const QString shownPath = shownFileName(path);
     // Nothing goes to disk that would not read back.
     QString problem = unwritable(set.vsup, false);
     if (!problem.isEmpty()) {
@@ -314,17 +317,7 @@ bool writeRegisterSetFile(const QString &path, const RegisterSet &set, QString *
         }
     }
 
-    const QByteArray bytes = formatRegisterSet(set);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        setError(error, QStringLiteral("Cannot write %1: %2").arg(shownPath, file.errorString()));
-        return false;
-    }
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        setError(error, QStringLiteral("Cannot write %1: %2").arg(shownPath, file.errorString()));
-        return false;
-    }
-    return true;
+    return writeFileSafely(path, formatRegisterSet(set), error);
 }
 
 } // namespace device

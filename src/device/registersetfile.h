@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <array>
 #include <optional>
 
@@ -25,11 +24,13 @@ struct RegisterSet
 // caller sees anything: a short file or a value that is not a number gives an error that names
 // the line and the value.
 std::optional<RegisterSet> parseRegisterSet(QIODevice &input, QString *error);
-// As parseRegisterSet, with the file's path in the message, and unreadable files reported.
+// As parseRegisterSet, with the file's path in the message, and unreadable files reported. Only
+// a regular file of at most 1 MiB is read (see readRegularFile): a FIFO or a device is refused
+// without blocking.
 std::optional<RegisterSet> readRegisterSetFile(const QString &path, QString *error);
 
 QByteArray formatRegisterSet(const RegisterSet &set);
-// Replaces the file atomically: on failure the old file is left as it was.
+// Replaces the file as writeFileSafely does: on failure the old file is left as it was.
 bool writeRegisterSetFile(const QString &path, const RegisterSet &set, QString *error);
 
 } // namespace device

@@ -1,8 +1,10 @@
 #include "device/settingsstore.h"
 
 #include "device/numbertext.h"
+#include "device/regularfile.h"
 
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QVariant>
 
@@ -26,14 +28,33 @@ QString fallbackFolder()
 #endif
 }
 
-// A second view of the same store. QSettings shares one parsed copy of a file among all views
-// of it in the process, so a new view sees the file as the others do.
-std::unique_ptr<QSettings> freshView(const QSettings &settings)
+// Six short values take a few hundred bytes; a file far beyond that is no settings file, and
+// QSettings would read all of it into memory.
+constexpr qint64 maxStoreSize = 1 << 20;
+
+// The file QSettings uses for the application "KALVENTA" in the user's scope. The store opens it
+// by name, so QSettings reads no other file (its scope fallbacks) that has not been checked.
+QString userStorePath()
 {
-    if (settings.applicationName().isEmpty())
-        return std::make_unique<QSettings>(settings.fileName(), QSettings::IniFormat);
-    return std::make_unique<QSettings>(settings.format(), settings.scope(),
-                                       settings.organizationName(), settings.applicationName());
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/KALVENTA/KALVENTA.ini");
+}
+
+// QSettings reads the whole file when a view opens and whenever a sync finds it changed, with a
+// blocking read: so no view is made before the file has been found to be a regular file of sane
+// size, or nothing QSettings could open (not there yet, or behind a folder it cannot enter: it
+// reads as empty and a write fails with QSettings' own complaint).
+bool isSafeToOpen(const FileCheck &file)
+{
+    return file.kind == FileKind::Missing || file.kind == FileKind::Regular ||
+           file.kind == FileKind::Unreachable;
+}
+
+// A view of the store. QSettings shares one parsed copy of a file among all views of it in the
+// process, so a new view sees the file as the others do.
+std::unique_ptr<QSettings> openView(const QString &path)
+{
+    return std::make_unique<QSettings>(path, QSettings::IniFormat);
 }
 
 QString problemOf(QSettings::Status status)
@@ -63,10 +84,17 @@ QString storedText(const QSettings &settings, const QString &key)
 // goes through a view of its own: the reading view must not inherit a failed write, and a write
 // must not inherit the reading view's complaint about a damaged file that it is about to replace.
 // On success the writing view becomes the reading view. Returns the problem, "" when none.
+// Nothing is ever written through a file that is not a regular one: a device (a link to
+// /dev/null keeps no settings) takes nothing, without complaint; anything else is refused.
 template<typename SetValues>
-QString writeThrough(std::unique_ptr<QSettings> &reader, SetValues setValues)
+QString writeThrough(std::unique_ptr<QSettings> &reader, const QString &path, SetValues setValues)
 {
-    std::unique_ptr<QSettings> writer = freshView(*reader);
+    const FileCheck file = checkFile(path, maxStoreSize);
+    if (file.kind == FileKind::CharacterDevice)
+        return {};
+    if (!isSafeToOpen(file))
+        return file.problem;
+    std::unique_ptr<QSettings> writer = openView(path);
     const QSettings::Status statusAtOpen = writer->status();
     if (statusAtOpen == QSettings::AccessError)
         return problemOf(statusAtOpen);
@@ -76,10 +104,11 @@ QString writeThrough(std::unique_ptr<QSettings> &reader, SetValues setValues)
         return QStringLiteral("the file cannot be written");
     setValues(*writer);
     writer->sync();
-    // A view that read a damaged file keeps saying so even after it has rewritten the file
-    // whole; a view opened afterwards tells whether the rewrite worked.
-    if (statusAtOpen == QSettings::FormatError)
-        writer = freshView(*writer);
+    // A view that met a damaged file keeps saying so even after it has rewritten the file whole,
+    // and QSettings parses sections only when they are used: the damage may show first while the
+    // sync merges the file. A view opened afterwards tells whether the rewrite worked.
+    if (writer->status() == QSettings::FormatError)
+        writer = openView(path);
     if (writer->status() != QSettings::NoError)
         return problemOf(writer->status());
     reader = std::move(writer);
@@ -88,15 +117,9 @@ QString writeThrough(std::unique_ptr<QSettings> &reader, SetValues setValues)
 
 } // namespace
 
-SettingsStore::SettingsStore()
-    : m_settings(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                             QStringLiteral("KALVENTA"),
-                                             QStringLiteral("KALVENTA")))
-{}
+SettingsStore::SettingsStore() : m_path(userStorePath()) {}
 
-SettingsStore::SettingsStore(const QString &iniFile)
-    : m_settings(std::make_unique<QSettings>(iniFile, QSettings::IniFormat))
-{}
+SettingsStore::SettingsStore(const QString &iniFile) : m_path(iniFile) {}
 
 SettingsStore::~SettingsStore() = default;
 
@@ -114,6 +137,13 @@ bool SettingsStore::loadSettings(DeviceModel &model, qint16 &portNumber, qint32 
         return false;
     };
 
+    const FileCheck file = checkFile(m_path, maxStoreSize);
+    if (!isSafeToOpen(file)) {
+        return fail(
+            QStringLiteral("Cannot read the settings in %1: %2").arg(location(), file.problem));
+    }
+    if (!m_settings)
+        m_settings = openView(m_path);
     // Picks up what another instance of the program may have stored meanwhile. A store found
     // unreadable stays so for this object until a write of its own replaces the file.
     m_settings->sync();
@@ -162,7 +192,7 @@ bool SettingsStore::loadSettings(DeviceModel &model, qint16 &portNumber, qint32 
 bool SettingsStore::saveDefaultDir(const QString &folder)
 {
     const QString problem = writeThrough(
-        m_settings, [&](QSettings &settings) { settings.setValue(defaultDirKey, folder); });
+        m_settings, m_path, [&](QSettings &settings) { settings.setValue(defaultDirKey, folder); });
     if (!problem.isEmpty()) {
         m_lastError = QStringLiteral("Cannot store the folder in %1: %2").arg(location(), problem);
         return false;
@@ -173,7 +203,7 @@ bool SettingsStore::saveDefaultDir(const QString &folder)
 
 bool SettingsStore::saveAtExit(const DeviceModel &model, qint16 portNumber, qint32 bitRate)
 {
-    const QString problem = writeThrough(m_settings, [&](QSettings &settings) {
+    const QString problem = writeThrough(m_settings, m_path, [&](QSettings &settings) {
         settings.setValue(vrefHighKeys[0], numberText(model.vrefHigh[0]));
         settings.setValue(vrefHighKeys[1], numberText(model.vrefHigh[1]));
         settings.setValue(a0Key, model.a0Pin);
@@ -191,7 +221,7 @@ bool SettingsStore::saveAtExit(const DeviceModel &model, qint16 portNumber, qint
 
 QString SettingsStore::location() const
 {
-    return m_settings->fileName();
+    return m_path;
 }
 
 } // namespace device

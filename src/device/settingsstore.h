@@ -3,7 +3,6 @@
 #include "device/devicemodel.h"
 
 #include <QString>
-
 #include <memory>
 
 class QSettings;
@@ -17,10 +16,13 @@ namespace device {
 class SettingsStore
 {
 public:
-    // The user's store.
+    // The user's store: KALVENTA/KALVENTA.ini in the user's configuration folder.
     SettingsStore();
     // A store of its own in an INI file (the simulated board's demo store, tests).
     explicit SettingsStore(const QString &iniFile);
+    // Only a regular file of at most 1 MiB is ever read or written. A device as the store (a
+    // link to /dev/null) reads as unreadable and takes every write without keeping it; any other
+    // file that is not a regular one (FIFO, folder, dangling link) is neither read nor written.
     ~SettingsStore();
 
     // Reads all six values into the model and the port selection. A store that cannot be read,
@@ -36,6 +38,8 @@ public:
     QString lastError() const { return m_lastError; }
 
 private:
+    QString m_path;
+    // Made at the first load or write, once the file has been checked.
     std::unique_ptr<QSettings> m_settings;
     QString m_lastError;
 };
