@@ -164,7 +164,9 @@ void TestMainController::startOpensOnlyTheChosenPort()
     ports.setYieldFunction([] {});
     bus::LineEngine engine(com);
     bus::ChipBus chip(engine);
-    control::MainController(f.model, ports, chip, f.settings, f.prompts).start();
+    control::ChipOperations operations(chip, ports);
+    control::RegisterGrid grid(f.model, operations);
+    control::MainController(f.model, grid, operations, ports, f.settings, f.prompts).start();
     QCOMPARE(com.opened, opened);
     QCOMPARE(ports.portCount(), qint16(16));
 }
