@@ -8,10 +8,9 @@
 namespace app {
 
 Program::Program(const LaunchOptions &options)
-    : m_comPort(portMapFor(options, &m_board)), m_ports(m_comPort),
-      m_tracePath(options.tracePath),
+    : m_comPort(portMapFor(options, &m_board)), m_ports(m_comPort), m_tracePath(options.tracePath),
       m_trace(m_tracePath.isEmpty() ? nullptr
-                                    : std::make_unique<port::BusTrace>(
+                                    : std::make_unique<trace::BusTrace>(
                                           m_comPort, control::busLevelProbe(m_comPort, m_board))),
       m_engine(m_trace ? m_trace->lines() : static_cast<port::SerialLines &>(m_comPort)),
       m_chip(m_engine), m_settings(storeFor(options)),

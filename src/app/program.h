@@ -7,10 +7,10 @@
 #include "control/maincontroller.h"
 #include "device/devicemodel.h"
 #include "device/settingsstore.h"
-#include "port/bustrace.h"
 #include "port/portmanager.h"
 #include "port/systemcomport.h"
 #include "sim/simulatedboard.h"
+#include "trace/bustrace.h"
 #include "ui/main/mainwindow.h"
 #include "ui/main/messageboxprompts.h"
 
@@ -43,7 +43,7 @@ private:
     port::SystemComPort m_comPort;
     port::PortManager m_ports;
     QString m_tracePath;
-    std::unique_ptr<port::BusTrace> m_trace;
+    std::unique_ptr<trace::BusTrace> m_trace;
     bus::LineEngine m_engine;
     bus::ChipBus m_chip;
     device::DeviceModel m_model;

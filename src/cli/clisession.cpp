@@ -348,8 +348,8 @@ ExitStatus CliSession::prepareBus()
                         QStringLiteral("cannot write the trace %1: %2")
                             .arg(QDir::toNativeSeparators(m_tracePath), problem));
         }
-        m_trace =
-            std::make_unique<port::BusTrace>(m_comPort, control::busLevelProbe(m_comPort, m_board));
+        m_trace = std::make_unique<trace::BusTrace>(m_comPort,
+                                                    control::busLevelProbe(m_comPort, m_board));
         lines = &m_trace->lines();
     }
     m_engine = std::make_unique<bus::LineEngine>(*lines);

@@ -6,11 +6,11 @@
 #include "cli/exitstatus.h"
 #include "device/channelglue.h"
 #include "device/devicemodel.h"
-#include "port/bustrace.h"
 #include "port/portmanager.h"
 #include "port/portmap.h"
 #include "port/systemcomport.h"
 #include "sim/simulatedboard.h"
+#include "trace/bustrace.h"
 
 #include <QJsonObject>
 #include <QList>
@@ -133,7 +133,7 @@ private:
     sim::SimulatedBoard m_board;
     port::SystemComPort m_comPort;
     port::PortManager m_ports{m_comPort};
-    std::unique_ptr<port::BusTrace> m_trace;
+    std::unique_ptr<trace::BusTrace> m_trace;
     std::unique_ptr<QSaveFile> m_traceFile;
     std::unique_ptr<bus::LineEngine> m_engine;
     std::unique_ptr<bus::ChipBus> m_chip;

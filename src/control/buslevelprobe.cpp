@@ -5,16 +5,16 @@
 
 namespace control {
 
-port::RecordingLines::LevelProbe busLevelProbe(const port::SystemComPort &port,
-                                               const sim::SimulatedBoard &board)
+trace::RecordingLines::LevelProbe busLevelProbe(const port::SystemComPort &port,
+                                                const sim::SimulatedBoard &board)
 {
-    return [&port, &board]() -> std::optional<port::BusLevels> {
+    return [&port, &board]() -> std::optional<trace::BusLevels> {
         if (!port.isOpen())
             return std::nullopt;
         const port::PortTarget target = port.portMap().target(port.openPortNumber());
         if (target.kind != port::PortTarget::Kind::Simulated || target.lines != &board)
             return std::nullopt;
-        return port::BusLevels{board.scl(), board.sda()};
+        return trace::BusLevels{board.scl(), board.sda()};
     };
 }
 

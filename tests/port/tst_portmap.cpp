@@ -1,5 +1,5 @@
 #include "port/portmap.h"
-#include "port/recordinglines.h"
+#include "trace/recordinglines.h"
 
 #include <QTest>
 
@@ -45,7 +45,7 @@ void TestPortMap::defaultTable()
 
 void TestPortMap::overridesReplaceTheDefaultUntilCleared()
 {
-    RecordingLines board;
+    trace::RecordingLines board;
     PortMap map;
     map.mapToDevice(5, QStringLiteral("/dev/serial/by-id/usb-FTDI-if00"));
     map.mapToDevice(0, QStringLiteral("/dev/ttyUSB0"));
@@ -86,7 +86,7 @@ void TestPortMap::overrideTexts()
     QFETCH(QString, path);
 
     const PortOverride parsed = PortMap::parseOverride(text);
-    RecordingLines board;
+    trace::RecordingLines board;
     PortMap map;
     QCOMPARE(map.apply(parsed, &board), portNumber != 0);
     if (portNumber == 0) {
@@ -105,7 +105,7 @@ void TestPortMap::overrideTexts()
 
 void TestPortMap::descriptions()
 {
-    RecordingLines board;
+    trace::RecordingLines board;
     PortMap map;
     map.mapToSimulated(1, &board);
     map.mapToDevice(7, QStringLiteral("/nonexistent/kalventa-port"));

@@ -1,5 +1,5 @@
-#include "port/recordinglines.h"
 #include "port/systemcomport.h"
+#include "trace/recordinglines.h"
 #include "wiredecoder.h"
 
 #include <QFile>
@@ -130,7 +130,7 @@ void TestSystemComPort::terminals()
 
 void TestSystemComPort::simulatedBoardGetsEveryOperation()
 {
-    RecordingLines board;
+    trace::RecordingLines board;
     board.setIdleDsr(true);
     PortMap map;
     map.mapToSimulated(2, &board);
@@ -147,7 +147,7 @@ void TestSystemComPort::simulatedBoardGetsEveryOperation()
 
     // Opening releases both lines; repeated writes of one value all reach the board.
     QCOMPARE(lineWrites(board.operations()), (QStringList{"D0", "R0", "D1", "D1", "R1"}));
-    QCOMPARE(board.count(LineOperation::Kind::ReadDsr), 1);
+    QCOMPARE(board.count(trace::LineOperation::Kind::ReadDsr), 1);
     QCOMPARE(board.operations().last().data, QByteArrayLiteral("\x07\0\0\0"));
 
     // Opening another target closes this one first, even when that open fails.
