@@ -8,10 +8,11 @@
 namespace app {
 
 Program::Program(const LaunchOptions &options)
-    : m_comPort(portMapFor(options, &m_board)), m_ports(m_comPort), m_tracePath(options.tracePath),
+    : m_comPort(portMapFor(options, &m_simulatedPort)), m_ports(m_comPort),
+      m_tracePath(options.tracePath),
       m_trace(m_tracePath.isEmpty() ? nullptr
                                     : std::make_unique<trace::BusTrace>(
-                                          m_comPort, control::busLevelProbe(m_comPort, m_board))),
+                                          m_comPort, control::busLevelProbe(m_simulatedPort))),
       m_engine(m_trace ? m_trace->lines() : static_cast<port::SerialLines &>(m_comPort)),
       m_chip(m_engine), m_settings(storeFor(options)),
       m_controller(m_model, m_ports, m_chip, *m_settings, m_prompts),
@@ -20,13 +21,13 @@ Program::Program(const LaunchOptions &options)
     m_prompts.setParentWidget(&m_window);
 }
 
-port::PortMap Program::portMapFor(const LaunchOptions &options, sim::SimulatedBoard *board)
+port::PortMap Program::portMapFor(const LaunchOptions &options, port::ComPort *simulated)
 {
     port::PortMap map;
     if (options.simulate)
-        map.mapToSimulated(1, board);
+        map.mapToSimulated(1, simulated);
     for (const port::PortOverride &entry : options.portOverrides)
-        map.apply(entry, board);
+        map.apply(entry, simulated);
     return map;
 }
 

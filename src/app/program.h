@@ -7,9 +7,10 @@
 #include "control/maincontroller.h"
 #include "device/devicemodel.h"
 #include "device/settingsstore.h"
+#include "port/mappedcomport.h"
 #include "port/portmanager.h"
-#include "port/systemcomport.h"
 #include "sim/simulatedboard.h"
+#include "sim/simulatedcomport.h"
 #include "trace/bustrace.h"
 #include "ui/main/mainwindow.h"
 #include "ui/main/messageboxprompts.h"
@@ -36,11 +37,12 @@ public:
     bool writeTrace() const;
 
 private:
-    static port::PortMap portMapFor(const LaunchOptions &options, sim::SimulatedBoard *board);
+    static port::PortMap portMapFor(const LaunchOptions &options, port::ComPort *simulated);
     static std::unique_ptr<device::SettingsStore> storeFor(const LaunchOptions &options);
 
     sim::SimulatedBoard m_board;
-    port::SystemComPort m_comPort;
+    sim::SimulatedComPort m_simulatedPort{m_board};
+    port::MappedComPort m_comPort;
     port::PortManager m_ports;
     QString m_tracePath;
     std::unique_ptr<trace::BusTrace> m_trace;

@@ -348,8 +348,8 @@ ExitStatus CliSession::prepareBus()
                         QStringLiteral("cannot write the trace %1: %2")
                             .arg(QDir::toNativeSeparators(m_tracePath), problem));
         }
-        m_trace = std::make_unique<trace::BusTrace>(m_comPort,
-                                                    control::busLevelProbe(m_comPort, m_board));
+        m_trace =
+            std::make_unique<trace::BusTrace>(m_comPort, control::busLevelProbe(m_simulatedPort));
         lines = &m_trace->lines();
     }
     m_engine = std::make_unique<bus::LineEngine>(*lines);
@@ -383,7 +383,7 @@ ExitStatus CliSession::openPort()
         break;
     case PortChoice::Kind::Simulated:
         number = port::PortMap::firstPortNumber;
-        map.mapToSimulated(number, &m_board);
+        map.mapToSimulated(number, &m_simulatedPort);
         break;
     }
     m_comPort.setPortMap(map);
@@ -471,7 +471,7 @@ ExitStatus CliSession::listPorts()
     int selected = m_storedPort;
     if (m_portChoice.kind == PortChoice::Kind::Simulated) {
         selected = port::PortMap::firstPortNumber;
-        map.mapToSimulated(selected, &m_board);
+        map.mapToSimulated(selected, &m_simulatedPort);
     } else if (m_portChoice.kind == PortChoice::Kind::Device) {
         selected = portNumberForDevice(m_portChoice.devicePath);
         map.mapToDevice(selected, m_portChoice.devicePath);

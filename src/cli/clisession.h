@@ -6,10 +6,11 @@
 #include "cli/exitstatus.h"
 #include "device/channelglue.h"
 #include "device/devicemodel.h"
+#include "port/mappedcomport.h"
 #include "port/portmanager.h"
 #include "port/portmap.h"
-#include "port/systemcomport.h"
 #include "sim/simulatedboard.h"
+#include "sim/simulatedcomport.h"
 #include "trace/bustrace.h"
 
 #include <QJsonObject>
@@ -131,7 +132,8 @@ private:
     QString m_context; // "file:line: " while a script runs
 
     sim::SimulatedBoard m_board;
-    port::SystemComPort m_comPort;
+    sim::SimulatedComPort m_simulatedPort{m_board};
+    port::MappedComPort m_comPort;
     port::PortManager m_ports{m_comPort};
     std::unique_ptr<trace::BusTrace> m_trace;
     std::unique_ptr<QSaveFile> m_traceFile;

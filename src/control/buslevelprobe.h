@@ -2,19 +2,15 @@
 
 #include "trace/recordinglines.h"
 
-namespace port {
-class SystemComPort;
-}
 namespace sim {
-class SimulatedBoard;
+class SimulatedComPort;
 }
 
 namespace control {
 
-// The level probe of a bus trace on the program's port: while the port is open on this simulated
-// board, the bus levels the board shows (what the chips drive included); otherwise nothing, so
+// The level probe of a bus trace on the program's port: while the simulated board's port is
+// open, the bus levels the board shows (what the chips drive included); otherwise nothing, so
 // the trace shows what the PC drives.
-trace::RecordingLines::LevelProbe busLevelProbe(const port::SystemComPort &port,
-                                                const sim::SimulatedBoard &board);
+trace::RecordingLines::LevelProbe busLevelProbe(const sim::SimulatedComPort &port);
 
 } // namespace control

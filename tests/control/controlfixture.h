@@ -6,13 +6,13 @@
 #include "control/userprompts.h"
 #include "device/devicemodel.h"
 #include "device/settingsstore.h"
+#include "port/mappedcomport.h"
 #include "port/portmanager.h"
 #include "port/portmap.h"
-#include "port/systemcomport.h"
 #include "sim/simulatedboard.h"
+#include "sim/simulatedcomport.h"
 
 #include <QTemporaryDir>
-
 #include <memory>
 
 // Answers the program's questions as a test tells it to, and keeps what it was shown.
@@ -48,8 +48,8 @@ struct ControlFixture
         port::PortMap map;
         for (int n = port::PortMap::firstPortNumber; n <= port::PortMap::lastPortNumber; ++n)
             map.mapToDevice(n, dir.filePath(QStringLiteral("missing-tty%1").arg(n)));
-        map.mapToSimulated(1, &board);
-        comPort = std::make_unique<port::SystemComPort>(map);
+        map.mapToSimulated(1, &boardPort);
+        comPort = std::make_unique<port::MappedComPort>(map);
         ports = std::make_unique<port::PortManager>(*comPort);
         ports->setYieldFunction([] {});
         engine = std::make_unique<bus::LineEngine>(*comPort);
@@ -94,10 +94,11 @@ struct ControlFixture
 
     QTemporaryDir dir;
     sim::SimulatedBoard board;
+    sim::SimulatedComPort boardPort{board};
     device::DeviceModel model;
     device::SettingsStore settings;
     ScriptedPrompts prompts;
-    std::unique_ptr<port::SystemComPort> comPort;
+    std::unique_ptr<port::MappedComPort> comPort;
     std::unique_ptr<port::PortManager> ports;
     std::unique_ptr<bus::LineEngine> engine;
     std::unique_ptr<bus::ChipBus> chip;

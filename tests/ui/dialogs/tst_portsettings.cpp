@@ -1,7 +1,8 @@
 #include "control/portsettingscontroller.h"
+#include "port/mappedcomport.h"
 #include "port/portmanager.h"
-#include "port/systemcomport.h"
 #include "sim/simulatedboard.h"
+#include "sim/simulatedcomport.h"
 #include "simulatedports.h"
 #include "ui/dialogs/portsettingsdialog.h"
 
@@ -20,7 +21,7 @@ namespace {
 struct Ports
 {
     Ports(const QList<int> &present, int portNumber, qint32 bitRate)
-        : map(simulatedPorts(dir, &board, present)), com(map), manager(com)
+        : map(simulatedPorts(dir, &boardPort, present)), com(map), manager(com)
     {
         manager.setYieldFunction([] {});
         manager.probeComPorts();
@@ -32,8 +33,9 @@ struct Ports
 
     QTemporaryDir dir;
     sim::SimulatedBoard board;
+    sim::SimulatedComPort boardPort{board};
     port::PortMap map;
-    port::SystemComPort com;
+    port::MappedComPort com;
     port::PortManager manager;
 };
 

@@ -7,7 +7,7 @@
 
 // A port map in which the given numbers lead to the simulated board and every other number to
 // a device path that does not exist, so a probe never reaches a real port.
-inline port::PortMap simulatedPorts(const QTemporaryDir &dir, port::SerialLines *board,
+inline port::PortMap simulatedPorts(const QTemporaryDir &dir, port::ComPort *board,
                                     const QList<int> &present)
 {
     port::PortMap map;

@@ -24,7 +24,7 @@ struct WindowFixture
 {
     WindowFixture()
     {
-        f.comPort->setPortMap(simulatedPorts(f.dir, &f.board, {1}));
+        f.comPort->setPortMap(simulatedPorts(f.dir, &f.boardPort, {1}));
         device::DeviceModel stored;
         stored.vrefHigh = {10, 10};
         f.settings.saveAtExit(stored, 1, 9600);
