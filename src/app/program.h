@@ -1,17 +1,10 @@
 #pragma once
 
 #include "app/commandline.h"
-#include "bus/chipbus.h"
-#include "bus/lineengine.h"
-#include "control/buslevelprobe.h"
 #include "control/maincontroller.h"
 #include "device/devicemodel.h"
 #include "device/settingsstore.h"
-#include "port/mappedcomport.h"
-#include "port/portmanager.h"
-#include "sim/simulatedboard.h"
-#include "sim/simulatedcomport.h"
-#include "trace/bustrace.h"
+#include "stack/busstack.h"
 #include "ui/main/mainwindow.h"
 #include "ui/main/messageboxprompts.h"
 
@@ -19,9 +12,9 @@
 
 namespace app {
 
-// The whole program, wired once: the simulated board, the port, the bus, the device model, the
-// settings store, the behaviour and the main window. Members are built in this order and torn
-// down in reverse, so the window goes first and the port last.
+// The whole program, wired once: the bus stack, the device model, the settings store, the
+// behaviour and the main window. Members are built in this order and torn down in reverse, so
+// the window goes first and the port last.
 class Program
 {
 public:
@@ -37,17 +30,10 @@ public:
     bool writeTrace() const;
 
 private:
-    static port::PortMap portMapFor(const LaunchOptions &options, port::ComPort *simulated);
     static std::unique_ptr<device::SettingsStore> storeFor(const LaunchOptions &options);
 
-    sim::SimulatedBoard m_board;
-    sim::SimulatedComPort m_simulatedPort{m_board};
-    port::MappedComPort m_comPort;
-    port::PortManager m_ports;
+    stack::BusStack m_stack;
     QString m_tracePath;
-    std::unique_ptr<trace::BusTrace> m_trace;
-    bus::LineEngine m_engine;
-    bus::ChipBus m_chip;
     device::DeviceModel m_model;
     std::unique_ptr<device::SettingsStore> m_settings;
     ui::MessageBoxPrompts m_prompts;

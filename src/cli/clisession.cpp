@@ -1,6 +1,5 @@
 #include "cli/clisession.h"
 
-#include "control/buslevelprobe.h"
 #include "device/bitstrings.h"
 #include "device/numbertext.h"
 #include "device/registersetfile.h"
@@ -10,7 +9,6 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -78,8 +76,9 @@ QString dialoutHint()
 CliSession::CliSession(device::SettingsStore &settings, QTextStream &out, QTextStream &err)
     : m_settings(settings), m_out(out), m_err(err)
 {
-    m_ports.setYieldFunction([] {});
-    QObject::connect(&m_ports, &port::PortManager::portFailed, &m_ports,
+    port::PortManager &ports = m_stack.ports();
+    ports.setYieldFunction([] {});
+    QObject::connect(&ports, &port::PortManager::portFailed, &ports,
                      [this](int, const QString &reason) { m_portFailure = reason; });
 }
 
@@ -337,7 +336,6 @@ ExitStatus CliSession::applySettings(bool forBus)
 
 ExitStatus CliSession::prepareBus()
 {
-    port::SerialLines *lines = &m_comPort;
     if (!m_tracePath.isEmpty()) {
         // Opened now, so that a trace that cannot be written stops the run before the bus moves.
         m_traceFile = std::make_unique<QSaveFile>(m_tracePath);
@@ -348,50 +346,56 @@ ExitStatus CliSession::prepareBus()
                         QStringLiteral("cannot write the trace %1: %2")
                             .arg(QDir::toNativeSeparators(m_tracePath), problem));
         }
-        m_trace =
-            std::make_unique<trace::BusTrace>(m_comPort, control::busLevelProbe(m_simulatedPort));
-        lines = &m_trace->lines();
+        m_stack.startTrace();
     }
-    m_engine = std::make_unique<bus::LineEngine>(*lines);
-    m_chip = std::make_unique<bus::ChipBus>(*m_engine);
+    m_chip = &m_stack.chip();
     m_glue = std::make_unique<device::ChannelGlue>(m_model, *m_chip);
     return ExitStatus::Ok;
+}
+
+// Routes the port map for the --port choice and gives the COM number chosen: a device path gets
+// a number of its own, the simulated board is COM1, and without --port the stored number counts.
+int CliSession::routePorts()
+{
+    stack::PortRouting routing;
+    routing.base = m_baseMap;
+    int number = m_storedPort;
+    switch (m_portChoice.kind) {
+    case PortChoice::Kind::Stored:
+        break;
+    case PortChoice::Kind::Number:
+        number = m_portChoice.number;
+        break;
+    case PortChoice::Kind::Device:
+        number = port::PortMap::numberForDevice(m_portChoice.devicePath);
+        routing.base.mapToDevice(number, m_portChoice.devicePath);
+        break;
+    case PortChoice::Kind::Simulated:
+        number = port::PortMap::firstPortNumber;
+        routing.simulate = true;
+        break;
+    }
+    m_stack.route(routing);
+    return number;
 }
 
 // Only the chosen port is opened: probing the others would toggle the lines of whatever hangs
 // on them.
 ExitStatus CliSession::openPort()
 {
-    port::PortMap map = m_baseMap;
-    int number = 0;
-    switch (m_portChoice.kind) {
-    case PortChoice::Kind::Stored:
-        number = m_storedPort;
-        if (!port::PortMap::isPortNumber(number)) {
-            return fail(ExitStatus::PortUnavailable,
-                        QStringLiteral("no port is chosen in the settings (port number %1): give "
-                                       "--port COMn, a device path or sim")
-                            .arg(number));
-        }
-        break;
-    case PortChoice::Kind::Number:
-        number = m_portChoice.number;
-        break;
-    case PortChoice::Kind::Device:
-        number = portNumberForDevice(m_portChoice.devicePath);
-        map.mapToDevice(number, m_portChoice.devicePath);
-        break;
-    case PortChoice::Kind::Simulated:
-        number = port::PortMap::firstPortNumber;
-        map.mapToSimulated(number, &m_simulatedPort);
-        break;
+    const int number = routePorts();
+    if (m_portChoice.kind == PortChoice::Kind::Stored && !port::PortMap::isPortNumber(number)) {
+        return fail(ExitStatus::PortUnavailable,
+                    QStringLiteral("no port is chosen in the settings (port number %1): give "
+                                   "--port COMn, a device path or sim")
+                        .arg(number));
     }
-    m_comPort.setPortMap(map);
-    m_ports.setPortNumber(qint16(number));
-    m_ports.setBitRate(m_bitRate);
-    if (!m_ports.fncInitializeComPort(m_bitRate, qint16(number))) {
-        const port::OpenResult result = m_ports.lastOpenResult();
-        QString reason = m_comPort.lastError();
+    port::PortManager &ports = m_stack.ports();
+    ports.setPortNumber(qint16(number));
+    ports.setBitRate(m_bitRate);
+    if (!ports.fncInitializeComPort(m_bitRate, qint16(number))) {
+        const port::OpenResult result = ports.lastOpenResult();
+        QString reason = m_stack.portError();
         const QString ownName = port::PortMap::portName(number) + QStringLiteral(": ");
         if (reason.startsWith(ownName))
             reason.remove(0, ownName.size());
@@ -403,7 +407,7 @@ ExitStatus CliSession::openPort()
             message += QStringLiteral("\nAnother program holds the port; close it and try again.");
         return fail(ExitStatus::PortUnavailable, message);
     }
-    m_ports.setComTimeouts(m_bitRate);
+    ports.setComTimeouts(m_bitRate);
     m_portOpened = true;
     return ExitStatus::Ok;
 }
@@ -419,7 +423,7 @@ ExitStatus CliSession::finishTrace(ExitStatus status)
         return status;
     }
     QString problem;
-    if (!m_trace->writeVcd(*m_traceFile, &problem) || !m_traceFile->commit()) {
+    if (!m_stack.writeTrace(*m_traceFile, &problem) || !m_traceFile->commit()) {
         if (problem.isEmpty())
             problem = m_traceFile->errorString();
         const QString message = QStringLiteral("cannot write the trace %1: %2")
@@ -428,7 +432,7 @@ ExitStatus CliSession::finishTrace(ExitStatus status)
         const ExitStatus failed = fail(ExitStatus::CannotWrite, message);
         return status == ExitStatus::Ok ? failed : status;
     }
-    const QString note = m_trace->limitNote();
+    const QString note = m_stack.traceNote();
     if (!note.isEmpty())
         m_err << programName << ": " << note << Qt::endl;
     return status;
@@ -467,19 +471,10 @@ ExitStatus CliSession::execute(const Command &command)
 
 ExitStatus CliSession::listPorts()
 {
-    port::PortMap map = m_baseMap;
-    int selected = m_storedPort;
-    if (m_portChoice.kind == PortChoice::Kind::Simulated) {
-        selected = port::PortMap::firstPortNumber;
-        map.mapToSimulated(selected, &m_simulatedPort);
-    } else if (m_portChoice.kind == PortChoice::Kind::Device) {
-        selected = portNumberForDevice(m_portChoice.devicePath);
-        map.mapToDevice(selected, m_portChoice.devicePath);
-    } else if (m_portChoice.kind == PortChoice::Kind::Number) {
-        selected = m_portChoice.number;
-    }
-    m_comPort.setPortMap(map);
-    m_ports.probeComPorts();
+    const int selected = routePorts();
+    port::PortManager &ports = m_stack.ports();
+    ports.probeComPorts();
+    const port::PortMap &map = m_stack.portMap();
 
     QJsonArray entries;
     QString table = QStringLiteral("%1  %2  %3  %4\n")
@@ -491,7 +486,7 @@ ExitStatus CliSession::listPorts()
     for (qsizetype i = 0; i < descriptions.size(); ++i) {
         const port::PortDescription &description = descriptions.at(i);
         const int number = int(i) + port::PortMap::firstPortNumber;
-        const QString state = stateWord(m_ports.probeResult(number));
+        const QString state = stateWord(ports.probeResult(number));
         const QString device = map.target(number).kind == port::PortTarget::Kind::Simulated
                                    ? QStringLiteral("(simulated)")
                                    : description.location;
@@ -836,25 +831,10 @@ QString CliSession::voltageText(double code) const
 
 QString CliSession::portText(int number) const
 {
-    const port::PortTarget target = m_comPort.portMap().target(number);
+    const port::PortTarget target = m_stack.portMap().target(number);
     if (target.kind == port::PortTarget::Kind::Simulated)
         return QStringLiteral("%1 (simulated board)").arg(port::PortMap::portName(number));
     return QStringLiteral("%1 (%2)").arg(port::PortMap::portName(number), target.devicePath);
-}
-
-// The COM number whose usual device this is; otherwise the first number whose usual device the
-// system does not have.
-int CliSession::portNumberForDevice(const QString &path) const
-{
-    for (int n = port::PortMap::firstPortNumber; n <= port::PortMap::lastPortNumber; ++n) {
-        if (port::PortMap::defaultDevicePath(n) == path)
-            return n;
-    }
-    for (int n = port::PortMap::firstPortNumber; n <= port::PortMap::lastPortNumber; ++n) {
-        if (!QFileInfo::exists(port::PortMap::defaultDevicePath(n)))
-            return n;
-    }
-    return port::PortMap::lastPortNumber;
 }
 
 void CliSession::print(const QJsonObject &json, const QString &human)

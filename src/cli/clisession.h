@@ -1,17 +1,12 @@
 #pragma once
 
 #include "bus/chipbus.h"
-#include "bus/lineengine.h"
 #include "cli/clicommand.h"
 #include "cli/exitstatus.h"
 #include "device/channelglue.h"
 #include "device/devicemodel.h"
-#include "port/mappedcomport.h"
-#include "port/portmanager.h"
 #include "port/portmap.h"
-#include "sim/simulatedboard.h"
-#include "sim/simulatedcomport.h"
-#include "trace/bustrace.h"
+#include "stack/busstack.h"
 
 #include <QJsonObject>
 #include <QList>
@@ -46,7 +41,7 @@ public:
     // The table the port names start from. Tests point every COM number away from real devices.
     void setPortMap(const port::PortMap &map) { m_baseMap = map; }
     // The board behind "--port sim": tests prepare its chips before run() and look at them after.
-    sim::SimulatedBoard &simulatedBoard() { return m_board; }
+    sim::SimulatedBoard &simulatedBoard() { return m_stack.board(); }
 
     // Arguments start with the program's name. Returns the exit status.
     int run(const QStringList &arguments);
@@ -78,6 +73,7 @@ private:
     ExitStatus readScript(const QString &path, QList<ScriptLine> *commands);
     ExitStatus applySettings(bool forBus);
     ExitStatus prepareBus();
+    int routePorts();
     ExitStatus openPort();
     ExitStatus finishTrace(ExitStatus status);
     ExitStatus execute(const Command &command);
@@ -107,7 +103,6 @@ private:
     QString channelTitle(int index) const; // the same, to begin a line
     QString voltageText(double code) const;
     QString portText(int number) const;
-    int portNumberForDevice(const QString &path) const;
 
     void print(const QJsonObject &json, const QString &human);
     ExitStatus fail(ExitStatus status, const QString &message);
@@ -131,14 +126,9 @@ private:
     QString m_scriptName;
     QString m_context; // "file:line: " while a script runs
 
-    sim::SimulatedBoard m_board;
-    sim::SimulatedComPort m_simulatedPort{m_board};
-    port::MappedComPort m_comPort;
-    port::PortManager m_ports{m_comPort};
-    std::unique_ptr<trace::BusTrace> m_trace;
+    stack::BusStack m_stack;
     std::unique_ptr<QSaveFile> m_traceFile;
-    std::unique_ptr<bus::LineEngine> m_engine;
-    std::unique_ptr<bus::ChipBus> m_chip;
+    bus::ChipBus *m_chip = nullptr; // the stack's, once the bus is prepared
     std::unique_ptr<device::ChannelGlue> m_glue;
     bool m_portOpened = false;
     QString m_portFailure;

@@ -113,6 +113,19 @@ PortOverride PortMap::parseOverride(const QString &text)
     return result;
 }
 
+int PortMap::numberForDevice(const QString &devicePath)
+{
+    for (int n = firstPortNumber; n <= lastPortNumber; ++n) {
+        if (defaultDevicePath(n) == devicePath)
+            return n;
+    }
+    for (int n = firstPortNumber; n <= lastPortNumber; ++n) {
+        if (!QFileInfo::exists(defaultDevicePath(n)))
+            return n;
+    }
+    return lastPortNumber;
+}
+
 void PortMap::mapToDevice(int portNumber, const QString &devicePath)
 {
     if (isPortNumber(portNumber))

@@ -59,6 +59,9 @@ public:
     static QString defaultDevicePath(int portNumber);
 
     static PortOverride parseOverride(const QString &text);
+    // A number for a device given without one: the number whose default device it is, else the
+    // first number whose default device the system does not have, else the last number.
+    static int numberForDevice(const QString &devicePath);
 
     // Numbers outside 1..16 are ignored: the program has no such port.
     void mapToDevice(int portNumber, const QString &devicePath);

@@ -1,16 +1,11 @@
 #pragma once
 
-#include "bus/chipbus.h"
-#include "bus/lineengine.h"
 #include "control/maincontroller.h"
 #include "control/userprompts.h"
 #include "device/devicemodel.h"
 #include "device/settingsstore.h"
-#include "port/mappedcomport.h"
-#include "port/portmanager.h"
-#include "port/portmap.h"
-#include "sim/simulatedboard.h"
-#include "sim/simulatedcomport.h"
+#include "missingdeviceports.h"
+#include "stack/busstack.h"
 
 #include <QTemporaryDir>
 #include <memory>
@@ -41,26 +36,18 @@ public:
 struct ControlFixture
 {
     explicit ControlFixture(bool openPort = true)
-        : settings(dir.filePath(QStringLiteral("settings.ini")))
+        : stack({missingDevicePorts(dir), true, {}}),
+          settings(dir.filePath(QStringLiteral("settings.ini")))
     {
-        // Every other number leads to a path that does not exist: a probe never reaches a real
-        // serial device.
-        port::PortMap map;
-        for (int n = port::PortMap::firstPortNumber; n <= port::PortMap::lastPortNumber; ++n)
-            map.mapToDevice(n, dir.filePath(QStringLiteral("missing-tty%1").arg(n)));
-        map.mapToSimulated(1, &boardPort);
-        comPort = std::make_unique<port::MappedComPort>(map);
-        ports = std::make_unique<port::PortManager>(*comPort);
-        ports->setYieldFunction([] {});
-        engine = std::make_unique<bus::LineEngine>(*comPort);
-        chip = std::make_unique<bus::ChipBus>(*engine);
-        controller = std::make_unique<control::MainController>(model, *ports, *chip, settings,
-                                                                prompts);
+        port::PortManager &ports = stack.ports();
+        ports.setYieldFunction([] {});
+        controller = std::make_unique<control::MainController>(model, ports, stack.chip(), settings,
+                                                               prompts);
         if (openPort) {
-            ports->setPortNumber(1);
-            ports->setBitRate(9600);
-            ports->probeComPorts();
-            ports->openSelectedComPort();
+            ports.setPortNumber(1);
+            ports.setBitRate(9600);
+            ports.probeComPorts();
+            ports.openSelectedComPort();
         }
     }
 
@@ -93,14 +80,10 @@ struct ControlFixture
     }
 
     QTemporaryDir dir;
-    sim::SimulatedBoard board;
-    sim::SimulatedComPort boardPort{board};
+    stack::BusStack stack;
+    sim::SimulatedBoard &board = stack.board();
     device::DeviceModel model;
     device::SettingsStore settings;
     ScriptedPrompts prompts;
-    std::unique_ptr<port::MappedComPort> comPort;
-    std::unique_ptr<port::PortManager> ports;
-    std::unique_ptr<bus::LineEngine> engine;
-    std::unique_ptr<bus::ChipBus> chip;
     std::unique_ptr<control::MainController> controller;
 };

@@ -85,7 +85,7 @@ void TestMainController::firstRunWithEmptyStore()
     QCOMPARE(f.model.a0Pin, QStringLiteral("0"));
     QCOMPARE(f.model.vsup, 0.0);
     QCOMPARE(f.grid().vsupText(), QStringLiteral(" 0"));
-    QVERIFY(!f.comPort->isOpen()); // port number 0: nothing opened
+    QVERIFY(!f.stack.ports().comPort().isOpen()); // port number 0: nothing opened
     for (int i = 1; i <= channelCount; ++i) {
         QCOMPARE(f.model.dacCode[i], 65535.0); // nothing answers on a closed port
         QCOMPARE(f.grid().voltageText(i), QStringLiteral(" 0"));
@@ -103,7 +103,7 @@ void TestMainController::startReadsChipAndWritesBack()
     for (int r = 0; r < channelCount; ++r)
         f.chip0().setDacRegister(r, quint16(r * 40));
     f.controller->start();
-    QVERIFY(f.comPort->isOpen());
+    QVERIFY(f.stack.ports().comPort().isOpen());
     QCOMPARE(f.grid().vsupText(), QStringLiteral(" 10"));
     QCOMPARE(f.grid().maxBankText(), QStringLiteral("0"));
     QCOMPARE(f.grid().voltageText(2), QStringLiteral(" .39"));

@@ -26,7 +26,7 @@ struct DialogFixture : ControlFixture
             dialog.nextRegister();
     }
 
-    OtpRegisterDialog dialog{model, grid(), controller->glue(), *chip, prompts};
+    OtpRegisterDialog dialog{model, grid(), controller->glue(), stack.chip(), prompts};
 };
 
 } // namespace

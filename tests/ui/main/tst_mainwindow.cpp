@@ -1,5 +1,4 @@
 #include "controlfixture.h"
-#include "simulatedports.h"
 #include "ui/main/mainwindow.h"
 #include "ui/main/messageboxprompts.h"
 #include "ui/main/spinarrows.h"
@@ -24,11 +23,10 @@ struct WindowFixture
 {
     WindowFixture()
     {
-        f.comPort->setPortMap(simulatedPorts(f.dir, &f.boardPort, {1}));
         device::DeviceModel stored;
         stored.vrefHigh = {10, 10};
         f.settings.saveAtExit(stored, 1, 9600);
-        window = std::make_unique<ui::MainWindow>(*f.controller, f.comPort->portMap(), f.prompts);
+        window = std::make_unique<ui::MainWindow>(*f.controller, f.stack.portMap(), f.prompts);
         window->show();
         window->activateWindow();
         f.controller->start();
@@ -282,16 +280,16 @@ void TestMainWindow::statusBarFollowsThePort()
     auto *port = w.find<QLabel>(QStringLiteral("portStatus"));
     QCOMPARE(port->text(), QStringLiteral("COM1  simulated evaluation board"));
 
-    w.f.comPort->close();
-    emit w.f.comPort->failed(1, QStringLiteral("COM1: unplugged"));
-    emit w.f.comPort->failed(1, QStringLiteral("COM1: unplugged"));
+    w.f.stack.ports().comPort().close();
+    emit w.f.stack.ports().comPort().failed(1, QStringLiteral("COM1: unplugged"));
+    emit w.f.stack.ports().comPort().failed(1, QStringLiteral("COM1: unplugged"));
     QCOMPARE(port->text(), QStringLiteral("No port open (COM1: unplugged)"));
     QVERIFY(w.f.prompts.errors.isEmpty()); // not inside the handler that met the failure
     QCoreApplication::processEvents();
     QCOMPARE(w.f.prompts.errors.size(), 1);
     QVERIFY(w.f.prompts.errors.first().contains(QStringLiteral("COM1: unplugged")));
 
-    w.f.ports->openSelectedComPort();
+    w.f.stack.ports().openSelectedComPort();
     QCOMPARE(port->text(), QStringLiteral("COM1  simulated evaluation board"));
 }
 
