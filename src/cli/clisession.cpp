@@ -315,12 +315,13 @@ ExitStatus CliSession::readScript(const QString &path, QList<ScriptLine> *comman
 // The stored settings fill in what the options leave open. The tool only reads them.
 ExitStatus CliSession::applySettings(bool forBus)
 {
-    const bool loaded = m_settings.loadSettings(m_model, m_storedPort, m_bitRate);
+    device::StoredPort stored;
+    const bool loaded = m_settings.loadSettings(m_model, stored);
+    m_stored = {stored.portNumber, stored.bitRate};
     const bool needsStore =
         forBus && (m_portChoice.kind == PortChoice::Kind::Stored || !m_a0Option || !m_vsupOption);
     if (!loaded) {
-        m_storedPort = 0;
-        m_bitRate = port::PortManager::fallbackBitRate;
+        m_stored = {0, port::PortManager::fallbackBitRate};
         if (needsStore) {
             return fail(ExitStatus::SettingsUnreadable,
                         QStringLiteral("%1. Give --port, --a0 and --vsup instead.")
@@ -359,7 +360,7 @@ int CliSession::routePorts()
 {
     stack::PortRouting routing;
     routing.base = m_baseMap;
-    int number = m_storedPort;
+    int number = m_stored.portNumber;
     switch (m_portChoice.kind) {
     case PortChoice::Kind::Stored:
         break;
@@ -390,10 +391,10 @@ ExitStatus CliSession::openPort()
                                    "--port COMn, a device path or sim")
                         .arg(number));
     }
+    const port::PortSelection selection{qint16(number), m_stored.bitRate};
     port::PortManager &ports = m_stack.ports();
-    ports.setPortNumber(qint16(number));
-    ports.setBitRate(m_bitRate);
-    if (!ports.fncInitializeComPort(m_bitRate, qint16(number))) {
+    ports.setSelection(selection);
+    if (!ports.fncInitializeComPort(selection.bitRate, selection.portNumber)) {
         const port::OpenResult result = ports.lastOpenResult();
         QString reason = m_stack.portError();
         const QString ownName = port::PortMap::portName(number) + QStringLiteral(": ");
@@ -407,7 +408,7 @@ ExitStatus CliSession::openPort()
             message += QStringLiteral("\nAnother program holds the port; close it and try again.");
         return fail(ExitStatus::PortUnavailable, message);
     }
-    ports.setComTimeouts(m_bitRate);
+    ports.setComTimeouts(selection.bitRate);
     m_portOpened = true;
     return ExitStatus::Ok;
 }

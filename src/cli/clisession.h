@@ -6,6 +6,7 @@
 #include "device/channelglue.h"
 #include "device/devicemodel.h"
 #include "port/portmap.h"
+#include "port/portselection.h"
 #include "stack/busstack.h"
 
 #include <QJsonObject>
@@ -121,8 +122,7 @@ private:
     QString m_tracePath;
 
     device::DeviceModel m_model;
-    qint16 m_storedPort = 0;
-    qint32 m_bitRate = 0;
+    port::PortSelection m_stored; // the port and bit rate the program stored
     QString m_scriptName;
     QString m_context; // "file:line: " while a script runs
 

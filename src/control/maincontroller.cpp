@@ -38,11 +38,9 @@ void MainController::start()
 
 void MainController::loadSettings()
 {
-    qint16 portNumber = m_ports.portNumber();
-    qint32 bitRate = m_ports.bitRate();
-    const bool complete = m_settings.loadSettings(m_model, portNumber, bitRate);
-    m_ports.setPortNumber(portNumber);
-    m_ports.setBitRate(bitRate);
+    device::StoredPort stored;
+    const bool complete = m_settings.loadSettings(m_model, stored);
+    m_ports.setSelection({stored.portNumber, stored.bitRate});
     // After a fallback the "Vsup" box keeps its text.
     if (complete)
         m_grid.setVsupText(device::numberText(m_model.vsup));
@@ -174,7 +172,8 @@ void MainController::loadFromFile(const QString &path)
 
 void MainController::saveSettingsAtExit()
 {
-    if (!m_settings.saveAtExit(m_model, m_ports.portNumber(), m_ports.bitRate()))
+    const port::PortSelection &selection = m_ports.selection();
+    if (!m_settings.saveAtExit(m_model, {selection.portNumber, selection.bitRate}))
         reportError(tr("The settings could not be saved: %1").arg(m_settings.lastError()));
 }
 

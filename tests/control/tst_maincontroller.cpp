@@ -320,13 +320,12 @@ void TestMainController::settingsSurviveExit()
     QCOMPARE(s.value(QStringLiteral("a0/1")).toString(), QStringLiteral("1"));
 
     device::DeviceModel next;
-    qint16 port = 0;
-    qint32 rate = 0;
-    QVERIFY(f.settings.loadSettings(next, port, rate));
+    device::StoredPort port;
+    QVERIFY(f.settings.loadSettings(next, port));
     QCOMPARE(next.a0Pin, QStringLiteral("1"));
     QCOMPARE(next.vsup, 3.3);
-    QCOMPARE(port, qint16(1));
-    QCOMPARE(rate, 9600);
+    QCOMPARE(port.portNumber, qint16(1));
+    QCOMPARE(port.bitRate, 9600);
 }
 
 void TestMainController::fullScaleRoundTripThroughFile()

@@ -25,7 +25,7 @@ struct WindowFixture
     {
         device::DeviceModel stored;
         stored.vrefHigh = {10, 10};
-        f.settings.saveAtExit(stored, 1, 9600);
+        f.settings.saveAtExit(stored, {1, 9600});
         window = std::make_unique<ui::MainWindow>(*f.controller, f.stack.portMap(), f.prompts);
         window->show();
         window->activateWindow();
