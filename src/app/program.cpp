@@ -9,7 +9,7 @@ namespace app {
 
 Program::Program(const LaunchOptions &options)
     : m_stack({port::PortMap(), options.simulate, options.portOverrides},
-              !options.tracePath.isEmpty()),
+              options.tracePath.isEmpty() ? stack::Tracing::Off : stack::Tracing::On),
       m_tracePath(options.tracePath), m_settings(storeFor(options)),
       m_controller(m_model, m_stack.ports(), m_stack.chip(), *m_settings, m_prompts),
       m_window(m_controller, m_stack.portMap(), m_prompts)

@@ -13,10 +13,10 @@ bool untraced(QString *error)
 
 } // namespace
 
-BusStack::BusStack(const PortRouting &routing, bool traced)
+BusStack::BusStack(const PortRouting &routing, Tracing tracing)
 {
     route(routing);
-    if (traced)
+    if (tracing == Tracing::On)
         startTrace();
     else
         buildBus(m_port);

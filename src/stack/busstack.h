@@ -27,6 +27,9 @@ struct PortRouting
     QList<port::PortOverride> overrides; // COMn=PATH or COMn=sim, applied in order after it
 };
 
+// Whether the stack records the bus for a VCD file from the start.
+enum class Tracing { Off, On };
+
 // Everything between the chip transactions and the serial port, built in one place for the
 // program, the command-line tool and the tests: the simulated board and its port, the real port,
 // the router between them, the port routines, an optional bus trace, the line engine and the
@@ -34,7 +37,7 @@ struct PortRouting
 class BusStack
 {
 public:
-    explicit BusStack(const PortRouting &routing = {}, bool traced = false);
+    explicit BusStack(const PortRouting &routing = {}, Tracing tracing = Tracing::Off);
     Q_DISABLE_COPY_MOVE(BusStack)
 
     // Takes effect at the next open.

@@ -36,7 +36,7 @@ void TestBusStack::overridesComeAfterTheSimulatedBoard()
 void TestBusStack::traceHasTheBoardsLevelsWhileOnTheBoard()
 {
     QTemporaryDir dir;
-    stack::BusStack stack({missingDevicePorts(dir), true, {}}, true);
+    stack::BusStack stack({missingDevicePorts(dir), true, {}}, stack::Tracing::On);
     QVERIFY(stack.ports().fncInitializeComPort(9600, 1));
     stack.chip().readMaxBank(QStringLiteral("0"));
 
