@@ -4,8 +4,7 @@
 #include "bus/chipbus.h"
 #include "bus/lineengine.h"
 #include "device/bitstrings.h"
-#include "port/portmap.h"
-#include "port/systemcomport.h"
+#include "port/mappedcomport.h"
 
 #include <QCoreApplication>
 #include <atomic>
@@ -68,7 +67,7 @@ struct PseudoTerminalPort
     ~PseudoTerminalPort() { ::close(master); }
 
     int master = -1;
-    port::SystemComPort com;
+    port::MappedComPort com; // the port as the program uses it
 };
 
 void countPerTransaction(benchmark::State &state, long before, int lineOperations)

@@ -28,7 +28,7 @@ bool seedSimulatedStore(const QString &path, QString *error)
     demo.vrefHigh = {10, 10};
     demo.a0Pin = QStringLiteral("0");
     device::SettingsStore store(path);
-    if (!store.saveAtExit(demo, 1, 9600)) {
+    if (!store.saveAtExit(demo, {1, 9600})) {
         *error = store.lastError();
         return false;
     }

@@ -8,30 +8,17 @@
 namespace app {
 
 Program::Program(const LaunchOptions &options)
-    : m_comPort(portMapFor(options, &m_board)), m_ports(m_comPort), m_tracePath(options.tracePath),
-      m_trace(m_tracePath.isEmpty() ? nullptr
-                                    : std::make_unique<port::BusTrace>(
-                                          m_comPort, control::busLevelProbe(m_comPort, m_board))),
-      m_engine(m_trace ? m_trace->lines() : static_cast<port::SerialLines &>(m_comPort)),
-      m_chip(m_engine), m_settings(storeFor(options)), m_operations(m_chip, m_ports),
-      m_grid(m_model, m_operations),
-      m_controller(m_model, m_grid, m_operations, m_ports, *m_settings, m_prompts),
-      m_status(m_ports, m_comPort.portMap(), m_model, m_prompts),
+    : m_stack({port::PortMap(), options.simulate, options.portOverrides},
+              options.tracePath.isEmpty() ? stack::Tracing::Off : stack::Tracing::On),
+      m_tracePath(options.tracePath), m_settings(storeFor(options)),
+      m_operations(m_stack.chip(), m_stack.ports()), m_grid(m_model, m_operations),
+      m_controller(m_model, m_grid, m_operations, m_stack.ports(), *m_settings, m_prompts),
+      m_status(m_stack.ports(), m_stack.portMap(), m_model, m_prompts),
       m_batchRunner(m_model, m_grid, m_operations),
-      m_window({m_model, m_grid, m_operations, m_controller, m_status, m_batchRunner, m_ports,
-                m_comPort.portMap(), m_prompts})
+      m_window({m_model, m_grid, m_operations, m_controller, m_status, m_batchRunner,
+                m_stack.ports(), m_stack.portMap(), m_prompts})
 {
     m_prompts.setParentWidget(&m_window);
-}
-
-port::PortMap Program::portMapFor(const LaunchOptions &options, sim::SimulatedBoard *board)
-{
-    port::PortMap map;
-    if (options.simulate)
-        map.mapToSimulated(1, board);
-    for (const port::PortOverride &entry : options.portOverrides)
-        map.apply(entry, board);
-    return map;
 }
 
 std::unique_ptr<device::SettingsStore> Program::storeFor(const LaunchOptions &options)
@@ -47,13 +34,13 @@ std::unique_ptr<device::SettingsStore> Program::storeFor(const LaunchOptions &op
 
 bool Program::writeTrace() const
 {
-    if (!m_trace)
+    if (!m_stack.trace())
         return true;
     QString error;
-    const bool written = m_trace->writeVcd(m_tracePath, &error);
+    const bool written = m_stack.writeTrace(m_tracePath, &error);
     if (!written)
         std::fprintf(stderr, "kalventa: %s\n", qPrintable(error));
-    const QString note = m_trace->limitNote();
+    const QString note = m_stack.traceNote();
     if (!note.isEmpty())
         std::fprintf(stderr, "kalventa: %s\n", qPrintable(note));
     return written;

@@ -1,20 +1,14 @@
 #pragma once
 
 #include "app/commandline.h"
-#include "bus/chipbus.h"
-#include "bus/lineengine.h"
 #include "control/batchrunner.h"
-#include "control/buslevelprobe.h"
 #include "control/chipoperations.h"
 #include "control/maincontroller.h"
 #include "control/registergrid.h"
 #include "control/statusline.h"
 #include "device/devicemodel.h"
 #include "device/settingsstore.h"
-#include "port/bustrace.h"
-#include "port/portmanager.h"
-#include "port/systemcomport.h"
-#include "sim/simulatedboard.h"
+#include "stack/busstack.h"
 #include "ui/main/mainwindow.h"
 #include "ui/main/messageboxprompts.h"
 
@@ -22,9 +16,9 @@
 
 namespace app {
 
-// The whole program, wired once: the simulated board, the port, the bus, the device model, the
-// settings store, the long-lived behaviour objects and the main window. Members are built in this
-// order and torn down in reverse, so the window goes first and the port last.
+// The whole program, wired once: the bus stack, the device model, the settings store, the
+// long-lived behaviour objects and the main window. Members are built in this order and torn down
+// in reverse, so the window goes first and the port last.
 class Program
 {
 public:
@@ -40,16 +34,10 @@ public:
     bool writeTrace() const;
 
 private:
-    static port::PortMap portMapFor(const LaunchOptions &options, sim::SimulatedBoard *board);
     static std::unique_ptr<device::SettingsStore> storeFor(const LaunchOptions &options);
 
-    sim::SimulatedBoard m_board;
-    port::SystemComPort m_comPort;
-    port::PortManager m_ports;
+    stack::BusStack m_stack;
     QString m_tracePath;
-    std::unique_ptr<port::BusTrace> m_trace;
-    bus::LineEngine m_engine;
-    bus::ChipBus m_chip;
     device::DeviceModel m_model;
     std::unique_ptr<device::SettingsStore> m_settings;
     ui::MessageBoxPrompts m_prompts;

@@ -1,11 +1,9 @@
 #include "cli/clisession.h"
 
 #include "cli/chipcommands.h"
-#include "control/buslevelprobe.h"
 #include "device/settingsstore.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QSaveFile>
 #include <QTextStream>
@@ -42,7 +40,7 @@ QString dialoutHint()
 CliSession::CliSession(device::SettingsStore &settings, QTextStream &out, QTextStream &err)
     : m_settings(settings), m_out(out), m_err(err), m_output(std::make_unique<TextOutput>(out, err))
 {
-    m_ports.setYieldFunction([] {});
+    m_stack.ports().setYieldFunction([] {});
 }
 
 CliSession::~CliSession() = default;
@@ -126,12 +124,13 @@ ExitStatus CliSession::readRegisterSets()
 // The stored settings fill in what the options leave open. The tool only reads them.
 ExitStatus CliSession::applySettings(bool forBus)
 {
-    const bool loaded = m_settings.loadSettings(m_model, m_storedPort, m_bitRate);
+    device::StoredPort stored;
+    const bool loaded = m_settings.loadSettings(m_model, stored);
+    m_stored = {stored.portNumber, stored.bitRate};
     const bool needsStore = forBus && (m_options.port.kind == PortChoice::Kind::Stored ||
                                        !m_options.a0 || !m_options.vsup);
     if (!loaded) {
-        m_storedPort = 0;
-        m_bitRate = port::PortManager::fallbackBitRate;
+        m_stored = {0, port::PortManager::fallbackBitRate};
         if (needsStore) {
             return fail(ExitStatus::SettingsUnreadable,
                         QStringLiteral("%1. Give --port, --a0 and --vsup instead.")
@@ -147,7 +146,6 @@ ExitStatus CliSession::applySettings(bool forBus)
 
 ExitStatus CliSession::prepareBus()
 {
-    port::SerialLines *lines = &m_comPort;
     if (!m_options.tracePath.isEmpty()) {
         // Opened now, so that a trace that cannot be written stops the run before the bus moves.
         m_traceFile = std::make_unique<QSaveFile>(m_options.tracePath);
@@ -158,51 +156,56 @@ ExitStatus CliSession::prepareBus()
                         QStringLiteral("cannot write the trace %1: %2")
                             .arg(QDir::toNativeSeparators(m_options.tracePath), problem));
         }
-        m_trace =
-            std::make_unique<port::BusTrace>(m_comPort, control::busLevelProbe(m_comPort, m_board));
-        lines = &m_trace->lines();
+        m_stack.startTrace();
     }
-    m_engine = std::make_unique<bus::LineEngine>(*lines);
-    m_chip = std::make_unique<bus::ChipBus>(*m_engine);
-    m_operations = std::make_unique<control::ChipOperations>(*m_chip, m_ports);
+    m_operations = std::make_unique<control::ChipOperations>(m_stack.chip(), m_stack.ports());
     m_commands = std::make_unique<ChipCommands>(*m_operations, m_model, *m_output);
     return ExitStatus::Ok;
+}
+
+// Routes the port map for the --port choice and gives the COM number chosen: a device path gets
+// a number of its own, the simulated board is COM1, and without --port the stored number counts.
+int CliSession::routePorts()
+{
+    stack::PortRouting routing;
+    routing.base = m_baseMap;
+    int number = m_stored.portNumber;
+    switch (m_options.port.kind) {
+    case PortChoice::Kind::Stored:
+        break;
+    case PortChoice::Kind::Number:
+        number = m_options.port.number;
+        break;
+    case PortChoice::Kind::Device:
+        number = port::PortMap::numberForDevice(m_options.port.devicePath);
+        routing.base.mapToDevice(number, m_options.port.devicePath);
+        break;
+    case PortChoice::Kind::Simulated:
+        number = port::PortMap::firstPortNumber;
+        routing.simulate = true;
+        break;
+    }
+    m_stack.route(routing);
+    return number;
 }
 
 // Only the chosen port is opened: probing the others would toggle the lines of whatever hangs
 // on them.
 ExitStatus CliSession::openPort()
 {
-    port::PortMap map = m_baseMap;
-    int number = 0;
-    switch (m_options.port.kind) {
-    case PortChoice::Kind::Stored:
-        number = m_storedPort;
-        if (!port::PortMap::isPortNumber(number)) {
-            return fail(ExitStatus::PortUnavailable,
-                        QStringLiteral("no port is chosen in the settings (port number %1): give "
-                                       "--port COMn, a device path or sim")
-                            .arg(number));
-        }
-        break;
-    case PortChoice::Kind::Number:
-        number = m_options.port.number;
-        break;
-    case PortChoice::Kind::Device:
-        number = portNumberForDevice(m_options.port.devicePath);
-        map.mapToDevice(number, m_options.port.devicePath);
-        break;
-    case PortChoice::Kind::Simulated:
-        number = port::PortMap::firstPortNumber;
-        map.mapToSimulated(number, &m_board);
-        break;
+    const int number = routePorts();
+    if (m_options.port.kind == PortChoice::Kind::Stored && !port::PortMap::isPortNumber(number)) {
+        return fail(ExitStatus::PortUnavailable,
+                    QStringLiteral("no port is chosen in the settings (port number %1): give "
+                                   "--port COMn, a device path or sim")
+                        .arg(number));
     }
-    m_comPort.setPortMap(map);
-    m_ports.setPortNumber(qint16(number));
-    m_ports.setBitRate(m_bitRate);
-    if (!m_ports.fncInitializeComPort(m_bitRate, qint16(number))) {
-        const port::OpenResult result = m_ports.lastOpenResult();
-        QString reason = m_comPort.lastError();
+    const port::PortSelection selection{qint16(number), m_stored.bitRate};
+    port::PortManager &ports = m_stack.ports();
+    ports.setSelection(selection);
+    if (!ports.fncInitializeComPort(selection.bitRate, selection.portNumber)) {
+        const port::OpenResult result = ports.lastOpenResult();
+        QString reason = m_stack.portError();
         const QString ownName = port::PortMap::portName(number) + QStringLiteral(": ");
         if (reason.startsWith(ownName))
             reason.remove(0, ownName.size());
@@ -214,7 +217,7 @@ ExitStatus CliSession::openPort()
             message += QStringLiteral("\nAnother program holds the port; close it and try again.");
         return fail(ExitStatus::PortUnavailable, message);
     }
-    m_ports.setComTimeouts(m_bitRate);
+    ports.setComTimeouts(selection.bitRate);
     m_portOpened = true;
     return ExitStatus::Ok;
 }
@@ -230,7 +233,7 @@ ExitStatus CliSession::finishTrace(ExitStatus status)
         return status;
     }
     QString problem;
-    if (!m_trace->writeVcd(*m_traceFile, &problem) || !m_traceFile->commit()) {
+    if (!m_stack.writeTrace(*m_traceFile, &problem) || !m_traceFile->commit()) {
         if (problem.isEmpty())
             problem = m_traceFile->errorString();
         const QString message = QStringLiteral("cannot write the trace %1: %2")
@@ -239,7 +242,7 @@ ExitStatus CliSession::finishTrace(ExitStatus status)
         const ExitStatus failed = fail(ExitStatus::CannotWrite, message);
         return status == ExitStatus::Ok ? failed : status;
     }
-    const QString note = m_trace->limitNote();
+    const QString note = m_stack.traceNote();
     if (!note.isEmpty())
         m_output->note(note);
     return status;
@@ -256,19 +259,10 @@ ExitStatus CliSession::execute(const Command &command)
 
 ExitStatus CliSession::listPorts()
 {
-    port::PortMap map = m_baseMap;
-    int selected = m_storedPort;
-    if (m_options.port.kind == PortChoice::Kind::Simulated) {
-        selected = port::PortMap::firstPortNumber;
-        map.mapToSimulated(selected, &m_board);
-    } else if (m_options.port.kind == PortChoice::Kind::Device) {
-        selected = portNumberForDevice(m_options.port.devicePath);
-        map.mapToDevice(selected, m_options.port.devicePath);
-    } else if (m_options.port.kind == PortChoice::Kind::Number) {
-        selected = m_options.port.number;
-    }
-    m_comPort.setPortMap(map);
-    m_ports.probeComPorts();
+    const int selected = routePorts();
+    port::PortManager &ports = m_stack.ports();
+    ports.probeComPorts();
+    const port::PortMap &map = m_stack.portMap();
 
     QJsonArray entries;
     QString table = QStringLiteral("%1  %2  %3  %4\n")
@@ -280,7 +274,7 @@ ExitStatus CliSession::listPorts()
     for (qsizetype i = 0; i < descriptions.size(); ++i) {
         const port::PortDescription &description = descriptions.at(i);
         const int number = int(i) + port::PortMap::firstPortNumber;
-        const QString state = stateWord(m_ports.probeResult(number));
+        const QString state = stateWord(ports.probeResult(number));
         const QString device = map.target(number).kind == port::PortTarget::Kind::Simulated
                                    ? QStringLiteral("(simulated)")
                                    : description.location;
@@ -309,25 +303,10 @@ ExitStatus CliSession::listPorts()
 
 QString CliSession::portText(int number) const
 {
-    const port::PortTarget target = m_comPort.portMap().target(number);
+    const port::PortTarget target = m_stack.portMap().target(number);
     if (target.kind == port::PortTarget::Kind::Simulated)
         return QStringLiteral("%1 (simulated board)").arg(port::PortMap::portName(number));
     return QStringLiteral("%1 (%2)").arg(port::PortMap::portName(number), target.devicePath);
-}
-
-// The COM number whose usual device this is; otherwise the first number whose usual device the
-// system does not have.
-int CliSession::portNumberForDevice(const QString &path) const
-{
-    for (int n = port::PortMap::firstPortNumber; n <= port::PortMap::lastPortNumber; ++n) {
-        if (port::PortMap::defaultDevicePath(n) == path)
-            return n;
-    }
-    for (int n = port::PortMap::firstPortNumber; n <= port::PortMap::lastPortNumber; ++n) {
-        if (!QFileInfo::exists(port::PortMap::defaultDevicePath(n)))
-            return n;
-    }
-    return port::PortMap::lastPortNumber;
 }
 
 ExitStatus CliSession::fail(ExitStatus status, const QString &message)

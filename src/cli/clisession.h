@@ -1,18 +1,15 @@
 #pragma once
 
 #include "bus/chipbus.h"
-#include "bus/lineengine.h"
 #include "cli/chipcommands.h"
 #include "cli/clioptions.h"
 #include "cli/exitstatus.h"
 #include "cli/output.h"
 #include "control/chipoperations.h"
 #include "device/devicemodel.h"
-#include "port/bustrace.h"
-#include "port/portmanager.h"
 #include "port/portmap.h"
-#include "port/systemcomport.h"
-#include "sim/simulatedboard.h"
+#include "port/portselection.h"
+#include "stack/busstack.h"
 
 #include <QString>
 #include <QStringList>
@@ -43,7 +40,7 @@ public:
     // The table the port names start from. Tests point every COM number away from real devices.
     void setPortMap(const port::PortMap &map) { m_baseMap = map; }
     // The board behind "--port sim": tests prepare its chips before run() and look at them after.
-    sim::SimulatedBoard &simulatedBoard() { return m_board; }
+    sim::SimulatedBoard &simulatedBoard() { return m_stack.board(); }
 
     // Arguments start with the program's name. Returns the exit status.
     int run(const QStringList &arguments);
@@ -53,13 +50,14 @@ private:
     ExitStatus readRegisterSets();
     ExitStatus applySettings(bool forBus);
     ExitStatus prepareBus();
+    int routePorts();
     ExitStatus openPort();
     ExitStatus finishTrace(ExitStatus status);
     ExitStatus execute(const Command &command);
     ExitStatus listPorts();
 
     QString portText(int number) const;
-    int portNumberForDevice(const QString &path) const;
+
     ExitStatus fail(ExitStatus status, const QString &message);
 
     device::SettingsStore &m_settings;
@@ -72,16 +70,10 @@ private:
     std::unique_ptr<Output> m_output;
 
     device::DeviceModel m_model;
-    qint16 m_storedPort = 0;
-    qint32 m_bitRate = 0;
+    port::PortSelection m_stored; // the port and bit rate the program stored
 
-    sim::SimulatedBoard m_board;
-    port::SystemComPort m_comPort;
-    port::PortManager m_ports{m_comPort};
-    std::unique_ptr<port::BusTrace> m_trace;
+    stack::BusStack m_stack;
     std::unique_ptr<QSaveFile> m_traceFile;
-    std::unique_ptr<bus::LineEngine> m_engine;
-    std::unique_ptr<bus::ChipBus> m_chip;
     std::unique_ptr<control::ChipOperations> m_operations;
     std::unique_ptr<ChipCommands> m_commands;
     bool m_portOpened = false;

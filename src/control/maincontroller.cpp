@@ -40,11 +40,9 @@ void MainController::start()
 
 void MainController::loadSettings()
 {
-    qint16 portNumber = m_ports.portNumber();
-    qint32 bitRate = m_ports.bitRate();
-    m_settings.loadSettings(m_model, portNumber, bitRate);
-    m_ports.setPortNumber(portNumber);
-    m_ports.setBitRate(bitRate);
+    device::StoredPort stored;
+    m_settings.loadSettings(m_model, stored);
+    m_ports.setSelection({stored.portNumber, stored.bitRate});
     // A fallback changes the Vsup in use too, and the box must say so.
     m_grid.showVsup();
     emit changeAddressLookChanged();
@@ -54,7 +52,8 @@ void MainController::openingBatchWindow()
 {
     // Without the store the reload would bring back older values than those in use: then there
     // is nothing to reload.
-    if (m_settings.saveAtExit(m_model, m_ports.portNumber(), m_ports.bitRate()))
+    const port::PortSelection selection = m_ports.selection();
+    if (m_settings.saveAtExit(m_model, {selection.portNumber, selection.bitRate}))
         loadSettings();
 }
 
@@ -193,7 +192,8 @@ void MainController::loadFromFile(const QString &path)
 
 void MainController::saveSettingsAtExit()
 {
-    if (!m_settings.saveAtExit(m_model, m_ports.portNumber(), m_ports.bitRate()))
+    const port::PortSelection &selection = m_ports.selection();
+    if (!m_settings.saveAtExit(m_model, {selection.portNumber, selection.bitRate}))
         reportError(tr("The settings could not be saved: %1").arg(m_settings.lastError()));
 }
 

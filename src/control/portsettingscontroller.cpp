@@ -11,14 +11,10 @@ namespace {
 
 constexpr qint32 bitRates[] = {4800, 9600, 19200, 28800, 38400};
 
-// "COM12" gives 12; anything else 0.
-int portNumberOf(const QString &name)
+// Any stored number, as the messages show it: "COM5", also "COM0" or "COM-3".
+QString shownName(int portNumber)
 {
-    if (!name.startsWith(QLatin1String("COM")))
-        return 0;
-    bool ok = false;
-    const int number = name.mid(3).toInt(&ok);
-    return ok ? number : 0;
+    return QStringLiteral("COM%1").arg(portNumber);
 }
 
 QString withLocation(const port::PortDescription &port)
@@ -60,18 +56,15 @@ void PortSettingsController::load()
 void PortSettingsController::fillPortList()
 {
     const QList<port::PortDescription> described = m_map.describeAll();
-    const QString current = QStringLiteral("COM%1").arg(m_ports.portNumber());
     m_portEntries.clear();
     m_selectedPortRow = noSelection;
     bool portFound = false;
-    for (const QString &name : m_ports.portList()) {
+    for (int portNumber : m_ports.portList()) {
         PortEntry entry;
-        entry.portNumber = portNumberOf(name);
-        entry.name = name;
-        entry.text = port::PortMap::isPortNumber(entry.portNumber)
-                         ? described[entry.portNumber - port::PortMap::firstPortNumber].text()
-                         : name;
-        if (name == current) {
+        entry.portNumber = portNumber;
+        entry.name = port::PortMap::portName(portNumber);
+        entry.text = described[portNumber - port::PortMap::firstPortNumber].text();
+        if (portNumber == m_ports.portNumber()) {
             portFound = true;
             m_selectedPortRow = int(m_portEntries.size());
         }
@@ -84,15 +77,16 @@ void PortSettingsController::fillPortList()
         status.append(tr("Please select a COM port."));
     } else if (!portFound) {
         m_selectedPortRow = noSelection;
-        status.append(current + tr(" is unavailable. Please select a different port."));
+        status.append(shownName(m_ports.portNumber()) +
+                      tr(" is unavailable. Please select a different port."));
     }
 
     // Ports the probe was refused by never reach the list; say why, or a user whose adapter
     // is plugged in sees nothing and cannot tell the reason.
     QStringList forbidden;
-    for (const port::PortDescription &port : described) {
-        if (m_ports.probeResult(portNumberOf(port.name)) == port::OpenResult::NoPermission)
-            forbidden.append(withLocation(port));
+    for (int n = port::PortMap::firstPortNumber; n <= port::PortMap::lastPortNumber; ++n) {
+        if (m_ports.probeResult(n) == port::OpenResult::NoPermission)
+            forbidden.append(withLocation(described[n - port::PortMap::firstPortNumber]));
     }
     if (!forbidden.isEmpty()) {
         status.append(tr("You may not open %1. ").arg(forbidden.join(QStringLiteral(", "))) +
@@ -139,7 +133,7 @@ void PortSettingsController::reopenPort()
     m_ports.openSelectedComPort();
 
     // A port that is not listed at all already has its message from the load.
-    if (!m_ports.portList().contains(QStringLiteral("COM%1").arg(portNumber)))
+    if (!m_ports.portList().contains(portNumber))
         return;
     const port::ComPort &com = m_ports.comPort();
     if (com.isOpen() && com.openPortNumber() == portNumber)
@@ -150,7 +144,7 @@ void PortSettingsController::reopenPort()
 
 QString PortSettingsController::openFailure(int portNumber, bool tried) const
 {
-    const QString name = QStringLiteral("COM%1").arg(portNumber);
+    const QString name = shownName(portNumber);
     const port::OpenResult result = tried ? m_ports.lastOpenResult() : port::OpenResult::Busy;
     switch (result) {
     case port::OpenResult::Busy:

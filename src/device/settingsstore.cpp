@@ -123,7 +123,7 @@ SettingsStore::SettingsStore(const QString &iniFile) : m_path(iniFile) {}
 
 SettingsStore::~SettingsStore() = default;
 
-bool SettingsStore::loadSettings(DeviceModel &model, qint16 &portNumber, qint32 &bitRate)
+bool SettingsStore::loadSettings(DeviceModel &model, StoredPort &port)
 {
     // Steps already taken keep their values; the rest take these.
     const auto fail = [&](const QString &reason) {
@@ -132,8 +132,7 @@ bool SettingsStore::loadSettings(DeviceModel &model, qint16 &portNumber, qint32 
         model.a0Pin = QStringLiteral("1");
         model.vsup = 5;
         model.vlow = 0;
-        portNumber = 1;
-        bitRate = 9600;
+        port = {1, 9600};
         return false;
     };
 
@@ -161,13 +160,13 @@ bool SettingsStore::loadSettings(DeviceModel &model, qint16 &portNumber, qint32 
     model.a0Pin = storedText(settings, a0Key);
 
     const QString portText = storedText(settings, portNumberKey);
-    const std::optional<qint64> port = roundToInteger(leadingNumber(portText), 16);
-    if (!port) {
+    const std::optional<qint64> number = roundToInteger(leadingNumber(portText), 16);
+    if (!number) {
         return fail(
             QStringLiteral("The stored port number \"%1\" in %2 does not fit a 16-bit integer")
                 .arg(portText, location()));
     }
-    portNumber = qint16(*port);
+    port.portNumber = qint16(*number);
 
     const QString bitRateText = storedText(settings, bitRateKey);
     const std::optional<qint64> rate = roundToInteger(leadingNumber(bitRateText), 32);
@@ -175,7 +174,7 @@ bool SettingsStore::loadSettings(DeviceModel &model, qint16 &portNumber, qint32 
         return fail(QStringLiteral("The stored bit rate \"%1\" in %2 does not fit a 32-bit integer")
                         .arg(bitRateText, location()));
     }
-    bitRate = qint32(*rate);
+    port.bitRate = qint32(*rate);
 
     // The A0 text becomes one character of the chip's address bit string, where any character
     // but "1" counts as 0. So an empty, hand-edited or damaged text reads as "0": the device it
@@ -201,14 +200,14 @@ bool SettingsStore::saveDefaultDir(const QString &folder)
     return true;
 }
 
-bool SettingsStore::saveAtExit(const DeviceModel &model, qint16 portNumber, qint32 bitRate)
+bool SettingsStore::saveAtExit(const DeviceModel &model, const StoredPort &port)
 {
     const QString problem = writeThrough(m_settings, m_path, [&](QSettings &settings) {
         settings.setValue(vrefHighKeys[0], numberText(model.vrefHigh[0]));
         settings.setValue(vrefHighKeys[1], numberText(model.vrefHigh[1]));
         settings.setValue(a0Key, model.a0Pin);
-        settings.setValue(portNumberKey, QString::number(portNumber));
-        settings.setValue(bitRateKey, QString::number(bitRate));
+        settings.setValue(portNumberKey, QString::number(port.portNumber));
+        settings.setValue(bitRateKey, QString::number(port.bitRate));
     });
     if (!problem.isEmpty()) {
         m_lastError =

@@ -9,6 +9,13 @@ class QSettings;
 
 namespace device {
 
+// The port the store keeps: a COM number and a bit rate.
+struct StoredPort
+{
+    qint16 portNumber = 0;
+    qint32 bitRate = 0;
+};
+
 // The six values that survive between runs, in a per-user store of the application
 // "KALVENTA". Each of five values has a section of its own holding one short numeric key:
 //   [vref_high0] 10 = " 10"   [vref_high1] 10 = " 3.3"   [a0] 1 = "0"
@@ -25,14 +32,14 @@ public:
     // file that is not a regular one (FIFO, folder, dangling link) is neither read nor written.
     ~SettingsStore();
 
-    // Reads all six values into the model and the port selection. A store that cannot be read,
-    // or a number that does not fit its integer type, ends the load at that step with the
-    // fallback values (values read before stay); the result is then false.
-    bool loadSettings(DeviceModel &model, qint16 &portNumber, qint32 &bitRate);
+    // Reads all six values into the model and the port. A store that cannot be read, or a number
+    // that does not fit its integer type, ends the load at that step with the fallback values
+    // (values read before stay); the result is then false.
+    bool loadSettings(DeviceModel &model, StoredPort &port);
 
     bool saveDefaultDir(const QString &folder);
     // The five values written when the program ends.
-    bool saveAtExit(const DeviceModel &model, qint16 portNumber, qint32 bitRate);
+    bool saveAtExit(const DeviceModel &model, const StoredPort &port);
 
     QString location() const;
     QString lastError() const { return m_lastError; }

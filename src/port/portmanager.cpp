@@ -8,11 +8,6 @@ namespace port {
 
 namespace {
 
-QString portName(int portNumber)
-{
-    return QStringLiteral("COM%1").arg(portNumber);
-}
-
 void serveEvents()
 {
     if (QCoreApplication::instance())
@@ -63,7 +58,7 @@ void PortManager::probeComPorts()
         const OpenResult result = m_port.presence(n);
         m_probeResults[n] = result;
         if (result == OpenResult::Opened || result == OpenResult::Busy) {
-            m_portList.append(portName(n));
+            m_portList.append(n);
             ++m_portCount;
         }
     }
@@ -73,13 +68,9 @@ void PortManager::probeComPorts()
 // Only ever sets entries; the one way back to false is a busy port found at opening.
 void PortManager::markAvailablePorts()
 {
-    for (const QString &name : std::as_const(m_portList)) {
-        for (int n = 1; n < portSlots; ++n) {
-            if (name == portName(n)) {
-                m_portAvailable[n] = true;
-                break;
-            }
-        }
+    for (int n : std::as_const(m_portList)) {
+        if (isSlot(n))
+            m_portAvailable[n] = true;
     }
 }
 
@@ -87,13 +78,13 @@ void PortManager::openSelectedComPort()
 {
     // The selection is read afresh on every pass: a handler run by a yield may change it.
     int yields = 0;
-    while (!portAvailable(m_portNumber)) {
+    while (!portAvailable(m_selection.portNumber)) {
         m_yield();
         if (++yields >= openWaitYields)
             return;
     }
-    fncInitializeComPort(m_bitRate, m_portNumber);
-    setComTimeouts(m_bitRate);
+    fncInitializeComPort(m_selection.bitRate, m_selection.portNumber);
+    setComTimeouts(m_selection.bitRate);
 }
 
 bool PortManager::fncInitializeComPort(qint32 bitRate, qint16 portNumber)

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "port/comport.h"
+#include "port/portselection.h"
 
+#include <QList>
 #include <QObject>
-#include <QStringList>
 #include <array>
 #include <functional>
 
@@ -29,14 +30,17 @@ public:
 
     ComPort &comPort() const { return m_port; }
 
-    qint16 portNumber() const { return m_portNumber; }
-    void setPortNumber(qint16 portNumber) { m_portNumber = portNumber; }
-    qint32 bitRate() const { return m_bitRate; }
-    void setBitRate(qint32 bitRate) { m_bitRate = bitRate; }
+    const PortSelection &selection() const { return m_selection; }
+    void setSelection(const PortSelection &selection) { m_selection = selection; }
+    qint16 portNumber() const { return m_selection.portNumber; }
+    void setPortNumber(qint16 portNumber) { m_selection.portNumber = portNumber; }
+    qint32 bitRate() const { return m_selection.bitRate; }
+    void setBitRate(qint32 bitRate) { m_selection.bitRate = bitRate; }
 
     // False for every number outside 1..16.
     bool portAvailable(int portNumber) const;
-    const QStringList &portList() const { return m_portList; }
+    // The numbers of the ports the probe found present, ascending.
+    const QList<int> &portList() const { return m_portList; }
     qint16 portCount() const { return m_portCount; }
     // What the probe saw for a port number; NotPresent for numbers it never tried.
     OpenResult probeResult(int portNumber) const;
@@ -82,11 +86,10 @@ private:
     }
 
     ComPort &m_port;
-    qint16 m_portNumber = 0;
-    qint32 m_bitRate = 0;
+    PortSelection m_selection;
     std::array<bool, portSlots> m_portAvailable = {};
     std::array<OpenResult, portSlots> m_probeResults = notProbed();
-    QStringList m_portList;
+    QList<int> m_portList;
     qint16 m_portCount = 0;
     std::array<quint8, outputByteSlots> m_outputBytes = {};
     PortTimeouts m_portTimeouts;

@@ -113,24 +113,37 @@ PortOverride PortMap::parseOverride(const QString &text)
     return result;
 }
 
+int PortMap::numberForDevice(const QString &devicePath)
+{
+    for (int n = firstPortNumber; n <= lastPortNumber; ++n) {
+        if (defaultDevicePath(n) == devicePath)
+            return n;
+    }
+    for (int n = firstPortNumber; n <= lastPortNumber; ++n) {
+        if (!QFileInfo::exists(defaultDevicePath(n)))
+            return n;
+    }
+    return lastPortNumber;
+}
+
 void PortMap::mapToDevice(int portNumber, const QString &devicePath)
 {
     if (isPortNumber(portNumber))
         m_overrides.insert(portNumber, {PortTarget::Kind::Device, devicePath, nullptr});
 }
 
-void PortMap::mapToSimulated(int portNumber, SerialLines *lines)
+void PortMap::mapToSimulated(int portNumber, ComPort *simulated)
 {
     if (isPortNumber(portNumber))
-        m_overrides.insert(portNumber, {PortTarget::Kind::Simulated, QString(), lines});
+        m_overrides.insert(portNumber, {PortTarget::Kind::Simulated, QString(), simulated});
 }
 
-bool PortMap::apply(const PortOverride &entry, SerialLines *simulatedBoard)
+bool PortMap::apply(const PortOverride &entry, ComPort *simulated)
 {
     if (!entry.isValid() || !isPortNumber(entry.portNumber))
         return false;
     if (entry.simulated)
-        mapToSimulated(entry.portNumber, simulatedBoard);
+        mapToSimulated(entry.portNumber, simulated);
     else
         mapToDevice(entry.portNumber, entry.devicePath);
     return true;

@@ -8,7 +8,7 @@ class QSerialPortInfo;
 
 namespace port {
 
-class SerialLines;
+class ComPort;
 
 // What a COM number leads to: nothing, a device node of the system, or the simulated board.
 struct PortTarget
@@ -17,7 +17,7 @@ struct PortTarget
 
     Kind kind = Kind::None;
     QString devicePath;           // Device only
-    SerialLines *lines = nullptr; // Simulated only; owned by whoever set up the board
+    ComPort *simulated = nullptr; // Simulated only: the board's port, owned by whoever built it
 };
 
 // One "COMn=PATH" or "COMn=sim" option, as the command line gives it.
@@ -59,13 +59,16 @@ public:
     static QString defaultDevicePath(int portNumber);
 
     static PortOverride parseOverride(const QString &text);
+    // A number for a device given without one: the number whose default device it is, else the
+    // first number whose default device the system does not have, else the last number.
+    static int numberForDevice(const QString &devicePath);
 
     // Numbers outside 1..16 are ignored: the program has no such port.
     void mapToDevice(int portNumber, const QString &devicePath);
-    void mapToSimulated(int portNumber, SerialLines *lines);
-    // Applies a parsed override; the simulated board is the caller's, as it outlives the map.
-    // Returns false for an override that did not parse.
-    bool apply(const PortOverride &entry, SerialLines *simulatedBoard);
+    void mapToSimulated(int portNumber, ComPort *simulated);
+    // Applies a parsed override; the simulated board's port is the caller's, as it outlives the
+    // map. Returns false for an override that did not parse.
+    bool apply(const PortOverride &entry, ComPort *simulated);
     void clearOverride(int portNumber);
     bool hasOverride(int portNumber) const { return m_overrides.contains(portNumber); }
 

@@ -1,7 +1,10 @@
 #include "port/systemcomport.h"
 
+#include "port/portmap.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
+#include <utility>
 
 #ifdef Q_OS_WIN
 #include <QSerialPortInfo>
@@ -26,7 +29,7 @@ constexpr qint64 unsetWriteBudgetMs = 1000;
 
 } // namespace
 
-SystemComPort::SystemComPort(const PortMap &map, QObject *parent) : ComPort(parent), m_map(map)
+SystemComPort::SystemComPort(QObject *parent) : ComPort(parent)
 {
     connect(&m_serial, &QSerialPort::errorOccurred, this, &SystemComPort::handleSerialError);
     // Nothing the program uses arrives on the receive line; drop it so the buffer never grows.
@@ -41,17 +44,11 @@ SystemComPort::~SystemComPort()
 
 OpenResult SystemComPort::presence(int portNumber) const
 {
-    const PortTarget where = m_map.target(portNumber);
-    switch (where.kind) {
-    case PortTarget::Kind::None:
+    const QString path = PortMap::defaultDevicePath(portNumber);
+    if (path.isEmpty())
         return OpenResult::NotPresent;
-    case PortTarget::Kind::Simulated:
-        return where.lines ? OpenResult::Opened : OpenResult::Failed;
-    case PortTarget::Kind::Device:
-        break;
-    }
     QString reason;
-    return inspectNode(PortMap::portName(portNumber), where.devicePath, &reason);
+    return inspectNode(PortMap::portName(portNumber), path, &reason);
 }
 
 // Asks the system about a device without opening it. The open's own errors mix up a missing
@@ -108,34 +105,17 @@ OpenResult SystemComPort::inspectNode(const QString &name, const QString &path, 
 
 OpenResult SystemComPort::open(int portNumber, const LineSettings &settings)
 {
-    close();
-    m_lastError.clear();
-
-    const PortTarget where = m_map.target(portNumber);
-    switch (where.kind) {
-    case PortTarget::Kind::None:
-        return refuse(OpenResult::NotPresent, tr("There is no port COM%1.").arg(portNumber));
-    case PortTarget::Kind::Simulated:
-        if (!where.lines) {
-            return refuse(
-                OpenResult::Failed,
-                tr("%1: no simulated board is attached.").arg(PortMap::portName(portNumber)));
-        }
-        m_simulated = where.lines;
-        m_target = Target::Simulated;
-        m_openPortNumber = portNumber;
-        m_simulated->setDtr(false);
-        m_simulated->setRts(false);
-        return OpenResult::Opened;
-    case PortTarget::Kind::Device:
-        break;
-    }
-    return openDevice(portNumber, where.devicePath, settings);
+    return openDevice(portNumber, PortMap::defaultDevicePath(portNumber), settings);
 }
 
 OpenResult SystemComPort::openDevice(int portNumber, const QString &path,
                                      const LineSettings &settings)
 {
+    close();
+    m_lastError.clear();
+    if (!PortMap::isPortNumber(portNumber))
+        return refuse(OpenResult::NotPresent, tr("There is no port COM%1.").arg(portNumber));
+
     const QString name = PortMap::portName(portNumber);
     if (settings.bitRate <= 0) {
         return refuse(OpenResult::Failed,
@@ -169,7 +149,7 @@ OpenResult SystemComPort::openDevice(int portNumber, const QString &path,
     }
 
     m_handle = m_serial.handle();
-    m_target = Target::Device;
+    m_open = true;
     m_openPortNumber = portNumber;
     // The system raises DTR and RTS when it opens a port; the bus idles with both released.
     if (!writeLine(Line::Dtr, false) || !writeLine(Line::Rts, false)) {
@@ -188,13 +168,11 @@ OpenResult SystemComPort::refuse(OpenResult result, const QString &reason)
 
 void SystemComPort::close()
 {
-    const Target was = m_target;
-    m_target = Target::Closed;
+    const bool was = std::exchange(m_open, false);
     m_openPortNumber = 0;
-    m_simulated = nullptr;
     m_handle = {};
     ++m_session;
-    if (was == Target::Device && m_serial.isOpen())
+    if (was && m_serial.isOpen())
         m_serial.close();
     m_serial.clearError();
 }
@@ -203,7 +181,7 @@ PortTimeouts SystemComPort::timeouts() const
 {
 #ifdef Q_OS_WIN
     COMMTIMEOUTS current = {};
-    if (m_target == Target::Device && ::GetCommTimeouts(m_handle, &current)) {
+    if (m_open && ::GetCommTimeouts(m_handle, &current)) {
         PortTimeouts record;
         record.readIntervalTimeout = current.ReadIntervalTimeout;
         record.readTotalTimeoutMultiplier = current.ReadTotalTimeoutMultiplier;
@@ -220,7 +198,7 @@ void SystemComPort::setTimeouts(const PortTimeouts &timeouts)
 {
     m_timeouts = timeouts;
 #ifdef Q_OS_WIN
-    if (m_target == Target::Device) {
+    if (m_open) {
         COMMTIMEOUTS record = {};
         record.ReadIntervalTimeout = timeouts.readIntervalTimeout;
         record.ReadTotalTimeoutMultiplier = timeouts.readTotalTimeoutMultiplier;
@@ -234,44 +212,20 @@ void SystemComPort::setTimeouts(const PortTimeouts &timeouts)
 
 void SystemComPort::setDtr(bool asserted)
 {
-    switch (m_target) {
-    case Target::Closed:
-        return;
-    case Target::Simulated:
-        m_simulated->setDtr(asserted);
-        return;
-    case Target::Device:
-        if (!writeLine(Line::Dtr, asserted))
-            fail(m_lastError);
-        return;
-    }
+    if (m_open && !writeLine(Line::Dtr, asserted))
+        fail(m_lastError);
 }
 
 void SystemComPort::setRts(bool asserted)
 {
-    switch (m_target) {
-    case Target::Closed:
-        return;
-    case Target::Simulated:
-        m_simulated->setRts(asserted);
-        return;
-    case Target::Device:
-        if (!writeLine(Line::Rts, asserted))
-            fail(m_lastError);
-        return;
-    }
+    if (m_open && !writeLine(Line::Rts, asserted))
+        fail(m_lastError);
 }
 
 bool SystemComPort::dsr()
 {
-    switch (m_target) {
-    case Target::Closed:
+    if (!m_open)
         return false;
-    case Target::Simulated:
-        return m_simulated->dsr();
-    case Target::Device:
-        break;
-    }
     bool asserted = false;
     if (!readDsr(&asserted))
         fail(m_lastError);
@@ -333,16 +287,7 @@ bool SystemComPort::readDsr(bool *asserted)
 
 void SystemComPort::writeData(const QByteArray &bytes)
 {
-    switch (m_target) {
-    case Target::Closed:
-        return;
-    case Target::Simulated:
-        m_simulated->writeData(bytes);
-        return;
-    case Target::Device:
-        break;
-    }
-    if (bytes.isEmpty())
+    if (!m_open || bytes.isEmpty())
         return;
 
     if (m_serial.write(bytes) != bytes.size()) {
@@ -387,14 +332,14 @@ void SystemComPort::handleSerialError(QSerialPort::SerialPortError error)
     // Qt notices an unplugged adapter while the port idles (the line operations notice it on
     // their own). Close only after Qt's notification has returned, and only the session that saw
     // the error.
-    if (error != QSerialPort::ResourceError || m_target != Target::Device)
+    if (error != QSerialPort::ResourceError || !m_open)
         return;
     const QString reason = tr("%1: %2").arg(portName(), m_serial.errorString());
     const quint64 session = m_session;
     QMetaObject::invokeMethod(
         this,
         [this, session, reason] {
-            if (session == m_session && m_target == Target::Device)
+            if (session == m_session && m_open)
                 fail(reason);
         },
         Qt::QueuedConnection);

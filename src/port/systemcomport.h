@@ -1,37 +1,39 @@
 #pragma once
 
 #include "port/comport.h"
-#include "port/portmap.h"
 
 #include <QSerialPort>
 #include <utility>
 
 namespace port {
 
-// The real port: the device the port map names for a COM number, or the simulated board when the
-// map says so. Every line operation on a device is exactly one system call on the port's handle:
-// the bus is clocked by these calls, so a write is never skipped or preceded by a read.
+// The real port: a device node of the system. Every line operation is exactly one system call
+// on the port's handle: the bus is clocked by these calls, so a write is never skipped or
+// preceded by a read.
 class SystemComPort : public ComPort
 {
     Q_OBJECT
 
 public:
-    explicit SystemComPort(const PortMap &map = PortMap(), QObject *parent = nullptr);
+    explicit SystemComPort(QObject *parent = nullptr);
     ~SystemComPort() override;
 
-    // Takes effect at the next open.
-    void setPortMap(const PortMap &map) { m_map = map; }
-    const PortMap &portMap() const { return m_map; }
-
+    // The system's default device for the COM number, looked at without opening it.
     OpenResult presence(int portNumber) const override;
+    // Asks the system about a device node without opening it; *reason says what is wrong.
+    static OpenResult inspectNode(const QString &name, const QString &path, QString *reason);
+    // Opens the system's default device for the COM number.
     OpenResult open(int portNumber, const LineSettings &settings) override;
+    // Opens any device under a COM number; closes first if open. On success both modem-control
+    // outputs are released.
+    OpenResult openDevice(int portNumber, const QString &path, const LineSettings &settings);
     void close() override;
     int openPortNumber() const override { return m_openPortNumber; }
 
     PortTimeouts timeouts() const override;
     void setTimeouts(const PortTimeouts &timeouts) override;
 
-    bool isOpen() const override { return m_target != Target::Closed; }
+    bool isOpen() const override { return m_open; }
     void setDtr(bool asserted) override;
     void setRts(bool asserted) override;
     bool dsr() override;
@@ -41,11 +43,8 @@ public:
     QString lastError() const { return m_lastError; }
 
 private:
-    enum class Target { Closed, Device, Simulated };
     enum class Line { Dtr, Rts };
 
-    static OpenResult inspectNode(const QString &name, const QString &path, QString *reason);
-    OpenResult openDevice(int portNumber, const QString &path, const LineSettings &settings);
     OpenResult refuse(OpenResult result, const QString &reason);
     bool writeLine(Line line, bool asserted);
     bool readDsr(bool *asserted);
@@ -53,12 +52,10 @@ private:
     void handleSerialError(QSerialPort::SerialPortError error);
     QString portName() const;
 
-    PortMap m_map;
     QSerialPort m_serial;
     // The system's handle of the open device: a descriptor on POSIX, a HANDLE on Windows.
     decltype(std::declval<const QSerialPort &>().handle()) m_handle{};
-    SerialLines *m_simulated = nullptr;
-    Target m_target = Target::Closed;
+    bool m_open = false;
     int m_openPortNumber = 0;
     // Counts open sessions, so that an error queued by one session cannot close the next.
     quint64 m_session = 0;

@@ -1,14 +1,13 @@
 #include "bus/chipbus.h"
 #include "bus/lineengine.h"
-#include "port/recordinglines.h"
+#include "trace/recordinglines.h"
 #include "wiredecoder.h"
 
 #include <QTest>
-
 #include <functional>
 
-using port::LineOperation;
-using port::RecordingLines;
+using trace::LineOperation;
+using trace::RecordingLines;
 
 namespace {
 

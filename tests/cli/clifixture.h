@@ -2,7 +2,7 @@
 
 #include "cli/clisession.h"
 #include "device/settingsstore.h"
-#include "port/portmap.h"
+#include "missingdeviceports.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -19,10 +19,7 @@ struct CliFixture
         : settings(dir.filePath(QStringLiteral("settings.ini"))), outStream(&out), errStream(&err),
           session(settings, outStream, errStream)
     {
-        port::PortMap map;
-        for (int n = port::PortMap::firstPortNumber; n <= port::PortMap::lastPortNumber; ++n)
-            map.mapToDevice(n, dir.filePath(QStringLiteral("no-tty%1").arg(n)));
-        session.setPortMap(map);
+        session.setPortMap(missingDevicePorts(dir));
     }
 
     int run(const QStringList &arguments)

@@ -1,17 +1,13 @@
 #pragma once
 
-#include "bus/chipbus.h"
-#include "bus/lineengine.h"
 #include "control/chipoperations.h"
 #include "control/maincontroller.h"
 #include "control/registergrid.h"
 #include "control/userprompts.h"
 #include "device/devicemodel.h"
 #include "device/settingsstore.h"
-#include "port/portmanager.h"
-#include "port/portmap.h"
-#include "port/systemcomport.h"
-#include "sim/simulatedboard.h"
+#include "missingdeviceports.h"
+#include "stack/busstack.h"
 
 #include <QTemporaryDir>
 #include <memory>
@@ -42,28 +38,20 @@ public:
 struct ControlFixture
 {
     explicit ControlFixture(bool openPort = true)
-        : settings(dir.filePath(QStringLiteral("settings.ini")))
+        : stack({missingDevicePorts(dir), true, {}}),
+          settings(dir.filePath(QStringLiteral("settings.ini")))
     {
-        // Every other number leads to a path that does not exist: a probe never reaches a real
-        // serial device.
-        port::PortMap map;
-        for (int n = port::PortMap::firstPortNumber; n <= port::PortMap::lastPortNumber; ++n)
-            map.mapToDevice(n, dir.filePath(QStringLiteral("missing-tty%1").arg(n)));
-        map.mapToSimulated(1, &board);
-        comPort = std::make_unique<port::SystemComPort>(map);
-        ports = std::make_unique<port::PortManager>(*comPort);
-        ports->setYieldFunction([] {});
-        engine = std::make_unique<bus::LineEngine>(*comPort);
-        chip = std::make_unique<bus::ChipBus>(*engine);
-        operations = std::make_unique<control::ChipOperations>(*chip, *ports);
+        port::PortManager &ports = stack.ports();
+        ports.setYieldFunction([] {});
+        operations = std::make_unique<control::ChipOperations>(stack.chip(), ports);
         registerGrid = std::make_unique<control::RegisterGrid>(model, *operations);
         controller = std::make_unique<control::MainController>(model, *registerGrid, *operations,
-                                                               *ports, settings, prompts);
+                                                               ports, settings, prompts);
         if (openPort) {
-            ports->setPortNumber(1);
-            ports->setBitRate(9600);
-            ports->probeComPorts();
-            ports->openSelectedComPort();
+            ports.setPortNumber(1);
+            ports.setBitRate(9600);
+            ports.probeComPorts();
+            ports.openSelectedComPort();
         }
     }
 
@@ -96,14 +84,11 @@ struct ControlFixture
     }
 
     QTemporaryDir dir;
-    sim::SimulatedBoard board;
+    stack::BusStack stack;
+    sim::SimulatedBoard &board = stack.board();
     device::DeviceModel model;
     device::SettingsStore settings;
     ScriptedPrompts prompts;
-    std::unique_ptr<port::SystemComPort> comPort;
-    std::unique_ptr<port::PortManager> ports;
-    std::unique_ptr<bus::LineEngine> engine;
-    std::unique_ptr<bus::ChipBus> chip;
     std::unique_ptr<control::ChipOperations> operations;
     std::unique_ptr<control::RegisterGrid> registerGrid;
     std::unique_ptr<control::MainController> controller;

@@ -259,12 +259,12 @@ void TestBatchRunner::openingReloadsSettings()
     f.runner.listClicked();
     f.runner.stepDown();
     f.runner.listClicked();
-    QSignalSpy opened(f.ports.get(), &port::PortManager::portOpened);
+    QSignalSpy opened(&f.stack.ports(), &port::PortManager::portOpened);
 
     f.controller->loadSettings(); // what the main window does before it opens the batch window
     QCOMPARE(f.runner.openWindow(), QDir(f.dir.path()).absolutePath());
     QCOMPARE(f.model.vsup, 3.3); // the A0 = 1 device's
-    QCOMPARE(f.ports->portNumber(), qint16(3));
+    QCOMPARE(f.stack.ports().portNumber(), qint16(3));
     QVERIFY(opened.isEmpty()); // the port is left as it is
     QCOMPARE(f.runner.batchStepPosition(), 0);
     QVERIFY(f.runner.batchListClicked());

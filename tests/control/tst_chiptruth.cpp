@@ -83,7 +83,7 @@ void TestChipTruth::batchWindowKeepsChipAndVsup()
     ControlFixture f;
     device::DeviceModel stored;
     stored.vrefHigh = {10, 10};
-    QVERIFY(f.settings.saveAtExit(stored, 1, 9600));
+    QVERIFY(f.settings.saveAtExit(stored, {1, 9600}));
     f.controller->loadSettings();
     f.controller->changeAddress();
     f.grid().vsupBoxEdited(QStringLiteral("2.5"));
@@ -154,12 +154,13 @@ void TestChipTruth::noBankLeftBurnsNothing()
 void TestChipTruth::portChosenInDialogIsRead()
 {
     ControlFixture f(false);
-    control::StatusLine status{*f.ports, f.comPort->portMap(), f.model, f.prompts};
+    control::StatusLine status{f.stack.ports(), f.stack.portMap(), f.model, f.prompts};
     QVERIFY(status.portText().contains(QStringLiteral("\"COM Setting\"")));
-    f.ports->setPortNumber(1);
-    f.ports->setBitRate(9600);
-    f.ports->probeComPorts();
-    f.ports->openSelectedComPort();
+    port::PortManager &ports = f.stack.ports();
+    ports.setPortNumber(1);
+    ports.setBitRate(9600);
+    ports.probeComPorts();
+    ports.openSelectedComPort();
     f.controller->portSettingsClosed(0);
     QVERIFY(f.chip0().events().contains(ChipEvent{ChipEvent::Kind::RegisterRead, 0x3F, 0}));
     QCOMPARE(f.grid().maxBankText(), QStringLiteral("0"));

@@ -112,7 +112,7 @@ void TestMainController::firstRunWithEmptyStore()
     QCOMPARE(f.model.a0Pin, QStringLiteral("0"));
     QCOMPARE(f.model.vsup, 0.0);
     QCOMPARE(f.grid().vsupText(), QStringLiteral(" 0"));
-    QVERIFY(!f.comPort->isOpen()); // port number 0: nothing opened
+    QVERIFY(!f.stack.ports().comPort().isOpen()); // port number 0: nothing opened
     for (int i = 1; i <= channelCount; ++i) {
         QCOMPARE(f.model.dacCode[i], 65535.0); // nothing answers on a closed port
         QCOMPARE(f.grid().voltageText(i), QStringLiteral(" 0"));
@@ -130,7 +130,7 @@ void TestMainController::startReadsChipAndWritesBack()
     for (int r = 0; r < channelCount; ++r)
         f.chip0().setDacRegister(r, quint16(r * 40));
     f.controller->start();
-    QVERIFY(f.comPort->isOpen());
+    QVERIFY(f.stack.ports().comPort().isOpen());
     QCOMPARE(f.grid().vsupText(), QStringLiteral(" 10"));
     QCOMPARE(f.grid().maxBankText(), QStringLiteral("0"));
     QCOMPARE(f.grid().voltageText(2), QStringLiteral(" .39"));
@@ -376,13 +376,12 @@ void TestMainController::settingsSurviveExit()
     QCOMPARE(s.value(QStringLiteral("a0/1")).toString(), QStringLiteral("1"));
 
     device::DeviceModel next;
-    qint16 port = 0;
-    qint32 rate = 0;
-    QVERIFY(f.settings.loadSettings(next, port, rate));
+    device::StoredPort port;
+    QVERIFY(f.settings.loadSettings(next, port));
     QCOMPARE(next.a0Pin, QStringLiteral("1"));
     QCOMPARE(next.vsup, 3.3);
-    QCOMPARE(port, qint16(1));
-    QCOMPARE(rate, 9600);
+    QCOMPARE(port.portNumber, qint16(1));
+    QCOMPARE(port.bitRate, 9600);
 }
 
 void TestMainController::fullScaleRoundTripThroughFile()

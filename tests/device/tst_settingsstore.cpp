@@ -39,8 +39,7 @@ struct Loaded
 {
     bool ok = false;
     DeviceModel model;
-    qint16 port = 5;
-    qint32 rate = 7;
+    device::StoredPort port{5, 7};
 };
 
 Loaded load(SettingsStore &store)
@@ -52,7 +51,7 @@ Loaded load(SettingsStore &store)
     r.model.vlow = 3;
     r.model.a0Pin = QStringLiteral("1");
     r.model.defaultDir = QStringLiteral("/seed/");
-    r.ok = store.loadSettings(r.model, r.port, r.rate);
+    r.ok = store.loadSettings(r.model, r.port);
     return r;
 }
 
@@ -61,8 +60,9 @@ QString summary(const Loaded &r)
 {
     return QString::asprintf("%s a0=%s vsup=%g vlow=%g vref=%g/%g port=%d rate=%d dir=%s",
                              r.ok ? "ok" : "failed", qPrintable(r.model.a0Pin), r.model.vsup,
-                             r.model.vlow, r.model.vrefHigh[0], r.model.vrefHigh[1], int(r.port),
-                             int(r.rate), r.model.defaultDir.toUtf8().constData());
+                             r.model.vlow, r.model.vrefHigh[0], r.model.vrefHigh[1],
+                             int(r.port.portNumber), int(r.port.bitRate),
+                             r.model.defaultDir.toUtf8().constData());
 }
 
 } // namespace
@@ -201,7 +201,7 @@ void TestSettingsStore::loadSeesOutsideChanges()
 {
     writeRaw("[PortNumb]\n2=3\n");
     SettingsStore store(storePath());
-    QCOMPARE(load(store).port, qint16(3));
+    QCOMPARE(load(store).port.portNumber, qint16(3));
 
     // Another instance of the program stored its settings at exit, then damaged the file.
     writeRaw("[PortNumb]\n2=4\n[BitRate]\n3=19200\n");
@@ -217,7 +217,7 @@ void TestSettingsStore::roundTripAtExit()
     saved.vrefHigh = {0.25, -1.5};
     {
         SettingsStore store(storePath());
-        QVERIFY2(store.saveAtExit(saved, -3, 115200), qPrintable(store.lastError()));
+        QVERIFY2(store.saveAtExit(saved, {-3, 115200}), qPrintable(store.lastError()));
     }
     // The references in the form the program shows them, quoted where they start with a blank.
     QCOMPARE(rawEntries(storePath()),
@@ -249,7 +249,7 @@ void TestSettingsStore::defaultDir()
         // The write at exit keeps the folder.
         DeviceModel model;
         model.vrefHigh = {10, 3.3};
-        QVERIFY(store.saveAtExit(model, 3, 9600));
+        QVERIFY(store.saveAtExit(model, {3, 9600}));
     }
     QCOMPARE(summary(loadFresh()),
              "ok a0=0 vsup=10 vlow=0 vref=10/3.3 port=3 rate=9600 dir=" + folder);
@@ -281,7 +281,7 @@ void TestSettingsStore::saveReplacesDamagedStore()
     // must not report it as the write's failure.
     r.model.a0Pin = QStringLiteral("1");
     r.model.vrefHigh = {1, 2};
-    QVERIFY2(store.saveAtExit(r.model, 6, 4800), qPrintable(store.lastError()));
+    QVERIFY2(store.saveAtExit(r.model, {6, 4800}), qPrintable(store.lastError()));
     QVERIFY(store.lastError().isEmpty());
     QCOMPARE(summary(load(store)), "ok a0=1 vsup=2 vlow=0 vref=1/2 port=6 rate=4800 dir=");
 }
@@ -296,7 +296,7 @@ void TestSettingsStore::writeFailure()
 
     SettingsStore store(path);
     QCOMPARE(store.location(), path);
-    QVERIFY(!store.saveAtExit(DeviceModel(), 1, 9600));
+    QVERIFY(!store.saveAtExit(DeviceModel(), {1, 9600}));
     QVERIFY2(store.lastError().contains(path), qPrintable(store.lastError()));
     QVERIFY(!store.saveDefaultDir(QStringLiteral("/data/")));
     QVERIFY2(store.lastError().contains(path), qPrintable(store.lastError()));

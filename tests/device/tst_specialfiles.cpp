@@ -196,21 +196,20 @@ void TestSpecialFiles::store()
     const bool readable = readProblem.isEmpty();
     SettingsStore store(m_path);
     DeviceModel model;
-    qint16 port = 0;
-    qint32 rate = 0;
+    device::StoredPort port;
     // Anything but a regular file of sane size is the unreadable store: the fallback port 1.
-    QCOMPARE(store.loadSettings(model, port, rate), readable);
-    QCOMPARE(port, qint16(readable ? 5 : 1));
+    QCOMPARE(store.loadSettings(model, port), readable);
+    QCOMPARE(port.portNumber, qint16(readable ? 5 : 1));
 
     // A device (a link to /dev/null) keeps nothing and says nothing.
     const bool keepsNothing = entry == Device;
-    QCOMPARE(store.saveAtExit(model, 6, 4800), readable || keepsNothing);
+    QCOMPARE(store.saveAtExit(model, {6, 4800}), readable || keepsNothing);
     QVERIFY2(store.lastError().isEmpty() == (readable || keepsNothing),
              qPrintable(store.lastError()));
     if (readable) {
         SettingsStore fresh(m_path);
-        QVERIFY(fresh.loadSettings(model, port, rate));
-        QCOMPARE(port, qint16(6));
+        QVERIFY(fresh.loadSettings(model, port));
+        QCOMPARE(port.portNumber, qint16(6));
         QCOMPARE(stateOf(m_path).section(u'/', 0, 0), before.section(u'/', 0, 0));
     } else {
         QVERIFY(keepsNothing || store.lastError().contains(m_path));
@@ -224,14 +223,13 @@ void TestSpecialFiles::storeRewritesDamagedFile()
     QVERIFY(make(Regular, "\x01\x02\xff"));
     SettingsStore store(m_path);
     DeviceModel model;
-    qint16 port = 0;
-    qint32 rate = 0;
-    store.loadSettings(model, port, rate);
+    device::StoredPort port;
+    store.loadSettings(model, port);
     // The write replaces the damaged file whole: it worked, and must not be reported as failed.
-    QVERIFY2(store.saveAtExit(model, 6, 4800), qPrintable(store.lastError()));
+    QVERIFY2(store.saveAtExit(model, {6, 4800}), qPrintable(store.lastError()));
     SettingsStore fresh(m_path);
-    QVERIFY(fresh.loadSettings(model, port, rate));
-    QCOMPARE(port, qint16(6));
+    QVERIFY(fresh.loadSettings(model, port));
+    QCOMPARE(port.portNumber, qint16(6));
 }
 
 QTEST_GUILESS_MAIN(TestSpecialFiles)

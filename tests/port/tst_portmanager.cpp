@@ -115,11 +115,11 @@ void TestPortManager::probeListsPresentPortsAscending()
     bench.port.results.insert(6, OpenResult::Failed);
     bench.manager.probeComPorts();
 
-    const QStringList list{"COM1", "COM3", "COM9", "COM12", "COM16"};
+    const QList<int> list{1, 3, 9, 12, 16};
     QCOMPARE(bench.manager.portList(), list);
     QCOMPARE(bench.manager.portCount(), qint16(list.size()));
     for (int n = 1; n <= 16; ++n) {
-        QCOMPARE(bench.manager.portAvailable(n), list.contains(QStringLiteral("COM%1").arg(n)));
+        QCOMPARE(bench.manager.portAvailable(n), list.contains(n));
         QCOMPARE(bench.manager.probeResult(n), bench.port.presence(n));
     }
     QVERIFY(!bench.manager.portAvailable(0));
@@ -138,7 +138,7 @@ void TestPortManager::unavailableSelectionWaitsAndGivesUp()
     QCOMPARE(bench.yields, 0);
     QCOMPARE(bench.port.log.first(), "open 2 9600,N,8,1");
     QCOMPARE(bench.manager.lastOpenResult(), OpenResult::Busy);
-    QCOMPARE(bench.manager.portList(), (QStringList{"COM1", "COM2"}));
+    QCOMPARE(bench.manager.portList(), (QList<int>{1, 2}));
 
     for (int portNumber : {2, 0, 17, -32768}) {
         bench.yields = 0;

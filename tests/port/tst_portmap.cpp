@@ -1,5 +1,5 @@
 #include "port/portmap.h"
-#include "port/recordinglines.h"
+#include "port/systemcomport.h"
 
 #include <QTest>
 
@@ -45,7 +45,8 @@ void TestPortMap::defaultTable()
 
 void TestPortMap::overridesReplaceTheDefaultUntilCleared()
 {
-    RecordingLines board;
+    // Any port stands in for the simulated board's: the map only keeps it.
+    SystemComPort board;
     PortMap map;
     map.mapToDevice(5, QStringLiteral("/dev/serial/by-id/usb-FTDI-if00"));
     map.mapToDevice(0, QStringLiteral("/dev/ttyUSB0"));
@@ -86,7 +87,7 @@ void TestPortMap::overrideTexts()
     QFETCH(QString, path);
 
     const PortOverride parsed = PortMap::parseOverride(text);
-    RecordingLines board;
+    SystemComPort board;
     PortMap map;
     QCOMPARE(map.apply(parsed, &board), portNumber != 0);
     if (portNumber == 0) {
@@ -99,13 +100,13 @@ void TestPortMap::overrideTexts()
     const PortTarget target = map.target(portNumber);
     const bool simulated = path == "sim";
     QCOMPARE(target.kind, simulated ? PortTarget::Kind::Simulated : PortTarget::Kind::Device);
-    QCOMPARE(target.lines == &board, simulated);
+    QCOMPARE(target.simulated == &board, simulated);
     QCOMPARE(target.devicePath, simulated ? QString() : path);
 }
 
 void TestPortMap::descriptions()
 {
-    RecordingLines board;
+    SystemComPort board;
     PortMap map;
     map.mapToSimulated(1, &board);
     map.mapToDevice(7, QStringLiteral("/nonexistent/kalventa-port"));

@@ -1,6 +1,5 @@
-#include "port/recordinglines.h"
+#include "port/portmap.h"
 #include "port/systemcomport.h"
-#include "wiredecoder.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -28,7 +27,6 @@ private slots:
     void refusedOpensLeaveThePortClosed();
     void terminals_data();
     void terminals();
-    void simulatedBoardGetsEveryOperation();
 
 private:
     QTemporaryDir m_dir;
@@ -47,7 +45,7 @@ void TestSystemComPort::initTestCase()
 void TestSystemComPort::refusedOpensLeaveThePortClosed_data()
 {
     QTest::addColumn<int>("portNumber");
-    QTest::addColumn<QString>("path"); // mapped to COM6; empty: the default map
+    QTest::addColumn<QString>("path"); // opened as COM6; empty: the default device
     QTest::addColumn<OpenResult>("result");
     QTest::addColumn<OpenResult>("presence"); // what is known without opening
 
@@ -72,14 +70,17 @@ void TestSystemComPort::refusedOpensLeaveThePortClosed()
     if (result == OpenResult::NoPermission && QFile(path).open(QIODevice::ReadWrite))
         QSKIP("this user may open any file");
 
-    PortMap map;
-    if (!path.isEmpty())
-        map.mapToDevice(portNumber, path);
-    SystemComPort serial(map);
+    SystemComPort serial;
     QSignalSpy failed(&serial, &SystemComPort::failed);
 
-    QCOMPARE(serial.presence(portNumber), presence);
-    QCOMPARE(serial.open(portNumber, LineSettings{}), result);
+    QString reason;
+    QCOMPARE(path.isEmpty()
+                 ? serial.presence(portNumber)
+                 : SystemComPort::inspectNode(port::PortMap::portName(portNumber), path, &reason),
+             presence);
+    const OpenResult opened = path.isEmpty() ? serial.open(portNumber, LineSettings{})
+                                             : serial.openDevice(portNumber, path, LineSettings{});
+    QCOMPARE(opened, result);
     QVERIFY(!serial.lastError().isEmpty());
     QVERIFY(!serial.isOpen() && serial.openPortNumber() == 0);
     serial.setDtr(true);
@@ -118,13 +119,14 @@ void TestSystemComPort::terminals()
     if (heldExclusively)
         QVERIFY(::ioctl(holder, TIOCEXCL) == 0);
 
-    PortMap map;
-    map.mapToDevice(3, QString::fromLocal8Bit(terminal));
-    SystemComPort serial(map);
+    SystemComPort serial;
     QSignalSpy failed(&serial, &SystemComPort::failed);
     // Whether the terminal has modem lines or another holder shows only at the open.
-    QCOMPARE(serial.presence(3), OpenResult::Opened);
-    QCOMPARE(serial.open(3, LineSettings{}), result);
+    QString reason;
+    QCOMPARE(SystemComPort::inspectNode(QStringLiteral("COM3"), QString::fromLocal8Bit(terminal),
+                                        &reason),
+             OpenResult::Opened);
+    QCOMPARE(serial.openDevice(3, QString::fromLocal8Bit(terminal), LineSettings{}), result);
     QVERIFY2(serial.lastError().contains(error), qPrintable(serial.lastError()));
     QVERIFY(!serial.isOpen());
     QVERIFY(!serial.dsr());
@@ -134,37 +136,6 @@ void TestSystemComPort::terminals()
 #else
     QSKIP("needs Linux pseudo-terminals");
 #endif
-}
-
-void TestSystemComPort::simulatedBoardGetsEveryOperation()
-{
-    RecordingLines board;
-    board.setIdleDsr(true);
-    PortMap map;
-    map.mapToSimulated(2, &board);
-    map.mapToSimulated(4, nullptr);
-    SystemComPort serial(map);
-
-    QCOMPARE(serial.open(2, LineSettings{}), OpenResult::Opened);
-    QCOMPARE(serial.openPortNumber(), 2);
-    serial.setDtr(true);
-    serial.setDtr(true);
-    serial.setRts(true);
-    QVERIFY(serial.dsr());
-    serial.writeData(QByteArrayLiteral("\x07\0\0\0"));
-
-    // Opening releases both lines; repeated writes of one value all reach the board.
-    QCOMPARE(lineWrites(board.operations()), (QStringList{"D0", "R0", "D1", "D1", "R1"}));
-    QCOMPARE(board.count(LineOperation::Kind::ReadDsr), 1);
-    QCOMPARE(board.operations().last().data, QByteArrayLiteral("\x07\0\0\0"));
-
-    // Opening another target closes this one first, even when that open fails.
-    QCOMPARE(serial.presence(4), OpenResult::Failed);
-    QCOMPARE(serial.open(4, LineSettings{}), OpenResult::Failed);
-    board.clear();
-    serial.setRts(false);
-    QVERIFY(!serial.dsr());
-    QVERIFY(board.operations().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestSystemComPort)

@@ -1,5 +1,5 @@
-#include "port/recordinglines.h"
 #include "sim/simulatedboard.h"
+#include "trace/recordinglines.h"
 
 #include <QTest>
 #include <string_view>
@@ -477,8 +477,8 @@ void TestSimulatedBoard::frameCutByStopChangesNothing()
 void TestSimulatedBoard::chipsMoveSdaOnlyWhileSclLow()
 {
     SimulatedBoard board;
-    port::RecordingLines recorder(&board);
-    recorder.setLevelProbe([&board] { return port::BusLevels{board.scl(), board.sda()}; });
+    trace::RecordingLines recorder(&board);
+    recorder.setLevelProbe([&board] { return trace::BusLevels{board.scl(), board.sda()}; });
     LineMaster master(recorder);
 
     master.writeWord(address(0), 1, loadDac, 0x2AA);
@@ -491,10 +491,10 @@ void TestSimulatedBoard::chipsMoveSdaOnlyWhileSclLow()
 
     int starts = 0;
     int stops = 0;
-    port::BusLevels was;
-    for (const port::LineOperation &op : recorder.operations()) {
-        const port::BusLevels now = op.levels.value();
-        if (now.sda != was.sda && op.kind != port::LineOperation::Kind::SetRts)
+    trace::BusLevels was;
+    for (const trace::LineOperation &op : recorder.operations()) {
+        const trace::BusLevels now = op.levels.value();
+        if (now.sda != was.sda && op.kind != trace::LineOperation::Kind::SetRts)
             QVERIFY2(!now.scl, "a chip moved SDA other than on a falling SCL edge");
         else if (now.sda != was.sda && was.scl && now.scl)
             ++(now.sda ? stops : starts);

@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-using port::LineOperation;
+using trace::LineOperation;
 
 QList<WireFrame> decodeFrames(const QList<LineOperation> &operations)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "port/recordinglines.h"
+#include "trace/recordinglines.h"
 
 #include <QList>
 
@@ -15,10 +15,10 @@ struct WireFrame
     int trailingBits = 0;    // clocks after the last whole group (a STOP's own clock)
 };
 
-QList<WireFrame> decodeFrames(const QList<port::LineOperation> &operations);
+QList<WireFrame> decodeFrames(const QList<trace::LineOperation> &operations);
 
 // The DSR samples, in order, as bits (DSR not asserted = SDA high = 1).
-QList<int> sampledBits(const QList<port::LineOperation> &operations);
+QList<int> sampledBits(const QList<trace::LineOperation> &operations);
 
 // Only the line writes, in order, as text: "D1" DTR asserted, "R0" RTS released, ...
-QStringList lineWrites(const QList<port::LineOperation> &operations);
+QStringList lineWrites(const QList<trace::LineOperation> &operations);

@@ -1,8 +1,6 @@
 #include "control/portsettingscontroller.h"
-#include "port/portmanager.h"
-#include "port/systemcomport.h"
-#include "sim/simulatedboard.h"
-#include "simulatedports.h"
+#include "missingdeviceports.h"
+#include "stack/busstack.h"
 #include "ui/dialogs/portsettingsdialog.h"
 
 #include <QComboBox>
@@ -20,21 +18,23 @@ namespace {
 struct Ports
 {
     Ports(const QList<int> &present, int portNumber, qint32 bitRate)
-        : map(simulatedPorts(dir, &board, present)), com(map), manager(com)
     {
+        stack::PortRouting routing{missingDevicePorts(dir), false, {}};
+        for (int n : present)
+            routing.overrides.append({n, QString(), true, QString()});
+        stack.route(routing);
         manager.setYieldFunction([] {});
         manager.probeComPorts();
         manager.setPortNumber(qint16(portNumber));
         manager.setBitRate(bitRate);
     }
 
-    int openPort() const { return com.openPortNumber(); }
+    int openPort() const { return manager.comPort().openPortNumber(); }
 
     QTemporaryDir dir;
-    sim::SimulatedBoard board;
-    port::PortMap map;
-    port::SystemComPort com;
-    port::PortManager manager;
+    stack::BusStack stack;
+    port::PortManager &manager = stack.ports();
+    const port::PortMap &map = stack.portMap();
 };
 
 // A port whose open results a test decides, for the cases the board cannot show. A held port

@@ -81,23 +81,22 @@ void TestCommandLine::demoStoreIsSeededOnce()
     QVERIFY(app::seedSimulatedStore(path, &error));
 
     device::DeviceModel model;
-    qint16 portNumber = 0;
-    qint32 bitRate = 0;
+    device::StoredPort port;
     device::SettingsStore store(path);
-    QVERIFY(store.loadSettings(model, portNumber, bitRate));
-    QCOMPARE(portNumber, qint16(1));
-    QCOMPARE(bitRate, 9600);
+    QVERIFY(store.loadSettings(model, port));
+    QCOMPARE(port.portNumber, qint16(1));
+    QCOMPARE(port.bitRate, 9600);
     QCOMPARE(model.a0Pin, QStringLiteral("0"));
     QCOMPARE(model.vrefHigh[0], 10.0);
     QCOMPARE(model.vrefHigh[1], 10.0);
 
     // What a demo changed stays for the next demo.
     model.vrefHigh[0] = 3.3;
-    QVERIFY(store.saveAtExit(model, 1, 19200));
+    QVERIFY(store.saveAtExit(model, {1, 19200}));
     QVERIFY(app::seedSimulatedStore(path, &error));
-    QVERIFY(device::SettingsStore(path).loadSettings(model, portNumber, bitRate));
+    QVERIFY(device::SettingsStore(path).loadSettings(model, port));
     QCOMPARE(model.vrefHigh[0], 3.3);
-    QCOMPARE(bitRate, 19200);
+    QCOMPARE(port.bitRate, 19200);
 }
 
 void TestCommandLine::demoStoreIsNotTheUsersStore()

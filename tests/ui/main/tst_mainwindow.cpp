@@ -1,7 +1,6 @@
 #include "control/batchrunner.h"
 #include "control/statusline.h"
 #include "controlfixture.h"
-#include "simulatedports.h"
 #include "ui/main/mainwindow.h"
 #include "ui/main/messageboxprompts.h"
 #include "ui/main/spinarrows.h"
@@ -26,13 +25,12 @@ struct WindowFixture
 {
     WindowFixture()
     {
-        f.comPort->setPortMap(simulatedPorts(f.dir, &f.board, {1}));
         device::DeviceModel stored;
         stored.vrefHigh = {10, 10};
-        f.settings.saveAtExit(stored, 1, 9600);
+        f.settings.saveAtExit(stored, {1, 9600});
         window = std::make_unique<ui::MainWindow>(
             ui::MainWindow::Parts{f.model, f.grid(), *f.operations, *f.controller, status,
-                                  batchRunner, *f.ports, f.comPort->portMap(), f.prompts});
+                                  batchRunner, f.stack.ports(), f.stack.portMap(), f.prompts});
         window->show();
         window->activateWindow();
         f.controller->start();
@@ -76,7 +74,7 @@ struct WindowFixture
     }
 
     ControlFixture f{false};
-    control::StatusLine status{*f.ports, f.comPort->portMap(), f.model, f.prompts};
+    control::StatusLine status{f.stack.ports(), f.stack.portMap(), f.model, f.prompts};
     control::BatchRunner batchRunner{f.model, f.grid(), *f.operations};
     std::unique_ptr<ui::MainWindow> window;
     bool active = false;
@@ -288,16 +286,16 @@ void TestMainWindow::statusBarFollowsThePort()
     auto *port = w.find<QLabel>(QStringLiteral("portStatus"));
     QCOMPARE(port->text(), QStringLiteral("COM1  simulated evaluation board"));
 
-    w.f.comPort->close();
-    emit w.f.comPort->failed(1, QStringLiteral("COM1: unplugged"));
-    emit w.f.comPort->failed(1, QStringLiteral("COM1: unplugged"));
+    w.f.stack.ports().comPort().close();
+    emit w.f.stack.ports().comPort().failed(1, QStringLiteral("COM1: unplugged"));
+    emit w.f.stack.ports().comPort().failed(1, QStringLiteral("COM1: unplugged"));
     QCOMPARE(port->text(), QStringLiteral("No port open (COM1: unplugged)"));
     QVERIFY(w.f.prompts.errors.isEmpty()); // not inside the handler that met the failure
     QCoreApplication::processEvents();
     QCOMPARE(w.f.prompts.errors.size(), 1);
     QVERIFY(w.f.prompts.errors.first().contains(QStringLiteral("COM1: unplugged")));
 
-    w.f.ports->openSelectedComPort();
+    w.f.stack.ports().openSelectedComPort();
     QCOMPARE(port->text(), QStringLiteral("COM1  simulated evaluation board"));
 }
 

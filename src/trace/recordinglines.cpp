@@ -1,10 +1,10 @@
-#include "port/recordinglines.h"
+#include "trace/recordinglines.h"
 
 #include <algorithm>
 
-namespace port {
+namespace trace {
 
-RecordingLines::RecordingLines(SerialLines *inner) : m_inner(inner)
+RecordingLines::RecordingLines(port::SerialLines *inner) : m_inner(inner)
 {
     m_clock.start();
 }
@@ -98,4 +98,4 @@ void RecordingLines::dropOlderHalf()
     m_dropped += dropped;
 }
 
-} // namespace port
+} // namespace trace

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "port/recordinglines.h"
+#include "trace/recordinglines.h"
 
 #include <QDateTime>
 #include <QList>
@@ -9,7 +9,7 @@
 
 class QIODevice;
 
-namespace port {
+namespace trace {
 
 // Writes recorded line operations as a Value Change Dump, the format that GTKWave, PulseView and
 // sigrok read. Signals: SCL and SDA as bus levels, and DTR, RTS and DSR as the port's raw lines.
@@ -47,4 +47,4 @@ private:
     QString m_error;
 };
 
-} // namespace port
+} // namespace trace

@@ -1,15 +1,15 @@
-#include "port/bustrace.h"
+#include "trace/bustrace.h"
 
-#include "port/vcdwriter.h"
+#include "trace/vcdwriter.h"
 #include "version.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QSaveFile>
 
-namespace port {
+namespace trace {
 
-BusTrace::BusTrace(SerialLines &port, RecordingLines::LevelProbe probe, qsizetype limit)
+BusTrace::BusTrace(port::SerialLines &port, RecordingLines::LevelProbe probe, qsizetype limit)
     : m_recorder(&port)
 {
     m_recorder.setLevelProbe(std::move(probe));
@@ -22,7 +22,7 @@ QString BusTrace::limitNote() const
         return {};
     const QList<LineOperation> &kept = m_recorder.operations();
     const double keptFrom = kept.isEmpty() ? 0 : double(kept.first().nanoseconds) / 1e9;
-    return QCoreApplication::translate("port::BusTrace",
+    return QCoreApplication::translate("trace::BusTrace",
                                        "The trace holds at most %1 line operations: the first %2 "
                                        "were dropped, and time 0 is %3 s into the recording.")
         .arg(m_recorder.limit())
@@ -45,7 +45,7 @@ bool BusTrace::writeVcd(const QString &path, QString *error) const
     if (problem.isEmpty())
         return true;
     if (error) {
-        *error = QCoreApplication::translate("port::BusTrace", "Cannot write the trace %1: %2")
+        *error = QCoreApplication::translate("trace::BusTrace", "Cannot write the trace %1: %2")
                      .arg(shownPath, problem);
     }
     return false;
@@ -73,4 +73,4 @@ bool BusTrace::writeVcd(QIODevice &device, QString *error) const
     return false;
 }
 
-} // namespace port
+} // namespace trace

@@ -1,10 +1,10 @@
-#include "port/vcdwriter.h"
+#include "trace/vcdwriter.h"
 
 #include <QIODevice>
 #include <algorithm>
 #include <vector>
 
-namespace port {
+namespace trace {
 
 namespace {
 
@@ -218,4 +218,4 @@ bool VcdWriter::flush(QByteArray &buffer)
     return true;
 }
 
-} // namespace port
+} // namespace trace

@@ -1,9 +1,9 @@
 #include "bus/chipbus.h"
 #include "bus/lineengine.h"
-#include "port/bustrace.h"
-#include "port/recordinglines.h"
-#include "port/vcdwriter.h"
 #include "sim/simulatedboard.h"
+#include "trace/bustrace.h"
+#include "trace/recordinglines.h"
+#include "trace/vcdwriter.h"
 
 #include <QBuffer>
 #include <QMap>
@@ -11,8 +11,8 @@
 #include <QTest>
 #include <algorithm>
 
-using port::LineOperation;
-using port::RecordingLines;
+using trace::LineOperation;
+using trace::RecordingLines;
 
 namespace {
 
@@ -110,7 +110,7 @@ Dump dumpOf(const QList<LineOperation> &operations)
 {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    port::VcdWriter writer(buffer);
+    trace::VcdWriter writer(buffer);
     return writer.write(operations) ? parseDump(buffer.data()) : Dump();
 }
 
@@ -170,7 +170,7 @@ void TestVcdWriter::dumpDecodesAsTheFramesSent()
     board.chip(0).setDacRegister(2, 0x2BC);
     RecordingLines recorder(&board);
     if (probe)
-        recorder.setLevelProbe([&board] { return port::BusLevels{board.scl(), board.sda()}; });
+        recorder.setLevelProbe([&board] { return trace::BusLevels{board.scl(), board.sda()}; });
     bus::LineEngine engine(recorder);
     bus::ChipBus chip(engine);
     writeCode1023ToChannel5(chip);
@@ -210,7 +210,7 @@ void TestVcdWriter::limitKeepsLatestAndSaysSo()
 {
     sim::SimulatedBoard board;
     RecordingLines full(&board);
-    port::BusTrace trace(full, {}, 96);
+    trace::BusTrace trace(full, {}, 96);
     bus::LineEngine engine(trace.lines());
     bus::ChipBus chip(engine);
     writeCode1023ToChannel5(chip);
@@ -249,7 +249,7 @@ void TestVcdWriter::limitKeepsLatestAndSaysSo()
 void TestVcdWriter::exportFailureIsReported()
 {
     sim::SimulatedBoard board;
-    port::BusTrace trace(board);
+    trace::BusTrace trace(board);
     trace.lines().setDtr(true);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("missing/trace.vcd"));

@@ -7,7 +7,7 @@
 #include <functional>
 #include <optional>
 
-namespace port {
+namespace trace {
 
 // The levels of the bus itself (true = high), which may differ from what the port drives: on an
 // open-drain bus a chip can hold SDA low while the port releases it.
@@ -42,14 +42,14 @@ struct LineState
 
 // Passes every line operation on to another set of lines (or to none, reading DSR released) and
 // keeps a record of it with its time: the raw material of tests and of bus traces.
-class RecordingLines : public SerialLines
+class RecordingLines : public port::SerialLines
 {
 public:
     // Asked right after each operation; nothing when the levels are not known (a real port only
     // knows what it drives and what DSR said).
     using LevelProbe = std::function<std::optional<BusLevels>()>;
 
-    explicit RecordingLines(SerialLines *inner = nullptr);
+    explicit RecordingLines(port::SerialLines *inner = nullptr);
 
     bool isOpen() const override;
     void setDtr(bool asserted) override;
@@ -81,7 +81,7 @@ private:
     void record(LineOperation::Kind kind, bool value, const QByteArray &data = {});
     void dropOlderHalf();
 
-    SerialLines *m_inner = nullptr;
+    port::SerialLines *m_inner = nullptr;
     QList<LineOperation> m_operations;
     QElapsedTimer m_clock;
     bool m_idleDsr = false;
@@ -91,4 +91,4 @@ private:
     LineState m_stateBeforeFirst;
 };
 
-} // namespace port
+} // namespace trace

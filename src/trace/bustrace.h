@@ -1,13 +1,13 @@
 #pragma once
 
-#include "port/recordinglines.h"
+#include "trace/recordinglines.h"
 
 #include <QDateTime>
 #include <QString>
 
 class QIODevice;
 
-namespace port {
+namespace trace {
 
 // A recording of everything the bus engine does on a port's lines, for export as a VCD file.
 // It sits between the engine and the port: build the engine on lines() instead of the port.
@@ -18,12 +18,12 @@ public:
     // About 50 bytes each, so some 50 MB at most: 130 full reads of the chip or 4400 writes.
     static constexpr qsizetype defaultLimit = 1'000'000;
 
-    explicit BusTrace(SerialLines &port, RecordingLines::LevelProbe probe = {},
+    explicit BusTrace(port::SerialLines &port, RecordingLines::LevelProbe probe = {},
                       qsizetype limit = defaultLimit);
     Q_DISABLE_COPY_MOVE(BusTrace)
 
     // What the bus engine drives.
-    SerialLines &lines() { return m_recorder; }
+    port::SerialLines &lines() { return m_recorder; }
     const RecordingLines &recorder() const { return m_recorder; }
 
     // Empty while nothing has been dropped.
@@ -38,4 +38,4 @@ private:
     QDateTime m_started = QDateTime::currentDateTime();
 };
 
-} // namespace port
+} // namespace trace

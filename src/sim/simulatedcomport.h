@@ -1,0 +1,41 @@
+#pragma once
+
+#include "port/comport.h"
+
+namespace sim {
+
+class SimulatedBoard;
+
+// The simulated board as a serial port: it opens under any COM number 1 to 16 and never fails.
+// Its lines are the board's bus; the data line reaches the board too. Time-outs are kept as a
+// real port keeps them, but nothing on the board depends on them.
+class SimulatedComPort : public port::ComPort
+{
+    Q_OBJECT
+
+public:
+    explicit SimulatedComPort(SimulatedBoard &board, QObject *parent = nullptr);
+
+    SimulatedBoard &board() const { return m_board; }
+
+    port::OpenResult presence(int) const override { return port::OpenResult::Opened; }
+    port::OpenResult open(int portNumber, const port::LineSettings &settings) override;
+    void close() override { m_openPortNumber = 0; }
+    int openPortNumber() const override { return m_openPortNumber; }
+
+    port::PortTimeouts timeouts() const override { return m_timeouts; }
+    void setTimeouts(const port::PortTimeouts &timeouts) override { m_timeouts = timeouts; }
+
+    bool isOpen() const override { return m_openPortNumber != 0; }
+    void setDtr(bool asserted) override;
+    void setRts(bool asserted) override;
+    bool dsr() override;
+    void writeData(const QByteArray &bytes) override;
+
+private:
+    SimulatedBoard &m_board;
+    int m_openPortNumber = 0;
+    port::PortTimeouts m_timeouts;
+};
+
+} // namespace sim

@@ -1,0 +1,76 @@
+#include "stack/busstack.h"
+
+namespace stack {
+
+namespace {
+
+bool untraced(QString *error)
+{
+    if (error)
+        *error = QStringLiteral("the bus was not traced");
+    return false;
+}
+
+} // namespace
+
+BusStack::BusStack(const PortRouting &routing, Tracing tracing)
+{
+    route(routing);
+    if (tracing == Tracing::On)
+        startTrace();
+    else
+        buildBus(m_port);
+}
+
+void BusStack::route(const PortRouting &routing)
+{
+    port::PortMap map = routing.base;
+    if (routing.simulate)
+        map.mapToSimulated(port::PortMap::firstPortNumber, &m_simulatedPort);
+    for (const port::PortOverride &entry : routing.overrides)
+        map.apply(entry, &m_simulatedPort);
+    m_port.setPortMap(map);
+}
+
+void BusStack::startTrace()
+{
+    if (m_trace)
+        return;
+    // On the board the levels include what the chips drive; a device only tells what the PC
+    // drives and what DSR said, which the trace shows by itself.
+    m_trace =
+        std::make_unique<trace::BusTrace>(m_port, [this]() -> std::optional<trace::BusLevels> {
+            if (!m_simulatedPort.isOpen())
+                return std::nullopt;
+            return trace::BusLevels{m_board.scl(), m_board.sda()};
+        });
+    buildBus(m_trace->lines());
+}
+
+void BusStack::buildBus(port::SerialLines &lines)
+{
+    m_chip.reset();
+    m_engine = std::make_unique<bus::LineEngine>(lines);
+    m_chip = std::make_unique<bus::ChipBus>(*m_engine);
+}
+
+bool BusStack::writeTrace(const QString &path, QString *error) const
+{
+    if (m_trace)
+        return m_trace->writeVcd(path, error);
+    return untraced(error);
+}
+
+bool BusStack::writeTrace(QIODevice &device, QString *error) const
+{
+    if (m_trace)
+        return m_trace->writeVcd(device, error);
+    return untraced(error);
+}
+
+QString BusStack::traceNote() const
+{
+    return m_trace ? m_trace->limitNote() : QString();
+}
+
+} // namespace stack
