@@ -12,7 +12,7 @@
 #include "port/systemcomport.h"
 #include "sim/simulatedboard.h"
 #include "ui/main/mainwindow.h"
-#include "ui/main/messageboxprompts.h"
+#include "ui/widgets/messageboxprompts.h"
 
 #include <memory>
 

@@ -1,7 +1,7 @@
 #include "ui/dialogs/otpdialog.h"
 
 #include "control/maincontroller.h"
-#include "ui/main/spinarrows.h"
+#include "ui/widgets/spinarrows.h"
 
 #include <QGridLayout>
 #include <QLabel>

@@ -1,8 +1,8 @@
 #include "controlfixture.h"
 #include "simulatedports.h"
 #include "ui/main/mainwindow.h"
-#include "ui/main/messageboxprompts.h"
-#include "ui/main/spinarrows.h"
+#include "ui/widgets/messageboxprompts.h"
+#include "ui/widgets/spinarrows.h"
 
 #include <QApplication>
 #include <QFileDialog>
