@@ -10,7 +10,7 @@
 #include "device/settingsstore.h"
 #include "stack/busstack.h"
 #include "ui/main/mainwindow.h"
-#include "ui/main/messageboxprompts.h"
+#include "ui/widgets/messageboxprompts.h"
 
 #include <memory>
 

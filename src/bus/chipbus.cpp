@@ -56,12 +56,8 @@ void ChipBus::writeOtpRegister(const QString &lowBits, const QString &highBits,
 
 void ChipBus::generalCallReset()
 {
-    // Address 0x00 with the write bit, released acknowledge slot, 0x06, released slot.
-    static constexpr int bits[18] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 1, 0, 1};
-    m_engine.pacedStart();
-    for (int bit : bits)
-        m_engine.pacedBit(bit);
-    m_engine.pacedStop();
+    // Address 0x00 with the write bit, then 0x06: the reset command of the general call.
+    m_engine.writePacedFrame(u"00000000", u"00000110");
 }
 
 } // namespace bus

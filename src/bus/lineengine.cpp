@@ -13,35 +13,47 @@ void LineEngine::busPause()
     ++m_pauseCount;
 }
 
+int LineEngine::bitOfText(QStringView text, int k)
+{
+    return (k < text.size() && text[k] == u'1') ? 1 : 0;
+}
+
 void LineEngine::decodeByte(QStringView text, int firstPosition)
 {
     for (int k = 0; k < 8; ++k)
-        m_lineBits[firstPosition + k] = (k < text.size() && text[k] == u'1') ? 1 : 0;
+        m_lineBits[firstPosition + k] = bitOfText(text, k);
 }
 
 // Every sequence starts from whatever the previous one left and spells out each line write,
 // repeated writes included: on a real port each write takes time and so paces the bus.
+// The levels below are those the PC drives; "released" means the PC does not pull the line.
+// SDA may change only while SCL is low, except in START and STOP.
 
 void LineEngine::startCondition()
 {
+    // assert: the bus is idle (scl and sda released); the first two writes say so again
     sdaHigh();
     sclHigh();
     sdaLow(); // SDA falls while SCL is high: START
     sclHigh();
+    // leaves: scl high, sda low
 }
 
 void LineEngine::sendBitCell(int bit)
 {
+    // assert: scl is low, or high with sda low just after START; scl falls before sda changes
     sclLow();
     sdaBit(bit);
     sclHigh(); // the chip samples here
     sdaBit(bit);
     sclLow();
     sdaBit(bit);
+    // leaves: scl low, sda holding the bit
 }
 
 void LineEngine::ackSlot()
 {
+    // assert: scl is low
     // SDA released for the ninth clock; whatever the chip answers is not looked at.
     sdaHigh();
     sclLow();
@@ -49,10 +61,12 @@ void LineEngine::ackSlot()
     sclHigh();
     sdaHigh();
     sclLow();
+    // leaves: scl low, sda released
 }
 
 void LineEngine::readBitCell(int position)
 {
+    // assert: scl is low, or sda is already released (after the previous sample with scl high)
     sdaHigh();
     sclLow(); // the chip puts out its next bit while SCL is low
     sdaHigh();
@@ -60,10 +74,12 @@ void LineEngine::readBitCell(int position)
     sdaHigh();
     sclHigh();
     m_readBackBits[position] = m_lines.dsr() ? 0 : 1;
+    // leaves: scl high, sda released (the chip drives the bit just sampled)
 }
 
 void LineEngine::masterAck()
 {
+    // assert: scl is high, sda released (after the eighth sample)
     sdaHigh();
     sclLow();
     sdaLow();
@@ -72,10 +88,12 @@ void LineEngine::masterAck()
     sclHigh(); // the chip sees the acknowledge and goes on with the next byte
     sdaLow();
     sclLow();
+    // leaves: scl low, sda low
 }
 
 void LineEngine::nackAndStop()
 {
+    // assert: scl is high, sda released (after the sixteenth sample)
     sdaHigh();
     sclLow();
     sdaHigh();
@@ -86,30 +104,39 @@ void LineEngine::nackAndStop()
     sclHigh();
     sdaHigh(); // SDA rises while SCL is high: STOP
     sclHigh();
+    // leaves: the bus idle, scl and sda released
 }
 
 void LineEngine::stopCondition()
 {
+    // assert: scl is low
     sdaLow();
     sclLow();
     sdaLow();
     sclHigh();
     sdaHigh(); // SDA rises while SCL is high: STOP
     sclHigh();
+    // leaves: the bus idle, scl and sda released
 }
+
+// The paced sequences are the plain ones with a pause after every second write; they serve the
+// STOP that ends a 4-byte write and the whole general call.
 
 void LineEngine::pacedStart()
 {
+    // assert: the bus is idle (scl and sda released); the first two writes say so again
     sdaHigh();
     sclHigh();
     busPause();
     sdaLow();
     sclHigh();
     busPause();
+    // leaves: scl high, sda low
 }
 
 void LineEngine::pacedBit(int bit)
 {
+    // assert: scl is low, or high with sda low just after START; scl falls before sda changes
     sclLow();
     sdaBit(bit);
     busPause();
@@ -119,10 +146,12 @@ void LineEngine::pacedBit(int bit)
     sclLow();
     sdaBit(bit);
     busPause();
+    // leaves: scl low, sda holding the bit
 }
 
 void LineEngine::pacedStop()
 {
+    // assert: scl is low
     sdaLow();
     sclLow();
     busPause();
@@ -132,10 +161,12 @@ void LineEngine::pacedStop()
     sdaHigh();
     sclHigh();
     busPause();
+    // leaves: the bus idle, scl and sda released
 }
 
 void LineEngine::sendByte(int firstPosition)
 {
+    // assert: as for sendBitCell; leaves: scl low, sda released by the acknowledge slot
     for (int k = 0; k < 8; ++k)
         sendBitCell(m_lineBits[firstPosition + k]);
     ackSlot();
@@ -176,6 +207,17 @@ void LineEngine::writeLongFrame(QStringView byte1, QStringView byte2, QStringVie
         sendByte(first);
     if (extraPause == ExtraPause::Yes)
         busPause();
+    pacedStop();
+}
+
+void LineEngine::writePacedFrame(QStringView byte1, QStringView byte2)
+{
+    pacedStart();
+    for (QStringView byte : {byte1, byte2}) {
+        for (int k = 0; k < 8; ++k)
+            pacedBit(bitOfText(byte, k));
+        pacedBit(1); // the acknowledge slot: SDA released, not sampled
+    }
     pacedStop();
 }
 

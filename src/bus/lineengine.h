@@ -3,7 +3,6 @@
 #include "port/seriallines.h"
 
 #include <QStringView>
-
 #include <array>
 
 namespace bus {
@@ -31,10 +30,6 @@ public:
     // A fixed, short busy pause: 200 passes of a counted loop that the optimiser must keep.
     void busPause();
 
-    void pacedStart();
-    void pacedBit(int bit);
-    void pacedStop();
-
     // START, address byte, one data byte, STOP: 118 line writes.
     void writeShortFrame(QStringView addressBits, QStringView dataBits);
     // START, address byte, two bytes received into readBackBits 1..16, STOP: 172 writes, 16 reads.
@@ -42,6 +37,9 @@ public:
     // START, four bytes, [pause], paced STOP: 226 line writes.
     void writeLongFrame(QStringView byte1, QStringView byte2, QStringView byte3, QStringView byte4,
                         ExtraPause extraPause);
+    // Paced START, two bytes each followed by a released acknowledge slot, paced STOP, with a
+    // pause after every step: 118 line writes, 59 pauses. The bit texts do not touch lineBits.
+    void writePacedFrame(QStringView byte1, QStringView byte2);
 
     // Positions 1..32 hold the bytes of the last frame; 0 and 33..50 are unused.
     const std::array<int, lineBitCount> &lineBits() const { return m_lineBits; }
@@ -51,6 +49,7 @@ public:
     quint64 pauseCount() const { return m_pauseCount; }
 
 private:
+    static int bitOfText(QStringView text, int k);
     void decodeByte(QStringView text, int firstPosition);
 
     void startCondition();
@@ -62,6 +61,10 @@ private:
     void stopCondition();
 
     void sendByte(int firstPosition);
+
+    void pacedStart();
+    void pacedBit(int bit);
+    void pacedStop();
 
     void sclLow() { m_lines.setDtr(true); }
     void sclHigh() { m_lines.setDtr(false); }

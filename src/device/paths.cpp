@@ -1,37 +1,22 @@
 #include "device/paths.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace device {
-namespace {
-
-bool isSeparator(QChar c)
-{
-#ifdef Q_OS_WIN
-    return c == u'\\' || c == u'/';
-#else
-    return c == u'/';
-#endif
-}
-
-} // namespace
 
 QString folderOfPath(const QString &path)
 {
-    for (qsizetype i = path.size(); i > 0; --i) {
-        if (isSeparator(path[i - 1]))
-            return path.left(i);
-    }
-    return {};
+    // The text before the file name, as the caller wrote it, so the last separator stays.
+    return path.left(path.size() - QFileInfo(path).fileName().size());
 }
 
 QString joinPath(const QString &folder, const QString &name)
 {
-    if (folder.isEmpty() || isSeparator(folder.back()))
-        return folder + name;
-#ifdef Q_OS_WIN
-    return folder + u'\\' + name;
-#else
-    return folder + u'/' + name;
-#endif
+    // QDir would make a bare name relative to "." instead.
+    if (folder.isEmpty())
+        return name;
+    return QDir::toNativeSeparators(QDir(folder).filePath(name));
 }
 
 } // namespace device

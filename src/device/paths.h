@@ -4,8 +4,8 @@
 
 namespace device {
 
-// The path up to and including its last separator, or "" when it has none. Separators are the
-// platform's: "/" everywhere, and "\" as well on Windows.
+// The path up to its file name, so with its last separator, or "" for a bare name. Separators
+// are the platform's: "/" everywhere, and "\" as well on Windows.
 QString folderOfPath(const QString &path);
 
 // A folder and a name joined by one separator, none doubled at a root such as "/" or "c:\".

@@ -47,16 +47,6 @@ QList<WireFrame> decodeFrames(const QList<LineOperation> &operations)
     return frames;
 }
 
-QList<int> sampledBits(const QList<LineOperation> &operations)
-{
-    QList<int> bits;
-    for (const LineOperation &op : operations) {
-        if (op.kind == LineOperation::Kind::ReadDsr)
-            bits.append(op.value ? 0 : 1);
-    }
-    return bits;
-}
-
 QStringList lineWrites(const QList<LineOperation> &operations)
 {
     QStringList writes;

@@ -17,8 +17,5 @@ struct WireFrame
 
 QList<WireFrame> decodeFrames(const QList<trace::LineOperation> &operations);
 
-// The DSR samples, in order, as bits (DSR not asserted = SDA high = 1).
-QList<int> sampledBits(const QList<trace::LineOperation> &operations);
-
 // Only the line writes, in order, as text: "D1" DTR asserted, "R0" RTS released, ...
 QStringList lineWrites(const QList<trace::LineOperation> &operations);

@@ -1,22 +1,21 @@
 #include "ui/batch/batchwindow.h"
 
 #include "control/batchrunner.h"
+#include "ui/batch/filenameorder.h"
 
 #include <QDir>
+#include <QFileSystemModel>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPushButton>
-#include <QStyle>
-#include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 namespace ui {
 namespace {
-
-constexpr int folderPathRole = Qt::UserRole;
 
 QPushButton *makeButton(const QString &text, QWidget *parent)
 {
@@ -33,14 +32,7 @@ BatchWindow::BatchWindow(control::BatchRunner &runner, QWidget *parent)
 {
     setWindowTitle(tr("Run Batch"));
 
-    m_folders = new QTreeWidget(this);
-    m_folders->setHeaderHidden(true);
-    m_folders->setColumnCount(1);
-    m_folders->setRootIsDecorated(false);
-    m_folders->setToolTip(tr("Double-click a folder to open it"));
-
-    m_files = new QListWidget(this);
-    m_files->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    createLists();
 
     m_runButton = makeButton(tr("Run Batch"), this);
     m_stopButton = makeButton(tr("Stop Batch"), this);
@@ -60,6 +52,63 @@ BatchWindow::BatchWindow(control::BatchRunner &runner, QWidget *parent)
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_status->setMinimumHeight(2 * QFontMetrics(statusFont).height());
 
+    layOut();
+
+    // A run returns only when it has ended; nothing here touches the window afterwards, as the
+    // window may have been closed inside it.
+    connect(m_runButton, &QPushButton::clicked, this, [this] { m_runner.run(m_delay->text()); });
+    connect(m_stopButton, &QPushButton::clicked, this, [this] { m_runner.stop(); });
+    connect(m_stepDownButton, &QPushButton::clicked, this, [this] { m_runner.stepDown(); });
+    connect(m_stepUpButton, &QPushButton::clicked, this, [this] { m_runner.stepUp(); });
+    connect(&m_runner, &control::BatchRunner::statusTextChanged, m_status, &QLabel::setText);
+
+    m_delay->setText(control::BatchRunner::initialDelayText());
+    m_runner.setList(this);
+    setFolder(m_runner.openWindow());
+    m_status->setText(m_runner.statusText());
+}
+
+void BatchWindow::createLists()
+{
+    // Only real folders and regular files (or links to them): no hidden entries, no pipes or
+    // devices, nor links to them.
+    m_folderModel = new QFileSystemModel(this);
+    m_folderModel->setFilter(QDir::Dirs | QDir::NoDotAndDotDot);
+    m_folderOrder = new FileNameOrder(m_folderModel, this);
+    m_fileModel = new QFileSystemModel(this);
+    m_fileModel->setFilter(QDir::Files);
+    m_fileOrder = new FileNameOrder(m_fileModel, this);
+
+    m_folders = new QTreeView(this);
+    m_folders->setModel(m_folderOrder);
+    m_folders->setHeaderHidden(true);
+    for (int column = 1; column < m_folderOrder->columnCount(); ++column)
+        m_folders->hideColumn(column);
+    m_folders->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    // A double click opens the folder; it must not fold it up again straight after.
+    m_folders->setExpandsOnDoubleClick(false);
+    m_folders->setToolTip(tr("Double-click a folder to open it"));
+
+    // Files that vanish leave the selection, which is not the user's doing either. These come
+    // before the view's own connections, so they run first.
+    connect(m_fileOrder, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this] { m_refilling = true; });
+    connect(m_fileOrder, &QAbstractItemModel::rowsRemoved, this, [this] { m_refilling = false; });
+    m_files = new QListView(this);
+    m_files->setModel(m_fileOrder);
+    m_files->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_files->setUniformItemSizes(true);
+    connect(m_files->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (!m_refilling)
+            m_runner.listClicked();
+    });
+    connect(m_files, &QListView::clicked, this, [this] { m_runner.listClicked(); });
+    connect(m_folders, &QTreeView::activated, this,
+            [this](const QModelIndex &index) { setFolder(m_folderOrder->filePath(index)); });
+}
+
+void BatchWindow::layOut()
+{
     auto *delayRow = new QHBoxLayout;
     delayRow->addWidget(new QLabel(tr("Delay"), this));
     delayRow->addWidget(m_delay);
@@ -82,25 +131,6 @@ BatchWindow::BatchWindow(control::BatchRunner &runner, QWidget *parent)
     layout->setColumnStretch(0, 1);
     layout->setColumnStretch(1, 1);
     resize(640, 440);
-
-    // A run returns only when it has ended; nothing here touches the window afterwards, as the
-    // window may have been closed inside it.
-    connect(m_runButton, &QPushButton::clicked, this, [this] { m_runner.run(m_delay->text()); });
-    connect(m_stopButton, &QPushButton::clicked, this, [this] { m_runner.stop(); });
-    connect(m_stepDownButton, &QPushButton::clicked, this, [this] { m_runner.stepDown(); });
-    connect(m_stepUpButton, &QPushButton::clicked, this, [this] { m_runner.stepUp(); });
-    connect(m_files, &QListWidget::itemSelectionChanged, this, [this] {
-        if (!m_refilling)
-            m_runner.listClicked();
-    });
-    connect(m_files, &QListWidget::itemClicked, this, [this] { m_runner.listClicked(); });
-    connect(m_folders, &QTreeWidget::itemActivated, this, &BatchWindow::folderActivated);
-    connect(&m_runner, &control::BatchRunner::statusTextChanged, m_status, &QLabel::setText);
-
-    m_delay->setText(control::BatchRunner::initialDelayText());
-    m_runner.setList(this);
-    setFolder(m_runner.openWindow());
-    m_status->setText(m_runner.statusText());
 }
 
 BatchWindow::~BatchWindow()
@@ -123,76 +153,53 @@ void BatchWindow::releaseList()
 void BatchWindow::setFolder(const QString &path)
 {
     m_folder = QDir(path).absolutePath();
-    fillFolderTree();
-    fillFileList();
+    showFolderInTree();
+    // A new folder drops the selection, but that is not the user's doing.
+    m_refilling = true;
+    m_files->selectionModel()->clear();
+    m_fileModel->setRootPath(m_folder);
+    m_files->setRootIndex(m_fileOrder->indexOfPath(m_folder));
+    m_refilling = false;
+}
+
+// The folder's ancestors from the root down, each opened, then the folder itself with its
+// subfolders.
+void BatchWindow::showFolderInTree()
+{
+    m_folderModel->setRootPath(m_folder);
+    // Opening a folder may load and re-sort the tree, so its indexes must be persistent.
+    QList<QPersistentModelIndex> chain;
+    for (QModelIndex index = m_folderOrder->indexOfPath(m_folder); index.isValid();
+         index = index.parent())
+        chain.prepend(index);
+    for (const QPersistentModelIndex &index : std::as_const(chain))
+        m_folders->expand(index);
+    if (!chain.isEmpty()) {
+        m_folders->setCurrentIndex(chain.last());
+        m_folders->scrollTo(chain.last());
+    }
+}
+
+QModelIndex BatchWindow::fileIndex(int position) const
+{
+    return m_fileOrder->index(position, 0, m_files->rootIndex());
 }
 
 int BatchWindow::count() const
 {
-    return m_files->count();
+    return m_fileOrder->rowCount(m_files->rootIndex());
 }
 
 bool BatchWindow::isSelected(int position) const
 {
-    const QListWidgetItem *item = m_files->item(position);
-    return item && item->isSelected();
+    const QModelIndex index = fileIndex(position);
+    return index.isValid() && m_files->selectionModel()->isSelected(index);
 }
 
 QString BatchWindow::name(int position) const
 {
-    const QListWidgetItem *item = m_files->item(position);
-    return item ? item->text() : QString();
-}
-
-// The folder's ancestors from the root down, each inside the one above, then its subfolders.
-void BatchWindow::fillFolderTree()
-{
-    m_folders->clear();
-    QStringList chain;
-    QDir dir(m_folder);
-    do {
-        chain.prepend(dir.absolutePath());
-    } while (dir.cdUp());
-
-    const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
-    const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirIcon);
-    QTreeWidgetItem *parentItem = nullptr;
-    for (const QString &path : std::as_const(chain)) {
-        const QString label =
-            QDir(path).dirName().isEmpty() ? QDir::toNativeSeparators(path) : QDir(path).dirName();
-        auto *item = parentItem ? new QTreeWidgetItem(parentItem) : new QTreeWidgetItem(m_folders);
-        item->setText(0, label);
-        item->setIcon(0, openIcon);
-        item->setData(0, folderPathRole, path);
-        parentItem = item;
-    }
-    const QStringList children = QDir(m_folder).entryList(
-        QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase | QDir::LocaleAware);
-    for (const QString &child : children) {
-        auto *item = new QTreeWidgetItem(parentItem);
-        item->setText(0, child);
-        item->setIcon(0, closedIcon);
-        item->setData(0, folderPathRole, QDir(m_folder).absoluteFilePath(child));
-    }
-    m_folders->expandAll();
-    m_folders->setCurrentItem(parentItem);
-}
-
-void BatchWindow::fillFileList()
-{
-    // Refilling drops the selection, but that is not the user's doing.
-    m_refilling = true;
-    m_files->clear();
-    m_files->addItems(
-        QDir(m_folder).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase | QDir::LocaleAware));
-    m_refilling = false;
-}
-
-void BatchWindow::folderActivated(QTreeWidgetItem *item)
-{
-    const QString path = item->data(0, folderPathRole).toString();
-    // The tree is rebuilt, so not while it is still delivering the activation of this item.
-    QTimer::singleShot(0, this, [this, path] { setFolder(path); });
+    const QModelIndex index = fileIndex(position);
+    return index.isValid() ? m_fileOrder->fileName(index) : QString();
 }
 
 } // namespace ui

@@ -5,18 +5,21 @@
 #include <QDialog>
 #include <QString>
 
+class QFileSystemModel;
 class QLabel;
 class QLineEdit;
-class QListWidget;
+class QListView;
+class QModelIndex;
 class QPushButton;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QTreeView;
 
 namespace control {
 class BatchRunner;
 }
 
 namespace ui {
+
+class FileNameOrder;
 
 // "Run Batch": a folder, its files, and the buttons that play the selected ones. The runner
 // does the work; this window lends it the file list while it is open and mirrors its status
@@ -31,7 +34,8 @@ public:
     ~BatchWindow() override;
 
     QString folder() const override { return m_folder; }
-    // Shows another folder: the directory list follows it and the file list refills.
+    // Shows another folder: the folder tree opens down to it and the file list refills. Both
+    // lists load in the background and follow the folder's changes while they are shown.
     void setFolder(const QString &path);
 
     // Closing ends a run at once.
@@ -42,16 +46,22 @@ private:
     bool isSelected(int position) const override;
     QString name(int position) const override;
 
-    void fillFolderTree();
-    void fillFileList();
-    void folderActivated(QTreeWidgetItem *item);
+    void createLists();
+    void layOut();
+    QModelIndex fileIndex(int position) const;
+    void showFolderInTree();
     void releaseList();
 
     control::BatchRunner &m_runner;
     QString m_folder;
+    // Set while the list changes under the selection without the user's doing.
     bool m_refilling = false;
-    QTreeWidget *m_folders = nullptr;
-    QListWidget *m_files = nullptr;
+    QFileSystemModel *m_folderModel = nullptr;
+    QFileSystemModel *m_fileModel = nullptr;
+    FileNameOrder *m_folderOrder = nullptr;
+    FileNameOrder *m_fileOrder = nullptr;
+    QTreeView *m_folders = nullptr;
+    QListView *m_files = nullptr;
     QLineEdit *m_delay = nullptr;
     QLabel *m_status = nullptr;
     QPushButton *m_runButton = nullptr;

@@ -1,6 +1,6 @@
 #include "ui/dialogs/otpdialog.h"
 
-#include "ui/main/spinarrows.h"
+#include "ui/widgets/spinarrows.h"
 
 #include <QGridLayout>
 #include <QLabel>

@@ -11,7 +11,7 @@
 #include "ui/dialogs/otpdialog.h"
 #include "ui/dialogs/portsettingsdialog.h"
 #include "ui/main/editbox.h"
-#include "ui/main/spinarrows.h"
+#include "ui/widgets/spinarrows.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>

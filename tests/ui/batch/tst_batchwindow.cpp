@@ -6,39 +6,75 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using control::BatchRunner;
 
 namespace {
 
 // The program on the simulated board, a runner, and a stored default folder holding
-// "b.csv", "A.csv", "c.csv" and a subfolder "sub".
+// "b.csv", "A.csv", "c.csv", a subfolder "sub", a pipe and a link to it that looks like a file.
 struct WindowFixture : ControlFixture
 {
     WindowFixture() : runner(model, grid(), *operations)
     {
         QDir(dir.path()).mkpath(QStringLiteral("files/sub"));
         const QByteArray content = "6\r\n" + QByteArray("200\r\n").repeated(device::channelCount);
-        for (const char *name : {"b.csv", "A.csv", "c.csv"}) {
-            QFile file(QDir(folder).filePath(QString::fromLatin1(name)));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(content);
-        }
+        for (const char *name : {"b.csv", "A.csv", "c.csv"})
+            write(QString::fromLatin1(name), content);
+        const QByteArray pipe = QFile::encodeName(QDir(folder).filePath(QStringLiteral("pipe")));
+        QVERIFY(mkfifo(pipe.constData(), 0600) == 0);
+        QVERIFY(symlink(pipe.constData(), (pipe + ".csv").constData()) == 0);
         QSettings(settings.location(), QSettings::IniFormat)
             .setValue(QStringLiteral("Startup/Default_Dir"), folder + u'/');
         controller->loadSettings(); // as the main window does before it opens this window
     }
 
+    void write(const QString &name, const QByteArray &content = {})
+    {
+        QFile file(QDir(folder).filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+
     BatchRunner runner;
     QString folder = dir.filePath(QStringLiteral("files"));
 };
+
+// The names in a list or below a tree index, in the order shown.
+QStringList namesIn(const QAbstractItemView *view, const QModelIndex &parent)
+{
+    QStringList names;
+    for (int row = 0; row < view->model()->rowCount(parent); ++row)
+        names.append(view->model()->index(row, 0, parent).data().toString());
+    return names;
+}
+
+QStringList namesIn(const QListView *list)
+{
+    return namesIn(list, list->rootIndex());
+}
+
+void select(QListView *list, int row)
+{
+    list->selectionModel()->select(list->model()->index(row, 0, list->rootIndex()),
+                                   QItemSelectionModel::Select);
+}
+
+// The lists load in the background: the file list is ready once it shows the fixture's files.
+void waitForFiles(ui::BatchWindow &window)
+{
+    QTRY_COMPARE(namesIn(window.findChild<QListView *>()),
+                 (QStringList{"A.csv", "b.csv", "c.csv"}));
+}
 
 template<typename T> T *withText(QWidget &window, const QString &text)
 {
@@ -56,28 +92,37 @@ class TestBatchWindow : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void opensOnStoredFolder();
     void controlsReachTheRunner();
     void closingDuringRunEndsIt_data();
     void closingDuringRunEndsIt();
 };
 
+void TestBatchWindow::initTestCase()
+{
+    // A language whose collation can count digits as numbers; the C locale never does.
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
 void TestBatchWindow::opensOnStoredFolder()
 {
     WindowFixture f;
     ui::BatchWindow window(f.runner);
-    auto *files = window.findChild<QListWidget *>();
-    QStringList names;
-    for (int k = 0; k < files->count(); ++k)
-        names.append(files->item(k)->text());
-    QCOMPARE(names, (QStringList{"A.csv", "b.csv", "c.csv"}));
+    waitForFiles(window); // only regular files, in name order ignoring case
     QCOMPARE(window.findChild<QLineEdit *>()->text(), QStringLiteral("1"));
+    auto *files = window.findChild<QListView *>();
+    f.write(QStringLiteral("a9.csv")); // the list follows the folder, digits count as characters
+    f.write(QStringLiteral("a10.csv"));
+    QTRY_COMPARE(namesIn(files), (QStringList{"A.csv", "a10.csv", "a9.csv", "b.csv", "c.csv"}));
 
-    auto *tree = window.findChild<QTreeWidget *>();
-    QCOMPARE(tree->currentItem()->text(0), QStringLiteral("files"));
-    emit tree->itemActivated(tree->currentItem()->child(0), 0); // "sub"
-    QTRY_COMPARE(window.folder(), QDir(f.folder).filePath(QStringLiteral("sub")));
-    QCOMPARE(files->count(), 0);
+    auto *tree = window.findChild<QTreeView *>();
+    QCOMPARE(tree->currentIndex().data().toString(), QStringLiteral("files"));
+    QTRY_COMPARE(namesIn(tree, tree->currentIndex()), QStringList{"sub"}); // no pipe
+    f.write(QStringLiteral("sub/d.csv"));
+    emit tree->activated(tree->model()->index(0, 0, tree->currentIndex()));
+    QCOMPARE(window.folder(), QDir(f.folder).filePath(QStringLiteral("sub")));
+    QTRY_COMPARE(namesIn(files), QStringList{"d.csv"});
 }
 
 void TestBatchWindow::controlsReachTheRunner()
@@ -86,19 +131,33 @@ void TestBatchWindow::controlsReachTheRunner()
     ui::BatchWindow window(f.runner);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    auto *files = window.findChild<QListWidget *>();
-    files->item(0)->setSelected(true);
-    withText<QPushButton>(window, QStringLiteral("Single Step Down"))->click();
+    waitForFiles(window);
+    auto *files = window.findChild<QListView *>();
+    QPushButton *down = withText<QPushButton>(window, QStringLiteral("Single Step Down"));
+    select(files, 0);
+    select(files, 1);
+    down->click();
     QVERIFY(withText<QLabel>(window, QStringLiteral("A.csv 0"))); // the runner's status line
     QVERIFY(!f.runner.batchListClicked());
-    window.setFolder(f.folder); // refilling drops the selection: not the user's doing
-    QVERIFY(!f.runner.batchListClicked());
+    // Neither a selected file that vanishes nor a new folder is the user's doing.
+    QFile::remove(QDir(f.folder).filePath(QStringLiteral("A.csv")));
+    QTRY_COMPARE(namesIn(files), (QStringList{"b.csv", "c.csv"}));
+    window.setFolder(f.folder);
+    QVERIFY(!f.runner.batchListClicked() && !files->selectionModel()->hasSelection());
 
-    const QPoint second = files->visualItemRect(files->item(1)).center();
-    QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, second);
+    // A click counts even where it leaves the selection as it was; so does the keyboard.
+    const QPoint second =
+        files->visualRect(files->model()->index(1, 0, files->rootIndex())).center();
+    for (int click = 0; click < 2; ++click) {
+        QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, second);
+        QVERIFY(f.runner.batchListClicked());
+        down->click();
+        QVERIFY(withText<QLabel>(window, QStringLiteral("c.csv 1")));
+    }
+    QTest::keyClick(files, Qt::Key_Up);
     QVERIFY(f.runner.batchListClicked());
     withText<QPushButton>(window, QStringLiteral("Single Step Up"))->click();
-    QVERIFY(withText<QLabel>(window, QStringLiteral("b.csv 1")));
+    QVERIFY(withText<QLabel>(window, QStringLiteral("b.csv 0")));
     withText<QPushButton>(window, QStringLiteral("Stop Batch"))->click();
     QVERIFY(f.runner.batchStopRequest());
 }
@@ -115,7 +174,8 @@ void TestBatchWindow::closingDuringRunEndsIt()
     QFETCH(bool, deleted);
     WindowFixture f;
     QPointer<ui::BatchWindow> window = new ui::BatchWindow(f.runner);
-    window->findChild<QListWidget *>()->item(1)->setSelected(true);
+    waitForFiles(*window);
+    select(window->findChild<QListView *>(), 1);
     window->findChild<QLineEdit *>()->setText(QStringLiteral("3"));
     bool tooLate = false;
     QTimer::singleShot(1000, &f.runner, [&] { tooLate = true; });

@@ -1,6 +1,6 @@
 #include "controlfixture.h"
 #include "ui/dialogs/otpdialog.h"
-#include "ui/main/spinarrows.h"
+#include "ui/widgets/spinarrows.h"
 
 #include <QAbstractButton>
 #include <QLabel>

@@ -2,8 +2,8 @@
 #include "control/statusline.h"
 #include "controlfixture.h"
 #include "ui/main/mainwindow.h"
-#include "ui/main/messageboxprompts.h"
-#include "ui/main/spinarrows.h"
+#include "ui/widgets/messageboxprompts.h"
+#include "ui/widgets/spinarrows.h"
 
 #include <QApplication>
 #include <QFileDialog>

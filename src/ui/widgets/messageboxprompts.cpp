@@ -1,4 +1,4 @@
-#include "ui/main/messageboxprompts.h"
+#include "ui/widgets/messageboxprompts.h"
 
 #include <QMessageBox>
 

@@ -1,4 +1,4 @@
-#include "ui/main/spinarrows.h"
+#include "ui/widgets/spinarrows.h"
 
 #include <QToolButton>
 #include <QVBoxLayout>
