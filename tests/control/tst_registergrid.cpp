@@ -26,10 +26,8 @@ class TestRegisterGrid : public QObject
 
 private slots:
     void typingWritesEachKeystroke();
-    void typedVoltages_data();
-    void typedVoltages();
-    void spinControl_data();
-    void spinControl();
+    void edits_data();
+    void edits();
     void refreshWritesBackChangedBoxes();
     void codesDoNotDrift_data();
     void codesDoNotDrift();
@@ -54,61 +52,61 @@ void TestRegisterGrid::typingWritesEachKeystroke()
     QCOMPARE(f.dacWritesWithRegister(), (Writes{{2, 512}, {2, 512}, {2, 532}, {2, 532}, {2, 532}}));
 }
 
-void TestRegisterGrid::typedVoltages_data()
+void TestRegisterGrid::edits_data()
 {
     QTest::addColumn<double>("vsup");
-    QTest::addColumn<QString>("typed");
     QTest::addColumn<double>("code");
+    QTest::addColumn<QString>("typed"); // typed into the box and left; a spin step when null
+    QTest::addColumn<int>("step");
+    QTest::addColumn<double>("newCode");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("above vsup: full scale") << 10.0 << "12" << 1024.0 << " 10";
-    QTest::newRow("below vlow clamps") << 10.0 << "-1" << 0.0 << " 0";
-    QTest::newRow("cleared") << 10.0 << "" << 0.0 << " 0";
-    QTest::newRow("rounded, shown truncated") << 10.0 << ".25" << 26.0 << " .253";
-    QTest::newRow("Vsup 0: code kept") << 0.0 << "3" << 300.0 << " 0";
+    QTest::addColumn<QList<int>>("sent");
+    // Typing writes once, leaving writes twice: the rewritten text's change handling, the check.
+    const auto typed = [](const char *name, double vsup, const char *text, double code,
+                          const char *shown) {
+        const int sent = std::min(int(code), 1023);
+        QTest::newRow(name) << vsup << 300.0 << QString::fromLatin1(text) << 0 << code << shown
+                            << QList<int>(3, sent);
+    };
+    typed("above vsup: full scale", 10, "12", 1024, " 10");
+    typed("below vlow clamps", 10, "-1", 0, " 0");
+    typed("cleared", 10, "", 0, " 0");
+    typed("rounded, shown truncated", 10, ".25", 26, " .253");
+    typed("Vsup 0: code kept", 0, "3", 300, " 0");
+    const auto spin = [](const char *name, double code, int step, double newCode, const char *shown,
+                         const QList<int> &sent) {
+        QTest::newRow(name) << 10.0 << code << QString() << step << newCode << shown << sent;
+    };
+    spin("up from 512", 512, 1, 513, " 5.009", {513});
+    spin("down from 512", 512, -1, 511, " 4.99", {511});
+    spin("up at 1023", 1023, 1, 1023, " 9.99", {});
+    spin("down at 0", 0, -1, 0, " 0", {});
+    spin("down from full scale", 1024, -1, 1023, " 9.99", {1023});
 }
 
-void TestRegisterGrid::typedVoltages()
+void TestRegisterGrid::edits()
 {
     QFETCH(double, vsup);
+    QFETCH(double, code);
     QFETCH(QString, typed);
-    QFETCH(double, code);
-    QFETCH(QString, shown);
-    ControlFixture f;
-    showCodes(f, vsup, 300);
-    f.grid().voltageBoxEdited(7, typed);
-    QCOMPARE(f.model.dacCode[7], code);
-    f.grid().voltageBoxLeft(7);
-    QCOMPARE(f.grid().voltageText(7), shown);
-    QCOMPARE(f.grid().hexText(7), device::shownCode(code));
-    QCOMPARE(int(f.chip0().dacRegister(6)), std::min(int(code), 1023));
-}
-
-void TestRegisterGrid::spinControl_data()
-{
-    QTest::addColumn<double>("code");
-    QTest::addColumn<int>("step");
-    QTest::addColumn<QList<int>>("sent");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("up from 512") << 512.0 << 1 << QList<int>{513} << " 5.009";
-    QTest::newRow("down from 512") << 512.0 << -1 << QList<int>{511} << " 4.99";
-    QTest::newRow("up at 1023") << 1023.0 << 1 << QList<int>{} << " 9.99";
-    QTest::newRow("down at 0") << 0.0 << -1 << QList<int>{} << " 0";
-    QTest::newRow("down from full scale") << 1024.0 << -1 << QList<int>{1023} << " 9.99";
-}
-
-void TestRegisterGrid::spinControl()
-{
-    QFETCH(double, code);
     QFETCH(int, step);
-    QFETCH(QList<int>, sent);
+    QFETCH(double, newCode);
     QFETCH(QString, shown);
+    QFETCH(QList<int>, sent);
     ControlFixture f;
-    showCodes(f, 10, code);
-    f.grid().voltageBoxClicked(4);
-    f.grid().stepChannelCode(step);
+    showCodes(f, vsup, code);
+    f.grid().voltageBoxClicked(7);
+    if (typed.isNull()) {
+        f.grid().stepChannelCode(step);
+    } else {
+        f.grid().voltageBoxEdited(7, typed);
+        QCOMPARE(f.model.dacCode[7], newCode); // at once, while typing
+        f.grid().voltageBoxLeft(7);
+    }
+    QCOMPARE(f.model.dacCode[7], newCode);
+    QCOMPARE(f.grid().voltageText(7), shown);
+    QCOMPARE(f.grid().hexText(7), device::shownCode(newCode));
     QCOMPARE(f.dacWrites(), sent);
-    QCOMPARE(f.grid().voltageText(4), shown);
-    QCOMPARE(f.grid().hexText(4), device::shownCode(f.model.dacCode[4]));
 }
 
 void TestRegisterGrid::refreshWritesBackChangedBoxes()
