@@ -57,8 +57,6 @@ private slots:
     void refusedBeforeTheBus();
     void saveThenLoad();
     void burnUsesTheChipsCodes();
-    void badScriptRunsNothing_data();
-    void badScriptRunsNothing();
     void scriptStopsAtFirstFailingLine();
     void settings();
     void silentChipIsAFailure();
@@ -70,11 +68,14 @@ void TestCliSession::writeThenRead()
     CliFixture f;
     // Codes by every kind of channel name; voltages at half scale, full scale (shown as 1024,
     // sent as 1023), above Vsup, below 0, half a step above 0 V (rounded up) and just under it.
+    const QString trace = f.dir.filePath("trace.vcd");
     QCOMPARE(f.runScript({"code 5 1023", "code c1 512", "code C2 3", "code 18 4", "code 19 5",
                           "code 22 6", "set 1 5", "set 2 10", "set 3 12", "set 4 -1",
                           "set 6 .0048828125", "set 7 .0048", "read"},
-                         {"--vsup", "10", "--json"}),
+                         {"--vsup", "10", "--json", "--trace", trace}),
              status(ExitStatus::Ok));
+    QFile file(trace);
+    QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll().contains("$var wire 1 ! SCL $end"));
     const ChipEvent::Kind dac = ChipEvent::Kind::DacWrite;
     const QList<ChipEvent> expected{{dac, 4, 1023}, {dac, 0x12, 512}, {dac, 0x13, 3},
                                     {dac, 0x11, 4}, {dac, 0x14, 5},   {dac, 0x17, 6},
@@ -103,28 +104,38 @@ void TestCliSession::refusedBeforeTheBus_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitStatus");
     QTest::addColumn<QString>("named");
+    QTest::addColumn<QStringList>("script"); // run as "script FILE" when given
     // Arguments that do not start with an option run on the simulated board.
     const auto row = [](const char *name, QStringList arguments, ExitStatus exit,
-                        const QString &named = {}) {
+                        const QString &named = {}, const QStringList &script = {}) {
         if (!arguments.first().startsWith(u'-'))
             arguments = QStringList{"--port", "sim"} + arguments;
-        QTest::newRow(name) << arguments << status(exit) << named;
+        QTest::newRow(name) << arguments << status(exit) << named << script;
     };
-    row("code above full scale", {"code", "5", "1025"}, ExitStatus::Usage);
-    row("fractional code", {"code", "5", "12.5"}, ExitStatus::Usage);
-    row("channel 23", {"code", "23", "5"}, ExitStatus::Usage);
-    row("voltage with a comma", {"set", "5", "1,5"}, ExitStatus::Usage);
-    row("missing argument", {"set", "5"}, ExitStatus::Usage);
-    row("unknown command", {"write", "5", "1"}, ExitStatus::Usage);
-    row("option after command", {"read", "--json"}, ExitStatus::Usage);
-    row("A0 of 2", {"--a0", "2", "read"}, ExitStatus::Usage);
-    row("Vsup of 0", {"--vsup", "0", "read"}, ExitStatus::Usage);
-    row("port COM17", {"--port", "COM17", "read"}, ExitStatus::Usage);
+    const ExitStatus usage = ExitStatus::Usage;
+    row("code above full scale", {"code", "5", "1025"}, usage);
+    row("fractional code", {"code", "5", "12.5"}, usage);
+    row("channel 23", {"code", "23", "5"}, usage);
+    row("voltage with a comma", {"set", "5", "1,5"}, usage);
+    row("missing argument", {"set", "5"}, usage);
+    row("unknown command", {"write", "5", "1"}, usage);
+    row("option after command", {"read", "--json"}, usage);
+    row("A0 of 2", {"--a0", "2", "read"}, usage);
+    row("Vsup of 0", {"--vsup", "0", "read"}, usage);
+    row("port COM17", {"--port", "COM17", "read"}, usage);
     row("no port stored", {"--vsup", "10", "read"}, ExitStatus::PortUnavailable, "--port");
     row("absent COM3", {"--port", "COM3", "--vsup", "10", "read"}, ExitStatus::PortUnavailable,
         "COM3");
     row("absent device", {"--port", "/nonexistent/ttyUSB9", "--vsup", "10", "read"},
         ExitStatus::PortUnavailable, "/nonexistent/ttyUSB9");
+    // A script is checked whole before the bus moves.
+    row("otp without --yes", {"script"}, ExitStatus::BurnRefused, "script.txt:1: ", {"otp 5"});
+    row("burn late in the script", {"script"}, ExitStatus::BurnRefused,
+        "script.txt:3: ", {"code 1 5", "read", "otp-all"});
+    row("ports would close the port", {"script"}, usage, "script.txt:2: ", {"code 1 5", "ports"});
+    row("nested script", {"script"}, usage, "script.txt:1: ", {"script other.txt"});
+    row("unclosed quote", {"script"}, usage, "script.txt:2: ", {"read", "load \"a b.csv"});
+    row("bad channel", {"script"}, usage, "script.txt:2: ", {"code 1 5", "get 23"});
 }
 
 void TestCliSession::refusedBeforeTheBus()
@@ -132,13 +143,17 @@ void TestCliSession::refusedBeforeTheBus()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitStatus);
     QFETCH(QString, named);
+    QFETCH(QStringList, script);
     CliFixture f;
+    if (!script.isEmpty())
+        arguments.append(f.writeFile("script.txt", script.join(u'\n').toUtf8()));
     const QString trace = f.dir.filePath("trace.vcd");
     QCOMPARE(f.run(QStringList{"--trace", trace} + arguments), exitStatus);
     QVERIFY2(f.err.startsWith(QLatin1String("kalventa-cli: ")) && f.err.contains(named),
              qPrintable(f.err));
     QVERIFY(f.out.isEmpty());
     QVERIFY(f.chip().events().isEmpty());
+    QVERIFY(f.session.simulatedBoard().scl() && f.session.simulatedBoard().sda());
     QVERIFY(!QFile::exists(trace));
 }
 
@@ -176,37 +191,6 @@ void TestCliSession::burnUsesTheChipsCodes()
     QCOMPARE(onSim(f, {"--json", "otp", "5", "--yes"}), status(ExitStatus::Ok));
     QCOMPARE(f.chip().otpCell(0, 4), std::optional<quint16>(700));
     QCOMPARE(f.jsonLines().value(0).value("maxBank").toInt(), 1); // read after the reset
-}
-
-void TestCliSession::badScriptRunsNothing_data()
-{
-    QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<int>("exitStatus");
-    QTest::addColumn<QString>("where");
-    const auto row = [](const char *name, const QStringList &lines, ExitStatus exit,
-                        const char *where) {
-        QTest::newRow(name) << lines << status(exit) << where;
-    };
-    row("otp without --yes", {"otp 5"}, ExitStatus::BurnRefused, ":1: ");
-    row("burn late in the script", {"code 1 5", "read", "otp-all"}, ExitStatus::BurnRefused,
-        ":3: ");
-    row("ports would close the port", {"code 1 5", "ports"}, ExitStatus::Usage, ":2: ");
-    row("nested script", {"script other.txt"}, ExitStatus::Usage, ":1: ");
-    row("unclosed quote", {"read", "load \"a b.csv"}, ExitStatus::Usage, ":2: ");
-    row("bad channel", {"code 1 5", "get 23"}, ExitStatus::Usage, ":2: ");
-}
-
-void TestCliSession::badScriptRunsNothing()
-{
-    QFETCH(QStringList, lines);
-    QFETCH(int, exitStatus);
-    QFETCH(QString, where);
-    CliFixture f;
-    QCOMPARE(f.runScript(lines, {"--vsup", "10"}), exitStatus);
-    QVERIFY2(f.err.contains(QLatin1String("script.txt") + where), qPrintable(f.err));
-    // The script is checked whole before the bus moves.
-    QVERIFY(f.chip().events().isEmpty());
-    QVERIFY(f.session.simulatedBoard().scl() && f.session.simulatedBoard().sda());
 }
 
 void TestCliSession::scriptStopsAtFirstFailingLine()

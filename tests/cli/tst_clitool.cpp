@@ -1,7 +1,3 @@
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,7 +10,6 @@ class TestCliTool : public QObject
 private slots:
     void exitStatuses_data();
     void exitStatuses();
-    void jsonReadAndTrace();
 
 private:
     int runTool(const QStringList &arguments);
@@ -43,31 +38,26 @@ void TestCliTool::exitStatuses_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
-    QTest::newRow("help") << QStringList{"--help"} << 0;
-    QTest::newRow("no command") << QStringList{} << 2;
+    QTest::addColumn<QByteArray>(
+        "shown"); // a part of standard output, which a failure leaves empty
+    QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("Exit status");
+    QTest::newRow("read on the simulated board")
+        << QStringList{"--port", "sim", "--vsup", "10", "read"} << 0 << QByteArray("Max bank: 0\n");
+    QTest::newRow("no command") << QStringList{} << 2 << QByteArray();
     QTest::newRow("burn refused, not asked on standard input")
-        << QStringList{"--port", "sim", "otp-all"} << 5;
+        << QStringList{"--port", "sim", "otp-all"} << 5 << QByteArray();
 }
 
 void TestCliTool::exitStatuses()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, status);
+    QFETCH(QByteArray, shown);
     QCOMPARE(runTool(arguments), status);
     if (status != 0)
         QVERIFY2(m_err.startsWith("kalventa-cli: ") && m_out.isEmpty(), m_err.constData());
     else
-        QVERIFY(m_out.contains("Exit status"));
-}
-
-void TestCliTool::jsonReadAndTrace()
-{
-    const QString trace = m_dir.filePath(QStringLiteral("t.vcd"));
-    QCOMPARE(runTool({"--port", "sim", "--vsup", "10", "--json", "--trace", trace, "read"}), 0);
-    // All of standard output is one JSON document, and the trace holds the wires.
-    QCOMPARE(QJsonDocument::fromJson(m_out).object().value("channels").toArray().size(), 24);
-    QFile file(trace);
-    QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll().contains("$var wire 1 ! SCL $end"));
+        QVERIFY2(m_out.contains(shown) && m_err.isEmpty(), m_out.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCliTool)
