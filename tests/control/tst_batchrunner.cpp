@@ -57,10 +57,9 @@ struct BatchFixture : ControlFixture, control::BatchList
     void expectLoaded(int k)
     {
         QCOMPARE(model.vsup, 5.0 + k);
-        for (int j = 1; j <= channelCount; ++j) {
-            QCOMPARE(model.dacCode[j], double(codeOf(k, j)));
+        for (int j = 1; j <= channelCount; ++j)
             QCOMPARE(int(chip0().dacRegister(j - 1)), std::min(codeOf(k, j), 1023));
-        }
+        QCOMPARE(model.dacCode[7], 1024.0); // full scale stays full scale in the model
         QCOMPARE(board.dataWritten(), QByteArray::fromHex("01000000").repeated(played.size()));
     }
     void select(const QSet<int> &positions)

@@ -12,14 +12,12 @@ using Writes = QList<QPair<int, int>>;
 
 namespace {
 
-void storeSettings(ControlFixture &f, const QString &vref0, const QString &vref1)
+// A store as the program leaves it at exit: A0 0 and COM1 at 9600 bit/s.
+void storeVsups(ControlFixture &f, double vsup0, double vsup1)
 {
-    QSettings s(f.settings.location(), QSettings::IniFormat);
-    s.setValue(QStringLiteral("vref_high0/10"), vref0);
-    s.setValue(QStringLiteral("vref_high1/10"), vref1);
-    s.setValue(QStringLiteral("a0/1"), QStringLiteral("0"));
-    s.setValue(QStringLiteral("PortNumb/2"), QStringLiteral("1"));
-    s.setValue(QStringLiteral("BitRate/3"), QStringLiteral("9600"));
+    device::DeviceModel stored;
+    stored.vrefHigh = {vsup0, vsup1};
+    f.settings.saveAtExit(stored, 1, 9600);
 }
 
 QList<ChipEvent> eventsOf(const sim::SimulatedChip &chip, ChipEvent::Kind kind)
@@ -82,7 +80,7 @@ void TestMainController::firstRunWithEmptyStore()
 void TestMainController::startReadsChipAndWritesBack()
 {
     ControlFixture f(false);
-    storeSettings(f, QStringLiteral(" 10"), QStringLiteral(" 5"));
+    storeVsups(f, 10, 5);
     Writes expected;
     for (int r = 0; r < channelCount; ++r) {
         f.chip0().setDacRegister(r, quint16(r * 40));
@@ -107,7 +105,7 @@ void TestMainController::startReadsChipAndWritesBack()
 void TestMainController::changeAddressTwiceRestoresVsup()
 {
     ControlFixture f(false);
-    storeSettings(f, QStringLiteral(" 10"), QStringLiteral(" 3.3"));
+    storeVsups(f, 10, 3.3);
     f.board.chip(1).setDacRegister(0, 1023);
     f.controller->start();
     f.controller->changeAddress();
