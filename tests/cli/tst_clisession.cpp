@@ -30,6 +30,12 @@ QList<ChipEvent> eventsOf(const sim::SimulatedChip &chip,
     return found;
 }
 
+// A JSON object as the tool writes it: compact, keys in order.
+QByteArray compact(const QJsonValue &value)
+{
+    return QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact);
+}
+
 // vsup, then the 24 codes, CR LF after each.
 QByteArray registerSet(const QByteArray &vsup, const QList<int> &codes)
 {
@@ -46,53 +52,51 @@ class TestCliSession : public QObject
     Q_OBJECT
 
 private slots:
-    void codeThenReadRoundTrip();
+    void writeThenRead();
     void refusedBeforeTheBus_data();
     void refusedBeforeTheBus();
-    void setClampsAndRounds();
-
     void saveThenLoad();
     void burnUsesTheChipsCodes();
-
-    void badScriptRunsNothing_data();
-    void badScriptRunsNothing();
     void scriptStopsAtFirstFailingLine();
-    void scriptSkipsCommentsAndBlankLines();
-
-    void defaultsComeFromStoredSettings();
-    void unreadableSettingsNeedOptions();
+    void settings();
     void silentChipIsAFailure();
     void portsListsStates();
 };
 
-void TestCliSession::codeThenReadRoundTrip()
+void TestCliSession::writeThenRead()
 {
     CliFixture f;
+    // Codes by every kind of channel name; voltages at half scale, full scale (shown as 1024,
+    // sent as 1023), above Vsup, below 0, half a step above 0 V (rounded up) and just under it.
+    const QString trace = f.dir.filePath("trace.vcd");
     QCOMPARE(f.runScript({"code 5 1023", "code c1 512", "code C2 3", "code 18 4", "code 19 5",
-                          "code 22 6", "read"},
-                         {"--vsup", "10", "--json"}),
+                          "code 22 6", "set 1 5", "set 2 10", "set 3 12", "set 4 -1",
+                          "set 6 .0048828125", "set 7 .0048", "read"},
+                         {"--vsup", "10", "--json", "--trace", trace}),
              status(ExitStatus::Ok));
+    QFile file(trace);
+    QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll().contains("$var wire 1 ! SCL $end"));
     const ChipEvent::Kind dac = ChipEvent::Kind::DacWrite;
     const QList<ChipEvent> expected{{dac, 4, 1023}, {dac, 0x12, 512}, {dac, 0x13, 3},
-                                    {dac, 0x11, 4}, {dac, 0x14, 5},   {dac, 0x17, 6}};
+                                    {dac, 0x11, 4}, {dac, 0x14, 5},   {dac, 0x17, 6},
+                                    {dac, 0, 512},  {dac, 1, 1023},   {dac, 2, 1023},
+                                    {dac, 3, 0},    {dac, 5, 1},      {dac, 6, 0}};
     QCOMPARE(eventsOf(f.chip()), expected); // and reading wrote nothing back
 
     const QList<QJsonObject> objects = f.jsonLines();
-    QCOMPARE(objects.size(), 7);
-    QCOMPARE(objects[6].value("command").toString(), QStringLiteral("read"));
-    QCOMPARE(objects[6].value("maxBank").toInt(), 0);
-    const QJsonArray channels = objects[6].value("channels").toArray();
+    QCOMPARE(objects.size(), 13);
+    const QList<int> setCodes{512, 1024, 1024, 0, 1, 0};
+    for (int k = 0; k < setCodes.size(); ++k)
+        QCOMPARE(objects[6 + k].value("code").toInt(), setCodes[k]);
+    QJsonObject read = objects.last();
+    const QJsonArray channels = read.take("channels").toArray();
+    QCOMPARE(compact(read), R"({"a0":0,"command":"read","maxBank":0,"vsup":10})");
     QCOMPARE(channels.size(), 24);
-    const auto shown = [&](int i, const char *field) {
-        return channels[i].toObject().value(field);
-    };
-    QCOMPARE(shown(4, "channel").toString(), QStringLiteral("5"));
-    QCOMPARE(shown(4, "code").toInt(), 1023);
-    QCOMPARE(shown(4, "hex").toString(), QStringLiteral("3FF"));
-    QCOMPARE(shown(4, "voltage").toDouble(), 9.99); // shown truncated, not rounded
-    QCOMPARE(shown(18, "channel").toString(), QStringLiteral("c1"));
-    QCOMPARE(shown(18, "register").toInt(), 0x12);
-    QCOMPARE(shown(18, "voltage").toDouble(), 5.0);
+    // Voltages as shown: truncated, not rounded.
+    QCOMPARE(compact(channels[4]),
+             R"({"channel":"5","code":1023,"hex":"3FF","index":5,"register":4,"voltage":9.99})");
+    QCOMPARE(compact(channels[18]),
+             R"({"channel":"c1","code":512,"hex":"200","index":19,"register":18,"voltage":5})");
 }
 
 void TestCliSession::refusedBeforeTheBus_data()
@@ -100,31 +104,38 @@ void TestCliSession::refusedBeforeTheBus_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitStatus");
     QTest::addColumn<QString>("named");
+    QTest::addColumn<QStringList>("script"); // run as "script FILE" when given
     // Arguments that do not start with an option run on the simulated board.
     const auto row = [](const char *name, QStringList arguments, ExitStatus exit,
-                        const QString &named = {}) {
+                        const QString &named = {}, const QStringList &script = {}) {
         if (!arguments.first().startsWith(u'-'))
             arguments = QStringList{"--port", "sim"} + arguments;
-        QTest::newRow(name) << arguments << status(exit) << named;
+        QTest::newRow(name) << arguments << status(exit) << named << script;
     };
-    row("code above full scale", {"code", "5", "1025"}, ExitStatus::Usage);
-    row("negative code", {"code", "5", "-1"}, ExitStatus::Usage);
-    row("fractional code", {"code", "5", "12.5"}, ExitStatus::Usage);
-    row("channel 23", {"code", "23", "5"}, ExitStatus::Usage);
-    row("channel c3", {"get", "c3"}, ExitStatus::Usage);
-    row("channel 0", {"get", "0"}, ExitStatus::Usage);
-    row("voltage with a comma", {"set", "5", "1,5"}, ExitStatus::Usage);
-    row("missing argument", {"set", "5"}, ExitStatus::Usage);
-    row("unknown command", {"write", "5", "1"}, ExitStatus::Usage);
-    row("option after command", {"read", "--json"}, ExitStatus::Usage);
-    row("A0 of 2", {"--a0", "2", "read"}, ExitStatus::Usage);
-    row("Vsup of 0", {"--vsup", "0", "read"}, ExitStatus::Usage);
-    row("port COM17", {"--port", "COM17", "read"}, ExitStatus::Usage);
+    const ExitStatus usage = ExitStatus::Usage;
+    row("code above full scale", {"code", "5", "1025"}, usage);
+    row("fractional code", {"code", "5", "12.5"}, usage);
+    row("channel 23", {"code", "23", "5"}, usage);
+    row("voltage with a comma", {"set", "5", "1,5"}, usage);
+    row("missing argument", {"set", "5"}, usage);
+    row("unknown command", {"write", "5", "1"}, usage);
+    row("option after command", {"read", "--json"}, usage);
+    row("A0 of 2", {"--a0", "2", "read"}, usage);
+    row("Vsup of 0", {"--vsup", "0", "read"}, usage);
+    row("port COM17", {"--port", "COM17", "read"}, usage);
     row("no port stored", {"--vsup", "10", "read"}, ExitStatus::PortUnavailable, "--port");
     row("absent COM3", {"--port", "COM3", "--vsup", "10", "read"}, ExitStatus::PortUnavailable,
         "COM3");
     row("absent device", {"--port", "/nonexistent/ttyUSB9", "--vsup", "10", "read"},
         ExitStatus::PortUnavailable, "/nonexistent/ttyUSB9");
+    // A script is checked whole before the bus moves.
+    row("otp without --yes", {"script"}, ExitStatus::BurnRefused, "script.txt:1: ", {"otp 5"});
+    row("burn late in the script", {"script"}, ExitStatus::BurnRefused,
+        "script.txt:3: ", {"code 1 5", "read", "otp-all"});
+    row("ports would close the port", {"script"}, usage, "script.txt:2: ", {"code 1 5", "ports"});
+    row("nested script", {"script"}, usage, "script.txt:1: ", {"script other.txt"});
+    row("unclosed quote", {"script"}, usage, "script.txt:2: ", {"read", "load \"a b.csv"});
+    row("bad channel", {"script"}, usage, "script.txt:2: ", {"code 1 5", "get 23"});
 }
 
 void TestCliSession::refusedBeforeTheBus()
@@ -132,31 +143,18 @@ void TestCliSession::refusedBeforeTheBus()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitStatus);
     QFETCH(QString, named);
+    QFETCH(QStringList, script);
     CliFixture f;
+    if (!script.isEmpty())
+        arguments.append(f.writeFile("script.txt", script.join(u'\n').toUtf8()));
     const QString trace = f.dir.filePath("trace.vcd");
     QCOMPARE(f.run(QStringList{"--trace", trace} + arguments), exitStatus);
     QVERIFY2(f.err.startsWith(QLatin1String("kalventa-cli: ")) && f.err.contains(named),
              qPrintable(f.err));
     QVERIFY(f.out.isEmpty());
     QVERIFY(f.chip().events().isEmpty());
+    QVERIFY(f.session.simulatedBoard().scl() && f.session.simulatedBoard().sda());
     QVERIFY(!QFile::exists(trace));
-}
-
-void TestCliSession::setClampsAndRounds()
-{
-    CliFixture f;
-    // Half scale; full scale, shown as 1024 but 1023 on the chip; above Vsup; below 0; half a
-    // step above 0 V, rounded up; just under that.
-    QCOMPARE(f.runScript({"set 1 5", "set 2 10", "set 3 12", "set 4 -1", "set 5 .0048828125",
-                          "set 6 .0048"},
-                         {"--vsup", "10", "--json"}),
-             status(ExitStatus::Ok));
-    const QList<int> codes{512, 1024, 1024, 0, 1, 0};
-    const QList<int> onChip{512, 1023, 1023, 0, 1, 0};
-    for (int i = 0; i < codes.size(); ++i) {
-        QCOMPARE(f.jsonLines().value(i).value("code").toInt(), codes[i]);
-        QCOMPARE(f.chip().dacRegister(i), quint16(onChip[i]));
-    }
 }
 
 void TestCliSession::saveThenLoad()
@@ -192,88 +190,40 @@ void TestCliSession::burnUsesTheChipsCodes()
     f.chip().setDacRegister(4, 700);
     QCOMPARE(onSim(f, {"--json", "otp", "5", "--yes"}), status(ExitStatus::Ok));
     QCOMPARE(f.chip().otpCell(0, 4), std::optional<quint16>(700));
-    QCOMPARE(f.chip().maxBank(), 1);
-    QCOMPARE(f.jsonLines().value(0).value("maxBank").toInt(), 1);
-    // The general-call reset comes after the burn, then the max bank is read, then every
-    // channel to verify.
-    const QList<ChipEvent> reads = eventsOf(f.chip(), ChipEvent::Kind::RegisterRead);
-    QCOMPARE(reads.value(reads.size() - 25), (ChipEvent{ChipEvent::Kind::RegisterRead, 0x3F, 1}));
-    QCOMPARE(eventsOf(f.chip(), ChipEvent::Kind::Reset).size(), 1);
-}
-
-void TestCliSession::badScriptRunsNothing_data()
-{
-    QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<int>("exitStatus");
-    QTest::addColumn<QString>("where");
-    const auto row = [](const char *name, const QStringList &lines, ExitStatus exit,
-                        const char *where) {
-        QTest::newRow(name) << lines << status(exit) << where;
-    };
-    row("otp without --yes", {"otp 5"}, ExitStatus::BurnRefused, ":1: ");
-    row("burn late in the script", {"code 1 5", "read", "otp-all"}, ExitStatus::BurnRefused,
-        ":3: ");
-    row("ports would close the port", {"code 1 5", "ports"}, ExitStatus::Usage, ":2: ");
-    row("nested script", {"script other.txt"}, ExitStatus::Usage, ":1: ");
-    row("unclosed quote", {"read", "load \"a b.csv"}, ExitStatus::Usage, ":2: ");
-    row("bad channel", {"code 1 5", "get 23"}, ExitStatus::Usage, ":2: ");
-}
-
-void TestCliSession::badScriptRunsNothing()
-{
-    QFETCH(QStringList, lines);
-    QFETCH(int, exitStatus);
-    QFETCH(QString, where);
-    CliFixture f;
-    QCOMPARE(f.runScript(lines, {"--vsup", "10"}), exitStatus);
-    QVERIFY2(f.err.contains(QLatin1String("script.txt") + where), qPrintable(f.err));
-    // The script is checked whole before the bus moves.
-    QVERIFY(f.chip().events().isEmpty());
-    QVERIFY(f.session.simulatedBoard().scl() && f.session.simulatedBoard().sda());
+    QCOMPARE(f.jsonLines().value(0).value("maxBank").toInt(), 1); // read after the reset
 }
 
 void TestCliSession::scriptStopsAtFirstFailingLine()
 {
     CliFixture f;
+    const QString path = f.writeFile("with blank.csv", registerSet("10", QList<int>(24, 9)));
     const QString missing = f.dir.filePath("missing.csv");
-    QCOMPARE(f.runScript({"code 1 5", "load " + missing, "code 2 6"}, {"--vsup", "10"}),
+    // Comments and blank lines are skipped, but counted.
+    QCOMPARE(f.runScript({"# a set-up", "", "   ", "load \"" + path + "\"  # quoted name",
+                          "code 3 8 # trailing comment\r", "load " + missing, "code 2 6"},
+                         {"--vsup", "10"}),
              status(ExitStatus::BadInputFile));
-    QVERIFY2(f.err.contains(QLatin1String("script.txt:2: Cannot read")), qPrintable(f.err));
+    QVERIFY2(f.err.contains(QLatin1String("script.txt:6: Cannot read")), qPrintable(f.err));
     QVERIFY(f.chip().events().isEmpty()); // every file was checked before the bus moved
 }
 
-void TestCliSession::scriptSkipsCommentsAndBlankLines()
-{
-    CliFixture f;
-    const QString path = f.writeFile("with blank.csv", registerSet("10", QList<int>(24, 9)));
-    QCOMPARE(f.runScript({"# a set-up", "", "   ", "load \"" + path + "\"  # quoted name",
-                          "code 3 9 # trailing comment\r"},
-                         {"--vsup", "10"}),
-             status(ExitStatus::Ok));
-    QCOMPARE(eventsOf(f.chip()).size(), 25);
-}
-
-void TestCliSession::defaultsComeFromStoredSettings()
+void TestCliSession::settings()
 {
     CliFixture f;
     f.store("a0/1", "1");
     f.store("vref_high0/10", " 10");
     f.store("vref_high1/10", " 3.3");
-    f.session.simulatedBoard().chip(1).setDacRegister(0, 512);
+    f.chip(1).setDacRegister(0, 512);
     QCOMPARE(onSim(f, {"--json", "get", "1"}), status(ExitStatus::Ok));
-    const QJsonObject json = f.jsonLines().value(0);
-    QCOMPARE(json.value("a0").toInt(), 1);
-    QCOMPARE(json.value("vsup").toDouble(), 3.3);
-    QCOMPARE(json.value("voltage").toDouble(), 1.65);
+    QCOMPARE(compact(f.jsonLines().value(0)),
+             R"({"a0":1,"channel":"1","code":512,"command":"get","hex":"200","index":1,)"
+             R"("register":0,"voltage":1.65,"vsup":3.3})");
     QVERIFY(f.chip(0).events().isEmpty());
-}
 
-void TestCliSession::unreadableSettingsNeedOptions()
-{
-    CliFixture f;
     f.store("PortNumb/2", "99999"); // does not fit the port number
+    f.chip(1).clearEvents();
     QCOMPARE(onSim(f, {"read"}), status(ExitStatus::SettingsUnreadable));
-    QVERIFY(f.chip().events().isEmpty());
+    QVERIFY(f.chip(0).events().isEmpty() && f.chip(1).events().isEmpty());
     QCOMPARE(onSim(f, {"--a0", "0", "--vsup", "10", "read"}), status(ExitStatus::Ok));
 }
 
@@ -301,14 +251,12 @@ void TestCliSession::portsListsStates()
     QCOMPARE(onSim(f, {"--json", "ports"}), status(ExitStatus::Ok));
     const QJsonArray ports = f.jsonLines().value(0).value("ports").toArray();
     QCOMPARE(ports.size(), 16);
-    const QJsonObject first = ports[0].toObject();
-    QCOMPARE(first.value("name").toString(), QStringLiteral("COM1"));
-    QCOMPARE(first.value("state").toString(), QStringLiteral("present"));
-    QVERIFY(first.value("selected").toBool());
-    const QJsonObject fifth = ports[4].toObject();
-    QCOMPARE(fifth.value("state").toString(), QStringLiteral("absent"));
-    QCOMPARE(fifth.value("device").toString(), f.dir.filePath("no-tty5"));
-    QVERIFY(!fifth.value("selected").toBool());
+    QCOMPARE(compact(ports[0]), R"({"description":"simulated evaluation board",)"
+                                R"x("device":"(simulated)","name":"COM1","selected":true,)x"
+                                R"("state":"present"})");
+    QCOMPARE(ports[4].toObject().value("device").toString(), f.dir.filePath("no-tty5"));
+    QCOMPARE(ports[4].toObject().value("state").toString(), QStringLiteral("absent"));
+    QVERIFY(!ports[4].toObject().value("selected").toBool());
 }
 
 QTEST_GUILESS_MAIN(TestCliSession)
