@@ -38,7 +38,7 @@ public:
     void writeLongFrame(QStringView byte1, QStringView byte2, QStringView byte3, QStringView byte4,
                         ExtraPause extraPause);
     // Paced START, two bytes each followed by a released acknowledge slot, paced STOP, with a
-    // pause after every step: 118 line writes, 59 pauses. The bit texts do not touch lineBits.
+    // pause after every second line write: 118 writes, 59 pauses. lineBits stay as they were.
     void writePacedFrame(QStringView byte1, QStringView byte2);
 
     // Positions 1..32 hold the bytes of the last frame; 0 and 33..50 are unused.

@@ -9,10 +9,10 @@
 // It knows nothing of the engine, so tests can state expected bytes straight from examples.
 struct WireFrame
 {
-    QList<quint8> bytes;     // the first eight bits of each nine-clock group, as the PC drove them
-    QList<bool> ninthBits;   // the ninth bit of each group as the PC drove it (true = released)
-    bool stopped = false;    // ended by a STOP (rather than by a new START or the end)
-    int trailingBits = 0;    // clocks after the last whole group (a STOP's own clock)
+    QList<quint8> bytes;   // the first eight bits of each nine-clock group, as the PC drove them
+    QList<bool> ninthBits; // the ninth bit of each group as the PC drove it (true = released)
+    bool stopped = false;  // ended by a STOP (rather than by a new START or the end)
+    int trailingBits = 0;  // clocks after the last whole group (a STOP's own clock)
 };
 
 QList<WireFrame> decodeFrames(const QList<trace::LineOperation> &operations);

@@ -1,7 +1,7 @@
 #include "ui/batch/batchwindow.h"
 
 #include "control/batchrunner.h"
-#include "ui/batch/filenameorder.h"
+#include "ui/batch/folderlisting.h"
 
 #include <QDir>
 #include <QFileSystemModel>
@@ -70,41 +70,42 @@ BatchWindow::BatchWindow(control::BatchRunner &runner, QWidget *parent)
 
 void BatchWindow::createLists()
 {
-    // Only real folders and regular files (or links to them): no hidden entries, no pipes or
-    // devices, nor links to them.
+    // No hidden entries; the listings keep only folders and regular files (or links to them).
     m_folderModel = new QFileSystemModel(this);
     m_folderModel->setFilter(QDir::Dirs | QDir::NoDotAndDotDot);
-    m_folderOrder = new FileNameOrder(m_folderModel, this);
+    m_folderListing = new FolderListing(m_folderModel, FolderListing::Entries::Folders, this);
     m_fileModel = new QFileSystemModel(this);
     m_fileModel->setFilter(QDir::Files);
-    m_fileOrder = new FileNameOrder(m_fileModel, this);
+    m_fileListing = new FolderListing(m_fileModel, FolderListing::Entries::Files, this);
 
     m_folders = new QTreeView(this);
-    m_folders->setModel(m_folderOrder);
+    m_folders->setModel(m_folderListing);
     m_folders->setHeaderHidden(true);
-    for (int column = 1; column < m_folderOrder->columnCount(); ++column)
+    for (int column = 1; column < m_folderListing->columnCount(); ++column)
         m_folders->hideColumn(column);
+    // Long names widen the column and scroll rather than being cut short.
     m_folders->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    m_folders->header()->setStretchLastSection(false);
     // A double click opens the folder; it must not fold it up again straight after.
     m_folders->setExpandsOnDoubleClick(false);
     m_folders->setToolTip(tr("Double-click a folder to open it"));
 
     // Files that vanish leave the selection, which is not the user's doing either. These come
     // before the view's own connections, so they run first.
-    connect(m_fileOrder, &QAbstractItemModel::rowsAboutToBeRemoved, this,
-            [this] { m_refilling = true; });
-    connect(m_fileOrder, &QAbstractItemModel::rowsRemoved, this, [this] { m_refilling = false; });
+    connect(m_fileListing, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this] { ++m_refilling; });
+    connect(m_fileListing, &QAbstractItemModel::rowsRemoved, this, [this] { --m_refilling; });
     m_files = new QListView(this);
-    m_files->setModel(m_fileOrder);
+    m_files->setModel(m_fileListing);
     m_files->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_files->setUniformItemSizes(true);
     connect(m_files->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        if (!m_refilling)
+        if (m_refilling == 0)
             m_runner.listClicked();
     });
     connect(m_files, &QListView::clicked, this, [this] { m_runner.listClicked(); });
     connect(m_folders, &QTreeView::activated, this,
-            [this](const QModelIndex &index) { setFolder(m_folderOrder->filePath(index)); });
+            [this](const QModelIndex &index) { setFolder(m_folderListing->filePath(index)); });
 }
 
 void BatchWindow::layOut()
@@ -155,11 +156,11 @@ void BatchWindow::setFolder(const QString &path)
     m_folder = QDir(path).absolutePath();
     showFolderInTree();
     // A new folder drops the selection, but that is not the user's doing.
-    m_refilling = true;
+    ++m_refilling;
     m_files->selectionModel()->clear();
     m_fileModel->setRootPath(m_folder);
-    m_files->setRootIndex(m_fileOrder->indexOfPath(m_folder));
-    m_refilling = false;
+    m_files->setRootIndex(m_fileListing->indexOfPath(m_folder));
+    --m_refilling;
 }
 
 // The folder's ancestors from the root down, each opened, then the folder itself with its
@@ -169,7 +170,7 @@ void BatchWindow::showFolderInTree()
     m_folderModel->setRootPath(m_folder);
     // Opening a folder may load and re-sort the tree, so its indexes must be persistent.
     QList<QPersistentModelIndex> chain;
-    for (QModelIndex index = m_folderOrder->indexOfPath(m_folder); index.isValid();
+    for (QModelIndex index = m_folderListing->indexOfPath(m_folder); index.isValid();
          index = index.parent())
         chain.prepend(index);
     for (const QPersistentModelIndex &index : std::as_const(chain))
@@ -182,12 +183,12 @@ void BatchWindow::showFolderInTree()
 
 QModelIndex BatchWindow::fileIndex(int position) const
 {
-    return m_fileOrder->index(position, 0, m_files->rootIndex());
+    return m_fileListing->index(position, 0, m_files->rootIndex());
 }
 
 int BatchWindow::count() const
 {
-    return m_fileOrder->rowCount(m_files->rootIndex());
+    return m_fileListing->rowCount(m_files->rootIndex());
 }
 
 bool BatchWindow::isSelected(int position) const
@@ -199,7 +200,7 @@ bool BatchWindow::isSelected(int position) const
 QString BatchWindow::name(int position) const
 {
     const QModelIndex index = fileIndex(position);
-    return index.isValid() ? m_fileOrder->fileName(index) : QString();
+    return index.isValid() ? m_fileListing->fileName(index) : QString();
 }
 
 } // namespace ui

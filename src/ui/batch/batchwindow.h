@@ -19,7 +19,7 @@ class BatchRunner;
 
 namespace ui {
 
-class FileNameOrder;
+class FolderListing;
 
 // "Run Batch": a folder, its files, and the buttons that play the selected ones. The runner
 // does the work; this window lends it the file list while it is open and mirrors its status
@@ -54,12 +54,12 @@ private:
 
     control::BatchRunner &m_runner;
     QString m_folder;
-    // Set while the list changes under the selection without the user's doing.
-    bool m_refilling = false;
+    // Above 0 while the list changes under the selection without the user's doing.
+    int m_refilling = 0;
     QFileSystemModel *m_folderModel = nullptr;
     QFileSystemModel *m_fileModel = nullptr;
-    FileNameOrder *m_folderOrder = nullptr;
-    FileNameOrder *m_fileOrder = nullptr;
+    FolderListing *m_folderListing = nullptr;
+    FolderListing *m_fileListing = nullptr;
     QTreeView *m_folders = nullptr;
     QListView *m_files = nullptr;
     QLineEdit *m_delay = nullptr;

@@ -21,12 +21,14 @@ using control::BatchRunner;
 namespace {
 
 // The program on the simulated board, a runner, and a stored default folder holding
-// "b.csv", "A.csv", "c.csv", a subfolder "sub", a pipe and a link to it that looks like a file.
+// "b.csv", "A.csv", "c.csv", a subfolder "sub", a pipe and a link to it that looks like a file;
+// beside it a folder "other".
 struct WindowFixture : ControlFixture
 {
     WindowFixture() : runner(model, grid(), *operations)
     {
         QDir(dir.path()).mkpath(QStringLiteral("files/sub"));
+        QDir(dir.path()).mkpath(QStringLiteral("other"));
         const QByteArray content = "6\r\n" + QByteArray("200\r\n").repeated(device::channelCount);
         for (const char *name : {"b.csv", "A.csv", "c.csv"})
             write(QString::fromLatin1(name), content);
@@ -118,11 +120,15 @@ void TestBatchWindow::opensOnStoredFolder()
 
     auto *tree = window.findChild<QTreeView *>();
     QCOMPARE(tree->currentIndex().data().toString(), QStringLiteral("files"));
-    QTRY_COMPARE(namesIn(tree, tree->currentIndex()), QStringList{"sub"}); // no pipe
+    QTRY_COMPARE(namesIn(tree, tree->currentIndex().parent()), QStringList{"files"}); // no "other"
+    QTRY_COMPARE(namesIn(tree, tree->currentIndex()), QStringList{"sub"});            // no pipe
     f.write(QStringLiteral("sub/d.csv"));
     emit tree->activated(tree->model()->index(0, 0, tree->currentIndex()));
     QCOMPARE(window.folder(), QDir(f.folder).filePath(QStringLiteral("sub")));
     QTRY_COMPARE(namesIn(files), QStringList{"d.csv"});
+    window.setFolder(f.folder); // and back: the folder last open is not a file, not even at first
+    QVERIFY(!namesIn(files).contains(QStringLiteral("sub")));
+    QTRY_COMPARE(namesIn(files), (QStringList{"A.csv", "a10.csv", "a9.csv", "b.csv", "c.csv"}));
 }
 
 void TestBatchWindow::controlsReachTheRunner()

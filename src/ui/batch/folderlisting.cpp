@@ -1,0 +1,61 @@
+#include "ui/batch/folderlisting.h"
+
+#include <QFileSystemModel>
+
+namespace ui {
+namespace {
+
+// Whether folder is path itself or lies somewhere below it.
+bool isWithin(const QString &folder, const QString &path)
+{
+    return folder == path || folder.startsWith(path.endsWith(u'/') ? path : path + u'/');
+}
+
+} // namespace
+
+FolderListing::FolderListing(QFileSystemModel *source, Entries entries, QObject *parent)
+    : QSortFilterProxyModel(parent), m_source(source), m_entries(entries)
+{
+    m_collator.setCaseSensitivity(Qt::CaseInsensitive);
+    setSourceModel(source);
+    sort(0);
+    // What is shown depends on the open folder.
+    connect(source, &QFileSystemModel::rootPathChanged, this, [this] { invalidateFilter(); });
+}
+
+QModelIndex FolderListing::indexOfPath(const QString &path) const
+{
+    return mapFromSource(m_source->index(path));
+}
+
+QString FolderListing::filePath(const QModelIndex &index) const
+{
+    return m_source->filePath(mapToSource(index));
+}
+
+QString FolderListing::fileName(const QModelIndex &index) const
+{
+    return m_source->fileName(mapToSource(index));
+}
+
+bool FolderListing::filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const
+{
+    const QModelIndex index = m_source->index(sourceRow, 0, sourceParent);
+    const QString path = m_source->filePath(index);
+    const QString open = m_source->rootPath();
+    // The folders above the open one stay in either case: they lead to it.
+    if (m_entries == Entries::Files)
+        return m_source->fileInfo(index).isFile() || isWithin(open, path);
+    return m_source->fileInfo(index).isDir() && (isWithin(open, path) || isWithin(path, open));
+}
+
+bool FolderListing::lessThan(const QModelIndex &left, const QModelIndex &right) const
+{
+    const QString a = m_source->fileName(left);
+    const QString b = m_source->fileName(right);
+    // Names equal but for case still need a fixed order.
+    const int order = m_collator.compare(a, b);
+    return order != 0 ? order < 0 : a < b;
+}
+
+} // namespace ui
