@@ -143,6 +143,9 @@ void TestControlPanel::dragOnSlowPortKeepsUp()
     QCOMPARE(f.model.dacCode[5], 1021.0);
     QCOMPARE(f.writesTo(4).last(), 1021);
     QVERIFY(f.writesTo(4).size() * 20 < positions);
+    f.panel.sliderDragged(5, 5); // and once more, let go at once
+    f.panel.sliderReleased(5);
+    QCOMPARE(f.writesTo(4).last(), 1019);
 }
 
 void TestControlPanel::noDraggedPositionIsLost()

@@ -55,7 +55,7 @@ class TestMainController : public QObject
 private slots:
     void firstRunWithEmptyStore();
     void startReadsChipAndWritesBack();
-    void changeAddressTwiceRestoresVsup();
+    void changeAddressTwiceRestoresVsupAndExitSavesIt();
     void otpAllThenReset();
     void aboutText();
     void saveAndLoadFullScale();
@@ -102,14 +102,14 @@ void TestMainController::startReadsChipAndWritesBack()
     QCOMPARE(f.dacWritesWithRegister(), expected);
 }
 
-void TestMainController::changeAddressTwiceRestoresVsup()
+void TestMainController::changeAddressTwiceRestoresVsupAndExitSavesIt()
 {
     ControlFixture f(false);
     storeVsups(f, 10, 3.3);
     f.board.chip(1).setDacRegister(0, 1023);
     f.controller->start();
     f.controller->changeAddress();
-    QCOMPARE(f.model.a0Pin, QStringLiteral("1"));
+    QCOMPARE(f.controller->changeAddressCaption(), QStringLiteral("Change Address\r\nA0= 1 "));
     QCOMPARE(f.grid().vsupText(), QStringLiteral(" 3.3"));
     QCOMPARE(f.grid().voltageText(1), QStringLiteral(" 3.296"));
     f.grid().vsupBoxEdited(QStringLiteral("2.5"));
@@ -118,6 +118,17 @@ void TestMainController::changeAddressTwiceRestoresVsup()
     QCOMPARE(f.model.vsup, 10.0);
     f.controller->changeAddress();
     QCOMPARE(f.model.vsup, 2.5); // each device keeps its own "Vsup"
+
+    // What the next start finds.
+    f.controller->saveSettingsAtExit();
+    device::DeviceModel next;
+    qint16 port = 0;
+    qint32 rate = 0;
+    QVERIFY(f.settings.loadSettings(next, port, rate));
+    QCOMPARE(next.a0Pin, QStringLiteral("1"));
+    QCOMPARE(next.vrefHigh, (std::array<double, 2>{10, 2.5}));
+    QCOMPARE(port, qint16(1));
+    QCOMPARE(rate, 9600);
 }
 
 void TestMainController::otpAllThenReset()
