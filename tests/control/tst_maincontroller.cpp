@@ -122,13 +122,12 @@ void TestMainController::changeAddressTwiceRestoresVsupAndExitSavesIt()
     // What the next start finds.
     f.controller->saveSettingsAtExit();
     device::DeviceModel next;
-    qint16 port = 0;
-    qint32 rate = 0;
-    QVERIFY(f.settings.loadSettings(next, port, rate));
+    device::StoredPort port;
+    QVERIFY(f.settings.loadSettings(next, port));
     QCOMPARE(next.a0Pin, QStringLiteral("1"));
     QCOMPARE(next.vrefHigh, (std::array<double, 2>{10, 2.5}));
-    QCOMPARE(port, qint16(1));
-    QCOMPARE(rate, 9600);
+    QCOMPARE(port.portNumber, qint16(1));
+    QCOMPARE(port.bitRate, 9600);
 }
 
 void TestMainController::otpAllThenReset()
