@@ -1,5 +1,6 @@
 #include "cli/chipcommands.h"
 
+#include "cli/channeltext.h"
 #include "cli/output.h"
 #include "control/burnreport.h"
 #include "device/devicemodel.h"
@@ -20,52 +21,6 @@ using Kind = Command::Kind;
 // A bus on which nothing answers reads every bit released.
 constexpr int silentWord = 0xFFFF;
 constexpr int largestCode = 1023;
-
-QString hexRegister(int index)
-{
-    return QStringLiteral("0x") +
-           QString::number(device::registerOfChannel(index), 16).toUpper().rightJustified(2, u'0');
-}
-
-// The program's number text without its leading blank, and with a "0" before a bare point:
-// ".498" reads as a typo on a terminal.
-QString withLeadingZero(QString text)
-{
-    text = text.trimmed();
-    if (text.startsWith(u'.'))
-        text.prepend(u'0');
-    else if (text.startsWith(QLatin1String("-.")))
-        text.insert(1, u'0');
-    return text;
-}
-
-QString numberWithoutBlank(double value)
-{
-    return withLeadingZero(device::numberText(value));
-}
-
-// "channel 5 (register 0x04)"
-QString channelText(int index)
-{
-    return QStringLiteral("channel %1 (register %2)")
-        .arg(device::channelLabel(index), hexRegister(index));
-}
-
-// The same, to begin a line.
-QString channelTitle(int index)
-{
-    QString text = channelText(index);
-    text[0] = text[0].toUpper();
-    return text;
-}
-
-QJsonArray jsonCodes(const control::ChannelCodes &codes)
-{
-    QJsonArray array;
-    for (const double code : codes)
-        array.append(code);
-    return array;
-}
 
 } // namespace
 

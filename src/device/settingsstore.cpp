@@ -115,6 +115,27 @@ QString writeThrough(std::unique_ptr<QSettings> &reader, const QString &path, Se
     return {};
 }
 
+// The stored port number and bit rate, or what is wrong with them.
+QString readStoredPort(const QSettings &settings, const QString &location, StoredPort &port)
+{
+    const QString portText = storedText(settings, portNumberKey);
+    const std::optional<qint64> number = roundToInteger(leadingNumber(portText), 16);
+    if (!number) {
+        return QStringLiteral("The stored port number \"%1\" in %2 does not fit a 16-bit integer")
+            .arg(portText, location);
+    }
+    port.portNumber = qint16(*number);
+
+    const QString bitRateText = storedText(settings, bitRateKey);
+    const std::optional<qint64> rate = roundToInteger(leadingNumber(bitRateText), 32);
+    if (!rate) {
+        return QStringLiteral("The stored bit rate \"%1\" in %2 does not fit a 32-bit integer")
+            .arg(bitRateText, location);
+    }
+    port.bitRate = qint32(*rate);
+    return {};
+}
+
 } // namespace
 
 SettingsStore::SettingsStore() : m_path(userStorePath()) {}
@@ -159,22 +180,9 @@ bool SettingsStore::loadSettings(DeviceModel &model, StoredPort &port)
     model.vrefLow[1] = 0;
     model.a0Pin = storedText(settings, a0Key);
 
-    const QString portText = storedText(settings, portNumberKey);
-    const std::optional<qint64> number = roundToInteger(leadingNumber(portText), 16);
-    if (!number) {
-        return fail(
-            QStringLiteral("The stored port number \"%1\" in %2 does not fit a 16-bit integer")
-                .arg(portText, location()));
-    }
-    port.portNumber = qint16(*number);
-
-    const QString bitRateText = storedText(settings, bitRateKey);
-    const std::optional<qint64> rate = roundToInteger(leadingNumber(bitRateText), 32);
-    if (!rate) {
-        return fail(QStringLiteral("The stored bit rate \"%1\" in %2 does not fit a 32-bit integer")
-                        .arg(bitRateText, location()));
-    }
-    port.bitRate = qint32(*rate);
+    const QString portProblem = readStoredPort(settings, location(), port);
+    if (!portProblem.isEmpty())
+        return fail(portProblem);
 
     // The A0 text becomes one character of the chip's address bit string, where any character
     // but "1" counts as 0. So an empty, hand-edited or damaged text reads as "0": the device it
