@@ -1,16 +1,29 @@
 #include "cli/clisession.h"
 
 #include "cli/chipcommands.h"
+#include "device/regularfile.h"
 #include "device/settingsstore.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
-#include <QSaveFile>
 #include <QTextStream>
 
 namespace cli {
 
 namespace {
+
+// Why a trace could not be written to path, found without touching it: only a regular file (or
+// nothing yet) in an existing folder is replaced.
+QString traceProblem(const QString &path)
+{
+    const device::FileCheck file = device::checkFile(path);
+    if (file.kind != device::FileKind::Missing && file.kind != device::FileKind::Regular)
+        return file.problem;
+    if (!QFileInfo(path).absoluteDir().exists())
+        return QStringLiteral("the folder does not exist");
+    return {};
+}
 
 QString stateWord(port::OpenResult result)
 {
@@ -147,11 +160,9 @@ ExitStatus CliSession::applySettings(bool forBus)
 ExitStatus CliSession::prepareBus()
 {
     if (!m_options.tracePath.isEmpty()) {
-        // Opened now, so that a trace that cannot be written stops the run before the bus moves.
-        m_traceFile = std::make_unique<QSaveFile>(m_options.tracePath);
-        if (!m_traceFile->open(QIODevice::WriteOnly)) {
-            const QString problem = m_traceFile->errorString();
-            m_traceFile.reset();
+        // Checked now, so that a trace bound to fail stops the run before the bus moves.
+        const QString problem = traceProblem(m_options.tracePath);
+        if (!problem.isEmpty()) {
             return fail(ExitStatus::CannotWrite,
                         QStringLiteral("cannot write the trace %1: %2")
                             .arg(QDir::toNativeSeparators(m_options.tracePath), problem));
@@ -224,22 +235,18 @@ ExitStatus CliSession::openPort()
 
 ExitStatus CliSession::finishTrace(ExitStatus status)
 {
-    if (!m_traceFile)
+    if (m_options.tracePath.isEmpty())
         return status;
+    // Without a port opened nothing went over the bus: an older trace stays as it was.
     if (!m_portOpened) {
-        // Nothing went over the bus: an older trace stays as it was.
-        m_traceFile->cancelWriting();
-        m_traceFile.reset();
+        if (status == ExitStatus::Ok)
+            m_output->note(QStringLiteral("nothing went over the bus: no trace was written"));
         return status;
     }
     QString problem;
-    if (!m_stack.writeTrace(*m_traceFile, &problem) || !m_traceFile->commit()) {
-        if (problem.isEmpty())
-            problem = m_traceFile->errorString();
-        const QString message = QStringLiteral("cannot write the trace %1: %2")
-                                    .arg(QDir::toNativeSeparators(m_options.tracePath), problem);
+    if (!m_stack.writeTrace(m_options.tracePath, &problem)) {
         m_output->setContext({});
-        const ExitStatus failed = fail(ExitStatus::CannotWrite, message);
+        const ExitStatus failed = fail(ExitStatus::CannotWrite, problem);
         return status == ExitStatus::Ok ? failed : status;
     }
     const QString note = m_stack.traceNote();
@@ -303,6 +310,9 @@ ExitStatus CliSession::listPorts()
 
 QString CliSession::portText(int number) const
 {
+    // A device path the user gave is named as given: its COM number is the program's own.
+    if (m_options.port.kind == PortChoice::Kind::Device)
+        return m_options.port.devicePath;
     const port::PortTarget target = m_stack.portMap().target(number);
     if (target.kind == port::PortTarget::Kind::Simulated)
         return QStringLiteral("%1 (simulated board)").arg(port::PortMap::portName(number));

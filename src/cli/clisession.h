@@ -16,7 +16,6 @@
 #include <memory>
 
 class QIODevice;
-class QSaveFile;
 class QTextStream;
 
 namespace device {
@@ -73,7 +72,6 @@ private:
     port::PortSelection m_stored; // the port and bit rate the program stored
 
     stack::BusStack m_stack;
-    std::unique_ptr<QSaveFile> m_traceFile;
     std::unique_ptr<control::ChipOperations> m_operations;
     std::unique_ptr<ChipCommands> m_commands;
     bool m_portOpened = false;

@@ -1,5 +1,10 @@
 #include "stack/busstack.h"
 
+#include "device/safefilewriter.h"
+
+#include <QBuffer>
+#include <QDir>
+
 namespace stack {
 
 namespace {
@@ -56,16 +61,21 @@ void BusStack::buildBus(port::SerialLines &lines)
 
 bool BusStack::writeTrace(const QString &path, QString *error) const
 {
-    if (m_trace)
-        return m_trace->writeVcd(path, error);
-    return untraced(error);
-}
-
-bool BusStack::writeTrace(QIODevice &device, QString *error) const
-{
-    if (m_trace)
-        return m_trace->writeVcd(device, error);
-    return untraced(error);
+    if (!m_trace)
+        return untraced(error);
+    // Built whole in memory first: a trace that cannot be written whole leaves an older one as it
+    // was, and a FIFO or device at the path is refused rather than written to.
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QString problem;
+    if (!m_trace->writeVcd(buffer, &problem)) {
+        if (error) {
+            *error = QStringLiteral("Cannot write the trace %1: %2")
+                         .arg(QDir::toNativeSeparators(path), problem);
+        }
+        return false;
+    }
+    return device::writeFileSafely(path, buffer.data(), error);
 }
 
 QString BusStack::traceNote() const

@@ -57,7 +57,6 @@ public:
     // False with the reason when the recording cannot be written; a file is replaced whole or
     // not at all.
     bool writeTrace(const QString &path, QString *error) const;
-    bool writeTrace(QIODevice &device, QString *error) const;
     // Says what a long recording dropped; empty when it kept everything.
     QString traceNote() const;
 

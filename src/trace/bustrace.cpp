@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QSaveFile>
 
 namespace trace {
 
@@ -28,27 +27,6 @@ QString BusTrace::limitNote() const
         .arg(m_recorder.limit())
         .arg(m_recorder.droppedCount())
         .arg(keptFrom, 0, 'f', 6);
-}
-
-bool BusTrace::writeVcd(const QString &path, QString *error) const
-{
-    const QString shownPath = QDir::toNativeSeparators(path);
-    QSaveFile file(path);
-    QString problem;
-    if (!file.open(QIODevice::WriteOnly)) {
-        problem = file.errorString();
-    } else if (!writeVcd(file, &problem)) {
-        file.cancelWriting();
-    } else if (!file.commit()) {
-        problem = file.errorString();
-    }
-    if (problem.isEmpty())
-        return true;
-    if (error) {
-        *error = QCoreApplication::translate("trace::BusTrace", "Cannot write the trace %1: %2")
-                     .arg(shownPath, problem);
-    }
-    return false;
 }
 
 bool BusTrace::writeVcd(QIODevice &device, QString *error) const

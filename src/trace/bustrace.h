@@ -29,8 +29,7 @@ public:
     // Empty while nothing has been dropped.
     QString limitNote() const;
 
-    // Replaces the file atomically: a failed export leaves an older file as it was.
-    bool writeVcd(const QString &path, QString *error) const;
+    // The recording as a VCD file; false with the reason when the device refused it.
     bool writeVcd(QIODevice &device, QString *error) const;
 
 private:

@@ -137,7 +137,6 @@ private slots:
     void dumpDecodesAsTheFramesSent_data();
     void dumpDecodesAsTheFramesSent();
     void limitKeepsLatestAndSaysSo();
-    void exportFailureIsReported();
 };
 
 void TestVcdWriter::sameMicrosecondMovesToTheNext()
@@ -244,19 +243,6 @@ void TestVcdWriter::limitKeepsLatestAndSaysSo()
     const QMap<QString, bool> before{
         {"SCL", !dtr}, {"SDA", !rts}, {"DTR", dtr}, {"RTS", rts}, {"DSR", false}};
     QCOMPARE(dump.initial, before);
-}
-
-void TestVcdWriter::exportFailureIsReported()
-{
-    sim::SimulatedBoard board;
-    trace::BusTrace trace(board);
-    trace.lines().setDtr(true);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("missing/trace.vcd"));
-    QString error;
-    QVERIFY(!trace.writeVcd(path, &error));
-    QVERIFY2(error.contains(QLatin1String("trace.vcd")), qPrintable(error));
-    QVERIFY(!QFile::exists(path));
 }
 
 QTEST_GUILESS_MAIN(TestVcdWriter)
