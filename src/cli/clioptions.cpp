@@ -1,12 +1,12 @@
 #include "cli/clioptions.h"
 
 #include "cli/clicommand.h"
+#include "device/regularfile.h"
 #include "port/portmap.h"
 #include "version.h"
 
 #include <QCommandLineParser>
 #include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 #include <cmath>
 
@@ -77,27 +77,30 @@ ParsedOptions readScript(const QString &path, QIODevice *input, ParsedOptions pa
 {
     const bool fromInput = path == QLatin1String("-");
     const QString name = fromInput ? QStringLiteral("<stdin>") : QDir::toNativeSeparators(path);
-    QFile file(path);
-    QIODevice *device = fromInput ? input : &file;
-    if (fromInput && !device)
+    QByteArray bytes;
+    if (!fromInput) {
+        // A FIFO or device named as a script would block or never end: regular files only.
+        QString error;
+        const std::optional<QByteArray> content =
+            device::readRegularFile(path, maxScriptBytes, &error);
+        if (!content)
+            return refuse(parsed, ExitStatus::BadInputFile, error);
+        bytes = *content;
+    } else if (!input) {
         return refuse(parsed, ExitStatus::BadInputFile,
                       QStringLiteral("no standard input to read"));
-    if (!fromInput && !file.open(QIODevice::ReadOnly)) {
-        return refuse(parsed, ExitStatus::BadInputFile,
-                      QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
-    }
-    QByteArray bytes;
-    for (QByteArray chunk; bytes.size() <= maxScriptBytes; bytes += chunk) {
-        chunk = device->read(maxScriptBytes + 1 - bytes.size());
-        if (chunk.isEmpty())
-            break; // the end, or an error
-    }
-    if (bytes.size() > maxScriptBytes) {
-        return refuse(parsed, ExitStatus::BadInputFile,
-                      QStringLiteral("%1 is larger than %2 bytes: not a "
-                                     "script")
-                          .arg(name)
-                          .arg(maxScriptBytes));
+    } else {
+        for (QByteArray chunk; bytes.size() <= maxScriptBytes; bytes += chunk) {
+            chunk = input->read(maxScriptBytes + 1 - bytes.size());
+            if (chunk.isEmpty())
+                break; // the end, or an error
+        }
+        if (bytes.size() > maxScriptBytes) {
+            return refuse(parsed, ExitStatus::BadInputFile,
+                          QStringLiteral("%1 is larger than %2 bytes: not a script")
+                              .arg(name)
+                              .arg(maxScriptBytes));
+        }
     }
 
     // CR LF, LF and a lone CR all end a line, as in register-set files.

@@ -1,4 +1,5 @@
 #include "cli/clisession.h"
+#include "device/filenames.h"
 #include "device/settingsstore.h"
 
 #include <QCoreApplication>
@@ -24,6 +25,15 @@ void makeInputBlocking()
 #endif
 }
 
+// Arguments keep every byte: a file name that is not valid UTF-8 still names its file.
+QStringList argumentsOf(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(device::decodeFileName(QByteArray(argv[i])));
+    return arguments;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -40,5 +50,5 @@ int main(int argc, char *argv[])
     device::SettingsStore settings;
     cli::CliSession session(settings, out, err);
     session.setInput(&input);
-    return session.run(QCoreApplication::arguments());
+    return session.run(argumentsOf(argc, argv));
 }
