@@ -19,6 +19,7 @@ Program::Program(const LaunchOptions &options)
                 m_stack.ports(), m_stack.portMap(), m_prompts})
 {
     m_prompts.setParentWidget(&m_window);
+    m_status.setSettingsNote(m_settingsNote);
 }
 
 std::unique_ptr<device::SettingsStore> Program::storeFor(const LaunchOptions &options)
@@ -27,8 +28,17 @@ std::unique_ptr<device::SettingsStore> Program::storeFor(const LaunchOptions &op
         return std::make_unique<device::SettingsStore>();
     const QString path = simulatedStorePath();
     QString error;
-    if (!seedSimulatedStore(path, &error))
-        std::fprintf(stderr, "kalventa: %s\n", qPrintable(error));
+    if (seedSimulatedStore(path, &error))
+        return std::make_unique<device::SettingsStore>(path);
+    // The simulated board must start all the same: its settings then last only this run.
+    std::fprintf(stderr, "kalventa: %s\n", qPrintable(error));
+    m_volatileFolder = std::make_unique<QTemporaryDir>();
+    const QString volatilePath = m_volatileFolder->filePath(QStringLiteral("simulated.ini"));
+    QString ignored;
+    if (m_volatileFolder->isValid() && seedSimulatedStore(volatilePath, &ignored)) {
+        m_settingsNote = QObject::tr("Settings will not be kept: %1").arg(error);
+        return std::make_unique<device::SettingsStore>(volatilePath);
+    }
     return std::make_unique<device::SettingsStore>(path);
 }
 

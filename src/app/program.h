@@ -12,6 +12,7 @@
 #include "ui/main/mainwindow.h"
 #include "ui/widgets/messageboxprompts.h"
 
+#include <QTemporaryDir>
 #include <memory>
 
 namespace app {
@@ -34,10 +35,13 @@ public:
     bool writeTrace() const;
 
 private:
-    static std::unique_ptr<device::SettingsStore> storeFor(const LaunchOptions &options);
+    std::unique_ptr<device::SettingsStore> storeFor(const LaunchOptions &options);
 
     stack::BusStack m_stack;
     QString m_tracePath;
+    // With --simulate and no writable configuration folder, the settings live here until exit.
+    std::unique_ptr<QTemporaryDir> m_volatileFolder;
+    QString m_settingsNote;
     device::DeviceModel m_model;
     std::unique_ptr<device::SettingsStore> m_settings;
     ui::MessageBoxPrompts m_prompts;

@@ -28,6 +28,12 @@ QString StatusLine::a0Text() const
     return tr("A0 = %1").arg(m_model.a0Index());
 }
 
+void StatusLine::setSettingsNote(const QString &note)
+{
+    m_settingsNote = note;
+    emit changed();
+}
+
 void StatusLine::updatePortText()
 {
     const port::ComPort &com = m_ports.comPort();

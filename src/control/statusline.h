@@ -29,6 +29,9 @@ public:
                UserPrompts &prompts, QObject *parent = nullptr);
 
     QString portText() const { return m_portText; }
+    // A lasting note on the settings, shown after the port: that they are kept only in memory.
+    void setSettingsNote(const QString &note);
+    QString settingsNote() const { return m_settingsNote; }
     QString a0Text() const;
 
 signals:
@@ -44,6 +47,7 @@ private:
     const device::DeviceModel &m_model;
     UserPrompts &m_prompts;
     QString m_portText;
+    QString m_settingsNote;
     QString m_failure; // why the last open port was lost; cleared when a port opens
     bool m_reportPending = false;
 };

@@ -366,7 +366,13 @@ void MainWindow::updateChangeAddressLook()
 
 void MainWindow::updateStatus()
 {
-    m_portLabel->setText(m_parts.status.portText());
+    const QString note = m_parts.status.settingsNote();
+    const QString text = note.isEmpty()
+                             ? m_parts.status.portText()
+                             : m_parts.status.portText() + QStringLiteral(" \u00b7 ") + note;
+    m_portLabel->setText(text);
+    // The bar may cut a long text; the whole of it is a hover away.
+    m_portLabel->setToolTip(text);
     m_a0Label->setText(m_parts.status.a0Text());
 }
 
