@@ -40,7 +40,11 @@ void ChipOperations::readChannelsInto(const QString &a0Pin, ChipReading &reading
 {
     for (int index = 1; index <= channelCount; ++index) {
         m_chip.readDacRegister(device::decmal_to_binary5(device::registerOfChannel(index)), a0Pin);
+        // A frame the failure cut is no reading, and the rest would read no chip.
+        if (!m_portFailure.isEmpty())
+            return;
         reading.words[std::size_t(index - 1)] = m_chip.registerWord();
+        reading.registersRead = index;
         emit progressed(index, total);
     }
 }

@@ -31,8 +31,11 @@ struct ChipReading : OperationResult
 {
     std::array<int, device::channelCount> words{};
     int maxBank = 0;
+    // Channels 1 to registersRead were read whole; a port failure ends the reading there.
+    int registersRead = 0;
 
     int word(int index) const { return words[std::size_t(index - 1)]; }
+    bool wasRead(int index) const { return index <= registersRead; }
 };
 
 struct ChannelReading : OperationResult

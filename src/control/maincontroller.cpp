@@ -79,6 +79,8 @@ void MainController::resetChip()
 void MainController::programOtpAllChannels()
 {
     const QString title = tr("Program OTP All Channels");
+    if (refuseUnknownBurn(title))
+        return;
     const int maxBankBefore = m_operations.readMaxBank(m_model.a0Pin).word;
     m_grid.setMaxBankText(QString::number(maxBankBefore));
     if (BurnReport::noBankLeft(maxBankBefore)) {
@@ -101,6 +103,17 @@ void MainController::programOtpAllChannels()
     m_grid.setMaxBankText(QString::number(burned.maxBank));
     m_grid.showReading(burned.readBack, false);
     BurnReport(m_model.a0Pin, maxBankBefore, channels, codes, burned).show(m_prompts, title);
+}
+
+bool MainController::refuseUnknownBurn(const QString &title)
+{
+    const QStringList unknown = m_model.unknownChannels();
+    if (unknown.isEmpty())
+        return false;
+    m_prompts.showError(title, tr("Channels %1 were never read from the chip, so their codes are "
+                                  "not known. Read DAC first; nothing was burned.")
+                                   .arg(unknown.join(QStringLiteral(", "))));
+    return true;
 }
 
 void MainController::changeAddress()
@@ -166,6 +179,14 @@ void MainController::saveToFile(const QString &path)
     if (path.isEmpty())
         return;
     rememberFolderOf(path);
+    const QStringList unknown = m_model.unknownChannels();
+    if (!unknown.isEmpty() &&
+        !m_prompts.confirm(tr("Save to File"),
+                           tr("Channels %1 were never read from the chip: the file would get "
+                              "codes the chip may not hold.\n\nSave anyway?")
+                               .arg(unknown.join(QStringLiteral(", "))))) {
+        return;
+    }
     device::RegisterSet set;
     set.vsup = m_model.vsup;
     for (int i = 1; i <= channelCount; ++i)

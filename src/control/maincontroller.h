@@ -77,6 +77,8 @@ signals:
 private:
     void rememberFolderOf(const QString &path);
     void reportError(const QString &text);
+    // Burning a code that was never read would burn a guess: refused with a message.
+    bool refuseUnknownBurn(const QString &title);
 
     device::DeviceModel &m_model;
     RegisterGrid &m_grid;

@@ -66,6 +66,12 @@ bool OtpRegisterDialog::burnShownRegister()
 {
     const int index = channel();
     const QString title = tr("Write OTP Reg");
+    if (m_model.codeUnknown[index]) {
+        m_prompts.showError(title, tr("Channel %1 was never read from the chip, so its code is not "
+                                      "known. Read DAC first; nothing was burned.")
+                                       .arg(device::channelLabel(index)));
+        return false;
+    }
     const int maxBankBefore = m_operations.readMaxBank(m_model.a0Pin).word;
     m_grid.setMaxBankText(QString::number(maxBankBefore));
     if (BurnReport::noBankLeft(maxBankBefore)) {

@@ -64,9 +64,22 @@ void RegisterGrid::writeSelectedChannel()
     m_operations.writeChannel(m_model.a0Pin, s, m_model.dacCode[s]);
 }
 
+void RegisterGrid::showUnknown(int index)
+{
+    if (!m_voltageText[index].isEmpty()) {
+        m_voltageText[index].clear();
+        emit voltageTextChanged(index, m_voltageText[index]);
+    }
+    setHexText(index, QString());
+}
+
 void RegisterGrid::refreshAllChannels()
 {
     for (int i = 1; i <= channelCount; ++i) {
+        if (m_model.codeUnknown[i]) {
+            showUnknown(i);
+            continue;
+        }
         setHexText(i, device::shownCode(m_model.dacCode[i]));
         m_model.channelVoltage[i] = m_model.displayedVoltage(m_model.dacCode[i]);
         setVoltageText(i, device::shownVoltage(m_model.channelVoltage[i]));
@@ -82,6 +95,7 @@ void RegisterGrid::parseChannelVoltage()
     const int s = m_model.selectedChannel;
     if (!(m_model.vsup > m_model.vlow))
         return;
+    m_model.codeUnknown[s] = false;
     // The program's own text for the current code means that code. Reading the truncated
     // millivolts back would move codes down whenever one code step is under 2 mV. Only a whole
     // code the chip can take counts: anything else (a fraction, a negative code, a silent
@@ -104,6 +118,7 @@ void RegisterGrid::loadRegisterSet(const device::RegisterSet &set)
     showVsup();
     m_operations.loadCodes(m_model.a0Pin, set.codes, [this, &set](int index) {
         m_model.dacCode[index] = set.codes[std::size_t(index - 1)];
+        m_model.codeUnknown[index] = false;
         m_model.selectedChannel = index;
         refreshAllChannels();
     });
@@ -112,10 +127,13 @@ void RegisterGrid::loadRegisterSet(const device::RegisterSet &set)
 
 void RegisterGrid::showReading(const ChipReading &reading, bool withMaxBank)
 {
-    for (int i = 1; i <= channelCount; ++i)
-        m_model.dacCode[i] = reading.word(i);
+    for (int i = 1; i <= channelCount; ++i) {
+        m_model.codeUnknown[i] = !reading.wasRead(i);
+        if (reading.wasRead(i))
+            m_model.dacCode[i] = reading.word(i);
+    }
     if (withMaxBank)
-        setMaxBankText(QString::number(reading.maxBank));
+        setMaxBankText(reading.portHeld() ? QString::number(reading.maxBank) : QString());
     refreshAllChannels();
 }
 
@@ -129,6 +147,7 @@ void RegisterGrid::stepChannelCode(int step)
     const int s = m_model.selectedChannel;
     double &code = m_model.dacCode[s];
     const double before = code;
+    m_model.codeUnknown[s] = false;
     code += step;
     if (step < 0 && code < 0)
         code = 0;
@@ -166,6 +185,9 @@ void RegisterGrid::voltageBoxEdited(int index, const QString &text)
 void RegisterGrid::voltageBoxLeft(int index)
 {
     m_model.selectedChannel = index;
+    // Passing through an unknown channel's empty box gives it no value.
+    if (m_model.codeUnknown[index] && m_voltageText[index].isEmpty())
+        return;
     parseChannelVoltage();
     refreshAllChannels();
     writeSelectedChannel();

@@ -51,7 +51,8 @@ public:
     // refreshing after each write (which writes again every channel whose shown voltage
     // changed) and once more at the end. The "Vsup" box shows the set's Vsup.
     void loadRegisterSet(const device::RegisterSet &set);
-    // Shows what a read of the chip found: the 24 codes and, when read, the max bank.
+    // Shows what a read of the chip found: the codes and, when read, the max bank. Channels the
+    // reading did not reach become unknown.
     void showReading(const ChipReading &reading, bool withMaxBank = true);
     // The "Vsup" box shows the model's Vsup; called whenever the program changes it.
     void showVsup();
@@ -76,6 +77,8 @@ signals:
 
 private:
     void voltageBoxChanged(int index);
+    // Empties both boxes of a channel whose code is unknown, without writing anything.
+    void showUnknown(int index);
 
     device::DeviceModel &m_model;
     ChipOperations &m_operations;

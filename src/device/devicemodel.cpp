@@ -4,6 +4,16 @@
 
 namespace device {
 
+QStringList DeviceModel::unknownChannels() const
+{
+    QStringList labels;
+    for (int i = 1; i <= channelCount; ++i) {
+        if (codeUnknown[i])
+            labels.append(channelLabel(i));
+    }
+    return labels;
+}
+
 double DeviceModel::displayedVoltage(double code) const
 {
     return code > 1023 ? vsup : voltageOfCode(code);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <array>
 
 namespace device {
@@ -15,6 +16,9 @@ struct DeviceModel
 {
     std::array<double, 26> dacCode{};
     std::array<double, 26> channelVoltage{};
+    // Channels whose register was not read whole (a port failed mid-read): their code is no
+    // news of the chip, so the boxes show nothing and saving or burning it asks or refuses.
+    std::array<bool, 26> codeUnknown{};
     std::array<double, 2> vrefHigh{}; // the vsup remembered for A0 = 0 and A0 = 1
     std::array<double, 2> vrefLow{};
     double vsup = 10;
@@ -34,6 +38,8 @@ struct DeviceModel
     // The code of a voltage: clamped into vlow..vsup, then rounded half up. Saturates to
     // 0..1024 for any double, infinities and NaN included; 0 while vsup is not above vlow.
     double codeOfVoltage(double volts) const;
+    // The on-screen names of the channels whose code is unknown, in channel order.
+    QStringList unknownChannels() const;
 };
 
 // On-screen name of a channel: "1" to "18", then "c1", "c2", then "19" to "22".

@@ -161,6 +161,9 @@ QGridLayout *MainWindow::buildChannelBlock(const QList<int> &indices, bool withS
         hex->setReadOnly(true);
         hex->setFocusPolicy(Qt::ClickFocus);
         hex->setFixedWidth(widthFor(hex, QStringLiteral("FFFF")));
+        // A channel not read from the chip shows empty boxes: "?" says that nothing is known.
+        voltage->setPlaceholderText(QStringLiteral("?"));
+        hex->setPlaceholderText(QStringLiteral("?"));
         m_voltageBoxes[index] = voltage;
         m_hexBoxes[index] = hex;
 
