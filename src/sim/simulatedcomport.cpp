@@ -21,21 +21,33 @@ port::OpenResult SimulatedComPort::open(int portNumber, const port::LineSettings
     return port::OpenResult::Opened;
 }
 
+bool SimulatedComPort::lineOperationSurvives()
+{
+    if (!isOpen())
+        return false;
+    if (m_operationsLeft < 0 || m_operationsLeft-- > 0)
+        return true;
+    const int number = m_openPortNumber;
+    close();
+    emit failed(number, QStringLiteral("Input/output error"));
+    return false;
+}
+
 void SimulatedComPort::setDtr(bool asserted)
 {
-    if (isOpen())
+    if (lineOperationSurvives())
         m_board.setDtr(asserted);
 }
 
 void SimulatedComPort::setRts(bool asserted)
 {
-    if (isOpen())
+    if (lineOperationSurvives())
         m_board.setRts(asserted);
 }
 
 bool SimulatedComPort::dsr()
 {
-    return isOpen() && m_board.dsr();
+    return lineOperationSurvives() && m_board.dsr();
 }
 
 void SimulatedComPort::writeData(const QByteArray &bytes)

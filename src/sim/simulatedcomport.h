@@ -32,10 +32,18 @@ public:
     bool dsr() override;
     void writeData(const QByteArray &bytes) override;
 
+    // Pulls the adapter out: the line operation after the next `lineOperations` ones fails, and
+    // the port closes and reports the failure as a real one would. Negative: never.
+    void unplugAfter(int lineOperations) { m_operationsLeft = lineOperations; }
+
 private:
+    // False, with the port closed and the failure reported, when this operation is the one cut.
+    bool lineOperationSurvives();
+
     SimulatedBoard &m_board;
     int m_openPortNumber = 0;
     port::PortTimeouts m_timeouts;
+    int m_operationsLeft = -1;
 };
 
 } // namespace sim

@@ -47,6 +47,7 @@ public:
     port::PortManager &ports() { return m_ports; }
     bus::ChipBus &chip() { return *m_chip; }
     sim::SimulatedBoard &board() { return m_board; }
+    sim::SimulatedComPort &simulatedPort() { return m_simulatedPort; }
     // Why the last open was refused, or the open port went wrong; empty after a clean open.
     QString portError() const { return m_port.lastError(); }
 
