@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QScreen>
 #include <QTreeView>
 
 namespace ui {
@@ -39,10 +40,21 @@ BatchWindow::BatchWindow(control::BatchRunner &runner, QWidget *parent)
     m_stepDownButton = makeButton(tr("Single Step Down"), this);
     m_stepUpButton = makeButton(tr("Single Step Up"), this);
 
+    m_runButton->setToolTip(tr("Writes the selected files' codes to the chip one after another, "
+                               "waiting the delay after each"));
+    m_stepDownButton->setToolTip(
+        tr("Writes the codes of the file below the current one to the chip"));
+    m_stepUpButton->setToolTip(
+        tr("Writes the codes of the file above the current one to the chip"));
     m_delay = new QLineEdit(this);
+    m_delay->setAccessibleName(tr("Delay in seconds"));
     m_delay->setMaximumWidth(80);
+    m_state = new QLabel(this);
+    m_state->setObjectName(QStringLiteral("batchState"));
+    m_state->setAccessibleName(tr("Batch state"));
 
     m_status = new QLabel(this);
+    m_status->setAccessibleName(tr("Batch status"));
     QFont statusFont = m_status->font();
     statusFont.setBold(true);
     statusFont.setPointSizeF(13.5);
@@ -61,6 +73,8 @@ BatchWindow::BatchWindow(control::BatchRunner &runner, QWidget *parent)
     connect(m_stepDownButton, &QPushButton::clicked, this, [this] { m_runner.stepDown(); });
     connect(m_stepUpButton, &QPushButton::clicked, this, [this] { m_runner.stepUp(); });
     connect(&m_runner, &control::BatchRunner::statusTextChanged, m_status, &QLabel::setText);
+    connect(&m_runner, &control::BatchRunner::runningChanged, this, &BatchWindow::showRunning);
+    showRunning(m_runner.isRunning());
 
     m_delay->setText(control::BatchRunner::initialDelayText());
     m_runner.setList(this);
@@ -89,6 +103,7 @@ void BatchWindow::createLists()
     // A double click opens the folder; it must not fold it up again straight after.
     m_folders->setExpandsOnDoubleClick(false);
     m_folders->setToolTip(tr("Double-click a folder to open it"));
+    m_folders->setAccessibleName(tr("Folders"));
 
     // Files that vanish leave the selection, which is not the user's doing either. These come
     // before the view's own connections, so they run first.
@@ -96,6 +111,7 @@ void BatchWindow::createLists()
             [this] { ++m_refilling; });
     connect(m_fileListing, &QAbstractItemModel::rowsRemoved, this, [this] { --m_refilling; });
     m_files = new QListView(this);
+    m_files->setAccessibleName(tr("Register-set files"));
     m_files->setModel(m_fileListing);
     m_files->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_files->setUniformItemSizes(true);
@@ -115,6 +131,7 @@ void BatchWindow::layOut()
     delayRow->addWidget(m_delay);
     delayRow->addWidget(new QLabel(tr("sec."), this));
     delayRow->addStretch();
+    delayRow->addWidget(m_state);
 
     auto *stepRow = new QHBoxLayout;
     stepRow->addWidget(m_stepDownButton);
@@ -143,6 +160,30 @@ void BatchWindow::done(int result)
 {
     releaseList();
     QDialog::done(result);
+}
+
+void BatchWindow::showRunning(bool running)
+{
+    m_state->setText(running ? tr("Running") : tr("Stopped"));
+    m_runButton->setEnabled(!running);
+    m_stepDownButton->setEnabled(!running);
+    m_stepUpButton->setEnabled(!running);
+}
+
+void BatchWindow::placeBeside(const QWidget *window)
+{
+    // The window updates the grid, so it goes beside it rather than over it, where the screen
+    // has room; otherwise the window system places it.
+    const QScreen *screen = window->screen();
+    if (!screen)
+        return;
+    const QRect room = screen->availableGeometry();
+    const QRect main = window->frameGeometry();
+    const QSize size = frameGeometry().size().expandedTo(this->size());
+    if (main.right() + size.width() < room.right())
+        move(main.right() + 1, main.top());
+    else if (main.left() - size.width() > room.left())
+        move(main.left() - size.width(), main.top());
 }
 
 void BatchWindow::releaseList()

@@ -37,6 +37,8 @@ public:
     // Shows another folder: the folder tree opens down to it and the file list refills. Both
     // lists load in the background and follow the folder's changes while they are shown.
     void setFolder(const QString &path);
+    // Moves the window beside the given one when the screen has room for it there.
+    void placeBeside(const QWidget *window);
 
     // Closing ends a run at once.
     void done(int result) override;
@@ -51,6 +53,7 @@ private:
     QModelIndex fileIndex(int position) const;
     void showFolderInTree();
     void releaseList();
+    void showRunning(bool running);
 
     control::BatchRunner &m_runner;
     QString m_folder;
@@ -64,6 +67,7 @@ private:
     QListView *m_files = nullptr;
     QLineEdit *m_delay = nullptr;
     QLabel *m_status = nullptr;
+    QLabel *m_state = nullptr;
     QPushButton *m_runButton = nullptr;
     QPushButton *m_stopButton = nullptr;
     QPushButton *m_stepDownButton = nullptr;

@@ -6,10 +6,13 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <QVBoxLayout>
 
 namespace ui {
 
@@ -61,25 +64,34 @@ ControlPanelWindow::ControlPanelWindow(device::DeviceModel &model, control::Regi
 {
     setWindowTitle(QStringLiteral("Control Panel"));
 
-    auto *layout = new QGridLayout(this);
+    // The panel scrolls inside its window, so it fits a small screen; the sliders keep their
+    // full track height.
+    m_content = new QWidget;
+    auto *scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+    auto *layout = new QGridLayout(m_content);
     layout->setHorizontalSpacing(4);
     layout->setVerticalSpacing(6);
 
-    m_scaleArea = new QWidget(this);
+    m_scaleArea = new QWidget(m_content);
     layout->addWidget(m_scaleArea, sliderRow, 0);
     for (QLabel *&label : m_scaleLabels) {
-        label = new QLabel(this);
+        label = new QLabel(m_content);
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
-    layout->addWidget(new QLabel(QStringLiteral("Vout"), this), voltageRow, 0);
-    layout->addWidget(new QLabel(QStringLiteral("Code "), this), codeRow, 0);
-    layout->addWidget(new QLabel(QStringLiteral("Channel"), this), captionRow, 0);
+    layout->addWidget(new QLabel(QStringLiteral("Vout"), m_content), voltageRow, 0);
+    layout->addWidget(new QLabel(QStringLiteral("Code "), m_content), codeRow, 0);
+    layout->addWidget(new QLabel(QStringLiteral("Channel"), m_content), captionRow, 0);
 
     int column = 1;
     const auto &order = ControlPanel::columnOrder();
     for (int k = 0; k < int(order.size()); ++k) {
         if (k == ControlPanel::firstGroupSize) {
-            auto *divider = new QFrame(this);
+            auto *divider = new QFrame(m_content);
             divider->setFrameShape(QFrame::VLine);
             divider->setFrameShadow(QFrame::Sunken);
             layout->addWidget(divider, sliderRow, column, captionRow + 1, 1);
@@ -87,6 +99,8 @@ ControlPanelWindow::ControlPanelWindow(device::DeviceModel &model, control::Regi
         }
         addColumn(layout, column++, order[k]);
     }
+
+    scroll->setWidget(m_content);
 
     // The scale follows the tracks wherever the layout puts them.
     m_sliders[order.front()]->installEventFilter(this);
@@ -106,7 +120,7 @@ ControlPanelWindow::ControlPanelWindow(device::DeviceModel &model, control::Regi
 
 void ControlPanelWindow::addColumn(QGridLayout *layout, int column, int index)
 {
-    auto *slider = new QSlider(Qt::Vertical, this);
+    auto *slider = new QSlider(Qt::Vertical, m_content);
     // The slider's value is the thumb's height above the bottom, bottomPosition - position:
     // full scale at the top, up keys, page keys and the wheel raise the voltage, and the style
     // fills the track below the thumb like a level.
@@ -120,14 +134,15 @@ void ControlPanelWindow::addColumn(QGridLayout *layout, int column, int index)
     m_sliders[index] = slider;
 
     const int labelWidth = fontMetrics().horizontalAdvance(QStringLiteral(" 10.000"));
-    m_voltageLabels[index] = makeCentredLabel(QString(), this);
+    m_voltageLabels[index] = makeCentredLabel(QString(), m_content);
     m_voltageLabels[index]->setMinimumWidth(labelWidth);
-    m_codeLabels[index] = makeCentredLabel(QString(), this);
+    m_codeLabels[index] = makeCentredLabel(QString(), m_content);
 
     layout->addWidget(slider, sliderRow, column, Qt::AlignHCenter);
     layout->addWidget(m_voltageLabels[index], voltageRow, column);
     layout->addWidget(m_codeLabels[index], codeRow, column);
-    layout->addWidget(makeCentredLabel(ControlPanel::caption(index), this), captionRow, column);
+    layout->addWidget(makeCentredLabel(ControlPanel::caption(index), m_content), captionRow,
+                      column);
 
     // A drag may run ahead of the bus; single steps (keys, clicks on the track, the wheel) are
     // written as they come.
@@ -147,6 +162,12 @@ void ControlPanelWindow::showPanel()
     if (!m_panel.isOpen()) {
         m_panel.open();
         mirrorPanel();
+    }
+    if (!m_sized) {
+        m_sized = true;
+        const QSize whole = m_content->sizeHint() + QSize(2, 2);
+        const QScreen *room = screen();
+        resize(room ? whole.boundedTo(room->availableGeometry().size() * 9 / 10) : whole);
     }
     show();
     raise();
@@ -174,11 +195,12 @@ void ControlPanelWindow::placeScale()
         m_scaleArea->setMinimumWidth(widest); // relayouts, and comes back here
 
     const QSlider *reference = m_sliders[ControlPanel::columnOrder().front()];
-    const int left = m_scaleArea->mapTo(this, QPoint(0, 0)).x();
+    const int left = m_scaleArea->mapTo(m_content, QPoint(0, 0)).x();
     for (int mark = 0; mark < ControlPanel::scaleMarkCount; ++mark) {
         QLabel *label = m_scaleLabels[mark];
         const int value = ControlPanel::bottomPosition - mark * ControlPanel::bottomPosition / 4;
-        const int centre = reference->mapTo(this, QPoint(0, thumbCentre(reference, value))).y();
+        const int centre =
+            reference->mapTo(m_content, QPoint(0, thumbCentre(reference, value))).y();
         const int height = label->sizeHint().height();
         label->setGeometry(left, centre - height / 2, m_scaleArea->width(), height);
     }

@@ -44,6 +44,8 @@ private:
     std::array<QLabel *, 26> m_codeLabels{};
     std::array<QLabel *, control::ControlPanel::scaleMarkCount> m_scaleLabels{};
     QWidget *m_scaleArea = nullptr;
+    QWidget *m_content = nullptr; // everything, inside a scroll area
+    bool m_sized = false;
 };
 
 } // namespace ui

@@ -19,17 +19,22 @@ OtpDialog::OtpDialog(device::DeviceModel &model, control::RegisterGrid &grid,
 
     m_name = new QLabel(this);
     m_name->setObjectName(QStringLiteral("registerName"));
+    m_name->setAccessibleName(tr("OTP register"));
     m_name->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("00")) * 2);
     m_spin = new SpinArrows(this);
     // Copies of the main window's texts: the burn takes the model's code, never these fields.
     m_voltage = new QLineEdit(this);
     m_voltage->setObjectName(QStringLiteral("voltageText"));
     m_voltage->setReadOnly(true);
+    m_voltage->setAccessibleName(tr("Voltage of the register"));
     m_hex = new QLineEdit(this);
     m_hex->setObjectName(QStringLiteral("hexText"));
     m_hex->setReadOnly(true);
+    m_hex->setAccessibleName(tr("Code of the register"));
     m_burn = new QPushButton(QStringLiteral("Write Selected Reg to OTP"), this);
     m_burn->setAutoDefault(false);
+    m_burn->setToolTip(tr("Burns this channel's code into the chip's one-time-programmable "
+                          "memory, after a question. A burn cannot be undone"));
 
     auto *layout = new QGridLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("OTP Register:"), this), 0, 0);

@@ -1,6 +1,7 @@
 #include "ui/main/editbox.h"
 
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QSignalBlocker>
 
@@ -26,6 +27,18 @@ void EditBox::showText(const QString &text)
     const int cursor = cursorPosition();
     setText(text);
     setCursorPosition(qMin(cursor, int(text.size())));
+}
+
+void EditBox::keyPressEvent(QKeyEvent *event)
+{
+    const bool plain =
+        event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier;
+    if (plain && (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down)) {
+        emit stepped(event->key() == Qt::Key_Up ? 1 : -1);
+        event->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
 }
 
 void EditBox::mousePressEvent(QMouseEvent *event)

@@ -22,8 +22,11 @@ signals:
     void clicked();
     void focusEntered();
     void focusLeft();
+    // Up (+1) or Down (-1) pressed in the box.
+    void stepped(int step);
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;

@@ -11,6 +11,7 @@
 #include "ui/dialogs/otpdialog.h"
 #include "ui/dialogs/portsettingsdialog.h"
 #include "ui/main/editbox.h"
+#include "ui/main/pendingcheck.h"
 #include "ui/widgets/spinarrows.h"
 
 #include <QCloseEvent>
@@ -52,6 +53,7 @@ MainWindow::MainWindow(const Parts &parts, QWidget *parent)
       m_runFileDialog(runFileDialog)
 {
     setWindowTitle(QStringLiteral("KALVENTA"));
+    m_checks = new PendingCheck([this](EditBox *box) { runCheck(box); }, this);
 
     auto *central = new QWidget(this);
     auto *layout = new QGridLayout(central);
@@ -68,8 +70,10 @@ MainWindow::MainWindow(const Parts &parts, QWidget *parent)
 
     m_portLabel = new QLabel(this);
     m_portLabel->setObjectName(QStringLiteral("portStatus"));
+    m_portLabel->setAccessibleName(tr("Port status"));
     m_a0Label = new QLabel(this);
     m_a0Label->setObjectName(QStringLiteral("a0Status"));
+    m_a0Label->setAccessibleName(tr("A0 status"));
     statusBar()->addWidget(m_portLabel, 1);
     statusBar()->addPermanentWidget(m_a0Label);
 
@@ -80,9 +84,11 @@ MainWindow::MainWindow(const Parts &parts, QWidget *parent)
     });
     connect(&m_parts.status, &control::StatusLine::changed, this, &MainWindow::updateStatus);
     connect(m_spin, &SpinArrows::stepped, this, [this](int step) {
-        finishEditing();
+        m_checks->finish();
         m_grid.stepChannelCode(step);
+        markSelectedChannel();
     });
+    markSelectedChannel();
     updateChangeAddressLook();
     updateStatus();
 }
@@ -91,7 +97,7 @@ MainWindow::~MainWindow()
 {
     // The boxes outlive this part of the window while it is torn down; no check may run then.
     m_closing = true;
-    m_checkPending = nullptr;
+    m_checks->drop();
     for (EditBox *box : m_voltageBoxes) {
         if (box)
             box->disconnect(this);
@@ -127,15 +133,17 @@ QWidget *MainWindow::buildTopArea()
 
     m_changeAddress = new QPushButton(area);
     m_changeAddress->setObjectName(QStringLiteral("changeAddressButton"));
+    m_changeAddress->setToolTip(tr("Switches to the other chip on the bus (A0 = 0 or 1) and "
+                                   "reads it"));
     layout->addWidget(m_changeAddress, 2, 0, 1, 3);
     connect(m_changeAddress, &QPushButton::clicked, this, [this] {
-        finishEditing();
+        m_checks->finish();
         changeAddress();
     });
 
-    watchCheckedBox(m_vsupBox);
+    m_checks->watch(m_vsupBox);
     connect(m_vsupBox, &EditBox::textEdited, this, [this](const QString &text) {
-        boxEntered(m_vsupBox);
+        m_checks->edited(m_vsupBox);
         m_grid.vsupBoxEdited(text);
     });
     connect(m_maxBankBox, &EditBox::textEdited, this,
@@ -167,19 +175,30 @@ QGridLayout *MainWindow::buildChannelBlock(const QList<int> &indices, bool withS
         m_voltageBoxes[index] = voltage;
         m_hexBoxes[index] = hex;
 
-        block->addWidget(caption(label, this), row, 0);
+        m_captions[index] = caption(label, this);
+        m_captions[index]->setObjectName(QStringLiteral("channelCaption%1").arg(index));
+        m_captions[index]->setAccessibleName(tr("Channel %1").arg(label));
+        block->addWidget(m_captions[index], row, 0);
         block->addWidget(voltage, row, 1);
         block->addWidget(caption(QStringLiteral("V"), this, Qt::AlignLeft), row, 2);
         block->addWidget(hex, row, 3);
         block->addWidget(caption(QStringLiteral("h"), this, Qt::AlignLeft), row, 4);
 
-        watchCheckedBox(voltage);
+        m_checks->watch(voltage);
         connect(voltage, &EditBox::textEdited, this, [this, index](const QString &text) {
-            boxEntered(m_voltageBoxes[index]);
+            m_checks->edited(m_voltageBoxes[index]);
             m_grid.voltageBoxEdited(index, text);
         });
-        connect(voltage, &EditBox::clicked, this,
-                [this, index] { m_grid.voltageBoxClicked(index); });
+        connect(voltage, &EditBox::clicked, this, [this, index] {
+            m_grid.voltageBoxClicked(index);
+            markSelectedChannel();
+        });
+        connect(voltage, &EditBox::stepped, this, [this, index](int step) {
+            m_checks->finish();
+            m_grid.voltageBoxClicked(index);
+            m_grid.stepChannelCode(step);
+            markSelectedChannel();
+        });
     }
     if (withSpin) {
         m_spin = new SpinArrows(this);
@@ -196,38 +215,59 @@ QWidget *MainWindow::buildCommands()
     auto *area = new QWidget(this);
     auto *layout = new QGridLayout(area);
     layout->setContentsMargins(0, 0, 0, 0);
-    addCommand(layout, QStringLiteral("Save to File"), 0, 0, &MainWindow::saveToFile);
-    addCommand(layout, QStringLiteral("Load From File"), 0, 1, &MainWindow::loadFromFile);
-    addCommand(layout, QStringLiteral("Reset"), 1, 0, &MainWindow::resetChip);
-    addCommand(layout, QStringLiteral("Run Batch"), 1, 1, &MainWindow::openBatchRunner);
-    addCommand(layout, QStringLiteral("Read DAC"), 2, 0, &MainWindow::readDac);
-    addCommand(layout, QStringLiteral("Control Panel"), 2, 1, &MainWindow::openControlPanel);
-    addCommand(layout, QStringLiteral("Program OTP All Channels"), 3, 0,
-               &MainWindow::programOtpAllChannels);
-    addCommand(layout, QStringLiteral("COM Setting"), 3, 1, &MainWindow::openPortSettings);
-    addCommand(layout, QStringLiteral("Program OTP One Channel"), 4, 0, &MainWindow::openOtpDialog);
-    addCommand(layout, QStringLiteral("About"), 4, 1, &MainWindow::showAbout);
+    control::MainController &c = m_controller;
+    addCommand(layout,
+               {0, 0, QStringLiteral("Save to File"),
+                tr("Saves Vsup and the 24 codes on screen to a file")},
+               [this] { saveToFile(); });
+    addCommand(layout,
+               {0, 1, QStringLiteral("Load From File"),
+                tr("Writes the 24 codes of a file to the chip's DAC registers")},
+               [this] { loadFromFile(); });
+    addCommand(layout,
+               {1, 0, QStringLiteral("Reset"),
+                tr("Sends a general-call reset: the chips reload their registers from "
+                   "OTP. Then reads all registers")},
+               [&c] { c.resetChip(); });
+    addCommand(layout,
+               {1, 1, QStringLiteral("Run Batch"),
+                tr("Writes the register-set files of a folder to the chip, one by one")},
+               [this] { openBatchRunner(); });
+    addCommand(layout,
+               {2, 0, QStringLiteral("Read DAC"),
+                tr("Reads the 24 DAC registers and the max bank; writes nothing")},
+               [&c] { c.readAllRegisters(); });
+    addCommand(layout, {2, 1, QStringLiteral("Control Panel"), QString()},
+               [this] { openControlPanel(); });
+    addCommand(layout,
+               {3, 0, QStringLiteral("Program OTP All Channels"),
+                tr("Burns the 24 codes into the chip's one-time-programmable memory. "
+                   "A burn cannot be undone")},
+               [&c] { c.programOtpAllChannels(); });
+    addCommand(layout, {3, 1, QStringLiteral("COM Setting"), QString()},
+               [this] { openPortSettings(); });
+    addCommand(layout,
+               {4, 0, QStringLiteral("Program OTP One Channel"),
+                tr("Burns one channel's code into OTP, after a question. A burn cannot "
+                   "be undone")},
+               [this] { openOtpDialog(); });
+    addCommand(layout, {4, 1, QStringLiteral("About"), QString()}, [&c] { c.showAbout(); });
     return area;
 }
 
-QPushButton *MainWindow::addCommand(QGridLayout *layout, const QString &caption, int row,
-                                    int column, void (MainWindow::*action)())
+QPushButton *MainWindow::addCommand(QGridLayout *layout, const Command &command,
+                                    const std::function<void()> &action)
 {
-    auto *button = new QPushButton(caption, layout->parentWidget());
-    layout->addWidget(button, row, column);
+    auto *button = new QPushButton(command.caption, layout->parentWidget());
+    button->setToolTip(command.toolTip);
+    layout->addWidget(button, command.row, command.column);
     // A button that takes the focus has run the check already; one that does not (or a key
     // that activates it) runs it here, before its own action.
     connect(button, &QPushButton::clicked, this, [this, action] {
-        finishEditing();
-        (this->*action)();
+        m_checks->finish();
+        action();
     });
     return button;
-}
-
-void MainWindow::watchCheckedBox(EditBox *box)
-{
-    connect(box, &EditBox::focusEntered, this, [this, box] { boxEntered(box); });
-    connect(box, &EditBox::focusLeft, this, [this, box] { boxLeft(box); });
 }
 
 void MainWindow::mirrorGrid()
@@ -239,31 +279,34 @@ void MainWindow::mirrorGrid()
     }
     m_vsupBox->showText(grid.vsupText());
     m_maxBankBox->showText(grid.maxBankText());
+    // Every write the grid makes moves the selection to its channel.
     connect(&grid, &control::RegisterGrid::voltageTextChanged, this,
-            [this](int index, const QString &text) { m_voltageBoxes[index]->showText(text); });
+            [this](int index, const QString &text) {
+                m_voltageBoxes[index]->showText(text);
+                markSelectedChannel();
+            });
     connect(&grid, &control::RegisterGrid::hexTextChanged, this,
             [this](int index, const QString &text) { m_hexBoxes[index]->showText(text); });
     connect(&grid, &control::RegisterGrid::vsupTextChanged, m_vsupBox, &EditBox::showText);
     connect(&grid, &control::RegisterGrid::maxBankTextChanged, m_maxBankBox, &EditBox::showText);
 }
 
-void MainWindow::boxEntered(EditBox *box)
+void MainWindow::markSelectedChannel()
 {
-    m_checkPending = box;
-}
-
-void MainWindow::boxLeft(EditBox *box)
-{
-    if (m_checkPending != box)
+    const int selected = m_parts.model.selectedChannel;
+    if (selected == m_markedChannel || selected < 1 || selected > device::channelCount)
         return;
-    m_checkPending = nullptr;
-    runCheck(box);
-}
-
-void MainWindow::finishEditing()
-{
-    if (EditBox *box = std::exchange(m_checkPending, nullptr))
-        runCheck(box);
+    for (const int index : {m_markedChannel, selected}) {
+        if (index < 1)
+            continue;
+        QLabel *label = m_captions[index];
+        const bool marked = index == selected;
+        label->setAutoFillBackground(marked);
+        label->setBackgroundRole(marked ? QPalette::Highlight : QPalette::Window);
+        label->setForegroundRole(marked ? QPalette::HighlightedText : QPalette::WindowText);
+        label->setAccessibleDescription(marked ? tr("selected") : QString());
+    }
+    m_markedChannel = selected;
 }
 
 void MainWindow::runCheck(EditBox *box)
@@ -277,6 +320,7 @@ void MainWindow::runCheck(EditBox *box)
     for (int i = 1; i <= device::channelCount; ++i) {
         if (m_voltageBoxes[i] == box) {
             m_grid.voltageBoxLeft(i);
+            markSelectedChannel();
             return;
         }
     }
@@ -299,22 +343,13 @@ void MainWindow::loadFromFile()
     m_controller.loadFromFile(chooseFile(FilePurpose::Load));
 }
 
-void MainWindow::resetChip()
-{
-    m_controller.resetChip();
-}
-
 void MainWindow::openBatchRunner()
 {
     // A fresh window each time (folder, selection and delay start anew); the runner's state stays.
     m_controller.openingBatchWindow();
     BatchWindow window(m_parts.batchRunner, this);
+    window.placeBeside(this);
     window.exec();
-}
-
-void MainWindow::readDac()
-{
-    m_controller.readAllRegisters();
 }
 
 void MainWindow::openControlPanel()
@@ -322,11 +357,6 @@ void MainWindow::openControlPanel()
     if (!m_controlPanel)
         m_controlPanel = new ControlPanelWindow(m_parts.model, m_grid, this);
     m_controlPanel->showPanel();
-}
-
-void MainWindow::programOtpAllChannels()
-{
-    m_controller.programOtpAllChannels();
 }
 
 void MainWindow::openPortSettings()
@@ -345,11 +375,6 @@ void MainWindow::openOtpDialog()
     m_otpDialog->showDialog();
 }
 
-void MainWindow::showAbout()
-{
-    m_controller.showAbout();
-}
-
 void MainWindow::changeAddress()
 {
     m_controller.changeAddress();
@@ -360,11 +385,15 @@ void MainWindow::updateChangeAddressLook()
     QString text = m_controller.changeAddressCaption();
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     m_changeAddress->setText(text);
-    const control::Rgb colour = m_controller.changeAddressColour();
-    QPalette palette = m_changeAddress->palette();
-    palette.setColor(QPalette::Button, QColor(colour.red, colour.green, colour.blue));
-    palette.setColor(QPalette::ButtonText, Qt::black);
-    m_changeAddress->setPalette(palette);
+    // A style sheet, because the style's gradient over a palette colour washes it out.
+    const control::Rgb c = m_controller.changeAddressColour();
+    m_changeAddress->setStyleSheet(
+        QStringLiteral("QPushButton { background-color: rgb(%1, %2, %3); color: black; "
+                       "border: 1px solid rgb(96, 96, 96); border-radius: 3px; padding: 4px; } "
+                       "QPushButton:pressed { border-width: 2px; }")
+            .arg(c.red)
+            .arg(c.green)
+            .arg(c.blue));
 }
 
 void MainWindow::updateStatus()
@@ -386,7 +415,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         return;
     }
     m_closing = true;
-    m_checkPending = nullptr;
+    m_checks->drop();
     m_controller.saveSettingsAtExit();
     event->accept();
     emit closed();

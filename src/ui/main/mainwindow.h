@@ -32,6 +32,7 @@ namespace ui {
 class ControlPanelWindow;
 class EditBox;
 class OtpDialog;
+class PendingCheck;
 class SpinArrows;
 
 // "KALVENTA": the register grid, the spin control, "Change Address" and the ten commands. The
@@ -76,27 +77,29 @@ private:
     QWidget *buildTopArea();
     QGridLayout *buildChannelBlock(const QList<int> &indices, bool withSpin);
     QWidget *buildCommands();
-    QPushButton *addCommand(QGridLayout *layout, const QString &caption, int row, int column,
-                            void (MainWindow::*action)());
-    void watchCheckedBox(EditBox *box);
+    // A command button: where it sits, its caption, and what it sends (the tooltip).
+    struct Command
+    {
+        int row = 0;
+        int column = 0;
+        QString caption;
+        QString toolTip;
+    };
+    QPushButton *addCommand(QGridLayout *layout, const Command &command,
+                            const std::function<void()> &action);
     void mirrorGrid();
 
-    // The box the user is in, if its check has not run since the user entered or edited it.
-    void boxEntered(EditBox *box);
-    void boxLeft(EditBox *box);
-    void finishEditing();
+    // What leaving a box does: the grid's check of that box.
     void runCheck(EditBox *box);
+    // The selected channel's caption stands out, so the spin arrows never act unseen.
+    void markSelectedChannel();
 
     void saveToFile();
     void loadFromFile();
-    void resetChip();
     void openBatchRunner();
-    void readDac();
     void openControlPanel();
-    void programOtpAllChannels();
     void openPortSettings();
     void openOtpDialog();
-    void showAbout();
     void changeAddress();
 
     QString chooseFile(FilePurpose purpose);
@@ -112,6 +115,8 @@ private:
 
     std::array<EditBox *, 26> m_voltageBoxes{};
     std::array<EditBox *, 26> m_hexBoxes{};
+    std::array<QLabel *, 26> m_captions{};
+    int m_markedChannel = 0;
     EditBox *m_vsupBox = nullptr;
     EditBox *m_maxBankBox = nullptr;
     QPushButton *m_changeAddress = nullptr;
@@ -119,7 +124,7 @@ private:
     QLabel *m_portLabel = nullptr;
     QLabel *m_a0Label = nullptr;
 
-    EditBox *m_checkPending = nullptr;
+    PendingCheck *m_checks = nullptr;
     bool m_closing = false;
 };
 
