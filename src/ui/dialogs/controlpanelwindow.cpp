@@ -165,9 +165,18 @@ void ControlPanelWindow::showPanel()
     }
     if (!m_sized) {
         m_sized = true;
-        const QSize whole = m_content->sizeHint() + QSize(2, 2);
+        // Room for a scroll bar either way, so a cut width does not also cut the height.
+        const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        const QSize whole = m_content->sizeHint() + QSize(bar + 2, bar + 2);
         const QScreen *room = screen();
         resize(room ? whole.boundedTo(room->availableGeometry().size() * 9 / 10) : whole);
+        // Below the main window where the screen has room, not over its buttons.
+        const QWidget *main = parentWidget() ? parentWidget()->window() : nullptr;
+        if (room && main) {
+            const QRect beside = main->frameGeometry();
+            if (beside.bottom() + height() < room->availableGeometry().bottom())
+                move(beside.left(), beside.bottom() + 1);
+        }
     }
     show();
     raise();
