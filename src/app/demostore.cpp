@@ -35,4 +35,21 @@ bool seedSimulatedStore(const QString &path, QString *error)
     return true;
 }
 
+std::unique_ptr<device::SettingsStore>
+openSimulatedStore(const QString &path, std::unique_ptr<QTemporaryDir> *fallback, QString *note)
+{
+    QString error;
+    if (seedSimulatedStore(path, &error))
+        return std::make_unique<device::SettingsStore>(path);
+    *fallback = std::make_unique<QTemporaryDir>();
+    const QString volatilePath = (*fallback)->filePath(QStringLiteral("simulated.ini"));
+    QString ignored;
+    if ((*fallback)->isValid() && seedSimulatedStore(volatilePath, &ignored)) {
+        *note = QObject::tr("Settings will not be kept: %1").arg(error);
+        return std::make_unique<device::SettingsStore>(volatilePath);
+    }
+    *note = error;
+    return std::make_unique<device::SettingsStore>(path);
+}
+
 } // namespace app

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "device/settingsstore.h"
+
 #include <QString>
+#include <QTemporaryDir>
+#include <memory>
 
 // The settings store of runs on the simulated board, kept apart from the user's real one.
 namespace app {
@@ -12,5 +16,11 @@ QString simulatedStorePath();
 // and a "Vsup" of 10 for both devices. An existing store is left as it is. False, with the
 // reason, when the store could not be written.
 bool seedSimulatedStore(const QString &path, QString *error);
+
+// The seeded store at path. When it cannot be written there, the simulated board must start all
+// the same: then the store lives in a new temporary folder, kept in *fallback until exit, and
+// *note says why the settings will not be kept.
+std::unique_ptr<device::SettingsStore>
+openSimulatedStore(const QString &path, std::unique_ptr<QTemporaryDir> *fallback, QString *note);
 
 } // namespace app

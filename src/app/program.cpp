@@ -26,20 +26,10 @@ std::unique_ptr<device::SettingsStore> Program::storeFor(const LaunchOptions &op
 {
     if (!options.simulate)
         return std::make_unique<device::SettingsStore>();
-    const QString path = simulatedStorePath();
-    QString error;
-    if (seedSimulatedStore(path, &error))
-        return std::make_unique<device::SettingsStore>(path);
-    // The simulated board must start all the same: its settings then last only this run.
-    std::fprintf(stderr, "kalventa: %s\n", qPrintable(error));
-    m_volatileFolder = std::make_unique<QTemporaryDir>();
-    const QString volatilePath = m_volatileFolder->filePath(QStringLiteral("simulated.ini"));
-    QString ignored;
-    if (m_volatileFolder->isValid() && seedSimulatedStore(volatilePath, &ignored)) {
-        m_settingsNote = QObject::tr("Settings will not be kept: %1").arg(error);
-        return std::make_unique<device::SettingsStore>(volatilePath);
-    }
-    return std::make_unique<device::SettingsStore>(path);
+    auto store = openSimulatedStore(simulatedStorePath(), &m_volatileFolder, &m_settingsNote);
+    if (!m_settingsNote.isEmpty())
+        std::fprintf(stderr, "kalventa: %s\n", qPrintable(m_settingsNote));
+    return store;
 }
 
 bool Program::writeTrace() const
