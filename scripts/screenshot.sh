@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# Refreshes docs/main-window.png: the main window on the simulated board, on a virtual screen of
-# 1366 x 768, with a fresh demo store so the picture does not depend on earlier runs.
+# Refreshes the pictures in docs/: the main window on the simulated board, the control panel, and
+# the message after "Program OTP All Channels", on a virtual screen of 1366 x 768 with a fresh demo
+# store, so they do not depend on earlier runs. xdotool clicks at places in the main window, which
+# suit the default font; check the pictures after a change of layout.
 #   scripts/screenshot.sh [build-dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 
 scripts/install-deps.sh
-if ! command -v import >/dev/null || ! command -v xwininfo >/dev/null; then
+if ! command -v import >/dev/null || ! command -v xwininfo >/dev/null ||
+    ! command -v xdotool >/dev/null; then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get install -y -qq --no-install-recommends imagemagick x11-utils
+    $sudo apt-get install -y -qq --no-install-recommends imagemagick x11-utils xdotool
 fi
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target kalventa -j"$(nproc)"
@@ -31,9 +34,23 @@ XDG_CONFIG_HOME="$work/config" xvfb-run -a -s "-screen 0 1366x768x24" bash -c '
         exit 1
     fi
     sleep 2
-    import -window KALVENTA "$2"
+    import -window KALVENTA "$2/main-window.png"
+    main=$(xdotool search --name "^KALVENTA\$" | head -1)
+    xdotool mousemove --window "$main" 230 395 click 1   # Control Panel
+    sleep 1.5
+    import -window "Control Panel" "$2/control-panel.png"
+    xdotool search --name "^Control Panel\$" windowclose
+    xdotool mousemove --window "$main" 58 215 click --repeat 3 1 type 3.3   # channel 5
+    xdotool key Return
+    xdotool mousemove --window "$main" 92 423 click 1    # Program OTP All Channels
+    sleep 1.5
+    xdotool key alt+y                                    # the question defaults to No
+    sleep 2
+    import -window root -crop 640x500+0+0 "$2/burn-result.png"
     kill "$program"
-' _ "$build/src/app/kalventa" "$work/main-window.png"
+' _ "$build/src/app/kalventa" "$work"
 mkdir -p docs
-mv "$work/main-window.png" docs/main-window.png
-echo "docs/main-window.png"
+for picture in main-window control-panel burn-result; do
+    mv "$work/$picture.png" "docs/$picture.png"
+    echo "docs/$picture.png"
+done

@@ -169,7 +169,7 @@ void ControlPanelWindow::showPanel()
         const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
         const QSize whole = m_content->sizeHint() + QSize(bar + 2, bar + 2);
         const QScreen *room = screen();
-        resize(room ? whole.boundedTo(room->availableGeometry().size() * 9 / 10) : whole);
+        resize(room ? whole.boundedTo(room->availableGeometry().size() - QSize(40, 60)) : whole);
         // Below the main window where the screen has room, not over its buttons.
         const QWidget *main = parentWidget() ? parentWidget()->window() : nullptr;
         if (room && main) {
