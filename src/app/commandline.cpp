@@ -14,7 +14,8 @@ CommandLine::CommandLine()
              QCoreApplication::translate(
                  "CommandLine",
                  "Map a port number to a device, e.g. COM5=/dev/serial/by-id/usb-FTDI-if00-port0, "
-                 "or to the simulated board with COMn=sim. Repeatable."),
+                 "or to the simulated board with COMn=sim (COMn=sim:1ms makes it as slow as a USB "
+                 "adapter). Repeatable."),
              QStringLiteral("COMn=PATH")),
       m_trace(QStringLiteral("trace"),
               QCoreApplication::translate(

@@ -41,8 +41,13 @@ std::optional<PortChoice> portChoiceOf(const QString &text, QString *error)
                                             QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = comName.match(text);
     PortChoice choice;
-    if (text.compare(QLatin1String("sim"), Qt::CaseInsensitive) == 0) {
+    QString simError;
+    if (const auto delay = port::PortMap::parseSimulated(text, &simError)) {
         choice.kind = PortChoice::Kind::Simulated;
+        choice.simulatedDelay = *delay;
+    } else if (!simError.isEmpty()) {
+        *error = QStringLiteral("--port: ") + simError;
+        return std::nullopt;
     } else if (match.hasMatch()) {
         choice.kind = PortChoice::Kind::Number;
         choice.number = match.captured(1).toInt();
@@ -226,6 +231,7 @@ QString helpText()
         "Options (before the command):\n"
         "  --port COMn|PATH|sim  the port: COM1 to COM16, a device path (for example\n"
         "                        /dev/serial/by-id/...), or sim for a simulated board\n"
+        "                        (sim:1ms makes it as slow as a USB adapter)\n"
         "                        (default: the port stored by the KALVENTA program)\n"
         "  --a0 0|1              the chip's A0 pin (default: the stored A0)\n"
         "  --vsup VOLTS          the full-scale voltage (default: the Vsup stored for that A0)\n"

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <optional>
 
 class QIODevice;
@@ -20,6 +21,7 @@ struct PortChoice
     Kind kind = Kind::Stored;
     int number = 0;
     QString devicePath;
+    std::chrono::microseconds simulatedDelay{0};
 };
 
 // A command and the script line it came from (0 on the command line).

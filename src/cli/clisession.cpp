@@ -194,6 +194,7 @@ int CliSession::routePorts()
     case PortChoice::Kind::Simulated:
         number = port::PortMap::firstPortNumber;
         routing.simulate = true;
+        routing.simulatedDelay = m_options.port.simulatedDelay;
         break;
     }
     m_stack.route(routing);

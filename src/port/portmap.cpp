@@ -1,6 +1,7 @@
 #include "port/portmap.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QStringList>
 #include <algorithm>
@@ -8,8 +9,6 @@
 namespace port {
 
 namespace {
-
-const QString simulatedKeyword = QStringLiteral("sim");
 
 #ifndef Q_OS_WIN
 // The default table, one row per device family, in COM number order.
@@ -106,11 +105,41 @@ PortOverride PortMap::parseOverride(const QString &text)
     }
 
     result.portNumber = number;
-    if (path.compare(simulatedKeyword, Qt::CaseInsensitive) == 0)
+    QString error;
+    if (const auto delay = parseSimulated(path, &error)) {
         result.simulated = true;
-    else
+        result.lineDelay = *delay;
+    } else if (!error.isEmpty()) {
+        result.error = error;
+    } else {
         result.devicePath = path;
+    }
     return result;
+}
+
+std::optional<std::chrono::microseconds> PortMap::parseSimulated(const QString &text,
+                                                                 QString *error)
+{
+    static const QRegularExpression form(QStringLiteral("^sim(?::(.*))?$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression wait(QStringLiteral("^([0-9]+(?:\\.[0-9]+)?)(ms|us)$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    if (!match.hasCaptured(1))
+        return std::chrono::microseconds(0);
+    const QRegularExpressionMatch time = wait.match(match.captured(1));
+    const double micro =
+        time.captured(1).toDouble() *
+        (time.captured(2).compare(QLatin1String("ms"), Qt::CaseInsensitive) == 0 ? 1000.0 : 1.0);
+    if (!time.hasMatch() || micro > 1e6) {
+        *error = QObject::tr("\"%1\": the simulated board's wait is a time such as 1ms or 250us, "
+                             "at most 1000ms")
+                     .arg(text);
+        return std::nullopt;
+    }
+    return std::chrono::microseconds(qRound64(micro));
 }
 
 int PortMap::numberForDevice(const QString &devicePath)

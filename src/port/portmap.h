@@ -3,6 +3,8 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <chrono>
+#include <optional>
 
 class QSerialPortInfo;
 
@@ -26,7 +28,8 @@ struct PortOverride
     int portNumber = 0;
     QString devicePath; // empty for the simulated board
     bool simulated = false;
-    QString error; // why the text was refused; empty when it parsed
+    QString error;                          // why the text was refused; empty when it parsed
+    std::chrono::microseconds lineDelay{0}; // simulated only: the wait per line operation
 
     bool isValid() const { return error.isEmpty(); }
 };
@@ -59,6 +62,11 @@ public:
     static QString defaultDevicePath(int portNumber);
 
     static PortOverride parseOverride(const QString &text);
+    // "sim", or "sim:" with a wait per line operation that makes the simulated board as slow
+    // as a USB adapter: "sim:1ms", "sim:250us" (at most 1 s). Nothing when the text names no
+    // simulated board; the wait, or the reason it was refused in *error, when it does.
+    static std::optional<std::chrono::microseconds> parseSimulated(const QString &text,
+                                                                   QString *error);
     // A number for a device given without one: the number whose default device it is, else the
     // first number whose default device the system does not have, else the last number.
     static int numberForDevice(const QString &devicePath);

@@ -3,6 +3,8 @@
 #include "port/portmap.h"
 #include "sim/simulatedboard.h"
 
+#include <thread>
+
 namespace sim {
 
 SimulatedComPort::SimulatedComPort(SimulatedBoard &board, QObject *parent)
@@ -25,6 +27,8 @@ bool SimulatedComPort::lineOperationSurvives()
 {
     if (!isOpen())
         return false;
+    if (m_lineDelay.count() > 0)
+        std::this_thread::sleep_for(m_lineDelay);
     if (m_operationsLeft < 0 || m_operationsLeft-- > 0)
         return true;
     const int number = m_openPortNumber;

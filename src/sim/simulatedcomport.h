@@ -2,6 +2,8 @@
 
 #include "port/comport.h"
 
+#include <chrono>
+
 namespace sim {
 
 class SimulatedBoard;
@@ -35,6 +37,8 @@ public:
     // Pulls the adapter out: the line operation after the next `lineOperations` ones fails, and
     // the port closes and reports the failure as a real one would. Negative: never.
     void unplugAfter(int lineOperations) { m_operationsLeft = lineOperations; }
+    // Each line operation takes this long, as on a USB adapter (about 1 ms); 0 for full speed.
+    void setLineDelay(std::chrono::microseconds delay) { m_lineDelay = delay; }
 
 private:
     // False, with the port closed and the failure reported, when this operation is the one cut.
@@ -44,6 +48,7 @@ private:
     int m_openPortNumber = 0;
     port::PortTimeouts m_timeouts;
     int m_operationsLeft = -1;
+    std::chrono::microseconds m_lineDelay{0};
 };
 
 } // namespace sim

@@ -30,10 +30,15 @@ BusStack::BusStack(const PortRouting &routing, Tracing tracing)
 void BusStack::route(const PortRouting &routing)
 {
     port::PortMap map = routing.base;
+    m_simulatedPort.setLineDelay(routing.simulatedDelay);
     if (routing.simulate)
         map.mapToSimulated(port::PortMap::firstPortNumber, &m_simulatedPort);
-    for (const port::PortOverride &entry : routing.overrides)
+    // There is one simulated board: the last wait given for it counts.
+    for (const port::PortOverride &entry : routing.overrides) {
         map.apply(entry, &m_simulatedPort);
+        if (entry.simulated)
+            m_simulatedPort.setLineDelay(entry.lineDelay);
+    }
     m_port.setPortMap(map);
 }
 

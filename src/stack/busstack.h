@@ -23,8 +23,9 @@ struct PortRouting
     // The table the choices below start from: the system's default one, unless a test points
     // the numbers away from real devices.
     port::PortMap base;
-    bool simulate = false;               // the simulated board at COM1
-    QList<port::PortOverride> overrides; // COMn=PATH or COMn=sim, applied in order after it
+    bool simulate = false;                       // the simulated board at COM1
+    QList<port::PortOverride> overrides;         // COMn=PATH or COMn=sim, applied in order after it
+    std::chrono::microseconds simulatedDelay{0}; // the board's wait per line operation
 };
 
 // Whether the stack records the bus for a VCD file from the start.
