@@ -47,6 +47,15 @@ QByteArray withRecord(int lineNumber, const QByteArray &text)
     return records.join('\n');
 }
 
+// 25 distinct values, so a value read into the wrong slot shows.
+QList<double> countingRecords()
+{
+    QList<double> records{3.3};
+    for (int i = 1; i <= channelCount; ++i)
+        records.append(i * 10);
+    return records;
+}
+
 std::optional<RegisterSet> parse(const QByteArray &bytes, QString *error)
 {
     QBuffer buffer;
@@ -176,10 +185,7 @@ void TestRegisterSetFile::reading_data()
         QTest::newRow(name) << content << QList<double>() << mentions;
     };
 
-    // 25 distinct values, so a value read into the wrong slot shows.
-    QList<double> counting{3.3};
-    for (int i = 1; i <= channelCount; ++i)
-        counting.append(i * 10);
+    const QList<double> counting = countingRecords();
     const QList<double> uniform = recordsOf(uniformSet(10, 512));
     good("lone CR", joined(counting, "\r") + "\r", counting);
     good("no last line end", joined(counting, "\r\n"), counting);
