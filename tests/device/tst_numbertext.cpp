@@ -1,3 +1,4 @@
+#include "device/bitstrings.h"
 #include "device/numbertext.h"
 #include "device/paths.h"
 #include "device/waitseconds.h"
@@ -5,109 +6,127 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
+#include <span>
 
 using namespace device;
+
+namespace {
+
+QString rounded(double value, int bits)
+{
+    const std::optional<qint64> integer = roundToInteger(value, bits);
+    return integer ? QString::number(*integer) : QStringLiteral("does not fit");
+}
+
+// Every way a number becomes text: shown, stored, or spelled as bits for the wire.
+struct Form
+{
+    const char *name;
+    QString (*text)(double);
+};
+enum FormIndex { Number, Voltage, Code, Plain, Byte, FiveBits, DataWord, Int16, Int32 };
+const Form forms[] = {{"numberText", numberText},
+                      {"shownVoltage", shownVoltage},
+                      {"shownCode", shownCode},
+                      {"plainDecimal", plainDecimal},
+                      {"byte", decmal_to_binary8},
+                      {"five bits", decmal_to_binary5},
+                      {"data bits",
+                       [](double code) -> QString {
+                           const DataBits bits = codeToDataBits(code);
+                           return bits.high + u' ' + bits.low;
+                       }},
+                      {"16-bit integer", [](double value) { return rounded(value, 16); }},
+                      {"32-bit integer", [](double value) { return rounded(value, 32); }}};
+
+struct Shown
+{
+    double value;
+    const char *text;
+};
+
+} // namespace
 
 class TestNumberText : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void numberTexts_data();
-    void numberTexts();
-    void shownVoltages_data();
-    void shownVoltages();
-    void shownCodes_data();
-    void shownCodes();
+    void texts_data();
+    void texts();
     void leadingNumbers_data();
     void leadingNumbers();
     void shownTextsReadBack();
-    void integerRounding_data();
-    void integerRounding();
-    void fileNumbers_data();
-    void fileNumbers();
     void folders_data();
     void folders();
+    void addressAndFatalByte();
     void waitServesEvents();
 };
 
-void TestNumberText::numberTexts_data()
+void TestNumberText::texts_data()
 {
+    QTest::addColumn<int>("form");
     QTest::addColumn<double>("value");
     QTest::addColumn<QString>("text");
-    QTest::newRow("5.009") << 5.009 << " 5.009";
-    QTest::newRow("0.25") << 0.25 << " .25";
-    QTest::newRow("10") << 10.0 << " 10";
-    QTest::newRow("-0.001") << -0.001 << "-.001";
-    QTest::newRow("0") << 0.0 << " 0";
-    QTest::newRow("3.3") << 3.3 << " 3.3";
-    QTest::newRow("15 digits") << 1.0 / 3 << " .333333333333333";
+    const auto rows = [](FormIndex form, std::span<const Shown> shown) {
+        for (const Shown &s : shown)
+            QTest::addRow("%s %.17g", forms[form].name, s.value) << int(form) << s.value << s.text;
+    };
+    const Shown number[] = {{5.009, " 5.009"},
+                            {0.25, " .25"},
+                            {10, " 10"},
+                            {-0.001, "-.001"},
+                            {0, " 0"},
+                            {3.3, " 3.3"},
+                            {1 / 3.0, " .333333333333333"}};
+    rows(Number, number);
+    // Truncated to millivolts, never rounded up; below zero that is away from zero.
+    const Shown voltage[] = {{5.0097, " 5.009"}, {10.0 * 1023 / 1024, " 9.99"}, {-0.0005, "-.001"}};
+    rows(Voltage, voltage);
+    // Halves go to even; a silent chip reads 65535; a code too large for any integer shows 0.
+    const Shown code[] = {{1023, "3FF"},  {0, "0"},       {1024, "400"}, {65535, "FFFF"},
+                          {512.5, "200"}, {513.5, "202"}, {1e300, "0"}};
+    rows(Code, code);
+    const Shown plain[] = {{512, "512"}, {3.3, "3.3"}, {-2, "-2"}, {1e-7, "0.0000001"}};
+    rows(Plain, plain);
+    // Fractions are dropped, negatives give zeros, five bits saturate.
+    const Shown byte[] = {{0, "00000000"},   {23, "00010111"},   {18, "00010010"},
+                          {255, "11111111"}, {23.9, "00010111"}, {-4, "00000000"}};
+    rows(Byte, byte);
+    const Shown fiveBits[] = {
+        {19, "10011"}, {23, "10111"}, {31, "11111"}, {40, "11111"}, {0, "00000"}};
+    rows(FiveBits, fiveBits);
+    // Codes above 1023 (full scale 1024, a silent chip's 65535) saturate.
+    const Shown dataWord[] = {
+        {512, "00000010 00000000"},  {1023, "00000011 11111111"},  {1024, "00000011 11111111"},
+        {5000, "00000011 11111111"}, {65535, "00000011 11111111"}, {512.7, "00000010 00000000"},
+        {-3, "00000000 00000000"},   {0, "00000000 00000000"},     {682, "00000010 10101010"}};
+    rows(DataWord, dataWord);
+    // Halves to even, as everywhere.
+    const Shown int16[] = {{2.5, "2"}, {3.5, "4"}, {32767, "32767"}, {32768, "does not fit"}};
+    rows(Int16, int16);
+    const Shown int32[] = {{3e9, "does not fit"}, {38400, "38400"}};
+    rows(Int32, int32);
 }
 
-void TestNumberText::numberTexts()
+void TestNumberText::texts()
 {
+    QFETCH(int, form);
     QFETCH(double, value);
     QFETCH(QString, text);
-    QCOMPARE(numberText(value), text);
-}
-
-void TestNumberText::shownVoltages_data()
-{
-    QTest::addColumn<double>("volts");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("truncated, not rounded") << 5.0097 << " 5.009";
-    QTest::newRow("code 1023 of 10 V") << 10.0 * 1023 / 1024 << " 9.99";
-    QTest::newRow("code 513 of 10 V") << 10.0 * 513 / 1024 << " 5.009";
-    QTest::newRow("quarter") << 0.25 << " .25";
-    QTest::newRow("negative rounds down") << -0.0005 << "-.001";
-}
-
-void TestNumberText::shownVoltages()
-{
-    QFETCH(double, volts);
-    QFETCH(QString, text);
-    QCOMPARE(shownVoltage(volts), text);
-}
-
-void TestNumberText::shownCodes_data()
-{
-    QTest::addColumn<double>("code");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("1023") << 1023.0 << "3FF";
-    QTest::newRow("0") << 0.0 << "0";
-    QTest::newRow("full scale") << 1024.0 << "400";
-    QTest::newRow("silent chip") << 65535.0 << "FFFF";
-    QTest::newRow("half to even, down") << 512.5 << "200";
-    QTest::newRow("half to even, up") << 513.5 << "202";
-    QTest::newRow("huge does not overflow") << 1e300 << "0";
-}
-
-void TestNumberText::shownCodes()
-{
-    QFETCH(double, code);
-    QFETCH(QString, text);
-    QCOMPARE(shownCode(code), text);
+    QCOMPARE(forms[form].text(value), text);
 }
 
 void TestNumberText::leadingNumbers_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<double>("value");
-    QTest::newRow("plain") << "5.2" << 5.2;
-    QTest::newRow("leading blank") << " 5.009" << 5.009;
-    QTest::newRow("no leading zero") << ".25" << 0.25;
-    QTest::newRow("negative") << "-.001" << -0.001;
-    QTest::newRow("unit after") << "3.3V" << 3.3;
-    QTest::newRow("second point ends it") << "1.2.3" << 1.2;
-    QTest::newRow("exponent") << "1e2" << 100.0;
-    QTest::newRow("dangling exponent") << "2e" << 2.0;
-    QTest::newRow("comma is no decimal point") << "2,5" << 2.0;
-    QTest::newRow("empty") << "" << 0.0;
-    QTest::newRow("letters") << "abc" << 0.0;
-    QTest::newRow("sign only") << "-" << 0.0;
-    QTest::newRow("point only") << "." << 0.0;
-    QTest::newRow("overflow") << "1e999" << 0.0;
-    QTest::newRow("non-ASCII digit") << QString::fromUtf8("\u0663") << 0.0;
+    const Shown rows[] = {{5.2, "5.2"},  {5.009, " 5.009"}, {0.25, ".25"}, {-0.001, "-.001"},
+                          {3.3, "3.3V"}, {1.2, "1.2.3"},    {100, "1e2"},  {2, "2e"},
+                          {2, "2,5"},    {0, ""},           {0, "abc"},    {0, "-"},
+                          {0, "."},      {0, "1e999"},      {0, "\u0663"}};
+    for (const Shown &row : rows)
+        QTest::addRow("\"%s\"", row.text) << QString::fromUtf8(row.text) << row.value;
 }
 
 void TestNumberText::leadingNumbers()
@@ -123,54 +142,19 @@ void TestNumberText::shownTextsReadBack()
         QCOMPARE(leadingNumber(numberText(v)), v);
 }
 
-void TestNumberText::integerRounding_data()
-{
-    QTest::addColumn<double>("value");
-    QTest::addColumn<int>("bits");
-    QTest::addColumn<qint64>("result"); // -1 stands for "does not fit"
-    QTest::newRow("2.5 to even") << 2.5 << 16 << qint64(2);
-    QTest::newRow("3.5 to even") << 3.5 << 16 << qint64(4);
-    QTest::newRow("16-bit top") << 32767.0 << 16 << qint64(32767);
-    QTest::newRow("16-bit overflow") << 32768.0 << 16 << qint64(-1);
-    QTest::newRow("32-bit overflow") << 3e9 << 32 << qint64(-1);
-    QTest::newRow("32-bit") << 38400.0 << 32 << qint64(38400);
-}
-
-void TestNumberText::integerRounding()
-{
-    QFETCH(double, value);
-    QFETCH(int, bits);
-    QFETCH(qint64, result);
-    const std::optional<qint64> rounded = roundToInteger(value, bits);
-    QCOMPARE(rounded.value_or(-1), result);
-}
-
-void TestNumberText::fileNumbers_data()
-{
-    QTest::addColumn<double>("value");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("whole") << 512.0 << "512";
-    QTest::newRow("fraction") << 3.3 << "3.3";
-    QTest::newRow("negative") << -2.0 << "-2";
-    QTest::newRow("small") << 1e-7 << "0.0000001";
-}
-
-void TestNumberText::fileNumbers()
-{
-    QFETCH(double, value);
-    QFETCH(QString, text);
-    QCOMPARE(plainDecimal(value), text);
-}
-
 void TestNumberText::folders_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("folder");
-    QTest::newRow("file in folder") << "/data/set1.csv" << "/data/";
-    QTest::newRow("bare name") << "set1.csv" << "";
-    QTest::newRow("root") << "/set1.csv" << "/";
+    QTest::newRow("file in folder") << "/data/set1.csv"
+                                    << "/data/";
+    QTest::newRow("bare name") << "set1.csv"
+                               << "";
+    QTest::newRow("root") << "/set1.csv"
+                          << "/";
 #ifdef Q_OS_WIN
-    QTest::newRow("backslashes") << "c:\\data\\set1.csv" << "c:\\data\\";
+    QTest::newRow("backslashes") << "c:\\data\\set1.csv"
+                                 << "c:\\data\\";
 #endif
 }
 
@@ -183,6 +167,20 @@ void TestNumberText::folders()
         QCOMPARE(joinPath(folder, QStringLiteral("x.csv")), folder + QStringLiteral("x.csv"));
     QCOMPARE(joinPath(QStringLiteral("/data"), QStringLiteral("x.csv")),
              QStringLiteral("/data/x.csv"));
+}
+
+void TestNumberText::addressAndFatalByte()
+{
+    QCOMPARE(chipAddressBits(QStringLiteral("0")), QStringLiteral("11101000"));
+    QCOMPARE(chipAddressBits(QStringLiteral("1")), QStringLiteral("11101010"));
+
+    // A register number above a byte is a program fault that ends the program.
+    QStringList messages;
+    setFatalHandler([&messages](const QString &message) { messages.append(message); });
+    decmal_to_binary8(255);
+    decmal_to_binary8(256);
+    setFatalHandler({});
+    QCOMPARE(messages, QStringList{QStringLiteral("Problem in decmal_to_binary8")});
 }
 
 void TestNumberText::waitServesEvents()

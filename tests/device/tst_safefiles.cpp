@@ -1,6 +1,7 @@
 #include "device/filenames.h"
-#include "device/registersetfile.h"
 #include "device/safefilewriter.h"
+#include "device/settingsstore.h"
+#include "registersets.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace device;
@@ -49,24 +51,10 @@ qint64 writesNothing(int, const char *, qint64)
 // The rows' write calls, by index.
 const WriteCall fakeWrites[] = {choppyWrite, diskFull, fullAfterSome, writesNothing};
 
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
 mode_t permissionsOf(const QString &path)
 {
     struct stat info = {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
-
-RegisterSet uniformSet(double vsup, double code)
-{
-    RegisterSet set;
-    set.vsup = vsup;
-    set.codes.fill(code);
-    return set;
 }
 
 // Unmounts at the end of the test, whatever its outcome.
@@ -89,6 +77,14 @@ struct RemovedAtEnd
     ~RemovedAtEnd() { ::unlink(name.constData()); }
 };
 
+// What stands at the path under test. Every kind but the first three must be refused at once:
+// a FIFO would block a reader forever, and a save must never replace a device, a folder or a
+// link that leads nowhere.
+enum Entry { Regular, LinkToRegular, Oversized, Fifo, LinkToFifo, Device, Folder, Dangling, Loop };
+
+// A register set, then settings: each reader takes its own part.
+const QByteArray content = "10\r\n" + QByteArray("512\r\n").repeated(24) + "[PortNumb]\n2=5\n";
+
 } // namespace
 
 class TestSafeFiles : public QObject
@@ -103,15 +99,26 @@ private slots:
     void fullDiskKeepsOldFile();
     void namesThatAreNotUtf8_data();
     void namesThatAreNotUtf8();
+    void specialFiles_data();
+    void specialFiles();
 
 private:
+    // Puts the entry at m_path, regular files holding content; false when the system refuses.
+    bool make(Entry entry) const;
+    // The path link by link (type, size, inode, link text): equal when nothing changed.
+    QString stateOf(const QString &path) const;
+    QString inDir(const char *name) const { return m_dir->filePath(QLatin1String(name)); }
+    void checkStore(bool readable, bool keepsNothing, const QString &before) const;
+
     std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_path;
 };
 
 void TestSafeFiles::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
+    m_path = inDir("entry");
     writeCalls = 0;
 }
 
@@ -134,9 +141,7 @@ void TestSafeFiles::failedWriteKeepsOldFile()
     const QString path = m_dir->filePath(QStringLiteral("set.csv"));
     const QByteArray old = "old content\r\n";
     const QByteArray next = QByteArray("new content\r\n").repeated(1000);
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
-    file.close();
+    QVERIFY(writeFile(path, old));
     QVERIFY(::chmod(QFile::encodeName(path).constData(), 0640) == 0);
 
     QString error;
@@ -217,6 +222,129 @@ void TestSafeFiles::namesThatAreNotUtf8()
 
     QVERIFY(!readRegisterSetFile(path + QStringLiteral(".old"), &error));
     QVERIFY2(error.contains(shown + QStringLiteral(".old")), qPrintable(error));
+}
+
+void TestSafeFiles::specialFiles_data()
+{
+    QTest::addColumn<int>("entry");
+    QTest::addColumn<QString>("readProblem"); // empty: readable
+    QTest::addColumn<bool>("writable");
+
+    QTest::newRow("regular file") << int(Regular) << QString() << true;
+    QTest::newRow("link to a regular file") << int(LinkToRegular) << QString() << true;
+    QTest::newRow("above 1 MiB") << int(Oversized) << "larger than 1 MiB" << true;
+    QTest::newRow("FIFO") << int(Fifo) << "not a regular file" << false;
+    QTest::newRow("link to a FIFO") << int(LinkToFifo) << "not a regular file" << false;
+    QTest::newRow("character device") << int(Device) << "not a regular file" << false;
+    QTest::newRow("folder") << int(Folder) << "not a regular file" << false;
+    QTest::newRow("dangling chain of links") << int(Dangling) << "does not exist" << false;
+    QTest::newRow("loop of links") << int(Loop) << "loop" << false;
+}
+
+bool TestSafeFiles::make(Entry entry) const
+{
+    const auto name = [](const QString &path) { return QFile::encodeName(path); };
+    const auto link = [&](const char *target, const QString &path) {
+        return ::symlink(target, name(path).constData()) == 0;
+    };
+    switch (entry) {
+    case Regular:
+        return writeFile(m_path, content);
+    case LinkToRegular:
+        return writeFile(inDir("target"), content) && link("target", m_path);
+    case Oversized:
+        return writeFile(m_path, content + ';' + QByteArray(1 << 20, 'x') + '\n');
+    case Fifo:
+        return ::mkfifo(name(m_path).constData(), 0666) == 0;
+    case LinkToFifo:
+        return ::mkfifo(name(inDir("target")).constData(), 0666) == 0 && link("target", m_path);
+    case Device: // what /dev/null is
+        return ::mknod(name(m_path).constData(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    case Folder:
+        return ::mkdir(name(m_path).constData(), 0777) == 0;
+    case Dangling:
+        return link("middle", m_path) && link("missing", inDir("middle"));
+    case Loop:
+        return link("other", m_path) && link("entry", inDir("other"));
+    }
+    return false;
+}
+
+QString TestSafeFiles::stateOf(const QString &path) const
+{
+    QString state;
+    QByteArray name = QFile::encodeName(path);
+    for (int hop = 0; hop < 3; ++hop) { // the chains here are shorter; a loop ends here too
+        struct stat info = {};
+        if (::lstat(name.constData(), &info) != 0)
+            return state + "missing";
+        state += QString::asprintf("%o/%lld/%llu ", unsigned(info.st_mode),
+                                   static_cast<long long>(info.st_size),
+                                   static_cast<unsigned long long>(info.st_ino));
+        if (!S_ISLNK(info.st_mode))
+            break;
+        QByteArray target(1024, '\0');
+        target.resize(::readlink(name.constData(), target.data(), size_t(target.size())));
+        state += QString::fromLocal8Bit(target) + u' ';
+        name = QFile::encodeName(m_dir->path()) + '/' + target;
+    }
+    return state;
+}
+
+void TestSafeFiles::specialFiles()
+{
+    QFETCH(int, entry);
+    QFETCH(QString, readProblem);
+    QFETCH(bool, writable);
+
+    if (!make(Entry(entry))) {
+        QCOMPARE(entry, int(Device));
+        QSKIP("device nodes cannot be made here");
+    }
+    const QString before = stateOf(m_path);
+    const bool readable = readProblem.isEmpty();
+    QString error;
+    QVERIFY2(readRegisterSetFile(m_path, &error).has_value() == readable, qPrintable(error));
+    if (!readable)
+        QVERIFY2(error.contains(m_path) && error.contains(readProblem), qPrintable(error));
+    QCOMPARE(stateOf(m_path), before);
+
+    checkStore(readable, entry == Device, before);
+
+    const RegisterSet set = uniformSet(3.3, 100);
+    QCOMPARE(writeRegisterSetFile(m_path, set, &error), writable);
+    if (writable) {
+        QCOMPARE(contentOf(m_path), formatRegisterSet(set));
+        // A link stays a link; the file it leads to is the one replaced.
+        QCOMPARE(stateOf(m_path).section(u'/', 0, 0), before.section(u'/', 0, 0));
+    } else {
+        QVERIFY2(error.contains(m_path), qPrintable(error));
+        QCOMPARE(stateOf(m_path), before);
+    }
+}
+
+void TestSafeFiles::checkStore(bool readable, bool keepsNothing, const QString &before) const
+{
+    SettingsStore store(m_path);
+    DeviceModel model;
+    device::StoredPort port;
+    // Anything but a regular file of sane size is the unreadable store: the fallback port 1.
+    QCOMPARE(store.loadSettings(model, port), readable);
+    QCOMPARE(port.portNumber, qint16(readable ? 5 : 1));
+
+    // A device (a link to /dev/null) keeps nothing and says nothing.
+    QCOMPARE(store.saveAtExit(model, {6, 4800}), readable || keepsNothing);
+    QVERIFY2(store.lastError().isEmpty() == (readable || keepsNothing),
+             qPrintable(store.lastError()));
+    if (readable) {
+        SettingsStore fresh(m_path);
+        QVERIFY(fresh.loadSettings(model, port));
+        QCOMPARE(port.portNumber, qint16(6));
+        QCOMPARE(stateOf(m_path).section(u'/', 0, 0), before.section(u'/', 0, 0));
+    } else {
+        QVERIFY(keepsNothing || store.lastError().contains(m_path));
+        QCOMPARE(stateOf(m_path), before);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSafeFiles)

@@ -1,8 +1,9 @@
+#include "linemaster.h"
 #include "sim/simulatedboard.h"
+#include "sim/simulatedcomport.h"
 #include "trace/recordinglines.h"
 
 #include <QTest>
-#include <string_view>
 
 using sim::ChipEvent;
 using sim::SimulatedBoard;
@@ -21,102 +22,6 @@ constexpr quint8 loadDac = 0x80; // data word top bits 100
 constexpr quint8 burnOtp = 0x40; // data word top bits 010
 constexpr int maxBankRegister = 0x3F;
 
-// A bit-banging master that puts on the lines the sequences of the program's bus engine. Unlike
-// the engine it may sample the acknowledge, which adds DSR reads but no line writes.
-class LineMaster
-{
-public:
-    explicit LineMaster(port::SerialLines &lines) : m_lines(lines) {}
-
-    // "D1" asserts DTR (SCL low), "R0" releases RTS (SDA high); "Rb" puts the bit on SDA.
-    void play(std::string_view writes, bool bit = false)
-    {
-        for (std::size_t i = 0; i + 1 < writes.size(); i += 3) {
-            const bool asserted = writes[i + 1] == 'b' ? !bit : writes[i + 1] == '1';
-            if (writes[i] == 'D')
-                m_lines.setDtr(asserted);
-            else
-                m_lines.setRts(asserted);
-        }
-    }
-
-    void start() { play("R0 D0 R1 D0"); }
-    void stop() { play("R1 D1 R1 D0 R0 D0"); }
-    void sendBits(quint8 byte, int count)
-    {
-        for (int i = 7; i > 7 - count; --i)
-            play("D1 Rb D0 Rb D1 Rb", (byte >> i) & 1);
-    }
-    // The ninth clock with SDA released; true if a chip held SDA low meanwhile.
-    bool ackSlot()
-    {
-        play("R0 D1 R0 D0");
-        const bool acknowledged = m_lines.dsr();
-        play("R0 D1");
-        return acknowledged;
-    }
-    bool sendByte(quint8 byte)
-    {
-        sendBits(byte, 8);
-        return ackSlot();
-    }
-    quint8 readByte()
-    {
-        quint8 byte = 0;
-        for (int i = 0; i < 8; ++i) {
-            play("R0 D1 R0 D1 R0 D0");
-            byte = quint8((byte << 1) | (m_lines.dsr() ? 0 : 1));
-        }
-        return byte;
-    }
-    void masterAck() { play("R0 D1 R1 D1 R1 D0 R1 D1"); }
-    void nackAndStop() { play("R0 D1 R0 D0 R0 D1 R1 D0 R0 D0"); }
-
-    // START, the bytes, STOP; the acknowledge of every byte, in order.
-    QList<bool> write(int address7, const QList<quint8> &data)
-    {
-        start();
-        QList<bool> acks{sendByte(quint8(address7 << 1))};
-        for (quint8 byte : data)
-            acks.append(sendByte(byte));
-        stop();
-        return acks;
-    }
-    // As the engine reads: ACK after the high byte, NACK after the low byte.
-    quint16 readWord(int address7)
-    {
-        start();
-        sendByte(quint8((address7 << 1) | 1));
-        const quint8 high = readByte();
-        masterAck();
-        const quint8 low = readByte();
-        nackAndStop();
-        return quint16((high << 8) | low);
-    }
-    quint16 readRegister(int address7, int reg)
-    {
-        write(address7, {quint8(reg)});
-        return readWord(address7);
-    }
-    void writeWord(int address7, int reg, quint8 command, int code)
-    {
-        write(address7, {quint8(reg), quint8(command | ((code >> 8) & 0x03)), quint8(code)});
-    }
-    // Clocked as the engine paces it: the acknowledge slots as released data bits.
-    void generalCallReset()
-    {
-        start();
-        for (quint8 byte : {0x00, 0x06}) {
-            sendBits(byte, 8);
-            sendBits(0xFF, 1);
-        }
-        stop();
-    }
-
-private:
-    port::SerialLines &m_lines;
-};
-
 QList<Kind> eventKinds(const SimulatedChip &chip)
 {
     QList<Kind> kinds;
@@ -125,8 +30,6 @@ QList<Kind> eventKinds(const SimulatedChip &chip)
     return kinds;
 }
 
-using Burns = QList<QPair<int, int>>; // (register, code)
-
 } // namespace
 
 class TestSimulatedBoard : public QObject
@@ -134,52 +37,18 @@ class TestSimulatedBoard : public QObject
     Q_OBJECT
 
 private slots:
-    void linesDriveBusLevelsButNotTheDataLine();
-
+    void comPortPassesLinesOnlyWhileOpen();
     void addressAcknowledgeSpansTheNinthClock_data();
     void addressAcknowledgeSpansTheNinthClock();
-    void everyWrittenByteIsAcknowledged();
-    void chipTakenOffReleasesSdaHearsNothingAndKeepsRegisters();
-
-    void loadBurnAndReadAreLoggedOnTheAddressedChipOnly();
-    void writesThatLandNowhereChangeNothing();
+    void framesActOnTheAddressedChipOnly();
+    void chipTakenOffHearsNothingAndKeepsItsState();
     void readBitsChangeOnFallingEdgesAndRepeatWhileAcknowledged();
-
-    void otpResetReloadsFromNewestBank_data();
     void otpResetReloadsFromNewestBank();
-    void generalCallSkipsAbsentChips();
-    void generalCallOtherCommandIsIgnored();
-
-    void frameCutByStopChangesNothing_data();
-    void frameCutByStopChangesNothing();
+    void trafficThatChangesNothing_data();
+    void trafficThatChangesNothing();
     void chipsMoveSdaOnlyWhileSclLow();
     void eventLogIsBounded();
 };
-
-void TestSimulatedBoard::linesDriveBusLevelsButNotTheDataLine()
-{
-    SimulatedBoard board;
-    QVERIFY(board.scl() && board.sda() && !board.dsr());
-    board.writeData(QByteArray("\x00\xff", 2));
-    board.writeData("ok");
-    QCOMPARE(board.dataWritten(), QByteArray("\x00\xffok", 4));
-    QVERIFY(board.scl() && board.sda());
-    QVERIFY(board.chip(0).events().isEmpty());
-    board.clearDataWritten();
-    QVERIFY(board.dataWritten().isEmpty());
-
-    for (bool dtr : {false, true}) {
-        for (bool rts : {false, true}) {
-            // Clock low first, so that moving SDA is never a bus condition here.
-            board.setDtr(true);
-            board.setRts(rts);
-            board.setDtr(dtr);
-            QCOMPARE(board.scl(), !dtr);
-            QCOMPARE(board.sda(), !rts);
-            QCOMPARE(board.dsr(), rts);
-        }
-    }
-}
 
 void TestSimulatedBoard::addressAcknowledgeSpansTheNinthClock_data()
 {
@@ -236,21 +105,44 @@ void TestSimulatedBoard::addressAcknowledgeSpansTheNinthClock()
     QVERIFY(board.scl() && board.sda() && !acknowledging());
 }
 
-void TestSimulatedBoard::everyWrittenByteIsAcknowledged()
+void TestSimulatedBoard::framesActOnTheAddressedChipOnly()
 {
     SimulatedBoard board;
+    SimulatedChip &chip = board.chip(1);
     LineMaster master(board);
-    // Bytes after the data word, and after a general-call command, are acknowledged and ignored.
-    QCOMPARE(master.write(address(1), {0x05, 0x83, 0xFF, 0x80, 0x80, 0x12}), QList<bool>(7, true));
-    QCOMPARE(board.chip(1).dacRegister(5), quint16(1023));
-    QCOMPARE(master.write(0x00, {0x06, 0x00, 0xFF, 0x06, 0x06}), QList<bool>(6, true));
+    // Bytes after the data word are acknowledged and ignored.
+    QCOMPARE(master.write(address(1), {0x17, 0x82, 0xAA, 0x80, 0x80, 0x12}), QList<bool>(7, true));
+    master.writeWord(address(1), 0x17, burnOtp, 0x155);
+    QCOMPARE(master.readRegister(address(1), 0x17), quint16(0x2AA));
+    QCOMPARE(chip.otpCell(0, 0x17), std::optional<quint16>(0x155));
+    const QList<ChipEvent> expected = {
+        {Kind::PointerWrite, 0x17, 0}, {Kind::DacWrite, 0x17, 0x2AA},
+        {Kind::PointerWrite, 0x17, 0}, {Kind::OtpWrite, 0x17, 0x155},
+        {Kind::PointerWrite, 0x17, 0}, {Kind::RegisterRead, 0x17, 0x2AA},
+    };
+    QCOMPARE(chip.events(), expected);
+    QVERIFY(board.chip(0).events().isEmpty());
+    QCOMPARE(board.chip(0).pointer(), quint8(0));
+
+    // 0x04 is another general-call command, and 0x06 in second place is not a command.
+    QCOMPARE(master.write(0x00, {0x04, 0x06, 0xFF}), QList<bool>(4, true));
+    QCOMPARE(chip.maxBank(), 0);
+    QCOMPARE(chip.dacRegister(0x17), quint16(0x2AA));
+    // Bytes after the reset command are acknowledged and ignored too.
+    QCOMPARE(master.write(0x00, {0x06, 0x00, 0xFF, 0x06}), QList<bool>(5, true));
+    QCOMPARE(chip.maxBank(), 1);
+    QCOMPARE(chip.dacRegister(0x17), quint16(0x155));
+    QCOMPARE(eventKinds(chip).count(Kind::Reset), 1);
 }
 
-void TestSimulatedBoard::chipTakenOffReleasesSdaHearsNothingAndKeepsRegisters()
+void TestSimulatedBoard::chipTakenOffHearsNothingAndKeepsItsState()
 {
     SimulatedBoard board;
     LineMaster master(board);
-    master.writeWord(address(1), 3, loadDac, 200);
+    for (int a0 : {0, 1})
+        master.writeWord(address(a0), 3, loadDac, 200);
+    master.writeWord(address(1), 3, burnOtp, 101);
+    board.chip(0).clearEvents();
     board.chip(1).clearEvents();
 
     master.start();
@@ -263,55 +155,17 @@ void TestSimulatedBoard::chipTakenOffReleasesSdaHearsNothingAndKeepsRegisters()
     master.stop();
 
     QCOMPARE(master.readRegister(address(1), 3), quint16(0xFFFF));
-    QVERIFY(board.chip(1).events().isEmpty());
     QVERIFY(board.chip(0).events().isEmpty()); // the other chip does not answer for it
+    master.generalCallReset();
+    QVERIFY(board.chip(1).events().isEmpty());
+    QCOMPARE(board.chip(0).dacRegister(3), quint16(0));
+
+    // Back with its registers and its open bank.
     board.setChipPresent(1, true);
     QCOMPARE(master.readRegister(address(1), 3), quint16(200));
-}
-
-void TestSimulatedBoard::loadBurnAndReadAreLoggedOnTheAddressedChipOnly()
-{
-    SimulatedBoard board;
-    SimulatedChip &chip = board.chip(1);
-    LineMaster master(board);
-    master.writeWord(address(1), 0x17, loadDac, 0x2AA);
-    master.writeWord(address(1), 0x17, burnOtp, 0x155);
-    QCOMPARE(master.readRegister(address(1), 0x17), quint16(0x2AA));
-    QCOMPARE(chip.otpCell(0, 0x17), std::optional<quint16>(0x155));
-    const QList<ChipEvent> expected = {
-        {Kind::PointerWrite, 0x17, 0}, {Kind::DacWrite, 0x17, 0x2AA},
-        {Kind::PointerWrite, 0x17, 0}, {Kind::OtpWrite, 0x17, 0x155},
-        {Kind::PointerWrite, 0x17, 0}, {Kind::RegisterRead, 0x17, 0x2AA},
-    };
-    QCOMPARE(chip.events(), expected);
-    QVERIFY(board.chip(0).events().isEmpty());
-    QCOMPARE(board.chip(0).pointer(), quint8(0));
-}
-
-void TestSimulatedBoard::writesThatLandNowhereChangeNothing()
-{
-    SimulatedBoard board;
-    SimulatedChip &chip = board.chip(0);
-    LineMaster master(board);
-    for (int r = 0; r < SimulatedChip::channelRegisterCount; ++r)
-        chip.setDacRegister(r, quint16(0x3FF - r));
-
-    // A channel register, with every data word command but load (100) and burn (010).
-    for (quint8 command : {0x00, 0x20, 0x60, 0xA0, 0xC0, 0xE0})
-        master.write(address(0), {0x06, quint8(command | 0x03), 0xFF});
-    // Registers past the channels read 0, and loads and burns there land nowhere.
-    for (int reg : {0x18, 0x3E, 0x40, 0x80, 0xFF}) {
-        QCOMPARE(master.readRegister(address(0), reg), quint16(0));
-        master.writeWord(address(0), reg, loadDac, 0x123);
-        master.writeWord(address(0), reg, burnOtp, 0x123);
-        QCOMPARE(master.readRegister(address(0), reg), quint16(0));
-    }
-    for (int r = 0; r < SimulatedChip::channelRegisterCount; ++r)
-        QCOMPARE(chip.dacRegister(r), quint16(0x3FF - r));
-    QVERIFY(!eventKinds(chip).contains(Kind::DacWrite));
-    QVERIFY(!eventKinds(chip).contains(Kind::OtpWrite));
     master.generalCallReset();
-    QCOMPARE(chip.maxBank(), 0);
+    QCOMPARE(board.chip(1).maxBank(), 1);
+    QCOMPARE(board.chip(1).dacRegister(3), quint16(101));
 }
 
 void TestSimulatedBoard::readBitsChangeOnFallingEdgesAndRepeatWhileAcknowledged()
@@ -349,129 +203,102 @@ void TestSimulatedBoard::readBitsChangeOnFallingEdgesAndRepeatWhileAcknowledged(
     QCOMPARE(master.readWord(address(1)), quint16(0x2A5));
 }
 
-void TestSimulatedBoard::otpResetReloadsFromNewestBank_data()
-{
-    QTest::addColumn<QList<Burns>>("cycles"); // burns, then a general-call reset, per entry
-    QTest::addColumn<int>("maxBank");
-    QTest::addColumn<Burns>("expected"); // register, code after the last reset
-    QTest::newRow("empty resets close no bank")
-        << QList<Burns>{{}, {{1, 5}}, {}, {{2, 6}}, {}} << 2 << Burns{{1, 5}, {2, 6}, {3, 0}};
-    QTest::newRow("same cell twice in one bank keeps the later")
-        << QList<Burns>{{{4, 10}, {4, 1023}}} << 1 << Burns{{4, 1023}};
-    QTest::newRow("code 0 burned still counts")
-        << QList<Burns>{{{9, 800}}, {{9, 0}}} << 2 << Burns{{9, 0}};
-    QTest::newRow("first and last channel")
-        << QList<Burns>{{{0, 512}, {23, 1023}}} << 1 << Burns{{0, 512}, {23, 1023}, {22, 0}};
-}
-
 void TestSimulatedBoard::otpResetReloadsFromNewestBank()
 {
-    QFETCH(QList<Burns>, cycles);
-    QFETCH(int, maxBank);
-    QFETCH(Burns, expected);
     SimulatedBoard board;
     SimulatedChip &chip = board.chip(1);
     LineMaster master(board);
-    for (const Burns &burns : cycles) {
-        // Live codes everywhere, so a register left at 0 shows that the reset cleared it.
+    // Burns, then a general-call reset. Live codes everywhere before, so a register left at 0
+    // shows that the reset cleared it.
+    const auto cycle = [&](const QList<QPair<int, int>> &burns, int maxBank) {
         for (int reg = 0; reg < SimulatedChip::channelRegisterCount; ++reg)
             master.writeWord(address(1), reg, loadDac, 0x3AA);
         for (const auto &[reg, code] : burns)
             master.writeWord(address(1), reg, burnOtp, code);
         master.generalCallReset();
-    }
-    QCOMPARE(chip.events().last(), (ChipEvent{Kind::Reset, 0, quint16(maxBank)}));
-    QCOMPARE(master.readRegister(address(1), maxBankRegister), quint16(maxBank));
-    for (const auto &[reg, code] : expected)
-        QCOMPARE(master.readRegister(address(1), reg), quint16(code));
+        QCOMPARE(chip.events().last(), (ChipEvent{Kind::Reset, 0, quint16(maxBank)}));
+        QCOMPARE(master.readRegister(address(1), maxBankRegister), quint16(maxBank));
+    };
+    // The same cell twice in one bank keeps the later code; first and last channel.
+    cycle({{0, 512}, {4, 10}, {4, 1023}, {9, 800}, {23, 1023}, {2, 6}}, 1);
+    cycle({}, 1);               // an empty reset closes no bank
+    cycle({{9, 0}, {1, 5}}, 2); // a burned 0 counts
+    cycle({{2, 7}}, 3);
+    cycle({{2, 8}}, 3); // every bank closed: burns are ignored
+    const QList<int> expected{512, 5, 7, 0, 1023, 0, 0, 0, 0, 0, 0, 0,
+                              0,   0, 0, 0, 0,    0, 0, 0, 0, 0, 0, 1023};
+    for (int reg = 0; reg < SimulatedChip::channelRegisterCount; ++reg)
+        QCOMPARE(master.readRegister(address(1), reg), quint16(expected[reg]));
 }
 
-void TestSimulatedBoard::generalCallSkipsAbsentChips()
+void TestSimulatedBoard::trafficThatChangesNothing_data()
 {
-    SimulatedBoard board;
-    LineMaster master(board);
-    for (int a0 : {0, 1})
-        master.writeWord(address(a0), 10, loadDac, 333);
-    master.writeWord(address(1), 10, burnOtp, 101);
-    board.setChipPresent(1, false);
-    master.generalCallReset();
-    QCOMPARE(board.chip(0).dacRegister(10), quint16(0));
-    QCOMPARE(board.chip(1).dacRegister(10), quint16(333));
-    QCOMPARE(board.chip(1).maxBank(), 0);
-
-    board.setChipPresent(1, true);
-    master.generalCallReset();
-    QCOMPARE(board.chip(1).maxBank(), 1);
-    QCOMPARE(board.chip(1).dacRegister(10), quint16(101));
-}
-
-void TestSimulatedBoard::generalCallOtherCommandIsIgnored()
-{
-    SimulatedBoard board;
-    LineMaster master(board);
-    master.writeWord(address(0), 0, loadDac, 500);
-    master.writeWord(address(0), 0, burnOtp, 7);
-
-    // 0x04 is another general-call command, and 0x06 in second place is not a command.
-    QCOMPARE(master.write(0x00, {0x04, 0x06}), QList<bool>(3, true));
-    QCOMPARE(board.chip(0).maxBank(), 0);
-    QCOMPARE(board.chip(0).dacRegister(0), quint16(500));
-    QVERIFY(!eventKinds(board.chip(0)).contains(Kind::Reset));
-
-    // The reset command in a short frame does what the paced one does.
-    master.write(0x00, {0x06});
-    QCOMPARE(board.chip(0).maxBank(), 1);
-    QCOMPARE(board.chip(0).dacRegister(0), quint16(7));
-}
-
-void TestSimulatedBoard::frameCutByStopChangesNothing_data()
-{
-    QTest::addColumn<int>("command"); // data word top bits, or -1 for the general call
-    QTest::addColumn<int>("byteIndex");
-    QTest::addColumn<int>("bits"); // of that byte, before the STOP
-    QTest::addColumn<bool>("pointerMoved");
+    QTest::addColumn<QList<quint8>>("frame"); // address byte first
+    QTest::addColumn<int>("bits");            // clocked before the STOP; -1: the whole frame
+    QTest::addColumn<int>("pointer");         // afterwards
+    // Frames cut short by a STOP: the pointer moves only once its byte is acknowledged.
     for (int bits : {0, 1, 4, 7}) {
         for (int byteIndex : {0, 1, 2, 3}) {
-            QTest::addRow("DAC write, byte %d, %d bits", byteIndex, bits)
-                << int(loadDac) << byteIndex << bits << (byteIndex >= 2);
+            QTest::addRow("DAC write cut in byte %d after %d bits", byteIndex, bits)
+                << QList<quint8>{0xE8, 0x0E, loadDac | 1, 0x55} << byteIndex * 8 + bits
+                << (byteIndex >= 2 ? 0x0E : maxBankRegister);
         }
     }
-    QTest::newRow("OTP write, byte 3, 7 bits") << int(burnOtp) << 3 << 7 << true;
-    QTest::newRow("OTP write, byte 2, 3 bits") << int(burnOtp) << 2 << 3 << true;
-    QTest::newRow("general call, byte 1, 7 bits") << -1 << 1 << 7 << false;
-    QTest::newRow("general call, byte 0, 5 bits") << -1 << 0 << 5 << false;
+    QTest::newRow("OTP write cut in byte 3")
+        << QList<quint8>{0xE8, 0x0E, burnOtp | 1, 0x55} << 31 << 0x0E;
+    QTest::newRow("OTP write cut in byte 2")
+        << QList<quint8>{0xE8, 0x0E, burnOtp | 1, 0x55} << 19 << 0x0E;
+    QTest::newRow("general call cut in byte 1")
+        << QList<quint8>{0x00, 0x06} << 15 << maxBankRegister;
+    QTest::newRow("general call cut in byte 0")
+        << QList<quint8>{0x00, 0x06} << 5 << maxBankRegister;
+    // Every data word command but load (100) and burn (010) is ignored.
+    for (quint8 command : {0x00, 0x20, 0x60, 0xA0, 0xC0, 0xE0}) {
+        QTest::addRow("command bits %x", command >> 5)
+            << QList<quint8>{0xE8, 0x0E, quint8(command | 3), 0xFF} << -1 << 0x0E;
+    }
+    // Registers past the channels read 0, and loads and burns there land nowhere.
+    for (int reg : {0x18, 0x3E, 0x40, 0x80, 0xFF}) {
+        for (quint8 command : {loadDac, burnOtp}) {
+            QTest::addRow("command %x to register %x", command >> 5, reg)
+                << QList<quint8>{0xE8, quint8(reg), quint8(command | 1), 0x23} << -1 << reg;
+        }
+    }
 }
 
-void TestSimulatedBoard::frameCutByStopChangesNothing()
+void TestSimulatedBoard::trafficThatChangesNothing()
 {
-    QFETCH(int, command);
-    QFETCH(int, byteIndex);
+    QFETCH(QList<quint8>, frame);
     QFETCH(int, bits);
-    QFETCH(bool, pointerMoved);
+    QFETCH(int, pointer);
     SimulatedBoard board;
     SimulatedChip &chip = board.chip(0);
     LineMaster master(board);
-    master.writeWord(address(0), 0x0E, loadDac, 0x2F0);
-    master.writeWord(address(0), 0x0E, burnOtp, 0x0AB);
+    for (int r = 0; r < SimulatedChip::channelRegisterCount; ++r)
+        chip.setDacRegister(r, quint16(0x3FF - r));
     master.write(address(0), {maxBankRegister});
     chip.clearEvents();
 
-    const QList<quint8> frame = command < 0 ? QList<quint8>{0x00, 0x06}
-                                            : QList<quint8>{0xE8, 0x0E, quint8(command | 1), 0x55};
     master.start();
-    for (int i = 0; i < byteIndex; ++i)
-        QVERIFY(master.sendByte(frame[i]));
-    master.sendBits(frame[byteIndex], bits);
+    for (int i = 0; i < frame.size() && bits != 0; ++i) {
+        if (bits < 0 || bits >= 8)
+            QVERIFY(master.sendByte(frame[i]));
+        else
+            master.sendBits(frame[i], bits);
+        bits = bits < 0 ? bits : std::max(bits - 8, 0);
+    }
     master.stop();
 
     QVERIFY(board.sda() && !chip.isDrivingSdaLow());
-    QCOMPARE(chip.dacRegister(0x0E), quint16(0x2F0));
-    QCOMPARE(chip.otpCell(0, 0x0E), std::optional<quint16>(0x0AB));
-    QCOMPARE(chip.maxBank(), 0);
-    QCOMPARE(chip.pointer(), quint8(pointerMoved ? 0x0E : maxBankRegister));
+    QCOMPARE(chip.pointer(), quint8(pointer));
+    const bool pointerMoved = pointer != maxBankRegister;
     QCOMPARE(eventKinds(chip), pointerMoved ? QList<Kind>{Kind::PointerWrite} : QList<Kind>{});
-    // The next frame finds the chip in step again.
-    QCOMPARE(master.readRegister(address(0), 0x0E), quint16(0x2F0));
+    for (int r = 0; r < SimulatedChip::channelRegisterCount; ++r)
+        QCOMPARE(chip.dacRegister(r), quint16(0x3FF - r));
+    // The next frame finds the chip in step again, and no bank was burned.
+    QCOMPARE(master.readRegister(address(0), pointer), quint16(pointer == 0x0E ? 0x3F1 : 0));
+    master.generalCallReset();
+    QCOMPARE(chip.maxBank(), 0);
 }
 
 void TestSimulatedBoard::chipsMoveSdaOnlyWhileSclLow()
@@ -520,6 +347,42 @@ void TestSimulatedBoard::eventLogIsBounded()
     // The newest events are the ones kept, in order.
     QCOMPARE(events.first().reg, int((writes - events.size()) % 251));
     QCOMPARE(events.last().reg, (writes - 1) % 251);
+}
+
+void TestSimulatedBoard::comPortPassesLinesOnlyWhileOpen()
+{
+    SimulatedBoard board;
+    sim::SimulatedComPort port(board);
+    for (int portNumber : {0, 17})
+        QCOMPARE(port.open(portNumber, port::LineSettings{}), port::OpenResult::NotPresent);
+
+    // Closed, it touches nothing and reads DSR released.
+    port.setDtr(true);
+    port.setRts(true);
+    port.writeData(QByteArrayLiteral("\x07"));
+    QVERIFY(board.scl() && board.sda() && board.dataWritten().isEmpty());
+    board.setRts(true);
+    QVERIFY(!port.dsr());
+
+    // Opening releases both lines, as a real port does after the system raised them.
+    board.setDtr(true);
+    QCOMPARE(port.open(16, port::LineSettings{}), port::OpenResult::Opened);
+    QCOMPARE(port.openPortNumber(), 16);
+    QVERIFY(board.scl() && board.sda());
+    port.setRts(true);
+    port.setDtr(true);
+    QVERIFY(port.dsr() && !board.sda() && !board.scl());
+    // Data goes nowhere near the bus.
+    port.setDtr(false);
+    port.setRts(false);
+    port.writeData(QByteArray("\x00\xff", 2));
+    QCOMPARE(board.dataWritten(), QByteArray("\x00\xff", 2));
+    QVERIFY(board.scl() && board.sda() && board.chip(0).events().isEmpty());
+    board.clearDataWritten();
+    QVERIFY(board.dataWritten().isEmpty());
+
+    port.close();
+    QVERIFY(!port.isOpen() && port.openPortNumber() == 0);
 }
 
 QTEST_GUILESS_MAIN(TestSimulatedBoard)
