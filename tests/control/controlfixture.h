@@ -72,7 +72,7 @@ struct ControlFixture
         }
         return found;
     }
-    // DAC writes to chip 0 as register and code; only the codes, when reg is given, to that one.
+    // DAC writes to chip 0: as register and code, or only the codes (to one register if given).
     QList<QPair<int, int>> dacWritesWithRegister() const
     {
         QList<QPair<int, int>> writes;
