@@ -16,7 +16,6 @@ private slots:
     void writtenCodesReadBack();
     void missingChipReadsAllOnes();
     void otpBanks();
-    void burnsIgnoredWhenAllBanksClosed();
 
 private:
     struct Bench
@@ -52,10 +51,8 @@ void TestChipBus::writtenCodesReadBack_data()
     QTest::addColumn<double>("code");
     QTest::addColumn<int>("readBack");
     QTest::newRow("A0=0 reg 0, 0") << "0" << 0 << 0.0 << 0;
-    QTest::newRow("A0=0 reg 4, 512") << "0" << 4 << 512.0 << 512;
     QTest::newRow("A0=0 reg 0x17, 1023") << "0" << 0x17 << 1023.0 << 1023;
     QTest::newRow("A0=1 reg 0x12, 341") << "1" << 0x12 << 341.0 << 341;
-    QTest::newRow("A0=1 reg 0x14, 682") << "1" << 0x14 << 682.0 << 682;
     QTest::newRow("full scale arrives as 1023") << "0" << 9 << 1024.0 << 1023;
     QTest::newRow("negative arrives as 0") << "1" << 3 << -5.0 << 0;
 }
@@ -118,21 +115,13 @@ void TestChipBus::otpBanks()
     QCOMPARE(b.chip.readMaxBank(a0), 2);
     QCOMPARE(b.read(a0, 4), 1023);
     QCOMPARE(b.read(a0, 5), 200);
-}
 
-void TestChipBus::burnsIgnoredWhenAllBanksClosed()
-{
-    Bench b;
-    const QString a0 = QStringLiteral("1");
-    for (int bank = 0; bank < 3; ++bank) {
-        b.burn(a0, 0, 10 + bank);
-        b.chip.generalCallReset();
-    }
-    QCOMPARE(b.chip.readMaxBank(a0), 3);
-    b.burn(a0, 0, 999);
+    b.burn(a0, 6, 300); // the third and last bank
+    b.chip.generalCallReset();
+    b.burn(a0, 6, 999); // no bank left: ignored
     b.chip.generalCallReset();
     QCOMPARE(b.chip.readMaxBank(a0), 3);
-    QCOMPARE(b.read(a0, 0), 12);
+    QCOMPARE(b.read(a0, 6), 300);
 }
 
 QTEST_GUILESS_MAIN(TestChipBus)

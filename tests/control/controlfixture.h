@@ -9,6 +9,7 @@
 #include "missingdeviceports.h"
 #include "stack/busstack.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -37,7 +38,7 @@ public:
 // a settings store in a temporary folder.
 struct ControlFixture
 {
-    explicit ControlFixture(bool openPort = true)
+    explicit ControlFixture(bool open = true)
         : stack({missingDevicePorts(dir), true, {}}),
           settings(dir.filePath(QStringLiteral("settings.ini")))
     {
@@ -47,35 +48,65 @@ struct ControlFixture
         registerGrid = std::make_unique<control::RegisterGrid>(model, *operations);
         controller = std::make_unique<control::MainController>(model, *registerGrid, *operations,
                                                                ports, settings, prompts);
-        if (openPort) {
-            ports.setPortNumber(1);
-            ports.setBitRate(9600);
-            ports.probeComPorts();
-            ports.openSelectedComPort();
-        }
+        if (open)
+            openPort();
+    }
+    // As the port settings dialog leaves it.
+    void openPort()
+    {
+        stack.ports().setSelection({1, 9600});
+        stack.ports().probeComPorts();
+        stack.ports().openSelectedComPort();
     }
 
     control::RegisterGrid &grid() { return *registerGrid; }
     sim::SimulatedChip &chip0() { return board.chip(0); }
 
-    // DAC codes the chip received, in order.
-    QList<int> dacWrites(int a0 = 0) const
+    // What a chip was sent or asked, in order.
+    QList<sim::ChipEvent> events(sim::ChipEvent::Kind kind, int a0 = 0) const
+    {
+        QList<sim::ChipEvent> found;
+        for (const sim::ChipEvent &e : board.chip(a0).events()) {
+            if (e.kind == kind)
+                found.append(e);
+        }
+        return found;
+    }
+    // DAC writes to chip 0: as register and code, or only the codes (to one register if given).
+    QList<QPair<int, int>> dacWritesWithRegister() const
+    {
+        QList<QPair<int, int>> writes;
+        for (const sim::ChipEvent &e : events(sim::ChipEvent::Kind::DacWrite))
+            writes.append({e.reg, e.value});
+        return writes;
+    }
+    QList<int> dacWrites(int reg = -1) const
     {
         QList<int> codes;
-        for (const sim::ChipEvent &e : board.chip(a0).events()) {
-            if (e.kind == sim::ChipEvent::Kind::DacWrite)
+        for (const sim::ChipEvent &e : events(sim::ChipEvent::Kind::DacWrite)) {
+            if (reg < 0 || e.reg == reg)
                 codes.append(e.value);
         }
         return codes;
     }
-    QList<QPair<int, int>> dacWritesWithRegister(int a0 = 0) const
+    // Channel i at code + step * i, shown in the grid as a read of the chip would leave it; the
+    // chip's record starts after it.
+    void showCodes(double vsup, double code, double step = 0)
     {
-        QList<QPair<int, int>> writes;
-        for (const sim::ChipEvent &e : board.chip(a0).events()) {
-            if (e.kind == sim::ChipEvent::Kind::DacWrite)
-                writes.append({e.reg, e.value});
-        }
-        return writes;
+        model.vsup = vsup;
+        model.dacCode.fill(code);
+        for (int i = 1; i <= device::channelCount; ++i)
+            model.dacCode[i] += step * i;
+        grid().refreshAllChannels();
+        clearEvents();
+    }
+    QString writeFile(const QString &name, const QByteArray &content)
+    {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+            qFatal("cannot write the test file %s", qPrintable(path));
+        return path;
     }
     void clearEvents()
     {

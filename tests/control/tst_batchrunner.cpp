@@ -3,7 +3,6 @@
 #include "controlfixture.h"
 
 #include <QDir>
-#include <QFile>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -38,9 +37,7 @@ struct BatchFixture : ControlFixture, control::BatchList
 
     void addFile(const QString &name, const QByteArray &content)
     {
-        QFile file(dir.filePath(name));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        writeFile(name, content);
         names.append(name);
     }
     // "fN.csv": "Vsup" 5 + N and the codes codeOf(N, j), as the file format has them.

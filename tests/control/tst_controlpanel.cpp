@@ -14,21 +14,9 @@ struct PanelFixture : ControlFixture
 {
     PanelFixture(double vsup, double code, bool opened = true)
     {
-        model.vsup = vsup;
-        model.dacCode.fill(code);
-        grid().refreshAllChannels();
-        clearEvents();
+        showCodes(vsup, code);
         if (opened)
             panel.open();
-    }
-    QList<int> writesTo(int reg) const
-    {
-        QList<int> codes;
-        for (const auto &[r, code] : dacWritesWithRegister()) {
-            if (r == reg)
-                codes.append(code);
-        }
-        return codes;
     }
 
     ControlPanel panel{model, grid()};
@@ -134,18 +122,18 @@ void TestControlPanel::dragOnSlowPortKeepsUp()
         QCOMPARE(f.panel.position(5), position); // the thumb stays under the hand
         QCoreApplication::processEvents();
         // One move per turn: the channel itself, then its grid box writing it back.
-        QVERIFY(f.writesTo(4).size() <= 2 * ++turns);
+        QVERIFY(f.dacWrites(4).size() <= 2 * ++turns);
     }
     f.panel.sliderDragged(5, 3); // the hand comes back a little and holds still
     QCoreApplication::processEvents();
 
     QVERIFY(!f.panel.hasPendingMove());
     QCOMPARE(f.model.dacCode[5], 1021.0);
-    QCOMPARE(f.writesTo(4).last(), 1021);
-    QVERIFY(f.writesTo(4).size() * 20 < positions);
+    QCOMPARE(f.dacWrites(4).last(), 1021);
+    QVERIFY(f.dacWrites(4).size() * 20 < positions);
     f.panel.sliderDragged(5, 5); // and once more, let go at once
     f.panel.sliderReleased(5);
-    QCOMPARE(f.writesTo(4).last(), 1019);
+    QCOMPARE(f.dacWrites(4).last(), 1019);
 }
 
 void TestControlPanel::noDraggedPositionIsLost()
@@ -155,7 +143,7 @@ void TestControlPanel::noDraggedPositionIsLost()
     f.panel.sliderDragged(6, 1024 - 200); // another thumb: the first drag is written first
     QCOMPARE(f.chip0().dacRegister(4), quint16(100));
     f.panel.sliderMoved(7, 1024 - 300); // a key on a third: the second drag goes before it
-    QCOMPARE(f.writesTo(5), (QList<int>{200, 200}));
+    QCOMPARE(f.dacWrites(5), (QList<int>{200, 200}));
     f.panel.sliderDragged(8, 1024 - 700);
     f.panel.close();
     QCOMPARE(f.model.controlPanelOpen, 0);

@@ -1,4 +1,6 @@
+#include "control/statusline.h"
 #include "controlfixture.h"
+#include "device/numbertext.h"
 #include "version.h"
 
 #include <QFile>
@@ -18,25 +20,6 @@ void storeVsups(ControlFixture &f, double vsup0, double vsup1)
     device::DeviceModel stored;
     stored.vrefHigh = {vsup0, vsup1};
     f.settings.saveAtExit(stored, {1, 9600});
-}
-
-QList<ChipEvent> eventsOf(const sim::SimulatedChip &chip, ChipEvent::Kind kind)
-{
-    QList<ChipEvent> found;
-    for (const ChipEvent &e : chip.events()) {
-        if (e.kind == kind)
-            found.append(e);
-    }
-    return found;
-}
-
-QString writeFile(ControlFixture &f, const QByteArray &content)
-{
-    const QString path = f.dir.filePath(QStringLiteral("in.csv"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        qFatal("cannot write the test file %s", qPrintable(path));
-    return path;
 }
 
 QString storedFolder(ControlFixture &f)
@@ -75,6 +58,14 @@ void TestMainController::firstRunWithEmptyStore()
         QCOMPARE(f.grid().hexText(i), QStringLiteral("FFFF"));
     }
     QCOMPARE(f.grid().maxBankText(), QStringLiteral("65535"));
+
+    // A port chosen in the settings dialog is read at once.
+    control::StatusLine status{f.stack.ports(), f.stack.portMap(), f.model, f.prompts};
+    QVERIFY(status.portText().contains(QStringLiteral("\"COM Setting\"")));
+    f.openPort();
+    f.controller->portSettingsClosed(0);
+    QCOMPARE(f.events(ChipEvent::Kind::RegisterRead).size(), channelCount + 1);
+    QCOMPARE(f.grid().maxBankText(), QStringLiteral("0"));
 }
 
 void TestMainController::startReadsChipAndWritesBack()
@@ -92,7 +83,7 @@ void TestMainController::startReadsChipAndWritesBack()
     QCOMPARE(f.grid().voltageText(2), QStringLiteral(" .39"));
     QCOMPARE(f.grid().hexText(24), QStringLiteral("398"));
     QList<int> read;
-    for (const ChipEvent &e : eventsOf(f.chip0(), ChipEvent::Kind::RegisterRead))
+    for (const ChipEvent &e : f.events(ChipEvent::Kind::RegisterRead))
         read.append(e.reg);
     QList<int> registers(channelCount);
     std::iota(registers.begin(), registers.end(), 0);
@@ -117,7 +108,11 @@ void TestMainController::changeAddressTwiceRestoresVsupAndExitSavesIt()
     f.controller->changeAddress();
     QCOMPARE(f.model.vsup, 10.0);
     f.controller->changeAddress();
-    QCOMPARE(f.model.vsup, 2.5); // each device keeps its own "Vsup"
+    QCOMPARE(f.model.vsup, 2.5);        // each device keeps its own "Vsup"
+    f.controller->openingBatchWindow(); // its reload brings back what is in use
+    QCOMPARE(f.model.a0Pin, QStringLiteral("1"));
+    QCOMPARE(f.model.vsup, 2.5);
+    QCOMPARE(f.grid().vsupText(), QStringLiteral(" 2.5"));
 
     // What the next start finds.
     f.controller->saveSettingsAtExit();
@@ -139,19 +134,25 @@ void TestMainController::otpAllThenReset()
     f.controller->programOtpAllChannels();
     QCOMPARE(f.prompts.questions.size(), 1);
     QVERIFY(f.prompts.questions[0].contains(QStringLiteral("A0 = 1")));
-    QCOMPARE(eventsOf(f.board.chip(1), ChipEvent::Kind::RegisterRead).size(), 1); // the max bank
+    QCOMPARE(f.events(ChipEvent::Kind::RegisterRead, 1).size(), 1); // the max bank
 
     f.prompts.answerYes = true;
     f.controller->programOtpAllChannels();
-    const QList<ChipEvent> burns = eventsOf(f.board.chip(1), ChipEvent::Kind::OtpWrite);
+    const QList<ChipEvent> burns = f.events(ChipEvent::Kind::OtpWrite, 1);
     QCOMPARE(burns.size(), channelCount);
     for (int r = 0; r < channelCount; ++r)
         QCOMPARE(burns[r],
                  (ChipEvent{ChipEvent::Kind::OtpWrite, r, quint16(r == 4 ? 1023 : r + 1)}));
     // Each attempt reads the max bank first; after the burn, the max bank and every register.
-    QCOMPARE(eventsOf(f.board.chip(1), ChipEvent::Kind::RegisterRead).size(), 1 + 2 + channelCount);
+    QCOMPARE(f.events(ChipEvent::Kind::RegisterRead, 1).size(), 1 + 2 + channelCount);
     QCOMPARE(f.grid().maxBankText(), QStringLiteral("1"));
     QCOMPARE(f.board.chip(0).maxBank(), 0);
+    QCOMPARE(f.prompts.errors, QStringList());
+    QCOMPARE(f.prompts.messages.size(), 1);
+    QVERIFY(f.prompts.messages[0].contains(QStringLiteral("Max Bank: 0 before, 1 after.")));
+    QVERIFY(f.prompts.messages[0].contains(QStringLiteral("every burned register holds its code")));
+    for (int i = 1; i <= channelCount; ++i) // what the chip reloaded from OTP
+        QCOMPARE(f.grid().hexText(i), device::shownCode(f.board.chip(1).dacRegister(i - 1)));
 
     // Reset reloads the burned codes, and the grid shows them.
     for (int r = 0; r < channelCount; ++r)
@@ -179,9 +180,7 @@ void TestMainController::saveAndLoadFullScale()
     QCOMPARE(storedFolder(f), QString());
     QVERIFY(f.model.lastFileDir.isEmpty() && f.prompts.errors.isEmpty());
     QVERIFY(f.chip0().events().isEmpty());
-    f.model.vsup = 10;
-    f.model.dacCode.fill(512);
-    f.grid().refreshAllChannels();
+    f.showCodes(10, 512);
     f.grid().voltageBoxEdited(9, QStringLiteral("10"));
     f.grid().voltageBoxLeft(9);
     f.clearEvents();
@@ -207,13 +206,11 @@ void TestMainController::saveAndLoadFullScale()
 void TestMainController::loadWritesInOrder()
 {
     ControlFixture f;
-    f.model.vsup = 10;
-    f.model.dacCode.fill(512);
-    f.grid().refreshAllChannels();
-    f.clearEvents();
+    f.showCodes(10, 512);
     // One value short: the whole file is checked before the first write.
     QByteArray content = "5\r\n";
-    f.controller->loadFromFile(writeFile(f, content + QByteArray("7\r\n").repeated(23)));
+    f.controller->loadFromFile(
+        f.writeFile(QStringLiteral("in.csv"), content + QByteArray("7\r\n").repeated(23)));
     QCOMPARE(f.prompts.errors.size(), 1);
     QVERIFY2(f.prompts.errors[0].contains("in.csv"), qPrintable(f.prompts.errors[0]));
     QVERIFY(f.chip0().events().isEmpty());
@@ -224,7 +221,7 @@ void TestMainController::loadWritesInOrder()
         codes.append(i * 41);
         content += QByteArray::number(i * 41) + "\r\n";
     }
-    f.controller->loadFromFile(writeFile(f, content));
+    f.controller->loadFromFile(f.writeFile(QStringLiteral("in.csv"), content));
     QCOMPARE(f.prompts.errors.size(), 1);
     QCOMPARE(f.grid().vsupText(), QStringLiteral(" 5"));
     QCOMPARE(f.model.vrefHigh[0], 5.0);

@@ -1,5 +1,6 @@
 #include "control/otpregisterdialog.h"
 #include "controlfixture.h"
+#include "device/numbertext.h"
 
 #include <QTest>
 
@@ -14,10 +15,7 @@ struct DialogFixture : ControlFixture
     explicit DialogFixture(int a0 = 0)
     {
         model.a0Pin = QString::number(a0);
-        for (int i = 1; i <= device::channelCount; ++i)
-            model.dacCode[i] = 100 + i;
-        grid().refreshAllChannels();
-        clearEvents();
+        showCodes(10, 100, 1);
     }
     void goTo(const QString &name)
     {
@@ -39,6 +37,7 @@ private slots:
     void stepsThroughNames();
     void burnsTheNamedRegister_data();
     void burnsTheNamedRegister();
+    void noBankLeftBurnsNothing();
 };
 
 void TestOtpRegisterDialog::stepsThroughNames()
@@ -115,6 +114,39 @@ void TestOtpRegisterDialog::burnsTheNamedRegister()
     QVERIFY(question.contains(QStringLiteral("0x%1").arg(reg, 2, 16, QLatin1Char('0'))));
     QVERIFY(question.contains(QStringLiteral("A0 = %1").arg(a0)));
     QVERIFY(question.contains(QStringLiteral("3FFh")));
+    if (!confirmed)
+        return;
+    // The reset after the burn reloads every register from OTP: the grid shows what the chip holds.
+    for (int i = 1; i <= device::channelCount; ++i)
+        QCOMPARE(f.grid().hexText(i), device::shownCode(f.board.chip(a0).dacRegister(i - 1)));
+    QCOMPARE(f.prompts.errors, QStringList());
+    QCOMPARE(f.prompts.messages.size(), 1);
+    QVERIFY(f.prompts.messages[0].contains(QStringLiteral("Max Bank: 0 before, 1 after.")));
+    QVERIFY(f.prompts.messages[0].contains(QStringLiteral("every burned register holds its code")));
+}
+
+void TestOtpRegisterDialog::noBankLeftBurnsNothing()
+{
+    DialogFixture f;
+    f.prompts.answerYes = true;
+    for (int bank = 1; bank <= control::ChipOperations::otpBankCount; ++bank)
+        f.controller->programOtpAllChannels();
+    QCOMPARE(f.chip0().maxBank(), 3);
+    f.clearEvents();
+    f.prompts.questions.clear();
+    f.prompts.errors.clear();
+
+    f.controller->programOtpAllChannels();
+    f.dialog.open();
+    QVERIFY(!f.dialog.burnShownRegister());
+    QVERIFY(f.events(ChipEvent::Kind::OtpWrite).isEmpty());
+    QVERIFY(f.prompts.questions.isEmpty());
+    QCOMPARE(f.prompts.errors.size(), 2);
+    QVERIFY(f.prompts.errors.first().contains(QStringLiteral("All 3 OTP banks")));
+
+    f.board.setChipPresent(0, false); // a silent chip is not mistaken for a full one
+    f.controller->programOtpAllChannels();
+    QVERIFY(f.prompts.errors.last().contains(QStringLiteral("no chip answered")));
 }
 
 QTEST_GUILESS_MAIN(TestOtpRegisterDialog)

@@ -1,56 +1,28 @@
 #include "controlfixture.h"
 #include "device/numbertext.h"
+#include "device/registersetfile.h"
 
 #include <QSignalSpy>
 #include <QTest>
+#include <cmath>
 
 using device::channelCount;
 using Writes = QList<QPair<int, int>>;
-
-namespace {
-
-// Every channel at one code, shown in the grid as the first read of the chip would leave it.
-void showCodes(ControlFixture &f, double vsup, double code)
-{
-    f.model.vsup = vsup;
-    f.model.dacCode.fill(code);
-    f.grid().refreshAllChannels();
-    f.clearEvents();
-}
-
-} // namespace
 
 class TestRegisterGrid : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void typingWritesEachKeystroke();
     void edits_data();
     void edits();
     void refreshWritesBackChangedBoxes();
     void codesDoNotDrift_data();
     void codesDoNotDrift();
     void controlPanelRefreshedOnlyWhileOpen();
+    void loadedCodesAreWhatTheChipGot_data();
+    void loadedCodesAreWhatTheChipGot();
 };
-
-void TestRegisterGrid::typingWritesEachKeystroke()
-{
-    ControlFixture f;
-    // Until the first refresh the boxes hold placeholders.
-    QCOMPARE(f.grid().voltageText(19), QStringLiteral("c1"));
-    QCOMPARE(f.grid().hexText(21), QStringLiteral("13h"));
-    showCodes(f, 10, 0);
-    f.grid().voltageBoxEdited(3, QString());
-    f.clearEvents();
-    for (const char *text : {"5", "5.", "5.2"})
-        f.grid().voltageBoxEdited(3, QString::fromLatin1(text));
-    QCOMPARE(f.grid().hexText(3), QStringLiteral("0")); // not updated while typing
-    f.grid().voltageBoxLeft(3);
-    QCOMPARE(f.grid().voltageText(3), QStringLiteral(" 5.195"));
-    QCOMPARE(f.grid().hexText(3), QStringLiteral("214"));
-    QCOMPARE(f.dacWritesWithRegister(), (Writes{{2, 512}, {2, 512}, {2, 532}, {2, 532}, {2, 532}}));
-}
 
 void TestRegisterGrid::edits_data()
 {
@@ -94,13 +66,14 @@ void TestRegisterGrid::edits()
     QFETCH(QString, shown);
     QFETCH(QList<int>, sent);
     ControlFixture f;
-    showCodes(f, vsup, code);
+    f.showCodes(vsup, code);
     f.grid().voltageBoxClicked(7);
     if (typed.isNull()) {
         f.grid().stepChannelCode(step);
     } else {
         f.grid().voltageBoxEdited(7, typed);
-        QCOMPARE(f.model.dacCode[7], newCode); // at once, while typing
+        QCOMPARE(f.model.dacCode[7], newCode);                  // at once, while typing
+        QCOMPARE(f.grid().hexText(7), device::shownCode(code)); // the box follows only later
         f.grid().voltageBoxLeft(7);
     }
     QCOMPARE(f.model.dacCode[7], newCode);
@@ -112,14 +85,7 @@ void TestRegisterGrid::edits()
 void TestRegisterGrid::refreshWritesBackChangedBoxes()
 {
     ControlFixture f;
-    showCodes(f, 10, 1023);
-    // A new "Vsup" changes every text: all 24 go out again, and the value is kept for this A0.
-    f.grid().vsupBoxEdited(QStringLiteral("3.3"));
-    f.grid().vsupBoxLeft();
-    QCOMPARE(f.grid().voltageText(1), QStringLiteral(" 3.296"));
-    QCOMPARE(f.model.vrefHigh[0], 3.3);
-    QCOMPARE(f.dacWrites(), QList<int>(channelCount, 1023));
-    f.clearEvents();
+    f.showCodes(10, 1023);
     f.grid().voltageBoxClicked(2);
     f.model.dacCode[3] = 200;
     f.model.dacCode[19] = 300;
@@ -144,7 +110,7 @@ void TestRegisterGrid::codesDoNotDrift()
 {
     QFETCH(double, vsup);
     ControlFixture f;
-    showCodes(f, vsup, 0);
+    f.showCodes(vsup, 0);
     // Reading the program's own truncated text back must not move a code.
     for (int code = 0; code <= 1024; ++code) {
         const int channel = 1 + code % channelCount;
@@ -154,7 +120,7 @@ void TestRegisterGrid::codesDoNotDrift()
         QCOMPARE(f.model.dacCode[channel], double(code));
     }
     // Every spin step reaches the chip, even where two codes share a millivolt text.
-    showCodes(f, vsup, 16);
+    f.showCodes(vsup, 16);
     f.grid().voltageBoxClicked(1);
     QList<int> expected;
     for (int code = 17; code <= 40; ++code) {
@@ -168,6 +134,9 @@ void TestRegisterGrid::codesDoNotDrift()
 void TestRegisterGrid::controlPanelRefreshedOnlyWhileOpen()
 {
     ControlFixture f;
+    // Until the first refresh the boxes hold placeholders.
+    QCOMPARE(f.grid().voltageText(19), QStringLiteral("c1"));
+    QCOMPARE(f.grid().hexText(21), QStringLiteral("13h"));
     QSignalSpy refreshes(&f.grid(), &control::RegisterGrid::controlPanelRefreshDue);
     f.grid().refreshAllChannels();
     f.model.controlPanelOpen = 1;
@@ -175,6 +144,32 @@ void TestRegisterGrid::controlPanelRefreshedOnlyWhileOpen()
     f.grid().voltageBoxClicked(2);
     f.grid().stepChannelCode(1); // the spin control does not refresh the panel
     QCOMPARE(refreshes.size(), 1);
+}
+
+void TestRegisterGrid::loadedCodesAreWhatTheChipGot_data()
+{
+    QTest::addColumn<double>("code");
+    QTest::newRow("fraction") << 512.7;
+    QTest::newRow("negative") << -5.0;
+    QTest::newRow("beyond full scale") << 2000.0;
+    QTest::newRow("full scale") << 1024.0;
+}
+
+void TestRegisterGrid::loadedCodesAreWhatTheChipGot()
+{
+    QFETCH(double, code);
+    ControlFixture f;
+    device::RegisterSet set;
+    set.vsup = 10;
+    set.codes.fill(100);
+    set.codes[2] = code;
+    f.grid().loadRegisterSet(set);
+    const double shown = f.model.dacCode[3];
+    // A code the chip can hold (1024 is full scale, sent as 1023), the one it got last.
+    QVERIFY(shown >= 0 && shown <= 1024 && shown == std::floor(shown));
+    QCOMPARE(int(std::min(shown, 1023.0)), int(f.chip0().dacRegister(2)));
+    QCOMPARE(f.grid().hexText(3), device::shownCode(shown));
+    QCOMPARE(f.grid().vsupText(), QStringLiteral(" 10"));
 }
 
 QTEST_GUILESS_MAIN(TestRegisterGrid)

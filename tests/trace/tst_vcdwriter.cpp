@@ -4,6 +4,7 @@
 #include "trace/bustrace.h"
 #include "trace/recordinglines.h"
 #include "trace/vcdwriter.h"
+#include "wiredecoder.h"
 
 #include <QBuffer>
 #include <QMap>
@@ -16,94 +17,35 @@ using trace::RecordingLines;
 
 namespace {
 
-// A VCD file as a reader sees it: the declared signals, the initial values and the steps.
+// A VCD file as a reader sees it: the declared signals, then the values set at each time.
 struct Dump
 {
     QString header;
-    QMap<QString, QString> names;           // id -> name
-    QMap<QString, bool> initial;            // name -> value at #0
-    QList<qint64> times;                    // every #time, in file order
-    QList<QMap<QString, bool>> stepChanges; // the changes after each time but the first
+    QMap<QString, QString> names;       // id -> name
+    QList<qint64> times;                // every #time, in file order
+    QList<QMap<QString, bool>> changes; // name -> value set at each time; at #0 the initial ones
 };
 
 Dump parseDump(const QByteArray &text)
 {
     Dump dump;
-    const QList<QByteArray> lines = text.split('\n');
     bool inDefinitions = true;
-    bool inDumpvars = false;
-    for (const QByteArray &raw : lines) {
+    for (const QByteArray &raw : text.split('\n')) {
         const QString line = QString::fromUtf8(raw).trimmed();
         if (inDefinitions) {
             dump.header += line + u'\n';
             const QStringList words = line.split(u' ', Qt::SkipEmptyParts);
             if (words.value(0) == QLatin1String("$var"))
                 dump.names.insert(words.value(3), words.value(4));
-            if (line == QLatin1String("$enddefinitions $end"))
-                inDefinitions = false;
-            continue;
-        }
-        if (line.startsWith(u'#')) {
+            inDefinitions = line != QLatin1String("$enddefinitions $end");
+        } else if (line.startsWith(u'#')) {
             dump.times.append(line.mid(1).toLongLong());
-            if (dump.times.size() > 1)
-                dump.stepChanges.append(QMap<QString, bool>());
-        } else if (line == QLatin1String("$dumpvars")) {
-            inDumpvars = true;
-        } else if (line == QLatin1String("$end")) {
-            inDumpvars = false;
+            dump.changes.append(QMap<QString, bool>());
         } else if (line.size() >= 2 && (line[0] == u'0' || line[0] == u'1')) {
-            const QString name = dump.names.value(line.mid(1));
-            if (inDumpvars)
-                dump.initial.insert(name, line[0] == u'1');
-            else
-                dump.stepChanges.last().insert(name, line[0] == u'1');
+            dump.changes.last().insert(dump.names.value(line.mid(1)), line[0] == u'1');
         }
     }
     return dump;
-}
-
-// An I2C frame read from SCL and SDA alone: bits on SCL rising, START and STOP as SDA edges
-// while SCL is high.
-struct I2cFrame
-{
-    QList<quint8> bytes;
-    QList<bool> acknowledged; // SDA low on the ninth clock
-    bool stopped = false;
-
-    friend bool operator==(const I2cFrame &, const I2cFrame &) = default;
-};
-
-QList<I2cFrame> decodeI2c(const Dump &dump)
-{
-    QList<I2cFrame> frames;
-    bool scl = dump.initial.value(QStringLiteral("SCL"));
-    bool sda = dump.initial.value(QStringLiteral("SDA"));
-    bool inFrame = false;
-    int bits = 0;
-    int shift = 0;
-    for (const QMap<QString, bool> &changes : dump.stepChanges) {
-        const bool newScl = changes.value(QStringLiteral("SCL"), scl);
-        const bool newSda = changes.value(QStringLiteral("SDA"), sda);
-        const bool rising = !scl && newScl;
-        if (scl && newScl && sda != newSda) { // START or STOP
-            if (!newSda)
-                frames.append(I2cFrame());
-            else if (inFrame)
-                frames.last().stopped = true;
-            inFrame = !newSda;
-            bits = shift = 0;
-        } else if (rising && inFrame && bits < 8) {
-            shift = (shift << 1) | (newSda ? 1 : 0);
-            ++bits;
-        } else if (rising && inFrame) {
-            frames.last().bytes.append(quint8(shift));
-            frames.last().acknowledged.append(!newSda);
-            bits = shift = 0;
-        }
-        scl = newScl;
-        sda = newSda;
-    }
-    return frames;
 }
 
 Dump dumpOf(const QList<LineOperation> &operations)
@@ -124,6 +66,20 @@ void writeCode1023ToChannel5(bus::ChipBus &chip)
 LineOperation op(LineOperation::Kind kind, bool value, qint64 nanoseconds)
 {
     return {kind, value, nanoseconds, {}, std::nullopt};
+}
+
+// The dump's SCL and SDA as line writes (asserted = low), for the wire decoder.
+QList<LineOperation> busLevelsOf(const Dump &dump)
+{
+    QList<LineOperation> writes;
+    for (const QMap<QString, bool> &changes : dump.changes.mid(1)) {
+        for (const auto &[name, kind] : {std::pair{"SCL", LineOperation::Kind::SetDtr},
+                                         std::pair{"SDA", LineOperation::Kind::SetRts}}) {
+            if (changes.contains(QLatin1String(name)))
+                writes.append(op(kind, !changes.value(QLatin1String(name)), 0));
+        }
+    }
+    return writes;
 }
 
 } // namespace
@@ -184,25 +140,30 @@ void TestVcdWriter::dumpDecodesAsTheFramesSent()
              QSet<QString>({"SCL", "SDA", "DTR", "RTS", "DSR"}));
     const QMap<QString, bool> idle{
         {"SCL", true}, {"SDA", true}, {"DTR", false}, {"RTS", false}, {"DSR", false}};
-    QCOMPARE(dump.initial, idle);
+    QCOMPARE(dump.changes.value(0), idle);
     QCOMPARE(dump.times.value(0), 0);
     for (qsizetype i = 1; i < dump.times.size(); ++i)
         QVERIFY2(dump.times[i] > dump.times[i - 1], qPrintable(QString::number(i)));
     // A decoder must be able to tell which of SCL and SDA moved first.
-    for (const QMap<QString, bool> &changes : dump.stepChanges)
+    for (const QMap<QString, bool> &changes : dump.changes.mid(1))
         QVERIFY(!(changes.contains(QStringLiteral("SCL")) && changes.contains("SDA")));
     // DSR shows what the PC sampled: the read's zero bits at least.
-    QVERIFY(std::any_of(dump.stepChanges.cbegin(), dump.stepChanges.cend(),
+    QVERIFY(std::any_of(dump.changes.cbegin() + 1, dump.changes.cend(),
                         [](const QMap<QString, bool> &changes) { return changes.value("DSR"); }));
 
-    const QList<I2cFrame> expected = {
-        {{0xE8, 0x04, 0x83, 0xFF}, QList<bool>(4, probe), true},
-        {{0xE8, 0x02}, QList<bool>(2, probe), true},
-        {{0xE9, 0x02, 0xBC}, {probe, true, false}, true}, // then the PC's ACK and NACK
-        {{0x00, 0x06}, QList<bool>(2, probe), true},
-    };
     // No START or STOP made up from a sample.
-    QCOMPARE(decodeI2c(dump), expected);
+    const QList<WireFrame> frames = decodeFrames(busLevelsOf(dump));
+    const QList<QList<quint8>> bytes{
+        {0xE8, 0x04, 0x83, 0xFF}, {0xE8, 0x02}, {0xE9, 0x02, 0xBC}, {0x00, 0x06}};
+    QCOMPARE(frames.size(), bytes.size());
+    for (qsizetype i = 0; i < frames.size(); ++i) {
+        QCOMPARE(frames[i].bytes, bytes[i]);
+        QVERIFY(frames[i].stopped);
+        // The chip's acknowledges (SDA low); in the read, then the PC's ACK and NACK.
+        const QList<bool> ninth =
+            i == 2 ? QList<bool>{!probe, false, true} : QList<bool>(bytes[i].size(), !probe);
+        QCOMPARE(frames[i].ninthBits, ninth);
+    }
 }
 
 void TestVcdWriter::limitKeepsLatestAndSaysSo()
@@ -217,13 +178,8 @@ void TestVcdWriter::limitKeepsLatestAndSaysSo()
     const RecordingLines &recorder = trace.recorder();
     const qint64 dropped = recorder.droppedCount();
     QVERIFY(recorder.operations().size() < 96);
-    const auto text = [](const QList<LineOperation> &operations) {
-        QStringList lines;
-        for (const LineOperation &op : operations)
-            lines << QStringLiteral("%1 %2").arg(int(op.kind)).arg(op.value);
-        return lines;
-    };
-    QCOMPARE(text(recorder.operations()), text(full.operations().mid(dropped)));
+    // Only line writes in a write frame: their text stands for the whole operation.
+    QCOMPARE(lineWrites(recorder.operations()), lineWrites(full.operations().mid(dropped)));
 
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
@@ -231,18 +187,13 @@ void TestVcdWriter::limitKeepsLatestAndSaysSo()
     const Dump dump = parseDump(buffer.data());
     QVERIFY(dump.header.contains(QString::number(dropped)));
     // The dump starts from the lines as the dropped operations left them.
-    bool dtr = false;
-    bool rts = false;
-    for (const LineOperation &op : full.operations().first(dropped)) {
-        if (op.kind == LineOperation::Kind::SetDtr)
-            dtr = op.value;
-        else if (op.kind == LineOperation::Kind::SetRts)
-            rts = op.value;
-    }
+    const QStringList cut = lineWrites(full.operations().first(dropped));
+    const bool dtr = cut.lastIndexOf(QStringLiteral("D1")) > cut.lastIndexOf(QStringLiteral("D0"));
+    const bool rts = cut.lastIndexOf(QStringLiteral("R1")) > cut.lastIndexOf(QStringLiteral("R0"));
     QVERIFY(dtr); // cut within a frame, not in the idle state that defaults would give
     const QMap<QString, bool> before{
         {"SCL", !dtr}, {"SDA", !rts}, {"DTR", dtr}, {"RTS", rts}, {"DSR", false}};
-    QCOMPARE(dump.initial, before);
+    QCOMPARE(dump.changes.value(0), before);
 }
 
 QTEST_GUILESS_MAIN(TestVcdWriter)
