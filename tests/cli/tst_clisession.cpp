@@ -334,18 +334,15 @@ void TestCliSession::runs_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitStatus");
     QTest::addColumn<QString>("said"); // on standard output, else on the error stream
-    const QStringList sim{"--port", "sim", "--a0", "0", "--vsup", "10"};
-    QTest::newRow("leading zero") << sim + QStringList{"code", "5", "51"} << 0 << "0.498 V";
-    QTest::newRow("upper-case command") << sim + QStringList{"GET", "5"} << 0 << "Channel 5";
-    QTest::newRow("leading zeros in a code")
-        << sim + QStringList{"code", "5", "01023"} << 0 << "code 1023";
-    QTest::newRow("JSON failure") << sim + QStringList{"--json", "code", "5", "2000"} << 2
-                                  << "\"exitStatus\":2";
-    QTest::newRow("Vsup unknown") << QStringList{"--port", "sim", "--a0", "0", "set", "5", "1"} << 7
-                                  << "--vsup VOLTS";
-    QTest::newRow("absurd Vsup saturates")
-        << QStringList{"--port", "sim", "--a0", "0", "--vsup", "1e308", "set", "5", "1e308"} << 0
-        << "sent as 1023";
+    const auto row = [](const char *name, const QString &arguments, int exit, const char *said) {
+        QTest::newRow(name) << ("--port sim --a0 0 " + arguments).split(u' ') << exit << said;
+    };
+    row("leading zero", "--vsup 10 code 5 51", 0, "0.498 V");
+    row("upper-case command", "--vsup 10 GET 5", 0, "Channel 5");
+    row("leading zeros in a code", "--vsup 10 code 5 01023", 0, "code 1023");
+    row("JSON failure", "--vsup 10 --json code 5 2000", 2, "\"exitStatus\":2");
+    row("Vsup unknown", "set 5 1", 7, "--vsup VOLTS");
+    row("absurd Vsup saturates", "--vsup 1e308 set 5 1e308", 0, "sent as 1023");
 }
 
 void TestCliSession::runs()
