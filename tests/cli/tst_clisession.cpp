@@ -1,12 +1,79 @@
-#include "clifixture.h"
+#include "cli/clisession.h"
+#include "device/settingsstore.h"
+#include "missingdeviceports.h"
 
+#include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTextStream>
 
 using cli::ExitStatus;
 using sim::ChipEvent;
 
 namespace {
+
+// One run of the tool's session with captured output, a settings store of its own and every
+// COM number pointed at a device node that does not exist: nothing real is ever opened.
+struct CliFixture
+{
+    CliFixture()
+        : settings(dir.filePath(QStringLiteral("settings.ini"))), outStream(&out), errStream(&err),
+          session(settings, outStream, errStream)
+    {
+        session.setPortMap(missingDevicePorts(dir));
+    }
+
+    int run(const QStringList &arguments)
+    {
+        return session.run(QStringList{QStringLiteral("kalventa-cli")} + arguments);
+    }
+
+    // Runs a script of the given lines on the simulated board.
+    int runScript(const QStringList &lines, const QStringList &options = {})
+    {
+        const QString path = writeFile(QStringLiteral("script.txt"), lines.join(u'\n').toUtf8());
+        return run(QStringList{QStringLiteral("--port"), QStringLiteral("sim")} + options +
+                   QStringList{QStringLiteral("script"), path});
+    }
+
+    QString writeFile(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(bytes);
+        return path;
+    }
+
+    void store(const QString &key, const QString &value)
+    {
+        QSettings stored(settings.location(), QSettings::IniFormat);
+        stored.setValue(key, value);
+    }
+
+    // The JSON objects written, one per line.
+    QList<QJsonObject> jsonLines() const
+    {
+        QList<QJsonObject> objects;
+        for (const QString &line : out.split(u'\n', Qt::SkipEmptyParts))
+            objects.append(QJsonDocument::fromJson(line.toUtf8()).object());
+        return objects;
+    }
+
+    sim::SimulatedChip &chip(int a0 = 0) { return session.simulatedBoard().chip(a0); }
+
+    QTemporaryDir dir;
+    device::SettingsStore settings;
+    QString out;
+    QString err;
+    QTextStream outStream;
+    QTextStream errStream;
+    cli::CliSession session;
+};
 
 int status(ExitStatus s)
 {
@@ -61,6 +128,9 @@ private slots:
     void settings();
     void silentChipIsAFailure();
     void portsListsStates();
+    void runs_data();
+    void runs();
+    void burnsTheCodesTheSessionSet();
 };
 
 void TestCliSession::writeThenRead()
@@ -119,7 +189,7 @@ void TestCliSession::refusedBeforeTheBus_data()
     row("voltage with a comma", {"set", "5", "1,5"}, usage);
     row("missing argument", {"set", "5"}, usage);
     row("unknown command", {"write", "5", "1"}, usage);
-    row("option after command", {"read", "--json"}, usage);
+    row("option after command", {"read", "--json"}, usage, "go before the command");
     row("A0 of 2", {"--a0", "2", "read"}, usage);
     row("Vsup of 0", {"--vsup", "0", "read"}, usage);
     row("port COM17", {"--port", "COM17", "read"}, usage);
@@ -257,6 +327,49 @@ void TestCliSession::portsListsStates()
     QCOMPARE(ports[4].toObject().value("device").toString(), f.dir.filePath("no-tty5"));
     QCOMPARE(ports[4].toObject().value("state").toString(), QStringLiteral("absent"));
     QVERIFY(!ports[4].toObject().value("selected").toBool());
+}
+
+void TestCliSession::runs_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitStatus");
+    QTest::addColumn<QString>("said"); // on standard output, else on the error stream
+    const auto row = [](const char *name, const QString &arguments, int exit, const char *said) {
+        QTest::newRow(name) << ("--port sim --a0 0 " + arguments).split(u' ') << exit << said;
+    };
+    row("leading zero", "--vsup 10 code 5 51", 0, "0.498 V");
+    row("upper-case command", "--vsup 10 GET 5", 0, "Channel 5");
+    row("leading zeros in a code", "--vsup 10 code 5 01023", 0, "code 1023");
+    row("JSON failure", "--vsup 10 --json code 5 2000", 2, "\"exitStatus\":2");
+    row("Vsup unknown", "set 5 1", 7, "--vsup VOLTS");
+    row("absurd Vsup saturates", "--vsup 1e308 set 5 1e308", 0, "sent as 1023");
+}
+
+void TestCliSession::runs()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitStatus);
+    QFETCH(QString, said);
+    CliFixture f;
+    QCOMPARE(f.run(arguments), exitStatus);
+    QVERIFY2((f.out + f.err).contains(said), qPrintable(f.out + f.err));
+}
+
+void TestCliSession::burnsTheCodesTheSessionSet()
+{
+    CliFixture f;
+    // A lone CR ends a line too. The first burn's reset reloads channel 6 from OTP (0), but the
+    // second burn takes the 512 this session set.
+    const QByteArray burns = "code 5 1023\rcode 6 512\rotp 5 --yes\r\notp 6 --yes";
+    const QString bad = f.writeFile("bad.csv", "not a register set");
+    const QStringList sim{"--port", "sim", "--a0", "0", "--vsup", "10", "script"};
+    QCOMPARE(f.run(sim + QStringList{f.writeFile("bad.txt", burns + "\nload " + bad.toUtf8())}),
+             status(ExitStatus::BadInputFile));
+    QVERIFY(f.chip().events().isEmpty()); // the bad file was found before the bus moved
+
+    QCOMPARE(f.run(sim + QStringList{f.writeFile("good.txt", burns)}), status(ExitStatus::Ok));
+    QCOMPARE(f.chip().otpCell(0, 4), std::optional<quint16>(1023));
+    QCOMPARE(f.chip().otpCell(1, 5), std::optional<quint16>(512));
 }
 
 QTEST_GUILESS_MAIN(TestCliSession)

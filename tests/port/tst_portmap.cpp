@@ -1,10 +1,14 @@
+#include "fakecomport.h"
+#include "port/mappedcomport.h"
 #include "port/portmap.h"
-#include "port/systemcomport.h"
 
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace port;
 
+// The map of COM numbers to devices or the simulated board, and the port that routes by it.
 class TestPortMap : public QObject
 {
     Q_OBJECT
@@ -15,6 +19,13 @@ private slots:
     void overrideTexts_data();
     void overrideTexts();
     void descriptions();
+    void boardGetsEveryOperation();
+    void refusedOpenClosesTheOpenPort_data();
+    void refusedOpenClosesTheOpenPort();
+    void failureOfTheOpenPortIsPassedOn();
+
+private:
+    QTemporaryDir m_dir;
 };
 
 void TestPortMap::defaultTable()
@@ -45,8 +56,7 @@ void TestPortMap::defaultTable()
 
 void TestPortMap::overridesReplaceTheDefaultUntilCleared()
 {
-    // Any port stands in for the simulated board's: the map only keeps it.
-    SystemComPort board;
+    FakeComPort board;
     PortMap map;
     map.mapToDevice(5, QStringLiteral("/dev/serial/by-id/usb-FTDI-if00"));
     map.mapToDevice(0, QStringLiteral("/dev/ttyUSB0"));
@@ -87,7 +97,7 @@ void TestPortMap::overrideTexts()
     QFETCH(QString, path);
 
     const PortOverride parsed = PortMap::parseOverride(text);
-    SystemComPort board;
+    FakeComPort board;
     PortMap map;
     QCOMPARE(map.apply(parsed, &board), portNumber != 0);
     if (portNumber == 0) {
@@ -106,17 +116,92 @@ void TestPortMap::overrideTexts()
 
 void TestPortMap::descriptions()
 {
-    SystemComPort board;
-    PortMap map;
-    map.mapToSimulated(1, &board);
+    PortMap map; // the simulated board's text is met in the status bar
     map.mapToDevice(7, QStringLiteral("/nonexistent/kalventa-port"));
-
     const QList<PortDescription> all = map.describeAll();
     QCOMPARE(all.size(), 16);
-    QCOMPARE(all.at(0).text(), "COM1  simulated evaluation board");
     QCOMPARE(all.at(6).text(), "COM7  /nonexistent/kalventa-port");
-    QCOMPARE(all.at(15).name, "COM16");
     QCOMPARE(map.describe(0).text(), "");
+}
+
+void TestPortMap::boardGetsEveryOperation()
+{
+    FakeComPort board;
+    board.results.insert(2, OpenResult::Opened);
+    PortMap map;
+    map.mapToSimulated(2, &board);
+    MappedComPort port(map);
+    PortTimeouts timeouts;
+    timeouts.writeTotalTimeoutConstant = 1000;
+    port.setTimeouts(timeouts); // one record, whichever port is open
+
+    QCOMPARE(port.open(2, LineSettings{}), OpenResult::Opened);
+    QCOMPARE(port.openPortNumber(), 2);
+    port.setDtr(true);
+    port.setDtr(true); // repeated writes of one value all reach the board
+    port.setRts(true);
+    QVERIFY(port.dsr());
+    port.writeData(QByteArrayLiteral("\x07\0\0\0"));
+    QCOMPARE(board.log, (QStringList{"timeouts 0 0 0 0 1000", "open 2 9600,N,8,1", "dtr 1", "dtr 1",
+                                     "rts 1", "dsr", "write 07 00 00 00"}));
+    QVERIFY(port.lastError().isEmpty());
+}
+
+void TestPortMap::refusedOpenClosesTheOpenPort_data()
+{
+    QTest::addColumn<int>("portNumber");
+    QTest::addColumn<OpenResult>("result");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("no board") << 4 << OpenResult::Failed << "COM4: no simulated board is attached.";
+    QTest::newRow("missing device")
+        << 6 << OpenResult::NotPresent << "COM6: " + m_dir.filePath("ttyUSB0") + " does not exist.";
+    QTest::newRow("COM17") << 17 << OpenResult::NotPresent << "There is no port COM17.";
+}
+
+void TestPortMap::refusedOpenClosesTheOpenPort()
+{
+    QFETCH(int, portNumber);
+    QFETCH(OpenResult, result);
+    QFETCH(QString, error);
+    FakeComPort board;
+    board.results.insert(2, OpenResult::Opened);
+    PortMap map;
+    map.mapToSimulated(2, &board);
+    map.mapToSimulated(4, nullptr);
+    map.mapToDevice(6, m_dir.filePath("ttyUSB0"));
+    MappedComPort port(map);
+    QCOMPARE(port.open(2, LineSettings{}), OpenResult::Opened);
+
+    QCOMPARE(port.open(portNumber, LineSettings{}), result);
+    QCOMPARE(port.lastError(), error);
+    QVERIFY(!port.isOpen() && port.openPortNumber() == 0);
+    port.setRts(false);
+    QVERIFY(!port.dsr());
+    QCOMPARE(board.log.last(), "close 2"); // and nothing after
+}
+
+void TestPortMap::failureOfTheOpenPortIsPassedOn()
+{
+    FakeComPort board;
+    board.results.insert(3, OpenResult::Opened);
+    PortMap map;
+    map.mapToSimulated(3, &board);
+    MappedComPort port(map);
+    QSignalSpy failed(&port, &ComPort::failed);
+
+    QCOMPARE(port.open(3, LineSettings{}), OpenResult::Opened);
+    board.breakDown();
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed.at(0), (QVariantList{3, QStringLiteral("unplugged")}));
+    QVERIFY(!port.isOpen());
+    port.setDtr(true);
+    QVERIFY(!board.log.contains("dtr 1"));
+
+    // A port closed by the router no longer speaks for it.
+    QCOMPARE(port.open(3, LineSettings{}), OpenResult::Opened);
+    port.close();
+    board.breakDown();
+    QCOMPARE(failed.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestPortMap)

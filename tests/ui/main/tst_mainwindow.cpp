@@ -93,9 +93,8 @@ private slots:
     void checkRunsBeforeTheCommand();
     void commands_data();
     void commands();
-    void changeAddressLook();
     void fileCommands();
-    void statusBarFollowsThePort();
+    void statusBarFollowsThePortAndAddress();
     void closingSavesAndChecksNothing();
     void confirmationDefaultsToNo();
 };
@@ -240,20 +239,6 @@ void TestMainWindow::commands()
     QCOMPARE(got.join(QStringLiteral(" | ")), effect);
 }
 
-void TestMainWindow::changeAddressLook()
-{
-    WindowFixture w;
-    auto *button = w.find<QPushButton>(QStringLiteral("changeAddressButton"));
-    auto *a0 = w.find<QLabel>(QStringLiteral("a0Status"));
-    for (const auto &[pin, colour] :
-         {std::pair{0, QColor(255, 128, 128)}, {1, QColor(192, 192, 255)}}) {
-        QCOMPARE(button->text(), QStringLiteral("Change Address\nA0= %1 ").arg(pin));
-        QCOMPARE(button->palette().color(QPalette::Button), colour);
-        QCOMPARE(a0->text(), QStringLiteral("A0 = %1").arg(pin));
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
-}
-
 void TestMainWindow::fileCommands()
 {
     WindowFixture w;
@@ -280,7 +265,7 @@ void TestMainWindow::fileCommands()
     QCOMPARE(dialogs, (QStringList{"save|" + setUp, "open|" + setUp}));
 }
 
-void TestMainWindow::statusBarFollowsThePort()
+void TestMainWindow::statusBarFollowsThePortAndAddress()
 {
     WindowFixture w;
     auto *port = w.find<QLabel>(QStringLiteral("portStatus"));
@@ -297,6 +282,17 @@ void TestMainWindow::statusBarFollowsThePort()
 
     w.f.stack.ports().openSelectedComPort();
     QCOMPARE(port->text(), QStringLiteral("COM1  simulated evaluation board"));
+
+    // The address shows in the button and the status bar; the button's colour tells A0 apart.
+    auto *button = w.find<QPushButton>(QStringLiteral("changeAddressButton"));
+    auto *a0 = w.find<QLabel>(QStringLiteral("a0Status"));
+    for (const auto &[pin, colour] :
+         {std::pair{0, QColor(255, 128, 128)}, {1, QColor(192, 192, 255)}}) {
+        QCOMPARE(button->text(), QStringLiteral("Change Address\nA0= %1 ").arg(pin));
+        QCOMPARE(button->palette().color(QPalette::Button), colour);
+        QCOMPARE(a0->text(), QStringLiteral("A0 = %1").arg(pin));
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
 }
 
 void TestMainWindow::closingSavesAndChecksNothing()

@@ -1,13 +1,19 @@
 #include "control/portsettingscontroller.h"
-#include "missingdeviceports.h"
-#include "stack/busstack.h"
+#include "controlfixture.h"
+#include "fakecomport.h"
+#include "ui/dialogs/controlpanelwindow.h"
+#include "ui/dialogs/otpdialog.h"
 #include "ui/dialogs/portsettingsdialog.h"
+#include "ui/widgets/spinarrows.h"
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QTest>
+#include <algorithm>
 
 using control::PortSettingsController;
 using port::OpenResult;
@@ -37,36 +43,6 @@ struct Ports
     const port::PortMap &map = stack.portMap();
 };
 
-// A port whose open results a test decides, for the cases the board cannot show. A held port
-// looks present until it is opened.
-class ScriptedComPort : public port::ComPort
-{
-public:
-    QHash<int, OpenResult> results;
-    int openNumber = 0;
-
-    OpenResult presence(int n) const override
-    {
-        const OpenResult result = results.value(n, OpenResult::NotPresent);
-        return result == OpenResult::Busy ? OpenResult::Opened : result;
-    }
-    OpenResult open(int n, const port::LineSettings &) override
-    {
-        const OpenResult result = results.value(n, OpenResult::NotPresent);
-        openNumber = result == OpenResult::Opened ? n : 0;
-        return result;
-    }
-    void close() override { openNumber = 0; }
-    int openPortNumber() const override { return openNumber; }
-    port::PortTimeouts timeouts() const override { return {}; }
-    void setTimeouts(const port::PortTimeouts &) override {}
-    bool isOpen() const override { return openNumber != 0; }
-    void setDtr(bool) override {}
-    void setRts(bool) override {}
-    bool dsr() override { return false; }
-    void writeData(const QByteArray &) override {}
-};
-
 QStringList names(const PortSettingsController &controller)
 {
     QStringList result;
@@ -86,20 +62,46 @@ QString shown(const PortSettingsController &controller, const port::PortManager 
         .arg(controller.statusText());
 }
 
+// The program with every channel at one code, shown in the grid, and the control panel open.
+struct PanelFixture : ControlFixture
+{
+    explicit PanelFixture(double code)
+    {
+        model.dacCode.fill(code);
+        grid().refreshAllChannels();
+        clearEvents();
+        window.showPanel();
+    }
+    QSlider *slider(const QString &caption)
+    {
+        for (QSlider *slider : window.findChildren<QSlider *>()) {
+            if (slider->accessibleName() == QStringLiteral("Channel ") + caption)
+                return slider;
+        }
+        return nullptr;
+    }
+
+    ui::ControlPanelWindow window{model, grid()};
+};
+
 } // namespace
 
-class TestPortSettings : public QObject
+class TestDialogs : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void load_data();
-    void load();
+    void portSettingsLoad_data();
+    void portSettingsLoad();
     void refusedPortsAreExplained();
-    void dialogChoicesTakeEffectAtOnce();
+    void portChoicesTakeEffectAtOnce();
+    void controlPanelLayout();
+    void slidersReachTheChip();
+    void reopeningLoadsAgain();
+    void otpChooseBurnAndReload();
 };
 
-void TestPortSettings::load_data()
+void TestDialogs::portSettingsLoad_data()
 {
     QTest::addColumn<QList<int>>("present");
     QTest::addColumn<int>("portNumber");
@@ -117,7 +119,7 @@ void TestPortSettings::load_data()
         << QList<int>{1} << 1 << 57600 << "COM1 | rows 0 -1 | 57600 | ";
 }
 
-void TestPortSettings::load()
+void TestDialogs::portSettingsLoad()
 {
     QFETCH(QList<int>, present);
     QFETCH(int, portNumber);
@@ -128,14 +130,12 @@ void TestPortSettings::load()
     PortSettingsController controller(ports.manager, ports.map);
     controller.load();
     QCOMPARE(shown(controller, ports.manager), expected);
-    QCOMPARE(controller.portEntries().first().text,
-             QStringLiteral("COM1  simulated evaluation board"));
     QCOMPARE(ports.openPort(), 0); // loading opens nothing
 }
 
-void TestPortSettings::refusedPortsAreExplained()
+void TestDialogs::refusedPortsAreExplained()
 {
-    ScriptedComPort com;
+    FakeComPort com;
     com.results = {{1, OpenResult::Opened}, {4, OpenResult::NoPermission}, {6, OpenResult::Busy}};
     QTemporaryDir dir;
     port::PortMap map;
@@ -167,7 +167,7 @@ void TestPortSettings::refusedPortsAreExplained()
     QCOMPARE(controller.statusText(), lines.join(QLatin1Char('\n')));
 }
 
-void TestPortSettings::dialogChoicesTakeEffectAtOnce()
+void TestDialogs::portChoicesTakeEffectAtOnce()
 {
     Ports ports({1, 12}, 1, 19200);
     ports.manager.openSelectedComPort();
@@ -196,5 +196,110 @@ void TestPortSettings::dialogChoicesTakeEffectAtOnce()
     QCOMPARE(ports.openPort(), 12);
 }
 
-QTEST_MAIN(TestPortSettings)
-#include "tst_portsettings.moc"
+void TestDialogs::controlPanelLayout()
+{
+    PanelFixture f(512);
+    QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+    QVERIFY(f.dacWrites().isEmpty());
+    QVERIFY(f.window.width() <= 1366);
+
+    QList<QSlider *> sliders = f.window.findChildren<QSlider *>();
+    std::sort(sliders.begin(), sliders.end(),
+              [](QSlider *a, QSlider *b) { return a->x() < b->x(); });
+    QStringList captions;
+    for (QSlider *slider : sliders)
+        captions.append(slider->accessibleName().mid(8));
+    QCOMPARE(captions, (QStringList{"1",   "2",   "3",  "4",  "5",  "6",  "7",  "8",
+                                    "Vc1", "Vc2", "9",  "10", "11", "12", "13", "14",
+                                    "15",  "16",  "17", "18", "19", "20", "21", "22"}));
+
+    // The scale stands left of the tracks, full scale level with their tops.
+    const QStringList marks{" 10", " 7.5", " 5", " 2.5", " 0"};
+    QList<QLabel *> scale;
+    for (QLabel *label : f.window.findChildren<QLabel *>()) {
+        if (marks.contains(label->text()) && label->geometry().right() < sliders.first()->x())
+            scale.append(label);
+    }
+    std::sort(scale.begin(), scale.end(), [](QLabel *a, QLabel *b) { return a->y() < b->y(); });
+    QStringList shown;
+    for (QLabel *label : scale)
+        shown.append(label->text());
+    QCOMPARE(shown, marks);
+    const QRect track = sliders.first()->geometry();
+    QVERIFY(scale.first()->geometry().center().y() < track.top() + track.height() / 8);
+    QVERIFY(scale.last()->geometry().center().y() > track.bottom() - track.height() / 8);
+}
+
+void TestDialogs::slidersReachTheChip()
+{
+    PanelFixture f(512);
+    QSlider *slider = f.slider("19"); // keys move towards their arrow
+    QTest::keyClick(slider, Qt::Key_Up);
+    QCOMPARE(f.chip0().dacRegister(0x14), quint16(513));
+    QTest::keyClick(slider, Qt::Key_PageDown);
+    QCOMPARE(f.model.dacCode[21], 508.0);
+    QCOMPARE(f.chip0().dacRegister(0x14), quint16(508));
+
+    slider = f.slider("Vc2");
+    slider->setSliderDown(true);
+    for (int height = 24; height <= 924; height += 100)
+        slider->setSliderPosition(height);
+    QCOMPARE(f.chip0().dacRegister(0x13), quint16(512)); // gathered while the bus is busy
+    slider->setSliderDown(false);
+    QCOMPARE(f.chip0().dacRegister(0x13), quint16(924));
+    QCOMPARE(f.grid().hexText(20), QStringLiteral("39C"));
+}
+
+void TestDialogs::reopeningLoadsAgain()
+{
+    PanelFixture f(0);
+    QSlider *slider = f.slider(QStringLiteral("3"));
+    f.grid().voltageBoxEdited(3, QStringLiteral("5"));
+    f.grid().voltageBoxLeft(3);
+    QCOMPARE(slider->value(), 512); // the thumb's height is the code
+
+    f.window.close();
+    QCOMPARE(f.model.controlPanelOpen, 0);
+    f.grid().voltageBoxEdited(3, QStringLiteral("7.5"));
+    f.grid().voltageBoxLeft(3);
+    f.window.showPanel();
+    QCOMPARE(slider->value(), 768);
+    QCOMPARE(f.model.controlPanelOpen, 1);
+}
+
+void TestDialogs::otpChooseBurnAndReload()
+{
+    ControlFixture f;
+    for (int i = 1; i <= device::channelCount; ++i)
+        f.model.dacCode[i] = 100 + i;
+    f.grid().refreshAllChannels();
+    ui::OtpDialog dialog(f.model, f.grid(), *f.operations, f.prompts);
+    dialog.showDialog();
+    QVERIFY(!dialog.isModal());
+    auto *arrows = dialog.findChild<ui::SpinArrows *>();
+    const auto *name = dialog.findChild<QLabel *>(QStringLiteral("registerName"));
+    arrows->upArrow()->click();
+    QCOMPARE(name->text(), QStringLiteral("1"));
+    for (int k = 0; k < 22; ++k)
+        arrows->downArrow()->click();
+    QCOMPARE(name->text(), QStringLiteral("c1"));
+    QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("voltageText"))->text(),
+             f.grid().voltageText(19));
+    QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("hexText"))->text(),
+             QStringLiteral("77"));
+
+    f.prompts.answerYes = true;
+    dialog.findChild<QPushButton *>()->click();
+    QCOMPARE(f.chip0().otpCell(0, 0x12), std::optional<quint16>(119));
+    QCOMPARE(f.grid().maxBankText(), QStringLiteral("1"));
+    QVERIFY(dialog.isVisible());
+
+    dialog.showDialog(); // brought forward, not loaded again
+    QCOMPARE(name->text(), QStringLiteral("c1"));
+    dialog.close();
+    dialog.showDialog();
+    QCOMPARE(name->text(), QStringLiteral("1"));
+}
+
+QTEST_MAIN(TestDialogs)
+#include "tst_dialogs.moc"
