@@ -61,137 +61,133 @@ class TestLineEngine : public QObject
     Q_OBJECT
 
 private slots:
-    void frameShape_data();
-    void frameShape();
-    void readBackFollowsDsr_data();
-    void readBackFollowsDsr();
-    void wireBytes_data();
-    void wireBytes();
+    void frameShape_data()
+    {
+        QTest::addColumn<FrameAction>("action");
+        QTest::addColumn<QString>("address"); // the first byte
+        QTest::addColumn<int>("writes");
+        QTest::addColumn<int>("reads");
+        QTest::addColumn<int>("pauses");
+        const char *a = "11101000";
+        const char *b = "00000100";
+        QTest::newRow("pointer write") << pointerWrite(b) << a << 118 << 0 << 0;
+        QTest::newRow("read") << readWord << "11101001" << 172 << 16 << 0;
+        QTest::newRow("DAC write, extra pause") << dac(b, b, a, b) << a << 226 << 0 << 4;
+        QTest::newRow("OTP write") << dac(b, b, a, b, true) << a << 226 << 0 << 3;
+        QTest::newRow("general call") << generalCall << "00000000" << 118 << 0 << 59;
+    }
+
+    void frameShape()
+    {
+        QFETCH(FrameAction, action);
+        QFETCH(QString, address);
+        QFETCH(int, writes);
+        QFETCH(int, reads);
+        QFETCH(int, pauses);
+        RecordingLines lines;
+        bus::LineEngine engine(lines);
+        ChipBus chip(engine);
+        action(chip);
+        const QStringList written = lineWrites(lines.operations());
+        QCOMPARE(written.size(), writes);
+        QCOMPARE(lines.count(LineOperation::Kind::ReadDsr), reads);
+        QCOMPARE(engine.pauseCount(), quint64(pauses));
+        // Every frame begins by releasing SDA and leaves the bus idle, both outputs released.
+        QCOMPARE(written.first(), QStringLiteral("R0"));
+        QCOMPARE(written.mid(written.size() - 2), (QStringList{"R0", "D0"}));
+        // START, then each bit cell writes its RTS value three times, interleaved with DTR.
+        QCOMPARE(written.mid(0, 4), (QStringList{"R0", "D0", "R1", "D0"}));
+        for (int bit = 0; bit < 8; ++bit) {
+            const QString r = address[bit] == u'1' ? QStringLiteral("R0") : QStringLiteral("R1");
+            QCOMPARE(written.mid(4 + 6 * bit, 6), (QStringList{"D1", r, "D0", r, "D1", r}));
+        }
+    }
+
+    void readBackFollowsDsr_data()
+    {
+        QTest::addColumn<int>("word");
+        QTest::newRow("0") << 0;
+        QTest::newRow("65535") << 65535;
+        QTest::newRow("0xA55A") << 0xA55A;
+    }
+
+    void readBackFollowsDsr()
+    {
+        QFETCH(int, word);
+        QList<int> sdaBits;
+        for (int k = 15; k >= 0; --k)
+            sdaBits.append((word >> k) & 1);
+        ScriptedDsr script(sdaBits);
+        RecordingLines lines(&script);
+        bus::LineEngine engine(lines);
+        ChipBus chip(engine);
+        chip.readRegisterWord(QStringLiteral("0"));
+        QCOMPARE(chip.registerWord(), word);
+        // The chip's bit is valid while SCL is high: every sample is taken there.
+        bool sclLow = false;
+        for (const LineOperation &op : lines.operations()) {
+            if (op.kind == LineOperation::Kind::SetDtr)
+                sclLow = op.value;
+            else if (op.kind == LineOperation::Kind::ReadDsr)
+                QVERIFY(!sclLow);
+        }
+    }
+
+    void wireBytes_data()
+    {
+        using Frames = QList<QList<quint8>>;
+        QTest::addColumn<FrameAction>("action");
+        QTest::addColumn<Frames>("frames");
+        QTest::newRow("DAC 1023 to channel 5")
+            << dac("11111111", "00000011", "11101000", "00000100")
+            << Frames{{0xE8, 0x04, 0x83, 0xFF}};
+        QTest::newRow("DAC 512 to channel 5") << dac("00000000", "00000010", "11101000", "00000100")
+                                              << Frames{{0xE8, 0x04, 0x82, 0x00}};
+        QTest::newRow("DAC c1 on A0=1") << dac("00000000", "00000010", "11101010", "00010010")
+                                        << Frames{{0xEA, 0x12, 0x82, 0x00}};
+        QTest::newRow("leading 000 of high bits never sent")
+            << dac("00000000", "11111110", "11101000", "00010111")
+            << Frames{{0xE8, 0x17, 0x9E, 0x00}};
+        QTest::newRow("OTP 1023 to channel 5")
+            << dac("11111111", "00000011", "11101000", "00000100", true)
+            << Frames{{0xE8, 0x04, 0x43, 0xFF}};
+        QTest::newRow("read register 0x17, A0=1")
+            << readDac("10111", "1") << Frames{{0xEA, 0x17}, {0xEB, 0xFF, 0xFF}};
+        QTest::newRow("max bank") << FrameAction([](ChipBus &c) {
+            c.readMaxBank(QStringLiteral("0"));
+        }) << Frames{{0xE8, 0x3F}, {0xE9, 0xFF, 0xFF}};
+        QTest::newRow("six characters to a channel read are cut")
+            << readDac("111111", "0") << Frames{{0xE8, 0x1F}, {0xE9, 0xFF, 0xFF}};
+        QTest::newRow("general call") << generalCall << Frames{{0x00, 0x06}};
+        QTest::newRow("short text padded with 0") << pointerWrite("1010") << Frames{{0xE8, 0xA0}};
+        QTest::newRow("only '1' is a one, a letter first")
+            << pointerWrite("x211 111") << Frames{{0xE8, 0x37}};
+        QTest::newRow("ten characters, first eight used")
+            << pointerWrite("1111111100") << Frames{{0xE8, 0xFF}};
+    }
+
+    void wireBytes()
+    {
+        QFETCH(FrameAction, action);
+        QFETCH(QList<QList<quint8>>, frames);
+        RecordingLines lines;
+        bus::LineEngine engine(lines);
+        ChipBus chip(engine);
+        action(chip);
+        const QList<WireFrame> decoded = decodeFrames(lines.operations());
+        QCOMPARE(decoded.size(), frames.size());
+        for (int i = 0; i < frames.size(); ++i) {
+            QCOMPARE(decoded[i].bytes, frames[i]);
+            QVERIFY(decoded[i].stopped);
+        }
+        // The PC releases SDA for every acknowledge slot of a write; in a read it acknowledges the
+        // first received byte and not the second.
+        if (frames.last().size() == 3 && frames.last()[0] & 1)
+            QCOMPARE(decoded.last().ninthBits, (QList<bool>{true, false, true}));
+        else
+            QVERIFY(!decoded.last().ninthBits.contains(false));
+    }
 };
-
-void TestLineEngine::frameShape_data()
-{
-    QTest::addColumn<FrameAction>("action");
-    QTest::addColumn<QString>("address"); // the first byte
-    QTest::addColumn<int>("writes");
-    QTest::addColumn<int>("reads");
-    QTest::addColumn<int>("pauses");
-    const char *a = "11101000";
-    const char *b = "00000100";
-    QTest::newRow("pointer write") << pointerWrite(b) << a << 118 << 0 << 0;
-    QTest::newRow("read") << readWord << "11101001" << 172 << 16 << 0;
-    QTest::newRow("DAC write, extra pause") << dac(b, b, a, b) << a << 226 << 0 << 4;
-    QTest::newRow("OTP write") << dac(b, b, a, b, true) << a << 226 << 0 << 3;
-    QTest::newRow("general call") << generalCall << "00000000" << 118 << 0 << 59;
-}
-
-void TestLineEngine::frameShape()
-{
-    QFETCH(FrameAction, action);
-    QFETCH(QString, address);
-    QFETCH(int, writes);
-    QFETCH(int, reads);
-    QFETCH(int, pauses);
-    RecordingLines lines;
-    bus::LineEngine engine(lines);
-    ChipBus chip(engine);
-    action(chip);
-    const QStringList written = lineWrites(lines.operations());
-    QCOMPARE(written.size(), writes);
-    QCOMPARE(lines.count(LineOperation::Kind::ReadDsr), reads);
-    QCOMPARE(engine.pauseCount(), quint64(pauses));
-    // Every frame begins by releasing SDA and leaves the bus idle, both outputs released.
-    QCOMPARE(written.first(), QStringLiteral("R0"));
-    QCOMPARE(written.mid(written.size() - 2), (QStringList{"R0", "D0"}));
-    // START, then each bit cell writes its RTS value three times, interleaved with DTR.
-    QCOMPARE(written.mid(0, 4), (QStringList{"R0", "D0", "R1", "D0"}));
-    for (int bit = 0; bit < 8; ++bit) {
-        const QString r = address[bit] == u'1' ? QStringLiteral("R0") : QStringLiteral("R1");
-        QCOMPARE(written.mid(4 + 6 * bit, 6), (QStringList{"D1", r, "D0", r, "D1", r}));
-    }
-}
-
-void TestLineEngine::readBackFollowsDsr_data()
-{
-    QTest::addColumn<int>("word");
-    QTest::newRow("0") << 0;
-    QTest::newRow("65535") << 65535;
-    QTest::newRow("0xA55A") << 0xA55A;
-}
-
-void TestLineEngine::readBackFollowsDsr()
-{
-    QFETCH(int, word);
-    QList<int> sdaBits;
-    for (int k = 15; k >= 0; --k)
-        sdaBits.append((word >> k) & 1);
-    ScriptedDsr script(sdaBits);
-    RecordingLines lines(&script);
-    bus::LineEngine engine(lines);
-    ChipBus chip(engine);
-    chip.readRegisterWord(QStringLiteral("0"));
-    QCOMPARE(chip.registerWord(), word);
-    // The chip's bit is valid while SCL is high: every sample is taken there.
-    bool sclLow = false;
-    for (const LineOperation &op : lines.operations()) {
-        if (op.kind == LineOperation::Kind::SetDtr)
-            sclLow = op.value;
-        else if (op.kind == LineOperation::Kind::ReadDsr)
-            QVERIFY(!sclLow);
-    }
-}
-
-void TestLineEngine::wireBytes_data()
-{
-    using Frames = QList<QList<quint8>>;
-    QTest::addColumn<FrameAction>("action");
-    QTest::addColumn<Frames>("frames");
-    QTest::newRow("DAC 1023 to channel 5")
-        << dac("11111111", "00000011", "11101000", "00000100") << Frames{{0xE8, 0x04, 0x83, 0xFF}};
-    QTest::newRow("DAC 512 to channel 5")
-        << dac("00000000", "00000010", "11101000", "00000100") << Frames{{0xE8, 0x04, 0x82, 0x00}};
-    QTest::newRow("DAC c1 on A0=1")
-        << dac("00000000", "00000010", "11101010", "00010010") << Frames{{0xEA, 0x12, 0x82, 0x00}};
-    QTest::newRow("leading 000 of high bits never sent")
-        << dac("00000000", "11111110", "11101000", "00010111") << Frames{{0xE8, 0x17, 0x9E, 0x00}};
-    QTest::newRow("OTP 1023 to channel 5")
-        << dac("11111111", "00000011", "11101000", "00000100", true)
-        << Frames{{0xE8, 0x04, 0x43, 0xFF}};
-    QTest::newRow("read register 0x17, A0=1")
-        << readDac("10111", "1") << Frames{{0xEA, 0x17}, {0xEB, 0xFF, 0xFF}};
-    QTest::newRow("max bank") << FrameAction([](ChipBus &c) { c.readMaxBank(QStringLiteral("0")); })
-                              << Frames{{0xE8, 0x3F}, {0xE9, 0xFF, 0xFF}};
-    QTest::newRow("six characters to a channel read are cut")
-        << readDac("111111", "0") << Frames{{0xE8, 0x1F}, {0xE9, 0xFF, 0xFF}};
-    QTest::newRow("general call") << generalCall << Frames{{0x00, 0x06}};
-    QTest::newRow("short text padded with 0") << pointerWrite("1010") << Frames{{0xE8, 0xA0}};
-    QTest::newRow("only '1' is a one, a letter first")
-        << pointerWrite("x211 111") << Frames{{0xE8, 0x37}};
-    QTest::newRow("ten characters, first eight used")
-        << pointerWrite("1111111100") << Frames{{0xE8, 0xFF}};
-}
-
-void TestLineEngine::wireBytes()
-{
-    QFETCH(FrameAction, action);
-    QFETCH(QList<QList<quint8>>, frames);
-    RecordingLines lines;
-    bus::LineEngine engine(lines);
-    ChipBus chip(engine);
-    action(chip);
-    const QList<WireFrame> decoded = decodeFrames(lines.operations());
-    QCOMPARE(decoded.size(), frames.size());
-    for (int i = 0; i < frames.size(); ++i) {
-        QCOMPARE(decoded[i].bytes, frames[i]);
-        QVERIFY(decoded[i].stopped);
-    }
-    // The PC releases SDA for every acknowledge slot of a write; in a read it acknowledges the
-    // first received byte and not the second.
-    if (frames.last().size() == 3 && frames.last()[0] & 1)
-        QCOMPARE(decoded.last().ninthBits, (QList<bool>{true, false, true}));
-    else
-        QVERIFY(!decoded.last().ninthBits.contains(false));
-}
 
 QTEST_GUILESS_MAIN(TestLineEngine)
 #include "tst_lineengine.moc"

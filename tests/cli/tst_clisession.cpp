@@ -119,258 +119,251 @@ class TestCliSession : public QObject
     Q_OBJECT
 
 private slots:
-    void writeThenRead();
-    void refusedBeforeTheBus_data();
-    void refusedBeforeTheBus();
-    void saveThenLoad();
-    void burnUsesTheChipsCodes();
-    void scriptStopsAtFirstFailingLine();
-    void settings();
-    void silentChipIsAFailure();
-    void portsListsStates();
-    void runs_data();
-    void runs();
-    void burnsTheCodesTheSessionSet();
-};
+    void writeThenRead()
+    {
+        CliFixture f;
+        // Codes by every kind of channel name; voltages at half scale, full scale (shown as 1024,
+        // sent as 1023), above Vsup, below 0, half a step above 0 V (rounded up) and just under it.
+        const QString trace = f.dir.filePath("trace.vcd");
+        QCOMPARE(f.runScript({"code 5 1023", "code c1 512", "code C2 3", "code 18 4", "code 19 5",
+                              "code 22 6", "set 1 5", "set 2 10", "set 3 12", "set 4 -1",
+                              "set 6 .0048828125", "set 7 .0048", "read"},
+                             {"--vsup", "10", "--json", "--trace", trace}),
+                 status(ExitStatus::Ok));
+        QFile file(trace);
+        QVERIFY(file.open(QIODevice::ReadOnly) &&
+                file.readAll().contains("$var wire 1 ! SCL $end"));
+        const ChipEvent::Kind dac = ChipEvent::Kind::DacWrite;
+        const QList<ChipEvent> expected{{dac, 4, 1023}, {dac, 0x12, 512}, {dac, 0x13, 3},
+                                        {dac, 0x11, 4}, {dac, 0x14, 5},   {dac, 0x17, 6},
+                                        {dac, 0, 512},  {dac, 1, 1023},   {dac, 2, 1023},
+                                        {dac, 3, 0},    {dac, 5, 1},      {dac, 6, 0}};
+        QCOMPARE(eventsOf(f.chip()), expected); // and reading wrote nothing back
 
-void TestCliSession::writeThenRead()
-{
-    CliFixture f;
-    // Codes by every kind of channel name; voltages at half scale, full scale (shown as 1024,
-    // sent as 1023), above Vsup, below 0, half a step above 0 V (rounded up) and just under it.
-    const QString trace = f.dir.filePath("trace.vcd");
-    QCOMPARE(f.runScript({"code 5 1023", "code c1 512", "code C2 3", "code 18 4", "code 19 5",
-                          "code 22 6", "set 1 5", "set 2 10", "set 3 12", "set 4 -1",
-                          "set 6 .0048828125", "set 7 .0048", "read"},
-                         {"--vsup", "10", "--json", "--trace", trace}),
-             status(ExitStatus::Ok));
-    QFile file(trace);
-    QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll().contains("$var wire 1 ! SCL $end"));
-    const ChipEvent::Kind dac = ChipEvent::Kind::DacWrite;
-    const QList<ChipEvent> expected{{dac, 4, 1023}, {dac, 0x12, 512}, {dac, 0x13, 3},
-                                    {dac, 0x11, 4}, {dac, 0x14, 5},   {dac, 0x17, 6},
-                                    {dac, 0, 512},  {dac, 1, 1023},   {dac, 2, 1023},
-                                    {dac, 3, 0},    {dac, 5, 1},      {dac, 6, 0}};
-    QCOMPARE(eventsOf(f.chip()), expected); // and reading wrote nothing back
-
-    const QList<QJsonObject> objects = f.jsonLines();
-    QCOMPARE(objects.size(), 13);
-    const QList<int> setCodes{512, 1024, 1024, 0, 1, 0};
-    for (int k = 0; k < setCodes.size(); ++k)
-        QCOMPARE(objects[6 + k].value("code").toInt(), setCodes[k]);
-    QJsonObject read = objects.last();
-    const QJsonArray channels = read.take("channels").toArray();
-    QCOMPARE(compact(read), R"({"a0":0,"command":"read","maxBank":0,"vsup":10})");
-    QCOMPARE(channels.size(), 24);
-    // Voltages as shown: truncated, not rounded.
-    QCOMPARE(compact(channels[4]),
-             R"({"channel":"5","code":1023,"hex":"3FF","index":5,"register":4,"voltage":9.99})");
-    QCOMPARE(compact(channels[18]),
-             R"({"channel":"c1","code":512,"hex":"200","index":19,"register":18,"voltage":5})");
-}
-
-void TestCliSession::refusedBeforeTheBus_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitStatus");
-    QTest::addColumn<QString>("named");
-    QTest::addColumn<QStringList>("script"); // run as "script FILE" when given
-    // Arguments that do not start with an option run on the simulated board.
-    const auto row = [](const char *name, QStringList arguments, ExitStatus exit,
-                        const QString &named = {}, const QStringList &script = {}) {
-        if (!arguments.first().startsWith(u'-'))
-            arguments = QStringList{"--port", "sim"} + arguments;
-        QTest::newRow(name) << arguments << status(exit) << named << script;
-    };
-    const ExitStatus usage = ExitStatus::Usage;
-    row("code above full scale", {"code", "5", "1025"}, usage);
-    row("fractional code", {"code", "5", "12.5"}, usage);
-    row("channel 23", {"code", "23", "5"}, usage);
-    row("voltage with a comma", {"set", "5", "1,5"}, usage);
-    row("missing argument", {"set", "5"}, usage);
-    row("unknown command", {"write", "5", "1"}, usage);
-    row("option after command", {"read", "--json"}, usage, "go before the command");
-    row("A0 of 2", {"--a0", "2", "read"}, usage);
-    row("Vsup of 0", {"--vsup", "0", "read"}, usage);
-    row("port COM17", {"--port", "COM17", "read"}, usage);
-    row("no port stored", {"--vsup", "10", "read"}, ExitStatus::PortUnavailable, "--port");
-    row("absent COM3", {"--port", "COM3", "--vsup", "10", "read"}, ExitStatus::PortUnavailable,
-        "COM3");
-    row("absent device", {"--port", "/nonexistent/ttyUSB9", "--vsup", "10", "read"},
-        ExitStatus::PortUnavailable, "/nonexistent/ttyUSB9");
-    // A script is checked whole before the bus moves.
-    row("otp without --yes", {"script"}, ExitStatus::BurnRefused, "script.txt:1: ", {"otp 5"});
-    row("burn late in the script", {"script"}, ExitStatus::BurnRefused,
-        "script.txt:3: ", {"code 1 5", "read", "otp-all"});
-    row("ports would close the port", {"script"}, usage, "script.txt:2: ", {"code 1 5", "ports"});
-    row("nested script", {"script"}, usage, "script.txt:1: ", {"script other.txt"});
-    row("unclosed quote", {"script"}, usage, "script.txt:2: ", {"read", "load \"a b.csv"});
-    row("bad channel", {"script"}, usage, "script.txt:2: ", {"code 1 5", "get 23"});
-}
-
-void TestCliSession::refusedBeforeTheBus()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitStatus);
-    QFETCH(QString, named);
-    QFETCH(QStringList, script);
-    CliFixture f;
-    if (!script.isEmpty())
-        arguments.append(f.writeFile("script.txt", script.join(u'\n').toUtf8()));
-    const QString trace = f.dir.filePath("trace.vcd");
-    QCOMPARE(f.run(QStringList{"--trace", trace} + arguments), exitStatus);
-    QVERIFY2(f.err.startsWith(QLatin1String("kalventa-cli: ")) && f.err.contains(named),
-             qPrintable(f.err));
-    QVERIFY(f.out.isEmpty());
-    QVERIFY(f.chip().events().isEmpty());
-    QVERIFY(f.session.simulatedBoard().scl() && f.session.simulatedBoard().sda());
-    QVERIFY(!QFile::exists(trace));
-}
-
-void TestCliSession::saveThenLoad()
-{
-    CliFixture f;
-    QList<int> codes;
-    QList<ChipEvent> expected;
-    for (int reg = 0; reg < 24; ++reg) {
-        codes.append(1023 - reg * 40);
-        f.chip().setDacRegister(reg, quint16(codes.last()));
-        expected.append({ChipEvent::Kind::DacWrite, reg, quint16(codes.last())});
+        const QList<QJsonObject> objects = f.jsonLines();
+        QCOMPARE(objects.size(), 13);
+        const QList<int> setCodes{512, 1024, 1024, 0, 1, 0};
+        for (int k = 0; k < setCodes.size(); ++k)
+            QCOMPARE(objects[6 + k].value("code").toInt(), setCodes[k]);
+        QJsonObject read = objects.last();
+        const QJsonArray channels = read.take("channels").toArray();
+        QCOMPARE(compact(read), R"({"a0":0,"command":"read","maxBank":0,"vsup":10})");
+        QCOMPARE(channels.size(), 24);
+        // Voltages as shown: truncated, not rounded.
+        QCOMPARE(
+            compact(channels[4]),
+            R"({"channel":"5","code":1023,"hex":"3FF","index":5,"register":4,"voltage":9.99})");
+        QCOMPARE(compact(channels[18]),
+                 R"({"channel":"c1","code":512,"hex":"200","index":19,"register":18,"voltage":5})");
     }
-    const QString unwritable = f.dir.filePath("no-such-folder/saved.csv");
-    QCOMPARE(onSim(f, {"--vsup", "2.5", "save", unwritable}), status(ExitStatus::CannotWrite));
-    QVERIFY2(f.err.contains(QLatin1String("no-such-folder")) && f.out.isEmpty(), qPrintable(f.err));
 
-    const QString path = f.dir.filePath("saved.csv");
-    QCOMPARE(onSim(f, {"--vsup", "2.5", "save", path}), status(ExitStatus::Ok));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), registerSet("2.5", codes));
+    void refusedBeforeTheBus_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitStatus");
+        QTest::addColumn<QString>("named");
+        QTest::addColumn<QStringList>("script"); // run as "script FILE" when given
+        // Arguments that do not start with an option run on the simulated board.
+        const auto row = [](const char *name, QStringList arguments, ExitStatus exit,
+                            const QString &named = {}, const QStringList &script = {}) {
+            if (!arguments.first().startsWith(u'-'))
+                arguments = QStringList{"--port", "sim"} + arguments;
+            QTest::newRow(name) << arguments << status(exit) << named << script;
+        };
+        const ExitStatus usage = ExitStatus::Usage;
+        row("code above full scale", {"code", "5", "1025"}, usage);
+        row("fractional code", {"code", "5", "12.5"}, usage);
+        row("channel 23", {"code", "23", "5"}, usage);
+        row("voltage with a comma", {"set", "5", "1,5"}, usage);
+        row("missing argument", {"set", "5"}, usage);
+        row("unknown command", {"write", "5", "1"}, usage);
+        row("option after command", {"read", "--json"}, usage, "go before the command");
+        row("A0 of 2", {"--a0", "2", "read"}, usage);
+        row("Vsup of 0", {"--vsup", "0", "read"}, usage);
+        row("port COM17", {"--port", "COM17", "read"}, usage);
+        row("no port stored", {"--vsup", "10", "read"}, ExitStatus::PortUnavailable, "--port");
+        row("absent COM3", {"--port", "COM3", "--vsup", "10", "read"}, ExitStatus::PortUnavailable,
+            "COM3");
+        row("absent device", {"--port", "/nonexistent/ttyUSB9", "--vsup", "10", "read"},
+            ExitStatus::PortUnavailable, "/nonexistent/ttyUSB9");
+        // A script is checked whole before the bus moves.
+        row("otp without --yes", {"script"}, ExitStatus::BurnRefused, "script.txt:1: ", {"otp 5"});
+        row("burn late in the script", {"script"}, ExitStatus::BurnRefused,
+            "script.txt:3: ", {"code 1 5", "read", "otp-all"});
+        row("ports would close the port", {"script"}, usage,
+            "script.txt:2: ", {"code 1 5", "ports"});
+        row("nested script", {"script"}, usage, "script.txt:1: ", {"script other.txt"});
+        row("unclosed quote", {"script"}, usage, "script.txt:2: ", {"read", "load \"a b.csv"});
+        row("bad channel", {"script"}, usage, "script.txt:2: ", {"code 1 5", "get 23"});
+    }
 
-    CliFixture other; // a fresh board, all zero
-    QCOMPARE(other.runScript({"load " + path, "read"}, {"--vsup", "10", "--json"}),
-             status(ExitStatus::Ok));
-    QCOMPARE(eventsOf(other.chip()), expected);                         // in register order
-    QCOMPARE(other.jsonLines().value(1).value("vsup").toDouble(), 2.5); // the file's Vsup in use
-}
+    void refusedBeforeTheBus()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitStatus);
+        QFETCH(QString, named);
+        QFETCH(QStringList, script);
+        CliFixture f;
+        if (!script.isEmpty())
+            arguments.append(f.writeFile("script.txt", script.join(u'\n').toUtf8()));
+        const QString trace = f.dir.filePath("trace.vcd");
+        QCOMPARE(f.run(QStringList{"--trace", trace} + arguments), exitStatus);
+        QVERIFY2(f.err.startsWith(QLatin1String("kalventa-cli: ")) && f.err.contains(named),
+                 qPrintable(f.err));
+        QVERIFY(f.out.isEmpty());
+        QVERIFY(f.chip().events().isEmpty());
+        QVERIFY(f.session.simulatedBoard().scl() && f.session.simulatedBoard().sda());
+        QVERIFY(!QFile::exists(trace));
+    }
 
-void TestCliSession::burnUsesTheChipsCodes()
-{
-    CliFixture f;
-    f.chip().setDacRegister(4, 700);
-    QCOMPARE(onSim(f, {"--json", "otp", "5", "--yes"}), status(ExitStatus::Ok));
-    QCOMPARE(f.chip().otpCell(0, 4), std::optional<quint16>(700));
-    QCOMPARE(f.jsonLines().value(0).value("maxBank").toInt(), 1); // read after the reset
-}
+    void saveThenLoad()
+    {
+        CliFixture f;
+        QList<int> codes;
+        QList<ChipEvent> expected;
+        for (int reg = 0; reg < 24; ++reg) {
+            codes.append(1023 - reg * 40);
+            f.chip().setDacRegister(reg, quint16(codes.last()));
+            expected.append({ChipEvent::Kind::DacWrite, reg, quint16(codes.last())});
+        }
+        const QString unwritable = f.dir.filePath("no-such-folder/saved.csv");
+        QCOMPARE(onSim(f, {"--vsup", "2.5", "save", unwritable}), status(ExitStatus::CannotWrite));
+        QVERIFY2(f.err.contains(QLatin1String("no-such-folder")) && f.out.isEmpty(),
+                 qPrintable(f.err));
 
-void TestCliSession::scriptStopsAtFirstFailingLine()
-{
-    CliFixture f;
-    const QString path = f.writeFile("with blank.csv", registerSet("10", QList<int>(24, 9)));
-    const QString missing = f.dir.filePath("missing.csv");
-    // Comments and blank lines are skipped, but counted.
-    QCOMPARE(f.runScript({"# a set-up", "", "   ", "load \"" + path + "\"  # quoted name",
-                          "code 3 8 # trailing comment\r", "load " + missing, "code 2 6"},
-                         {"--vsup", "10"}),
-             status(ExitStatus::BadInputFile));
-    QVERIFY2(f.err.contains(QLatin1String("script.txt:6: Cannot read")), qPrintable(f.err));
-    QVERIFY(f.chip().events().isEmpty()); // every file was checked before the bus moved
-}
+        const QString path = f.dir.filePath("saved.csv");
+        QCOMPARE(onSim(f, {"--vsup", "2.5", "save", path}), status(ExitStatus::Ok));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), registerSet("2.5", codes));
 
-void TestCliSession::settings()
-{
-    CliFixture f;
-    f.store("a0/1", "1");
-    f.store("vref_high0/10", " 10");
-    f.store("vref_high1/10", " 3.3");
-    f.chip(1).setDacRegister(0, 512);
-    QCOMPARE(onSim(f, {"--json", "get", "1"}), status(ExitStatus::Ok));
-    QCOMPARE(compact(f.jsonLines().value(0)),
-             R"({"a0":1,"channel":"1","code":512,"command":"get","hex":"200","index":1,)"
-             R"("register":0,"voltage":1.65,"vsup":3.3})");
-    QVERIFY(f.chip(0).events().isEmpty());
+        CliFixture other; // a fresh board, all zero
+        QCOMPARE(other.runScript({"load " + path, "read"}, {"--vsup", "10", "--json"}),
+                 status(ExitStatus::Ok));
+        QCOMPARE(eventsOf(other.chip()), expected); // in register order
+        QCOMPARE(other.jsonLines().value(1).value("vsup").toDouble(),
+                 2.5); // the file's Vsup in use
+    }
 
-    f.store("PortNumb/2", "99999"); // does not fit the port number
-    f.chip(1).clearEvents();
-    QCOMPARE(onSim(f, {"read"}), status(ExitStatus::SettingsUnreadable));
-    QVERIFY(f.chip(0).events().isEmpty() && f.chip(1).events().isEmpty());
-    QCOMPARE(onSim(f, {"--a0", "0", "--vsup", "10", "read"}), status(ExitStatus::Ok));
-}
+    void burnUsesTheChipsCodes()
+    {
+        CliFixture f;
+        f.chip().setDacRegister(4, 700);
+        QCOMPARE(onSim(f, {"--json", "otp", "5", "--yes"}), status(ExitStatus::Ok));
+        QCOMPARE(f.chip().otpCell(0, 4), std::optional<quint16>(700));
+        QCOMPARE(f.jsonLines().value(0).value("maxBank").toInt(), 1); // read after the reset
+    }
 
-void TestCliSession::silentChipIsAFailure()
-{
-    CliFixture f;
-    f.session.simulatedBoard().setChipPresent(0, false);
-    const QString path = f.writeFile("keep.csv", "old");
-    for (const QStringList &arguments :
-         {QStringList{"--vsup", "10", "read"}, QStringList{"--vsup", "10", "save", path},
-          QStringList{"otp-all", "--yes"}})
-        QCOMPARE(onSim(f, arguments), status(ExitStatus::ChipSilent));
-    QCOMPARE(f.err.count(QLatin1String("65535")), 3);
-    // The silent bus's words replaced no file, and the burn was refused before its general call,
-    // which would have reached the other chip.
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("old"));
-    QVERIFY(eventsOf(f.chip(1), ChipEvent::Kind::Reset).isEmpty());
-}
+    void scriptStopsAtFirstFailingLine()
+    {
+        CliFixture f;
+        const QString path = f.writeFile("with blank.csv", registerSet("10", QList<int>(24, 9)));
+        const QString missing = f.dir.filePath("missing.csv");
+        // Comments and blank lines are skipped, but counted.
+        QCOMPARE(f.runScript({"# a set-up", "", "   ", "load \"" + path + "\"  # quoted name",
+                              "code 3 8 # trailing comment\r", "load " + missing, "code 2 6"},
+                             {"--vsup", "10"}),
+                 status(ExitStatus::BadInputFile));
+        QVERIFY2(f.err.contains(QLatin1String("script.txt:6: Cannot read")), qPrintable(f.err));
+        QVERIFY(f.chip().events().isEmpty()); // every file was checked before the bus moved
+    }
 
-void TestCliSession::portsListsStates()
-{
-    CliFixture f;
-    QCOMPARE(onSim(f, {"--json", "ports"}), status(ExitStatus::Ok));
-    const QJsonArray ports = f.jsonLines().value(0).value("ports").toArray();
-    QCOMPARE(ports.size(), 16);
-    QCOMPARE(compact(ports[0]), R"({"description":"simulated evaluation board",)"
-                                R"x("device":"(simulated)","name":"COM1","selected":true,)x"
-                                R"("state":"present"})");
-    QCOMPARE(ports[4].toObject().value("device").toString(), f.dir.filePath("no-tty5"));
-    QCOMPARE(ports[4].toObject().value("state").toString(), QStringLiteral("absent"));
-    QVERIFY(!ports[4].toObject().value("selected").toBool());
-}
+    void settings()
+    {
+        CliFixture f;
+        f.store("a0/1", "1");
+        f.store("vref_high0/10", " 10");
+        f.store("vref_high1/10", " 3.3");
+        f.chip(1).setDacRegister(0, 512);
+        QCOMPARE(onSim(f, {"--json", "get", "1"}), status(ExitStatus::Ok));
+        QCOMPARE(compact(f.jsonLines().value(0)),
+                 R"({"a0":1,"channel":"1","code":512,"command":"get","hex":"200","index":1,)"
+                 R"("register":0,"voltage":1.65,"vsup":3.3})");
+        QVERIFY(f.chip(0).events().isEmpty());
 
-void TestCliSession::runs_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitStatus");
-    QTest::addColumn<QString>("said"); // on standard output, else on the error stream
-    const auto row = [](const char *name, const QString &arguments, int exit, const char *said) {
-        QTest::newRow(name) << ("--port sim --a0 0 " + arguments).split(u' ') << exit << said;
-    };
-    row("leading zero", "--vsup 10 code 5 51", 0, "0.498 V");
-    row("upper-case command", "--vsup 10 GET 5", 0, "Channel 5");
-    row("leading zeros in a code", "--vsup 10 code 5 01023", 0, "code 1023");
-    row("JSON failure", "--vsup 10 --json code 5 2000", 2, "\"exitStatus\":2");
-    row("Vsup unknown", "set 5 1", 7, "--vsup VOLTS");
-    row("absurd Vsup saturates", "--vsup 1e308 set 5 1e308", 0, "sent as 1023");
-}
+        f.store("PortNumb/2", "99999"); // does not fit the port number
+        f.chip(1).clearEvents();
+        QCOMPARE(onSim(f, {"read"}), status(ExitStatus::SettingsUnreadable));
+        QVERIFY(f.chip(0).events().isEmpty() && f.chip(1).events().isEmpty());
+        QCOMPARE(onSim(f, {"--a0", "0", "--vsup", "10", "read"}), status(ExitStatus::Ok));
+    }
 
-void TestCliSession::runs()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitStatus);
-    QFETCH(QString, said);
-    CliFixture f;
-    QCOMPARE(f.run(arguments), exitStatus);
-    QVERIFY2((f.out + f.err).contains(said), qPrintable(f.out + f.err));
-}
+    void silentChipIsAFailure()
+    {
+        CliFixture f;
+        f.session.simulatedBoard().setChipPresent(0, false);
+        const QString path = f.writeFile("keep.csv", "old");
+        for (const QStringList &arguments :
+             {QStringList{"--vsup", "10", "read"}, QStringList{"--vsup", "10", "save", path},
+              QStringList{"otp-all", "--yes"}})
+            QCOMPARE(onSim(f, arguments), status(ExitStatus::ChipSilent));
+        QCOMPARE(f.err.count(QLatin1String("65535")), 3);
+        // The silent bus's words replaced no file, and the burn was refused before its general
+        // call, which would have reached the other chip.
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("old"));
+        QVERIFY(eventsOf(f.chip(1), ChipEvent::Kind::Reset).isEmpty());
+    }
 
-void TestCliSession::burnsTheCodesTheSessionSet()
-{
-    CliFixture f;
-    // A lone CR ends a line too. The first burn's reset reloads channel 6 from OTP (0), but the
-    // second burn takes the 512 this session set.
-    const QByteArray burns = "code 5 1023\rcode 6 512\rotp 5 --yes\r\notp 6 --yes";
-    const QString bad = f.writeFile("bad.csv", "not a register set");
-    const QStringList sim{"--port", "sim", "--a0", "0", "--vsup", "10", "script"};
-    QCOMPARE(f.run(sim + QStringList{f.writeFile("bad.txt", burns + "\nload " + bad.toUtf8())}),
-             status(ExitStatus::BadInputFile));
-    QVERIFY(f.chip().events().isEmpty()); // the bad file was found before the bus moved
+    void portsListsStates()
+    {
+        CliFixture f;
+        QCOMPARE(onSim(f, {"--json", "ports"}), status(ExitStatus::Ok));
+        const QJsonArray ports = f.jsonLines().value(0).value("ports").toArray();
+        QCOMPARE(ports.size(), 16);
+        QCOMPARE(compact(ports[0]), R"({"description":"simulated evaluation board",)"
+                                    R"x("device":"(simulated)","name":"COM1","selected":true,)x"
+                                    R"("state":"present"})");
+        QCOMPARE(ports[4].toObject().value("device").toString(), f.dir.filePath("no-tty5"));
+        QCOMPARE(ports[4].toObject().value("state").toString(), QStringLiteral("absent"));
+        QVERIFY(!ports[4].toObject().value("selected").toBool());
+    }
 
-    QCOMPARE(f.run(sim + QStringList{f.writeFile("good.txt", burns)}), status(ExitStatus::Ok));
-    QCOMPARE(f.chip().otpCell(0, 4), std::optional<quint16>(1023));
-    QCOMPARE(f.chip().otpCell(1, 5), std::optional<quint16>(512));
-}
+    void runs_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitStatus");
+        QTest::addColumn<QString>("said"); // on standard output, else on the error stream
+        const auto row = [](const char *name, const QString &arguments, int exit,
+                            const char *said) {
+            QTest::newRow(name) << ("--port sim --a0 0 " + arguments).split(u' ') << exit << said;
+        };
+        row("leading zero", "--vsup 10 code 5 51", 0, "0.498 V");
+        row("upper-case command", "--vsup 10 GET 5", 0, "Channel 5");
+        row("leading zeros in a code", "--vsup 10 code 5 01023", 0, "code 1023");
+        row("JSON failure", "--vsup 10 --json code 5 2000", 2, "\"exitStatus\":2");
+        row("Vsup unknown", "set 5 1", 7, "--vsup VOLTS");
+        row("absurd Vsup saturates", "--vsup 1e308 set 5 1e308", 0, "sent as 1023");
+    }
+
+    void runs()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitStatus);
+        QFETCH(QString, said);
+        CliFixture f;
+        QCOMPARE(f.run(arguments), exitStatus);
+        QVERIFY2((f.out + f.err).contains(said), qPrintable(f.out + f.err));
+    }
+
+    void burnsTheCodesTheSessionSet()
+    {
+        CliFixture f;
+        // A lone CR ends a line too. The first burn's reset reloads channel 6 from OTP (0), but the
+        // second burn takes the 512 this session set.
+        const QByteArray burns = "code 5 1023\rcode 6 512\rotp 5 --yes\r\notp 6 --yes";
+        const QString bad = f.writeFile("bad.csv", "not a register set");
+        const QStringList sim{"--port", "sim", "--a0", "0", "--vsup", "10", "script"};
+        QCOMPARE(f.run(sim + QStringList{f.writeFile("bad.txt", burns + "\nload " + bad.toUtf8())}),
+                 status(ExitStatus::BadInputFile));
+        QVERIFY(f.chip().events().isEmpty()); // the bad file was found before the bus moved
+
+        QCOMPARE(f.run(sim + QStringList{f.writeFile("good.txt", burns)}), status(ExitStatus::Ok));
+        QCOMPARE(f.chip().otpCell(0, 4), std::optional<quint16>(1023));
+        QCOMPARE(f.chip().otpCell(1, 5), std::optional<quint16>(512));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestCliSession)
 #include "tst_clisession.moc"

@@ -8,8 +8,32 @@ class TestCliTool : public QObject
     Q_OBJECT
 
 private slots:
-    void exitStatuses_data();
-    void exitStatuses();
+    void exitStatuses_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>(
+            "shown"); // a part of standard output, which a failure leaves empty
+        QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("Exit status");
+        QTest::newRow("read on the simulated board")
+            << QStringList{"--port", "sim", "--vsup", "10", "read"} << 0
+            << QByteArray("Max bank: 0\n");
+        QTest::newRow("no command") << QStringList{} << 2 << QByteArray();
+        QTest::newRow("burn refused, not asked on standard input")
+            << QStringList{"--port", "sim", "otp-all"} << 5 << QByteArray();
+    }
+
+    void exitStatuses()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QByteArray, shown);
+        QCOMPARE(runTool(arguments), status);
+        if (status != 0)
+            QVERIFY2(m_err.startsWith("kalventa-cli: ") && m_out.isEmpty(), m_err.constData());
+        else
+            QVERIFY2(m_out.contains(shown) && m_err.isEmpty(), m_out.constData());
+    }
 
 private:
     int runTool(const QStringList &arguments);
@@ -32,32 +56,6 @@ int TestCliTool::runTool(const QStringList &arguments)
     m_out = process.readAllStandardOutput();
     m_err = process.readAllStandardError();
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-}
-
-void TestCliTool::exitStatuses_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>(
-        "shown"); // a part of standard output, which a failure leaves empty
-    QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("Exit status");
-    QTest::newRow("read on the simulated board")
-        << QStringList{"--port", "sim", "--vsup", "10", "read"} << 0 << QByteArray("Max bank: 0\n");
-    QTest::newRow("no command") << QStringList{} << 2 << QByteArray();
-    QTest::newRow("burn refused, not asked on standard input")
-        << QStringList{"--port", "sim", "otp-all"} << 5 << QByteArray();
-}
-
-void TestCliTool::exitStatuses()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, status);
-    QFETCH(QByteArray, shown);
-    QCOMPARE(runTool(arguments), status);
-    if (status != 0)
-        QVERIFY2(m_err.startsWith("kalventa-cli: ") && m_out.isEmpty(), m_err.constData());
-    else
-        QVERIFY2(m_out.contains(shown) && m_err.isEmpty(), m_out.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCliTool)

@@ -79,185 +79,180 @@ class TestBatchRunner : public QObject
     Q_OBJECT
 
 private slots:
-    void runRepeatsSelectionUntilABadFile();
-    void runSleepsInsteadOfPolling();
-    void nestedStepAndRun();
-    void singleSteps();
-    void stepWithoutTarget_data();
-    void stepWithoutTarget();
-    void openingReloadsSettings();
-};
+    void runRepeatsSelectionUntilABadFile()
+    {
+        BatchFixture f;
+        f.addGoodFiles(3);
+        f.selected = {0, 2};
+        QList<double> waits;
+        f.runner.setWaitFunction([&](double seconds) {
+            waits.append(seconds);
+            if (waits.size() == 4)
+                f.runner.stop();
+        });
+        f.runner.run(QStringLiteral(" 2.5 s"));
+        QCOMPARE(f.played, (QList<int>{0, 2, 0, 2}));
+        QCOMPARE(waits, QList<double>(4, 2.5));
+        QVERIFY(!f.runner.isRunning());
+        QCOMPARE(f.runner.statusText(), QStringLiteral("f2.csv"));
+        f.expectLoaded(2);
+        QCOMPARE(f.runner.batchStepPosition(), 0); // a run leaves the step position alone
 
-void TestBatchRunner::runRepeatsSelectionUntilABadFile()
-{
-    BatchFixture f;
-    f.addGoodFiles(3);
-    f.selected = {0, 2};
-    QList<double> waits;
-    f.runner.setWaitFunction([&](double seconds) {
-        waits.append(seconds);
-        if (waits.size() == 4)
-            f.runner.stop();
-    });
-    f.runner.run(QStringLiteral(" 2.5 s"));
-    QCOMPARE(f.played, (QList<int>{0, 2, 0, 2}));
-    QCOMPARE(waits, QList<double>(4, 2.5));
-    QVERIFY(!f.runner.isRunning());
-    QCOMPARE(f.runner.statusText(), QStringLiteral("f2.csv"));
-    f.expectLoaded(2);
-    QCOMPARE(f.runner.batchStepPosition(), 0); // a run leaves the step position alone
+        const QByteArray five = "5\r\n";
+        f.addFile(QStringLiteral("bad.csv"),
+                  "10\r\n" + five.repeated(19) + "4x4\r\n" + five.repeated(4));
+        f.addGoodFiles(1);
+        f.selected = {1, 3, 4};
+        f.runner.run(QStringLiteral("0"));
+        QCOMPARE(f.played.mid(4), QList<int>{1}); // the run stopped at the bad file
+        QVERIFY(!f.runner.isRunning());
+        const QString status = f.runner.statusText();
+        QVERIFY2(status.contains(QStringLiteral("bad.csv")) &&
+                     status.contains(QStringLiteral("4x4")),
+                 qPrintable(status));
+        f.expectLoaded(1);
 
-    const QByteArray five = "5\r\n";
-    f.addFile(QStringLiteral("bad.csv"),
-              "10\r\n" + five.repeated(19) + "4x4\r\n" + five.repeated(4));
-    f.addGoodFiles(1);
-    f.selected = {1, 3, 4};
-    f.runner.run(QStringLiteral("0"));
-    QCOMPARE(f.played.mid(4), QList<int>{1}); // the run stopped at the bad file
-    QVERIFY(!f.runner.isRunning());
-    const QString status = f.runner.statusText();
-    QVERIFY2(status.contains(QStringLiteral("bad.csv")) && status.contains(QStringLiteral("4x4")),
-             qPrintable(status));
-    f.expectLoaded(1);
-
-    // A step lands on the bad file, sends nothing, and the next step moves past it.
-    f.runner.listClicked();
-    f.runner.stepDown();
-    f.runner.stepDown();
-    QVERIFY(f.runner.statusText().startsWith(QStringLiteral("Not played: ")));
-    f.runner.stepDown();
-    QCOMPARE(f.played.mid(5), (QList<int>{1, 4}));
-    f.expectLoaded(4);
-}
-
-void TestBatchRunner::runSleepsInsteadOfPolling()
-{
-    BatchFixture f;
-    f.addGoodFiles(2);
-    QTimer::singleShot(150, &f.runner, [&] { f.selected = {0, 1}; });
-    bool tickedInsideWait = false;
-    QObject::connect(&f.runner, &BatchRunner::entryPlayed, [&] {
-        QTimer::singleShot(0, &f.runner, &BatchRunner::stop);
-        QTimer::singleShot(100, &f.runner, [&] { tickedInsideWait = f.runner.isRunning(); });
-    });
-    f.runner.run(QStringLiteral("0.4"));
-    // A busy loop would have asked the list thousands of times while nothing was selected.
-    QVERIFY2(f.countCalls < 20, qPrintable(QString::number(f.countCalls)));
-    // The stop cut the wait short, and no further file was played.
-    QCOMPARE(f.played, QList<int>{0});
-    QVERIFY(!tickedInsideWait);
-}
-
-void TestBatchRunner::nestedStepAndRun()
-{
-    BatchFixture f;
-    f.addGoodFiles(4);
-    f.select({0, 2});
-    int waits = 0;
-    f.runner.setWaitFunction([&](double) {
-        if (++waits == 1)
-            f.runner.stepUp(); // after a click: the topmost entry
-        if (waits == 2) {
-            f.selected = {0, 2, 3}; // the pass has yet to reach entry 3
-            f.runner.run(QStringLiteral("0"));
-        }
-        if (waits == 4)
-            f.runner.stop();
-    });
-    f.runner.run(QStringLiteral("1"));
-    // Outer run: 0 (the step plays 0 in its wait), 2 (the inner run plays 0, 2, and is stopped
-    // in its wait); the outer run ends at its own check, without reaching entry 3.
-    QCOMPARE(f.played, (QList<int>{0, 0, 2, 0, 2}));
-    QVERIFY(!f.runner.isRunning());
-}
-
-void TestBatchRunner::singleSteps()
-{
-    BatchFixture f;
-    f.addGoodFiles(10);
-    f.grid().setVsupText(QStringLiteral(" 7"));
-    f.select({2, 5, 7});
-    for (int i = 0; i < 4; ++i)
-        f.runner.stepDown();
-    f.runner.stepUp();
-    QCOMPARE(f.played, (QList<int>{2, 5, 7, 2, 7}));
-    QCOMPARE(f.runner.statusText(), QStringLiteral("f7.csv 7"));
-    f.expectLoaded(7);
-    QCOMPARE(f.grid().vsupText(), QStringLiteral(" 12")); // the file's, now in use
-    QCOMPARE(f.grid().voltageText(7), QStringLiteral(" 12"));
-
-    f.select({3, 5, 9});
-    f.runner.stepUp();   // not 5, the one above 7: the topmost
-    f.runner.stepUp();   // from 3 up and around to the last entry
-    f.runner.stepDown(); // from the last entry down and around: 3
-    QCOMPARE(f.played.mid(5), (QList<int>{3, 9, 3}));
-}
-
-void TestBatchRunner::stepWithoutTarget_data()
-{
-    QTest::addColumn<int>("entries");
-    QTest::addColumn<QList<int>>("selection");
-    QTest::addColumn<bool>("clicked");
-    QTest::addColumn<QString>("status");
-    const QString none = QStringLiteral("No file selected");
-    QTest::newRow("empty list") << 0 << QList<int>{} << true << "No files to step through";
-    QTest::newRow("nothing selected") << 5 << QList<int>{} << true << none;
-    QTest::newRow("selection beyond the list") << 2 << QList<int>{4} << true << none;
-    QTest::newRow("position beyond the list")
-        << 3 << QList<int>{1} << false << "The list has changed; the next step starts at the top";
-}
-
-void TestBatchRunner::stepWithoutTarget()
-{
-    QFETCH(int, entries);
-    QFETCH(QList<int>, selection);
-    QFETCH(bool, clicked);
-    QFETCH(QString, status);
-    BatchFixture f;
-    f.addGoodFiles(8);
-    f.select({7});
-    f.runner.stepDown(); // position 7
-    // The folder is refilled.
-    f.names = f.names.mid(0, entries);
-    f.selected = QSet<int>(selection.begin(), selection.end());
-    if (clicked)
+        // A step lands on the bad file, sends nothing, and the next step moves past it.
         f.runner.listClicked();
-    f.clearEvents();
-    f.runner.stepDown();
-    QCOMPARE(f.runner.statusText(), status);
-    QVERIFY(f.chip0().events().isEmpty());
-    f.expectLoaded(7);
-    if (!clicked) { // the position went back to the top: the next step finds entry 1, up and around
-        f.runner.stepUp();
-        QCOMPARE(f.runner.statusText(), QStringLiteral("f1.csv 1"));
+        f.runner.stepDown();
+        f.runner.stepDown();
+        QVERIFY(f.runner.statusText().startsWith(QStringLiteral("Not played: ")));
+        f.runner.stepDown();
+        QCOMPARE(f.played.mid(5), (QList<int>{1, 4}));
+        f.expectLoaded(4);
     }
-}
 
-void TestBatchRunner::openingReloadsSettings()
-{
-    BatchFixture f;
-    QSettings s(f.settings.location(), QSettings::IniFormat);
-    for (const auto &[key, value] :
-         {std::pair{"vref_high1/10", " 3.3"}, {"a0/1", "1"}, {"PortNumb/2", "3"}})
-        s.setValue(QLatin1String(key), QLatin1String(value));
-    s.setValue(QStringLiteral("Startup/Default_Dir"), QStringLiteral("/no/such/folder/"));
-    s.sync();
-    f.addGoodFiles(10);
-    f.select({4, 6});
-    f.runner.stepDown();
-    f.runner.listClicked();
-    QSignalSpy opened(&f.stack.ports(), &port::PortManager::portOpened);
+    void runSleepsInsteadOfPolling()
+    {
+        BatchFixture f;
+        f.addGoodFiles(2);
+        QTimer::singleShot(150, &f.runner, [&] { f.selected = {0, 1}; });
+        bool tickedInsideWait = false;
+        QObject::connect(&f.runner, &BatchRunner::entryPlayed, [&] {
+            QTimer::singleShot(0, &f.runner, &BatchRunner::stop);
+            QTimer::singleShot(100, &f.runner, [&] { tickedInsideWait = f.runner.isRunning(); });
+        });
+        f.runner.run(QStringLiteral("0.4"));
+        // A busy loop would have asked the list thousands of times while nothing was selected.
+        QVERIFY2(f.countCalls < 20, qPrintable(QString::number(f.countCalls)));
+        // The stop cut the wait short, and no further file was played.
+        QCOMPARE(f.played, QList<int>{0});
+        QVERIFY(!tickedInsideWait);
+    }
 
-    f.controller->loadSettings(); // what the main window does before it opens the batch window
-    // A stored folder that has gone away is passed over; the window's own is tested with it.
-    QCOMPARE(f.runner.openWindow(), QDir::currentPath());
-    QCOMPARE(f.model.vsup, 3.3); // the A0 = 1 device's
-    QCOMPARE(f.stack.ports().portNumber(), qint16(3));
-    QVERIFY(opened.isEmpty()); // the port is left as it is
-    QCOMPARE(f.runner.batchStepPosition(), 0);
-    QVERIFY(f.runner.batchListClicked());
-    QCOMPARE(f.runner.statusText(), QString());
-}
+    void nestedStepAndRun()
+    {
+        BatchFixture f;
+        f.addGoodFiles(4);
+        f.select({0, 2});
+        int waits = 0;
+        f.runner.setWaitFunction([&](double) {
+            if (++waits == 1)
+                f.runner.stepUp(); // after a click: the topmost entry
+            if (waits == 2) {
+                f.selected = {0, 2, 3}; // the pass has yet to reach entry 3
+                f.runner.run(QStringLiteral("0"));
+            }
+            if (waits == 4)
+                f.runner.stop();
+        });
+        f.runner.run(QStringLiteral("1"));
+        // Outer run: 0 (the step plays 0 in its wait), 2 (the inner run plays 0, 2, and is stopped
+        // in its wait); the outer run ends at its own check, without reaching entry 3.
+        QCOMPARE(f.played, (QList<int>{0, 0, 2, 0, 2}));
+        QVERIFY(!f.runner.isRunning());
+    }
+
+    void singleSteps()
+    {
+        BatchFixture f;
+        f.addGoodFiles(10);
+        f.grid().setVsupText(QStringLiteral(" 7"));
+        f.select({2, 5, 7});
+        for (int i = 0; i < 4; ++i)
+            f.runner.stepDown();
+        f.runner.stepUp();
+        QCOMPARE(f.played, (QList<int>{2, 5, 7, 2, 7}));
+        QCOMPARE(f.runner.statusText(), QStringLiteral("f7.csv 7"));
+        f.expectLoaded(7);
+        QCOMPARE(f.grid().vsupText(), QStringLiteral(" 12")); // the file's, now in use
+        QCOMPARE(f.grid().voltageText(7), QStringLiteral(" 12"));
+
+        f.select({3, 5, 9});
+        f.runner.stepUp();   // not 5, the one above 7: the topmost
+        f.runner.stepUp();   // from 3 up and around to the last entry
+        f.runner.stepDown(); // from the last entry down and around: 3
+        QCOMPARE(f.played.mid(5), (QList<int>{3, 9, 3}));
+    }
+
+    void stepWithoutTarget_data()
+    {
+        QTest::addColumn<int>("entries");
+        QTest::addColumn<QList<int>>("selection");
+        QTest::addColumn<bool>("clicked");
+        QTest::addColumn<QString>("status");
+        const QString none = QStringLiteral("No file selected");
+        QTest::newRow("empty list") << 0 << QList<int>{} << true << "No files to step through";
+        QTest::newRow("nothing selected") << 5 << QList<int>{} << true << none;
+        QTest::newRow("selection beyond the list") << 2 << QList<int>{4} << true << none;
+        QTest::newRow("position beyond the list")
+            << 3 << QList<int>{1} << false
+            << "The list has changed; the next step starts at the top";
+    }
+
+    void stepWithoutTarget()
+    {
+        QFETCH(int, entries);
+        QFETCH(QList<int>, selection);
+        QFETCH(bool, clicked);
+        QFETCH(QString, status);
+        BatchFixture f;
+        f.addGoodFiles(8);
+        f.select({7});
+        f.runner.stepDown(); // position 7
+        // The folder is refilled.
+        f.names = f.names.mid(0, entries);
+        f.selected = QSet<int>(selection.begin(), selection.end());
+        if (clicked)
+            f.runner.listClicked();
+        f.clearEvents();
+        f.runner.stepDown();
+        QCOMPARE(f.runner.statusText(), status);
+        QVERIFY(f.chip0().events().isEmpty());
+        f.expectLoaded(7);
+        if (!clicked) { // the position went back to the top: the next step finds entry 1, up and
+                        // around
+            f.runner.stepUp();
+            QCOMPARE(f.runner.statusText(), QStringLiteral("f1.csv 1"));
+        }
+    }
+
+    void openingReloadsSettings()
+    {
+        BatchFixture f;
+        QSettings s(f.settings.location(), QSettings::IniFormat);
+        for (const auto &[key, value] :
+             {std::pair{"vref_high1/10", " 3.3"}, {"a0/1", "1"}, {"PortNumb/2", "3"}})
+            s.setValue(QLatin1String(key), QLatin1String(value));
+        s.setValue(QStringLiteral("Startup/Default_Dir"), QStringLiteral("/no/such/folder/"));
+        s.sync();
+        f.addGoodFiles(10);
+        f.select({4, 6});
+        f.runner.stepDown();
+        f.runner.listClicked();
+        QSignalSpy opened(&f.stack.ports(), &port::PortManager::portOpened);
+
+        f.controller->loadSettings(); // what the main window does before it opens the batch window
+        // A stored folder that has gone away is passed over; the window's own is tested with it.
+        QCOMPARE(f.runner.openWindow(), QDir::currentPath());
+        QCOMPARE(f.model.vsup, 3.3); // the A0 = 1 device's
+        QCOMPARE(f.stack.ports().portNumber(), qint16(3));
+        QVERIFY(opened.isEmpty()); // the port is left as it is
+        QCOMPARE(f.runner.batchStepPosition(), 0);
+        QVERIFY(f.runner.batchListClicked());
+        QCOMPARE(f.runner.statusText(), QString());
+    }
+};
 
 QTEST_GUILESS_MAIN(TestBatchRunner)
 #include "tst_batchrunner.moc"

@@ -34,120 +34,118 @@ class TestOtpRegisterDialog : public QObject
     Q_OBJECT
 
 private slots:
-    void stepsThroughNames();
-    void burnsTheNamedRegister_data();
-    void burnsTheNamedRegister();
-    void noBankLeftBurnsNothing();
-};
+    void stepsThroughNames()
+    {
+        DialogFixture f;
+        f.dialog.open();
+        f.dialog.previousRegister();
+        QCOMPARE(f.dialog.hexText(), QStringLiteral("65"));
+        QStringList names;
+        for (int k = 0; k < 25; ++k, f.dialog.nextRegister())
+            names.append(f.dialog.name());
+        QCOMPARE(names.mid(16),
+                 (QStringList{"17", "18", "19", "20", "21", "22", "c1", "c2", "c2"}));
 
-void TestOtpRegisterDialog::stepsThroughNames()
-{
-    DialogFixture f;
-    f.dialog.open();
-    f.dialog.previousRegister();
-    QCOMPARE(f.dialog.hexText(), QStringLiteral("65"));
-    QStringList names;
-    for (int k = 0; k < 25; ++k, f.dialog.nextRegister())
-        names.append(f.dialog.name());
-    QCOMPARE(names.mid(16), (QStringList{"17", "18", "19", "20", "21", "22", "c1", "c2", "c2"}));
+        // Typing that the main window has not taken over yet is copied as it stands.
+        f.grid().voltageBoxEdited(2, QStringLiteral("3."));
+        f.dialog.open();
+        f.dialog.nextRegister();
+        QCOMPARE(f.dialog.voltageText(), QStringLiteral("3."));
+    }
 
-    // Typing that the main window has not taken over yet is copied as it stands.
-    f.grid().voltageBoxEdited(2, QStringLiteral("3."));
-    f.dialog.open();
-    f.dialog.nextRegister();
-    QCOMPARE(f.dialog.voltageText(), QStringLiteral("3."));
-}
+    void burnsTheNamedRegister_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("a0");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("confirmed");
+        QTest::newRow("19") << "19" << 0 << 21 << true;
+        QTest::newRow("c1") << "c1" << 0 << 19 << true;
+        QTest::newRow("c2") << "c2" << 0 << 20 << true;
+        QTest::newRow("19 on the A0 = 1 device") << "19" << 1 << 21 << true;
+        QTest::newRow("c1, declined") << "c1" << 0 << 19 << false;
+    }
 
-void TestOtpRegisterDialog::burnsTheNamedRegister_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("a0");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<bool>("confirmed");
-    QTest::newRow("19") << "19" << 0 << 21 << true;
-    QTest::newRow("c1") << "c1" << 0 << 19 << true;
-    QTest::newRow("c2") << "c2" << 0 << 20 << true;
-    QTest::newRow("19 on the A0 = 1 device") << "19" << 1 << 21 << true;
-    QTest::newRow("c1, declined") << "c1" << 0 << 19 << false;
-}
+    void burnsTheNamedRegister()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, a0);
+        QFETCH(int, index);
+        QFETCH(bool, confirmed);
 
-void TestOtpRegisterDialog::burnsTheNamedRegister()
-{
-    QFETCH(QString, name);
-    QFETCH(int, a0);
-    QFETCH(int, index);
-    QFETCH(bool, confirmed);
+        DialogFixture f(a0);
+        f.grid().setMaxBankText(QStringLiteral("0"));
+        f.goTo(name);
+        const QString shownHex = f.dialog.hexText();
+        QCOMPARE(shownHex, f.grid().hexText(index));
+        // The main window changes the code after the dialog has shown it: the model's code burns.
+        f.grid().voltageBoxEdited(index, QStringLiteral("9.99"));
+        f.grid().voltageBoxLeft(index);
+        f.clearEvents();
 
-    DialogFixture f(a0);
-    f.grid().setMaxBankText(QStringLiteral("0"));
-    f.goTo(name);
-    const QString shownHex = f.dialog.hexText();
-    QCOMPARE(shownHex, f.grid().hexText(index));
-    // The main window changes the code after the dialog has shown it: the model's code burns.
-    f.grid().voltageBoxEdited(index, QStringLiteral("9.99"));
-    f.grid().voltageBoxLeft(index);
-    f.clearEvents();
+        f.prompts.answerYes = confirmed;
+        QCOMPARE(f.dialog.burnShownRegister(), confirmed);
+        QCOMPARE(f.dialog.hexText(), shownHex); // the dialog's copy does not follow
+        const int reg = index - 1;
+        // The max bank first; after the burn and its reset, the max bank and every register.
+        const QList<ChipEvent> maxBank{{ChipEvent::Kind::PointerWrite, 0x3F, 0},
+                                       {ChipEvent::Kind::RegisterRead, 0x3F, 0}};
+        const QList<ChipEvent> burn = maxBank + QList<ChipEvent>{
+                                                    {ChipEvent::Kind::PointerWrite, reg, 0},
+                                                    {ChipEvent::Kind::OtpWrite, reg, 1023},
+                                                    {ChipEvent::Kind::Reset, 0, 1},
+                                                    {ChipEvent::Kind::PointerWrite, 0x3F, 0},
+                                                    {ChipEvent::Kind::RegisterRead, 0x3F, 1},
+                                                };
+        QCOMPARE(f.board.chip(a0).events().mid(0, confirmed ? burn.size() : 3),
+                 confirmed ? burn : maxBank);
+        QCOMPARE(f.board.chip(1 - a0).maxBank(), 0);
+        QCOMPARE(f.board.chip(1 - a0).events().size(), int(confirmed)); // the general call only
+        QCOMPARE(f.grid().maxBankText(), QString::number(int(confirmed)));
+        // The question names the code, the register and the device.
+        QCOMPARE(f.prompts.questions.size(), 1);
+        const QString question = f.prompts.questions.value(0);
+        QVERIFY(question.contains(QLatin1Char('"') + name + QLatin1Char('"')));
+        QVERIFY(question.contains(QStringLiteral("0x%1").arg(reg, 2, 16, QLatin1Char('0'))));
+        QVERIFY(question.contains(QStringLiteral("A0 = %1").arg(a0)));
+        QVERIFY(question.contains(QStringLiteral("3FFh")));
+        if (!confirmed)
+            return;
+        // The reset after the burn reloads every register from OTP: the grid shows what the chip
+        // holds.
+        for (int i = 1; i <= device::channelCount; ++i)
+            QCOMPARE(f.grid().hexText(i), device::shownCode(f.board.chip(a0).dacRegister(i - 1)));
+        QCOMPARE(f.prompts.errors, QStringList());
+        QCOMPARE(f.prompts.messages.size(), 1);
+        QVERIFY(f.prompts.messages[0].contains(QStringLiteral("Max Bank: 0 before, 1 after.")));
+        QVERIFY(
+            f.prompts.messages[0].contains(QStringLiteral("every burned register holds its code")));
+    }
 
-    f.prompts.answerYes = confirmed;
-    QCOMPARE(f.dialog.burnShownRegister(), confirmed);
-    QCOMPARE(f.dialog.hexText(), shownHex); // the dialog's copy does not follow
-    const int reg = index - 1;
-    // The max bank first; after the burn and its reset, the max bank and every register.
-    const QList<ChipEvent> maxBank{{ChipEvent::Kind::PointerWrite, 0x3F, 0},
-                                   {ChipEvent::Kind::RegisterRead, 0x3F, 0}};
-    const QList<ChipEvent> burn = maxBank + QList<ChipEvent>{
-                                                {ChipEvent::Kind::PointerWrite, reg, 0},
-                                                {ChipEvent::Kind::OtpWrite, reg, 1023},
-                                                {ChipEvent::Kind::Reset, 0, 1},
-                                                {ChipEvent::Kind::PointerWrite, 0x3F, 0},
-                                                {ChipEvent::Kind::RegisterRead, 0x3F, 1},
-                                            };
-    QCOMPARE(f.board.chip(a0).events().mid(0, confirmed ? burn.size() : 3),
-             confirmed ? burn : maxBank);
-    QCOMPARE(f.board.chip(1 - a0).maxBank(), 0);
-    QCOMPARE(f.board.chip(1 - a0).events().size(), int(confirmed)); // the general call only
-    QCOMPARE(f.grid().maxBankText(), QString::number(int(confirmed)));
-    // The question names the code, the register and the device.
-    QCOMPARE(f.prompts.questions.size(), 1);
-    const QString question = f.prompts.questions.value(0);
-    QVERIFY(question.contains(QLatin1Char('"') + name + QLatin1Char('"')));
-    QVERIFY(question.contains(QStringLiteral("0x%1").arg(reg, 2, 16, QLatin1Char('0'))));
-    QVERIFY(question.contains(QStringLiteral("A0 = %1").arg(a0)));
-    QVERIFY(question.contains(QStringLiteral("3FFh")));
-    if (!confirmed)
-        return;
-    // The reset after the burn reloads every register from OTP: the grid shows what the chip holds.
-    for (int i = 1; i <= device::channelCount; ++i)
-        QCOMPARE(f.grid().hexText(i), device::shownCode(f.board.chip(a0).dacRegister(i - 1)));
-    QCOMPARE(f.prompts.errors, QStringList());
-    QCOMPARE(f.prompts.messages.size(), 1);
-    QVERIFY(f.prompts.messages[0].contains(QStringLiteral("Max Bank: 0 before, 1 after.")));
-    QVERIFY(f.prompts.messages[0].contains(QStringLiteral("every burned register holds its code")));
-}
+    void noBankLeftBurnsNothing()
+    {
+        DialogFixture f;
+        f.prompts.answerYes = true;
+        for (int bank = 1; bank <= control::ChipOperations::otpBankCount; ++bank)
+            f.controller->programOtpAllChannels();
+        QCOMPARE(f.chip0().maxBank(), 3);
+        f.clearEvents();
+        f.prompts.questions.clear();
+        f.prompts.errors.clear();
 
-void TestOtpRegisterDialog::noBankLeftBurnsNothing()
-{
-    DialogFixture f;
-    f.prompts.answerYes = true;
-    for (int bank = 1; bank <= control::ChipOperations::otpBankCount; ++bank)
         f.controller->programOtpAllChannels();
-    QCOMPARE(f.chip0().maxBank(), 3);
-    f.clearEvents();
-    f.prompts.questions.clear();
-    f.prompts.errors.clear();
+        f.dialog.open();
+        QVERIFY(!f.dialog.burnShownRegister());
+        QVERIFY(f.events(ChipEvent::Kind::OtpWrite).isEmpty());
+        QVERIFY(f.prompts.questions.isEmpty());
+        QCOMPARE(f.prompts.errors.size(), 2);
+        QVERIFY(f.prompts.errors.first().contains(QStringLiteral("All 3 OTP banks")));
 
-    f.controller->programOtpAllChannels();
-    f.dialog.open();
-    QVERIFY(!f.dialog.burnShownRegister());
-    QVERIFY(f.events(ChipEvent::Kind::OtpWrite).isEmpty());
-    QVERIFY(f.prompts.questions.isEmpty());
-    QCOMPARE(f.prompts.errors.size(), 2);
-    QVERIFY(f.prompts.errors.first().contains(QStringLiteral("All 3 OTP banks")));
-
-    f.board.setChipPresent(0, false); // a silent chip is not mistaken for a full one
-    f.controller->programOtpAllChannels();
-    QVERIFY(f.prompts.errors.last().contains(QStringLiteral("no chip answered")));
-}
+        f.board.setChipPresent(0, false); // a silent chip is not mistaken for a full one
+        f.controller->programOtpAllChannels();
+        QVERIFY(f.prompts.errors.last().contains(QStringLiteral("no chip answered")));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestOtpRegisterDialog)
 #include "tst_otpregisterdialog.moc"

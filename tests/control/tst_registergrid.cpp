@@ -14,163 +14,155 @@ class TestRegisterGrid : public QObject
     Q_OBJECT
 
 private slots:
-    void edits_data();
-    void edits();
-    void refreshWritesBackChangedBoxes();
-    void codesDoNotDrift_data();
-    void codesDoNotDrift();
-    void controlPanelRefreshedOnlyWhileOpen();
-    void loadedCodesAreWhatTheChipGot_data();
-    void loadedCodesAreWhatTheChipGot();
-};
-
-void TestRegisterGrid::edits_data()
-{
-    QTest::addColumn<double>("vsup");
-    QTest::addColumn<double>("code");
-    QTest::addColumn<QString>("typed"); // typed into the box and left; a spin step when null
-    QTest::addColumn<int>("step");
-    QTest::addColumn<double>("newCode");
-    QTest::addColumn<QString>("shown");
-    QTest::addColumn<QList<int>>("sent");
-    // Typing writes once, leaving writes twice: the rewritten text's change handling, the check.
-    const auto typed = [](const char *name, double vsup, const char *text, double code,
-                          const char *shown) {
-        const int sent = std::min(int(code), 1023);
-        QTest::newRow(name) << vsup << 300.0 << QString::fromLatin1(text) << 0 << code << shown
-                            << QList<int>(3, sent);
-    };
-    typed("above vsup: full scale", 10, "12", 1024, " 10");
-    typed("below vlow clamps", 10, "-1", 0, " 0");
-    typed("cleared", 10, "", 0, " 0");
-    typed("rounded, shown truncated", 10, ".25", 26, " .253");
-    typed("Vsup 0: code kept", 0, "3", 300, " 0");
-    const auto spin = [](const char *name, double code, int step, double newCode, const char *shown,
-                         const QList<int> &sent) {
-        QTest::newRow(name) << 10.0 << code << QString() << step << newCode << shown << sent;
-    };
-    spin("up from 512", 512, 1, 513, " 5.009", {513});
-    spin("down from 512", 512, -1, 511, " 4.99", {511});
-    spin("up at 1023", 1023, 1, 1023, " 9.99", {});
-    spin("down at 0", 0, -1, 0, " 0", {});
-    spin("down from full scale", 1024, -1, 1023, " 9.99", {1023});
-}
-
-void TestRegisterGrid::edits()
-{
-    QFETCH(double, vsup);
-    QFETCH(double, code);
-    QFETCH(QString, typed);
-    QFETCH(int, step);
-    QFETCH(double, newCode);
-    QFETCH(QString, shown);
-    QFETCH(QList<int>, sent);
-    ControlFixture f;
-    f.showCodes(vsup, code);
-    f.grid().voltageBoxClicked(7);
-    if (typed.isNull()) {
-        f.grid().stepChannelCode(step);
-    } else {
-        f.grid().voltageBoxEdited(7, typed);
-        QCOMPARE(f.model.dacCode[7], newCode);                  // at once, while typing
-        QCOMPARE(f.grid().hexText(7), device::shownCode(code)); // the box follows only later
-        f.grid().voltageBoxLeft(7);
+    void edits_data()
+    {
+        QTest::addColumn<double>("vsup");
+        QTest::addColumn<double>("code");
+        QTest::addColumn<QString>("typed"); // typed into the box and left; a spin step when null
+        QTest::addColumn<int>("step");
+        QTest::addColumn<double>("newCode");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QList<int>>("sent");
+        // Typing writes once, leaving writes twice: the rewritten text's change handling, the
+        // check.
+        const auto typed = [](const char *name, double vsup, const char *text, double code,
+                              const char *shown) {
+            const int sent = std::min(int(code), 1023);
+            QTest::newRow(name) << vsup << 300.0 << QString::fromLatin1(text) << 0 << code << shown
+                                << QList<int>(3, sent);
+        };
+        typed("above vsup: full scale", 10, "12", 1024, " 10");
+        typed("below vlow clamps", 10, "-1", 0, " 0");
+        typed("cleared", 10, "", 0, " 0");
+        typed("rounded, shown truncated", 10, ".25", 26, " .253");
+        typed("Vsup 0: code kept", 0, "3", 300, " 0");
+        const auto spin = [](const char *name, double code, int step, double newCode,
+                             const char *shown, const QList<int> &sent) {
+            QTest::newRow(name) << 10.0 << code << QString() << step << newCode << shown << sent;
+        };
+        spin("up from 512", 512, 1, 513, " 5.009", {513});
+        spin("down from 512", 512, -1, 511, " 4.99", {511});
+        spin("up at 1023", 1023, 1, 1023, " 9.99", {});
+        spin("down at 0", 0, -1, 0, " 0", {});
+        spin("down from full scale", 1024, -1, 1023, " 9.99", {1023});
     }
-    QCOMPARE(f.model.dacCode[7], newCode);
-    QCOMPARE(f.grid().voltageText(7), shown);
-    QCOMPARE(f.grid().hexText(7), device::shownCode(newCode));
-    QCOMPARE(f.dacWrites(), sent);
-}
 
-void TestRegisterGrid::refreshWritesBackChangedBoxes()
-{
-    ControlFixture f;
-    f.showCodes(10, 1023);
-    f.grid().voltageBoxClicked(2);
-    f.model.dacCode[3] = 200;
-    f.model.dacCode[19] = 300;
-    f.grid().refreshAllChannels();
-    f.grid().refreshAllChannels();
-    // Only the boxes whose text changed write their channels, in register order; the spin
-    // control then steps the last of them, not the one clicked before.
-    f.grid().stepChannelCode(1);
-    QCOMPARE(f.dacWritesWithRegister(), (Writes{{2, 200}, {18, 300}, {18, 301}}));
-}
+    void edits()
+    {
+        QFETCH(double, vsup);
+        QFETCH(double, code);
+        QFETCH(QString, typed);
+        QFETCH(int, step);
+        QFETCH(double, newCode);
+        QFETCH(QString, shown);
+        QFETCH(QList<int>, sent);
+        ControlFixture f;
+        f.showCodes(vsup, code);
+        f.grid().voltageBoxClicked(7);
+        if (typed.isNull()) {
+            f.grid().stepChannelCode(step);
+        } else {
+            f.grid().voltageBoxEdited(7, typed);
+            QCOMPARE(f.model.dacCode[7], newCode);                  // at once, while typing
+            QCOMPARE(f.grid().hexText(7), device::shownCode(code)); // the box follows only later
+            f.grid().voltageBoxLeft(7);
+        }
+        QCOMPARE(f.model.dacCode[7], newCode);
+        QCOMPARE(f.grid().voltageText(7), shown);
+        QCOMPARE(f.grid().hexText(7), device::shownCode(newCode));
+        QCOMPARE(f.dacWrites(), sent);
+    }
 
-void TestRegisterGrid::codesDoNotDrift_data()
-{
-    QTest::addColumn<double>("vsup");
-    QTest::newRow("1.8 V") << 1.8;
-    QTest::newRow("1 V") << 1.0;
-    QTest::newRow("0.5 V: neighbouring codes share a millivolt") << 0.5;
-    QTest::newRow("3.3 V") << 3.3;
-}
-
-void TestRegisterGrid::codesDoNotDrift()
-{
-    QFETCH(double, vsup);
-    ControlFixture f;
-    f.showCodes(vsup, 0);
-    // Reading the program's own truncated text back must not move a code.
-    for (int code = 0; code <= 1024; ++code) {
-        const int channel = 1 + code % channelCount;
-        f.model.dacCode[channel] = code;
+    void refreshWritesBackChangedBoxes()
+    {
+        ControlFixture f;
+        f.showCodes(10, 1023);
+        f.grid().voltageBoxClicked(2);
+        f.model.dacCode[3] = 200;
+        f.model.dacCode[19] = 300;
         f.grid().refreshAllChannels();
-        f.grid().voltageBoxLeft(channel);
-        QCOMPARE(f.model.dacCode[channel], double(code));
-    }
-    // Every spin step reaches the chip, even where two codes share a millivolt text.
-    f.showCodes(vsup, 16);
-    f.grid().voltageBoxClicked(1);
-    QList<int> expected;
-    for (int code = 17; code <= 40; ++code) {
+        f.grid().refreshAllChannels();
+        // Only the boxes whose text changed write their channels, in register order; the spin
+        // control then steps the last of them, not the one clicked before.
         f.grid().stepChannelCode(1);
-        expected.append(code);
-        QCOMPARE(f.grid().hexText(1), QString::number(code, 16).toUpper());
+        QCOMPARE(f.dacWritesWithRegister(), (Writes{{2, 200}, {18, 300}, {18, 301}}));
     }
-    QCOMPARE(f.dacWrites(), expected);
-}
 
-void TestRegisterGrid::controlPanelRefreshedOnlyWhileOpen()
-{
-    ControlFixture f;
-    // Until the first refresh the boxes hold placeholders.
-    QCOMPARE(f.grid().voltageText(19), QStringLiteral("c1"));
-    QCOMPARE(f.grid().hexText(21), QStringLiteral("13h"));
-    QSignalSpy refreshes(&f.grid(), &control::RegisterGrid::controlPanelRefreshDue);
-    f.grid().refreshAllChannels();
-    f.model.controlPanelOpen = 1;
-    f.grid().refreshAllChannels();
-    f.grid().voltageBoxClicked(2);
-    f.grid().stepChannelCode(1); // the spin control does not refresh the panel
-    QCOMPARE(refreshes.size(), 1);
-}
+    void codesDoNotDrift_data()
+    {
+        QTest::addColumn<double>("vsup");
+        QTest::newRow("1.8 V") << 1.8;
+        QTest::newRow("1 V") << 1.0;
+        QTest::newRow("0.5 V: neighbouring codes share a millivolt") << 0.5;
+        QTest::newRow("3.3 V") << 3.3;
+    }
 
-void TestRegisterGrid::loadedCodesAreWhatTheChipGot_data()
-{
-    QTest::addColumn<double>("code");
-    QTest::newRow("fraction") << 512.7;
-    QTest::newRow("negative") << -5.0;
-    QTest::newRow("beyond full scale") << 2000.0;
-    QTest::newRow("full scale") << 1024.0;
-}
+    void codesDoNotDrift()
+    {
+        QFETCH(double, vsup);
+        ControlFixture f;
+        f.showCodes(vsup, 0);
+        // Reading the program's own truncated text back must not move a code.
+        for (int code = 0; code <= 1024; ++code) {
+            const int channel = 1 + code % channelCount;
+            f.model.dacCode[channel] = code;
+            f.grid().refreshAllChannels();
+            f.grid().voltageBoxLeft(channel);
+            QCOMPARE(f.model.dacCode[channel], double(code));
+        }
+        // Every spin step reaches the chip, even where two codes share a millivolt text.
+        f.showCodes(vsup, 16);
+        f.grid().voltageBoxClicked(1);
+        QList<int> expected;
+        for (int code = 17; code <= 40; ++code) {
+            f.grid().stepChannelCode(1);
+            expected.append(code);
+            QCOMPARE(f.grid().hexText(1), QString::number(code, 16).toUpper());
+        }
+        QCOMPARE(f.dacWrites(), expected);
+    }
 
-void TestRegisterGrid::loadedCodesAreWhatTheChipGot()
-{
-    QFETCH(double, code);
-    ControlFixture f;
-    device::RegisterSet set;
-    set.vsup = 10;
-    set.codes.fill(100);
-    set.codes[2] = code;
-    f.grid().loadRegisterSet(set);
-    const double shown = f.model.dacCode[3];
-    // A code the chip can hold (1024 is full scale, sent as 1023), the one it got last.
-    QVERIFY(shown >= 0 && shown <= 1024 && shown == std::floor(shown));
-    QCOMPARE(int(std::min(shown, 1023.0)), int(f.chip0().dacRegister(2)));
-    QCOMPARE(f.grid().hexText(3), device::shownCode(shown));
-    QCOMPARE(f.grid().vsupText(), QStringLiteral(" 10"));
-}
+    void controlPanelRefreshedOnlyWhileOpen()
+    {
+        ControlFixture f;
+        // Until the first refresh the boxes hold placeholders.
+        QCOMPARE(f.grid().voltageText(19), QStringLiteral("c1"));
+        QCOMPARE(f.grid().hexText(21), QStringLiteral("13h"));
+        QSignalSpy refreshes(&f.grid(), &control::RegisterGrid::controlPanelRefreshDue);
+        f.grid().refreshAllChannels();
+        f.model.controlPanelOpen = 1;
+        f.grid().refreshAllChannels();
+        f.grid().voltageBoxClicked(2);
+        f.grid().stepChannelCode(1); // the spin control does not refresh the panel
+        QCOMPARE(refreshes.size(), 1);
+    }
+
+    void loadedCodesAreWhatTheChipGot_data()
+    {
+        QTest::addColumn<double>("code");
+        QTest::newRow("fraction") << 512.7;
+        QTest::newRow("negative") << -5.0;
+        QTest::newRow("beyond full scale") << 2000.0;
+        QTest::newRow("full scale") << 1024.0;
+    }
+
+    void loadedCodesAreWhatTheChipGot()
+    {
+        QFETCH(double, code);
+        ControlFixture f;
+        device::RegisterSet set;
+        set.vsup = 10;
+        set.codes.fill(100);
+        set.codes[2] = code;
+        f.grid().loadRegisterSet(set);
+        const double shown = f.model.dacCode[3];
+        // A code the chip can hold (1024 is full scale, sent as 1023), the one it got last.
+        QVERIFY(shown >= 0 && shown <= 1024 && shown == std::floor(shown));
+        QCOMPARE(int(std::min(shown, 1023.0)), int(f.chip0().dacRegister(2)));
+        QCOMPARE(f.grid().hexText(3), device::shownCode(shown));
+        QCOMPARE(f.grid().vsupText(), QStringLiteral(" 10"));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestRegisterGrid)
 #include "tst_registergrid.moc"

@@ -52,147 +52,139 @@ class TestNumberText : public QObject
     Q_OBJECT
 
 private slots:
-    void texts_data();
-    void texts();
-    void leadingNumbers_data();
-    void leadingNumbers();
-    void shownTextsReadBack();
-    void folders_data();
-    void folders();
-    void addressAndFatalByte();
-    void waitServesEvents();
-};
+    void texts_data()
+    {
+        QTest::addColumn<int>("form");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("text");
+        const auto rows = [](FormIndex form, std::span<const Shown> shown) {
+            for (const Shown &s : shown)
+                QTest::addRow("%s %.17g", forms[form].name, s.value)
+                    << int(form) << s.value << s.text;
+        };
+        const Shown number[] = {{5.009, " 5.009"},
+                                {0.25, " .25"},
+                                {10, " 10"},
+                                {-0.001, "-.001"},
+                                {0, " 0"},
+                                {3.3, " 3.3"},
+                                {1 / 3.0, " .333333333333333"}};
+        rows(Number, number);
+        // Truncated to millivolts, never rounded up; below zero that is away from zero.
+        const Shown voltage[] = {
+            {5.0097, " 5.009"}, {10.0 * 1023 / 1024, " 9.99"}, {-0.0005, "-.001"}};
+        rows(Voltage, voltage);
+        // Halves go to even; a silent chip reads 65535; a code too large for any integer shows 0.
+        const Shown code[] = {{1023, "3FF"},  {0, "0"},       {1024, "400"}, {65535, "FFFF"},
+                              {512.5, "200"}, {513.5, "202"}, {1e300, "0"}};
+        rows(Code, code);
+        const Shown plain[] = {{512, "512"}, {3.3, "3.3"}, {-2, "-2"}, {1e-7, "0.0000001"}};
+        rows(Plain, plain);
+        // Fractions are dropped, negatives give zeros, five bits saturate.
+        const Shown byte[] = {{0, "00000000"},   {23, "00010111"},   {18, "00010010"},
+                              {255, "11111111"}, {23.9, "00010111"}, {-4, "00000000"}};
+        rows(Byte, byte);
+        const Shown fiveBits[] = {
+            {19, "10011"}, {23, "10111"}, {31, "11111"}, {40, "11111"}, {0, "00000"}};
+        rows(FiveBits, fiveBits);
+        // Codes above 1023 (full scale 1024, a silent chip's 65535) saturate.
+        const Shown dataWord[] = {
+            {512, "00000010 00000000"},  {1023, "00000011 11111111"},  {1024, "00000011 11111111"},
+            {5000, "00000011 11111111"}, {65535, "00000011 11111111"}, {512.7, "00000010 00000000"},
+            {-3, "00000000 00000000"},   {0, "00000000 00000000"},     {682, "00000010 10101010"}};
+        rows(DataWord, dataWord);
+        // Halves to even, as everywhere.
+        const Shown int16[] = {{2.5, "2"}, {3.5, "4"}, {32767, "32767"}, {32768, "does not fit"}};
+        rows(Int16, int16);
+        const Shown int32[] = {{3e9, "does not fit"}, {38400, "38400"}};
+        rows(Int32, int32);
+    }
 
-void TestNumberText::texts_data()
-{
-    QTest::addColumn<int>("form");
-    QTest::addColumn<double>("value");
-    QTest::addColumn<QString>("text");
-    const auto rows = [](FormIndex form, std::span<const Shown> shown) {
-        for (const Shown &s : shown)
-            QTest::addRow("%s %.17g", forms[form].name, s.value) << int(form) << s.value << s.text;
-    };
-    const Shown number[] = {{5.009, " 5.009"},
-                            {0.25, " .25"},
-                            {10, " 10"},
-                            {-0.001, "-.001"},
-                            {0, " 0"},
-                            {3.3, " 3.3"},
-                            {1 / 3.0, " .333333333333333"}};
-    rows(Number, number);
-    // Truncated to millivolts, never rounded up; below zero that is away from zero.
-    const Shown voltage[] = {{5.0097, " 5.009"}, {10.0 * 1023 / 1024, " 9.99"}, {-0.0005, "-.001"}};
-    rows(Voltage, voltage);
-    // Halves go to even; a silent chip reads 65535; a code too large for any integer shows 0.
-    const Shown code[] = {{1023, "3FF"},  {0, "0"},       {1024, "400"}, {65535, "FFFF"},
-                          {512.5, "200"}, {513.5, "202"}, {1e300, "0"}};
-    rows(Code, code);
-    const Shown plain[] = {{512, "512"}, {3.3, "3.3"}, {-2, "-2"}, {1e-7, "0.0000001"}};
-    rows(Plain, plain);
-    // Fractions are dropped, negatives give zeros, five bits saturate.
-    const Shown byte[] = {{0, "00000000"},   {23, "00010111"},   {18, "00010010"},
-                          {255, "11111111"}, {23.9, "00010111"}, {-4, "00000000"}};
-    rows(Byte, byte);
-    const Shown fiveBits[] = {
-        {19, "10011"}, {23, "10111"}, {31, "11111"}, {40, "11111"}, {0, "00000"}};
-    rows(FiveBits, fiveBits);
-    // Codes above 1023 (full scale 1024, a silent chip's 65535) saturate.
-    const Shown dataWord[] = {
-        {512, "00000010 00000000"},  {1023, "00000011 11111111"},  {1024, "00000011 11111111"},
-        {5000, "00000011 11111111"}, {65535, "00000011 11111111"}, {512.7, "00000010 00000000"},
-        {-3, "00000000 00000000"},   {0, "00000000 00000000"},     {682, "00000010 10101010"}};
-    rows(DataWord, dataWord);
-    // Halves to even, as everywhere.
-    const Shown int16[] = {{2.5, "2"}, {3.5, "4"}, {32767, "32767"}, {32768, "does not fit"}};
-    rows(Int16, int16);
-    const Shown int32[] = {{3e9, "does not fit"}, {38400, "38400"}};
-    rows(Int32, int32);
-}
+    void texts()
+    {
+        QFETCH(int, form);
+        QFETCH(double, value);
+        QFETCH(QString, text);
+        QCOMPARE(forms[form].text(value), text);
+    }
 
-void TestNumberText::texts()
-{
-    QFETCH(int, form);
-    QFETCH(double, value);
-    QFETCH(QString, text);
-    QCOMPARE(forms[form].text(value), text);
-}
+    void leadingNumbers_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("value");
+        const Shown rows[] = {{5.2, "5.2"},  {5.009, " 5.009"}, {0.25, ".25"}, {-0.001, "-.001"},
+                              {3.3, "3.3V"}, {1.2, "1.2.3"},    {100, "1e2"},  {2, "2e"},
+                              {2, "2,5"},    {0, ""},           {0, "abc"},    {0, "-"},
+                              {0, "."},      {0, "1e999"},      {0, "\u0663"}};
+        for (const Shown &row : rows)
+            QTest::addRow("\"%s\"", row.text) << QString::fromUtf8(row.text) << row.value;
+    }
 
-void TestNumberText::leadingNumbers_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<double>("value");
-    const Shown rows[] = {{5.2, "5.2"},  {5.009, " 5.009"}, {0.25, ".25"}, {-0.001, "-.001"},
-                          {3.3, "3.3V"}, {1.2, "1.2.3"},    {100, "1e2"},  {2, "2e"},
-                          {2, "2,5"},    {0, ""},           {0, "abc"},    {0, "-"},
-                          {0, "."},      {0, "1e999"},      {0, "\u0663"}};
-    for (const Shown &row : rows)
-        QTest::addRow("\"%s\"", row.text) << QString::fromUtf8(row.text) << row.value;
-}
+    void leadingNumbers()
+    {
+        QFETCH(QString, text);
+        QFETCH(double, value);
+        QCOMPARE(leadingNumber(text), value);
+    }
 
-void TestNumberText::leadingNumbers()
-{
-    QFETCH(QString, text);
-    QFETCH(double, value);
-    QCOMPARE(leadingNumber(text), value);
-}
+    void shownTextsReadBack()
+    {
+        for (double v : {5.009, 0.25, 10.0, -0.001, 3.3, 1e-5, 123456.789})
+            QCOMPARE(leadingNumber(numberText(v)), v);
+    }
 
-void TestNumberText::shownTextsReadBack()
-{
-    for (double v : {5.009, 0.25, 10.0, -0.001, 3.3, 1e-5, 123456.789})
-        QCOMPARE(leadingNumber(numberText(v)), v);
-}
-
-void TestNumberText::folders_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("folder");
-    QTest::newRow("file in folder") << "/data/set1.csv"
-                                    << "/data/";
-    QTest::newRow("bare name") << "set1.csv"
-                               << "";
-    QTest::newRow("root") << "/set1.csv"
-                          << "/";
+    void folders_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("file in folder") << "/data/set1.csv"
+                                        << "/data/";
+        QTest::newRow("bare name") << "set1.csv"
+                                   << "";
+        QTest::newRow("root") << "/set1.csv"
+                              << "/";
 #ifdef Q_OS_WIN
-    QTest::newRow("backslashes") << "c:\\data\\set1.csv"
-                                 << "c:\\data\\";
+        QTest::newRow("backslashes") << "c:\\data\\set1.csv"
+                                     << "c:\\data\\";
 #endif
-}
+    }
 
-void TestNumberText::folders()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, folder);
-    QCOMPARE(folderOfPath(path), folder);
-    if (!folder.isEmpty())
-        QCOMPARE(joinPath(folder, QStringLiteral("x.csv")), folder + QStringLiteral("x.csv"));
-    QCOMPARE(joinPath(QStringLiteral("/data"), QStringLiteral("x.csv")),
-             QStringLiteral("/data/x.csv"));
-}
+    void folders()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, folder);
+        QCOMPARE(folderOfPath(path), folder);
+        if (!folder.isEmpty())
+            QCOMPARE(joinPath(folder, QStringLiteral("x.csv")), folder + QStringLiteral("x.csv"));
+        QCOMPARE(joinPath(QStringLiteral("/data"), QStringLiteral("x.csv")),
+                 QStringLiteral("/data/x.csv"));
+    }
 
-void TestNumberText::addressAndFatalByte()
-{
-    QCOMPARE(chipAddressBits(QStringLiteral("0")), QStringLiteral("11101000"));
-    QCOMPARE(chipAddressBits(QStringLiteral("1")), QStringLiteral("11101010"));
+    void addressAndFatalByte()
+    {
+        QCOMPARE(chipAddressBits(QStringLiteral("0")), QStringLiteral("11101000"));
+        QCOMPARE(chipAddressBits(QStringLiteral("1")), QStringLiteral("11101010"));
 
-    // A register number above a byte is a program fault that ends the program.
-    QStringList messages;
-    setFatalHandler([&messages](const QString &message) { messages.append(message); });
-    decmal_to_binary8(255);
-    decmal_to_binary8(256);
-    setFatalHandler({});
-    QCOMPARE(messages, QStringList{QStringLiteral("Problem in decmal_to_binary8")});
-}
+        // A register number above a byte is a program fault that ends the program.
+        QStringList messages;
+        setFatalHandler([&messages](const QString &message) { messages.append(message); });
+        decmal_to_binary8(255);
+        decmal_to_binary8(256);
+        setFatalHandler({});
+        QCOMPARE(messages, QStringList{QStringLiteral("Problem in decmal_to_binary8")});
+    }
 
-void TestNumberText::waitServesEvents()
-{
-    bool handled = false;
-    QTimer::singleShot(10, this, [&handled] { handled = true; });
-    QElapsedTimer clock;
-    clock.start();
-    waitSeconds(0.1);
-    QVERIFY(handled);
-    QVERIFY(clock.elapsed() >= 99);
-}
+    void waitServesEvents()
+    {
+        bool handled = false;
+        QTimer::singleShot(10, this, [&handled] { handled = true; });
+        QElapsedTimer clock;
+        clock.start();
+        waitSeconds(0.1);
+        QVERIFY(handled);
+        QVERIFY(clock.elapsed() >= 99);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestNumberText)
 #include "tst_numbertext.moc"

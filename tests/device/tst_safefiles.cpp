@@ -92,15 +92,165 @@ class TestSafeFiles : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_path = inDir("entry");
+        writeCalls = 0;
+    }
 
-    void failedWriteKeepsOldFile_data();
-    void failedWriteKeepsOldFile();
-    void fullDiskKeepsOldFile();
-    void namesThatAreNotUtf8_data();
-    void namesThatAreNotUtf8();
-    void specialFiles_data();
-    void specialFiles();
+    void failedWriteKeepsOldFile_data()
+    {
+        QTest::addColumn<int>("call");
+        QTest::addColumn<QString>("reason"); // empty: the save works
+
+        QTest::newRow("short and interrupted writes") << 0 << QString();
+        QTest::newRow("disk full") << 1 << "No space left on device";
+        QTest::newRow("disk full after part") << 2 << "No space left on device";
+        QTest::newRow("nothing written") << 3 << "Input/output error";
+    }
+
+    void failedWriteKeepsOldFile()
+    {
+        QFETCH(int, call);
+        QFETCH(QString, reason);
+
+        const QString path = m_dir->filePath(QStringLiteral("set.csv"));
+        const QByteArray old = "old content\r\n";
+        const QByteArray next = QByteArray("new content\r\n").repeated(1000);
+        QVERIFY(writeFile(path, old));
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0640) == 0);
+
+        QString error;
+        const bool saved = writeFileSafely(path, next, &error, fakeWrites[call]);
+        QCOMPARE(saved, reason.isEmpty());
+        QCOMPARE(contentOf(path), saved ? next : old);
+        QCOMPARE(permissionsOf(path), mode_t(0640));
+        // No temporary is left behind.
+        QCOMPARE(
+            QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList{QStringLiteral("set.csv")});
+        if (!saved) {
+            QVERIFY2(error.contains(path) && error.contains(reason), qPrintable(error));
+            return;
+        }
+        // A new file gets what the umask leaves.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        const QString fresh = m_dir->filePath(QStringLiteral("fresh.csv"));
+        QVERIFY2(writeFileSafely(fresh, next, &error), qPrintable(error));
+        QCOMPARE(permissionsOf(fresh), mode_t(0666 & ~mask));
+    }
+
+    void fullDiskKeepsOldFile()
+    {
+        Mount disk{QFile::encodeName(m_dir->filePath(QStringLiteral("disk")))};
+        QVERIFY(::mkdir(disk.point.constData(), 0700) == 0);
+        disk.mounted = ::mount("tmpfs", disk.point.constData(), "tmpfs", 0, "size=64k") == 0;
+        if (!disk.mounted)
+            QSKIP("a tmpfs cannot be mounted here");
+
+        const QString path = QFile::decodeName(disk.point) + QStringLiteral("/set.csv");
+        QString error;
+        QVERIFY2(writeRegisterSetFile(path, uniformSet(10, 512), &error), qPrintable(error));
+        const QByteArray old = contentOf(path);
+        QFile filler(QFile::decodeName(disk.point) + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(4096, 'x')) > 0) {
+        }
+
+        QVERIFY(!writeRegisterSetFile(path, uniformSet(3.3, 100), &error));
+        QVERIFY2(error.contains(QStringLiteral("No space left on device")), qPrintable(error));
+        QCOMPARE(contentOf(path), old);
+    }
+
+    void namesThatAreNotUtf8_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("shown");
+
+        const QString bad(QChar::ReplacementCharacter);
+        QTest::newRow("UTF-8") << QByteArray("Spannung \xc2\xb5V.csv")
+                               << QStringLiteral("Spannung \u00b5V.csv");
+        QTest::newRow("beyond 16 bits")
+            << QByteArray("\xf0\x90\x82\x80.csv") << QStringLiteral("\U00010080.csv");
+        QTest::newRow("Latin-1") << QByteArray("Messung \xe4.csv") << "Messung " + bad + ".csv";
+        QTest::newRow("cut short") << QByteArray("\xe2\x82.csv") << bad + bad + ".csv";
+        QTest::newRow("overlong slash") << QByteArray("\xc0\xaf.csv") << bad + bad + ".csv";
+        QTest::newRow("byte-order mark after a bad byte")
+            << QByteArray("\xff\xef\xbb\xbf.csv") << bad + QChar(0xFEFF) + ".csv";
+        QTest::newRow("encoded surrogate")
+            << QByteArray("\xed\xb3\xbf.csv") << bad + bad + bad + ".csv";
+    }
+
+    void namesThatAreNotUtf8()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QString, shown);
+
+        // The program holds the name as it came from the system, and the file keeps those bytes.
+        const QByteArray folder = QFile::encodeName(m_dir->path()) + '/';
+        const QString path = decodeFileName(folder + name);
+        QCOMPARE(encodeFileName(path), folder + name);
+        const RemovedAtEnd removal{folder + name};
+        QString error;
+        QVERIFY2(writeRegisterSetFile(path, uniformSet(10, 512), &error), qPrintable(error));
+        QVERIFY(::access((folder + name).constData(), F_OK) == 0);
+        QVERIFY2(readRegisterSetFile(path, &error), qPrintable(error));
+
+        QVERIFY(!readRegisterSetFile(path + QStringLiteral(".old"), &error));
+        QVERIFY2(error.contains(shown + QStringLiteral(".old")), qPrintable(error));
+    }
+
+    void specialFiles_data()
+    {
+        QTest::addColumn<int>("entry");
+        QTest::addColumn<QString>("readProblem"); // empty: readable
+        QTest::addColumn<bool>("writable");
+
+        QTest::newRow("regular file") << int(Regular) << QString() << true;
+        QTest::newRow("link to a regular file") << int(LinkToRegular) << QString() << true;
+        QTest::newRow("above 1 MiB") << int(Oversized) << "larger than 1 MiB" << true;
+        QTest::newRow("FIFO") << int(Fifo) << "not a regular file" << false;
+        QTest::newRow("link to a FIFO") << int(LinkToFifo) << "not a regular file" << false;
+        QTest::newRow("character device") << int(Device) << "not a regular file" << false;
+        QTest::newRow("folder") << int(Folder) << "not a regular file" << false;
+        QTest::newRow("dangling chain of links") << int(Dangling) << "does not exist" << false;
+        QTest::newRow("loop of links") << int(Loop) << "loop" << false;
+    }
+
+    void specialFiles()
+    {
+        QFETCH(int, entry);
+        QFETCH(QString, readProblem);
+        QFETCH(bool, writable);
+
+        if (!make(Entry(entry))) {
+            QCOMPARE(entry, int(Device));
+            QSKIP("device nodes cannot be made here");
+        }
+        const QString before = stateOf(m_path);
+        const bool readable = readProblem.isEmpty();
+        QString error;
+        QVERIFY2(readRegisterSetFile(m_path, &error).has_value() == readable, qPrintable(error));
+        if (!readable)
+            QVERIFY2(error.contains(m_path) && error.contains(readProblem), qPrintable(error));
+        QCOMPARE(stateOf(m_path), before);
+
+        checkStore(readable, entry == Device, before);
+
+        const RegisterSet set = uniformSet(3.3, 100);
+        QCOMPARE(writeRegisterSetFile(m_path, set, &error), writable);
+        if (writable) {
+            QCOMPARE(contentOf(m_path), formatRegisterSet(set));
+            // A link stays a link; the file it leads to is the one replaced.
+            QCOMPARE(stateOf(m_path).section(u'/', 0, 0), before.section(u'/', 0, 0));
+        } else {
+            QVERIFY2(error.contains(m_path), qPrintable(error));
+            QCOMPARE(stateOf(m_path), before);
+        }
+    }
 
 private:
     // Puts the entry at m_path, regular files holding content; false when the system refuses.
@@ -113,133 +263,6 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_path;
 };
-
-void TestSafeFiles::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_path = inDir("entry");
-    writeCalls = 0;
-}
-
-void TestSafeFiles::failedWriteKeepsOldFile_data()
-{
-    QTest::addColumn<int>("call");
-    QTest::addColumn<QString>("reason"); // empty: the save works
-
-    QTest::newRow("short and interrupted writes") << 0 << QString();
-    QTest::newRow("disk full") << 1 << "No space left on device";
-    QTest::newRow("disk full after part") << 2 << "No space left on device";
-    QTest::newRow("nothing written") << 3 << "Input/output error";
-}
-
-void TestSafeFiles::failedWriteKeepsOldFile()
-{
-    QFETCH(int, call);
-    QFETCH(QString, reason);
-
-    const QString path = m_dir->filePath(QStringLiteral("set.csv"));
-    const QByteArray old = "old content\r\n";
-    const QByteArray next = QByteArray("new content\r\n").repeated(1000);
-    QVERIFY(writeFile(path, old));
-    QVERIFY(::chmod(QFile::encodeName(path).constData(), 0640) == 0);
-
-    QString error;
-    const bool saved = writeFileSafely(path, next, &error, fakeWrites[call]);
-    QCOMPARE(saved, reason.isEmpty());
-    QCOMPARE(contentOf(path), saved ? next : old);
-    QCOMPARE(permissionsOf(path), mode_t(0640));
-    // No temporary is left behind.
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList{QStringLiteral("set.csv")});
-    if (!saved) {
-        QVERIFY2(error.contains(path) && error.contains(reason), qPrintable(error));
-        return;
-    }
-    // A new file gets what the umask leaves.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    const QString fresh = m_dir->filePath(QStringLiteral("fresh.csv"));
-    QVERIFY2(writeFileSafely(fresh, next, &error), qPrintable(error));
-    QCOMPARE(permissionsOf(fresh), mode_t(0666 & ~mask));
-}
-
-void TestSafeFiles::fullDiskKeepsOldFile()
-{
-    Mount disk{QFile::encodeName(m_dir->filePath(QStringLiteral("disk")))};
-    QVERIFY(::mkdir(disk.point.constData(), 0700) == 0);
-    disk.mounted = ::mount("tmpfs", disk.point.constData(), "tmpfs", 0, "size=64k") == 0;
-    if (!disk.mounted)
-        QSKIP("a tmpfs cannot be mounted here");
-
-    const QString path = QFile::decodeName(disk.point) + QStringLiteral("/set.csv");
-    QString error;
-    QVERIFY2(writeRegisterSetFile(path, uniformSet(10, 512), &error), qPrintable(error));
-    const QByteArray old = contentOf(path);
-    QFile filler(QFile::decodeName(disk.point) + QStringLiteral("/filler"));
-    QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-    while (filler.write(QByteArray(4096, 'x')) > 0) {
-    }
-
-    QVERIFY(!writeRegisterSetFile(path, uniformSet(3.3, 100), &error));
-    QVERIFY2(error.contains(QStringLiteral("No space left on device")), qPrintable(error));
-    QCOMPARE(contentOf(path), old);
-}
-
-void TestSafeFiles::namesThatAreNotUtf8_data()
-{
-    QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<QString>("shown");
-
-    const QString bad(QChar::ReplacementCharacter);
-    QTest::newRow("UTF-8") << QByteArray("Spannung \xc2\xb5V.csv")
-                           << QStringLiteral("Spannung \u00b5V.csv");
-    QTest::newRow("beyond 16 bits")
-        << QByteArray("\xf0\x90\x82\x80.csv") << QStringLiteral("\U00010080.csv");
-    QTest::newRow("Latin-1") << QByteArray("Messung \xe4.csv") << "Messung " + bad + ".csv";
-    QTest::newRow("cut short") << QByteArray("\xe2\x82.csv") << bad + bad + ".csv";
-    QTest::newRow("overlong slash") << QByteArray("\xc0\xaf.csv") << bad + bad + ".csv";
-    QTest::newRow("byte-order mark after a bad byte")
-        << QByteArray("\xff\xef\xbb\xbf.csv") << bad + QChar(0xFEFF) + ".csv";
-    QTest::newRow("encoded surrogate")
-        << QByteArray("\xed\xb3\xbf.csv") << bad + bad + bad + ".csv";
-}
-
-void TestSafeFiles::namesThatAreNotUtf8()
-{
-    QFETCH(QByteArray, name);
-    QFETCH(QString, shown);
-
-    // The program holds the name as it came from the system, and the file keeps those bytes.
-    const QByteArray folder = QFile::encodeName(m_dir->path()) + '/';
-    const QString path = decodeFileName(folder + name);
-    QCOMPARE(encodeFileName(path), folder + name);
-    const RemovedAtEnd removal{folder + name};
-    QString error;
-    QVERIFY2(writeRegisterSetFile(path, uniformSet(10, 512), &error), qPrintable(error));
-    QVERIFY(::access((folder + name).constData(), F_OK) == 0);
-    QVERIFY2(readRegisterSetFile(path, &error), qPrintable(error));
-
-    QVERIFY(!readRegisterSetFile(path + QStringLiteral(".old"), &error));
-    QVERIFY2(error.contains(shown + QStringLiteral(".old")), qPrintable(error));
-}
-
-void TestSafeFiles::specialFiles_data()
-{
-    QTest::addColumn<int>("entry");
-    QTest::addColumn<QString>("readProblem"); // empty: readable
-    QTest::addColumn<bool>("writable");
-
-    QTest::newRow("regular file") << int(Regular) << QString() << true;
-    QTest::newRow("link to a regular file") << int(LinkToRegular) << QString() << true;
-    QTest::newRow("above 1 MiB") << int(Oversized) << "larger than 1 MiB" << true;
-    QTest::newRow("FIFO") << int(Fifo) << "not a regular file" << false;
-    QTest::newRow("link to a FIFO") << int(LinkToFifo) << "not a regular file" << false;
-    QTest::newRow("character device") << int(Device) << "not a regular file" << false;
-    QTest::newRow("folder") << int(Folder) << "not a regular file" << false;
-    QTest::newRow("dangling chain of links") << int(Dangling) << "does not exist" << false;
-    QTest::newRow("loop of links") << int(Loop) << "loop" << false;
-}
 
 bool TestSafeFiles::make(Entry entry) const
 {
@@ -289,38 +312,6 @@ QString TestSafeFiles::stateOf(const QString &path) const
         name = QFile::encodeName(m_dir->path()) + '/' + target;
     }
     return state;
-}
-
-void TestSafeFiles::specialFiles()
-{
-    QFETCH(int, entry);
-    QFETCH(QString, readProblem);
-    QFETCH(bool, writable);
-
-    if (!make(Entry(entry))) {
-        QCOMPARE(entry, int(Device));
-        QSKIP("device nodes cannot be made here");
-    }
-    const QString before = stateOf(m_path);
-    const bool readable = readProblem.isEmpty();
-    QString error;
-    QVERIFY2(readRegisterSetFile(m_path, &error).has_value() == readable, qPrintable(error));
-    if (!readable)
-        QVERIFY2(error.contains(m_path) && error.contains(readProblem), qPrintable(error));
-    QCOMPARE(stateOf(m_path), before);
-
-    checkStore(readable, entry == Device, before);
-
-    const RegisterSet set = uniformSet(3.3, 100);
-    QCOMPARE(writeRegisterSetFile(m_path, set, &error), writable);
-    if (writable) {
-        QCOMPARE(contentOf(m_path), formatRegisterSet(set));
-        // A link stays a link; the file it leads to is the one replaced.
-        QCOMPARE(stateOf(m_path).section(u'/', 0, 0), before.section(u'/', 0, 0));
-    } else {
-        QVERIFY2(error.contains(m_path), qPrintable(error));
-        QCOMPARE(stateOf(m_path), before);
-    }
 }
 
 void TestSafeFiles::checkStore(bool readable, bool keepsNothing, const QString &before) const

@@ -61,15 +61,178 @@ class TestSettingsStore : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void loading_data();
-    void loading();
-    void roundTrip_data();
-    void roundTrip();
-    void outsideChangesAndDamage();
-    void writeFailure();
-    void userStoreLocation();
+    void initTestCase()
+    {
+        QVERIFY(m_userConfig.isValid());
+        // The per-user store resolves below this folder, never the user's own configuration.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_userConfig.path()));
+    }
+
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+
+    void loading_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: no store; "/": the store is a folder
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char *name, const QByteArray &content, const QString &expected) {
+            QTest::newRow(name) << content << expected;
+        };
+        const QString fallbacks =
+            "failed a0=1 vsup=5 vlow=0 vref=%1 port=1 rate=9600 dir=" + fallbackRoot;
+
+        row("nothing stored", QByteArray(), "ok a0=0 vsup=0 vlow=0 vref=0/0 port=0 rate=0 dir=");
+        row("as written",
+            "[Startup]\nDefault_Dir=/data/\n[vref_high0]\n10=\" 10\"\n[vref_high1]\n10=\" 3.3\"\n"
+            "[a0]\n1=1\n[PortNumb]\n2=5\n[BitRate]\n3=9600\n",
+            "ok a0=1 vsup=3.3 vlow=0 vref=10/3.3 port=5 rate=9600 dir=/data/");
+        // Unquoted, the INI reader splits the text at the comma; it must read as the text "3,3".
+        // Any A0 text but "1" would address the device with A0 = 0: it reads as "0", with the
+        // reference of that device.
+        row("reference with comma, halves tie to even, A0 10",
+            "[vref_high0]\n10=3,3\n[a0]\n1=10\n[PortNumb]\n2=2.5\n[BitRate]\n3=9600.5\n",
+            "ok a0=0 vsup=3 vlow=0 vref=3/0 port=2 rate=9600 dir=");
+        const QByteArray refs = "[vref_high0]\n10=\" 2\"\n[vref_high1]\n10=\" 3.3\"\n";
+        row("leading number only, A0 quoted blank before 1",
+            refs + "[a0]\n1=\" 1\"\n[PortNumb]\n2=7abc\n[BitRate]\n3=COM3\n",
+            "ok a0=0 vsup=2 vlow=0 vref=2/3.3 port=7 rate=0 dir=");
+        row("largest integers, A0 1",
+            refs + "[a0]\n1=1\n[PortNumb]\n2=32767\n[BitRate]\n3=2147483647\n",
+            "ok a0=1 vsup=3.3 vlow=0 vref=2/3.3 port=32767 rate=2147483647 dir=");
+        row("smallest integers, A0 0",
+            refs + "[a0]\n1=0\n[PortNumb]\n2=-32768\n[BitRate]\n3=-2147483648\n",
+            "ok a0=0 vsup=2 vlow=0 vref=2/3.3 port=-32768 rate=-2147483648 dir=");
+        row("A0 missing", refs, "ok a0=0 vsup=2 vlow=0 vref=2/3.3 port=0 rate=0 dir=");
+
+        // A number too big for its integer ends the load with the fallbacks, even for the folder
+        // and A0 read before; the references read before are kept.
+        const QByteArray before =
+            "[Startup]\nDefault_Dir=/data/\n[vref_high0]\n10=\" 2.5\"\n[a0]\n1=0\n";
+        row("port 32768", before + "[PortNumb]\n2=32768\n", fallbacks.arg("2.5/0"));
+        row("port -32769", before + "[PortNumb]\n2=-32769\n", fallbacks.arg("2.5/0"));
+        row("port 1e300", before + "[PortNumb]\n2=1e300\n", fallbacks.arg("2.5/0"));
+        row("bit rate 2147483648", before + "[BitRate]\n3=2147483648\n", fallbacks.arg("2.5/0"));
+        // An unreadable store gives the fallbacks, the references untouched. QSettings' INI reader
+        // refuses little more than a section header without its bracket.
+        row("broken section header", "[Startup]\nDefault_Dir=/data/\n[vref_high0\n10=\" 2.5\"\n",
+            fallbacks.arg("7/8"));
+        row("store is a folder", "/", fallbacks.arg("7/8"));
+    }
+
+    void loading()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, expected);
+
+        if (content == "/")
+            QVERIFY(QDir().mkpath(storePath()));
+        else if (!content.isNull())
+            writeRaw(content);
+        SettingsStore store(storePath());
+        QCOMPARE(load(store), expected);
+        if (expected.startsWith(QLatin1String("ok")))
+            QVERIFY(store.lastError().isEmpty());
+        else
+            QVERIFY2(store.lastError().contains(QDir::toNativeSeparators(storePath())),
+                     qPrintable(store.lastError()));
+        if (content.isNull())
+            QVERIFY2(!QFile::exists(storePath()), "a load must not create the store");
+    }
+
+    void roundTrip_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("Windows folder") << "c:\\data\\sets\\";
+        QTest::newRow("comma in the name") << "/data/a,b/";
+        QTest::newRow("blank at both ends") << " /data/x/ ";
+        QTest::newRow("not Latin-1") << "/data/Spannung \u00b5V \u6e2c\u5b9a/";
+        QTest::newRow("at sign first") << "@data/";
+        QTest::newRow("empty") << "";
+    }
+
+    void roundTrip()
+    {
+        QFETCH(QString, folder);
+        DeviceModel saved;
+        saved.a0Pin = QStringLiteral("1");
+        saved.vrefHigh = {0.25, -1.5};
+        {
+            SettingsStore store(storePath());
+            QVERIFY2(store.saveDefaultDir(folder), qPrintable(store.lastError()));
+            QVERIFY2(store.saveAtExit(saved, {-3, 115200}), qPrintable(store.lastError()));
+        }
+        // The references in the form the program shows them, quoted where they start with a blank.
+        QStringList entries = rawEntries(storePath());
+        entries.removeIf([](const QString &entry) { return entry.startsWith(u"Startup/"); });
+        QCOMPARE(entries, (QStringList{"BitRate/3=115200", "PortNumb/2=-3", "a0/1=1",
+                                       "vref_high0/10=\" .25\"", "vref_high1/10=-1.5"}));
+        // The write at exit keeps the folder. A store of its own sees only what reached the file.
+        SettingsStore store(storePath());
+        QCOMPARE(load(store),
+                 "ok a0=1 vsup=-1.5 vlow=0 vref=0.25/-1.5 port=-3 rate=115200 dir=" + folder);
+    }
+
+    void outsideChangesAndDamage()
+    {
+        writeRaw("[PortNumb]\n2=3\n");
+        SettingsStore store(storePath());
+        QVERIFY(load(store).contains(QLatin1String(" port=3 ")));
+        // Another instance of the program stored its settings at exit, then damaged the file.
+        writeRaw("[PortNumb]\n2=4\n[BitRate]\n3=19200\n");
+        QCOMPARE(load(store), "ok a0=0 vsup=0 vlow=0 vref=0/0 port=4 rate=19200 dir=");
+        // Damage a load saw, damage behind the program's back, and damage QSettings finds only
+        // while it merges the file into a write.
+        const QList<QPair<QByteArray, bool>> damages{{"[vref_high0\n10=\" 2.5\"\n", true},
+                                                     {"[PortNumb\n2=5\n", false},
+                                                     {"\x01\x02\xff", true}};
+        for (const auto &[damage, seenByALoad] : damages) {
+            writeRaw(damage);
+            if (seenByALoad)
+                QCOMPARE(load(store).startsWith(QLatin1String("failed")), damage.startsWith('['));
+            // The write at exit replaces the file whole, and a view that complained of the damage
+            // before must not report it as the write's failure.
+            DeviceModel model;
+            model.a0Pin = QStringLiteral("1");
+            model.vrefHigh = {1, 2};
+            QVERIFY2(store.saveAtExit(model, {6, 4800}), qPrintable(store.lastError()));
+            QVERIFY(store.lastError().isEmpty());
+            QCOMPARE(load(store), "ok a0=1 vsup=2 vlow=0 vref=1/2 port=6 rate=4800 dir=");
+        }
+    }
+
+    void writeFailure()
+    {
+        // A store below a plain file can never be created, whatever the user's rights.
+        QFile blocker(m_dir->filePath(QStringLiteral("plain")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const QString path = m_dir->filePath(QStringLiteral("plain/KALVENTA.conf"));
+
+        SettingsStore store(path);
+        QCOMPARE(store.location(), path);
+        QVERIFY(!store.saveAtExit(DeviceModel(), {1, 9600}));
+        QVERIFY2(store.lastError().contains(path), qPrintable(store.lastError()));
+        QVERIFY(!store.saveDefaultDir(QStringLiteral("/data/")));
+        QVERIFY2(store.lastError().contains(path), qPrintable(store.lastError()));
+        QVERIFY(!QFile::exists(path));
+
+        // A failed write leaves nothing pending that would spoil the next load.
+        QCOMPARE(load(store), "ok a0=0 vsup=0 vlow=0 vref=0/0 port=0 rate=0 dir=");
+    }
+
+    void userStoreLocation()
+    {
+        SettingsStore store;
+        const QString expected = QDir(m_userConfig.path()).filePath("KALVENTA/KALVENTA.ini");
+        // Checked before anything is written, so a mismatch cannot reach the user's own store.
+        QCOMPARE(store.location(), expected);
+
+        QVERIFY2(store.saveDefaultDir(QStringLiteral("/data/")), qPrintable(store.lastError()));
+        QCOMPARE(rawEntries(expected), QStringList{"Startup/Default_Dir=/data/"});
+    }
 
 private:
     QString storePath() const { return m_dir->filePath(QStringLiteral("KALVENTA.conf")); }
@@ -79,183 +242,11 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
 };
 
-void TestSettingsStore::initTestCase()
-{
-    QVERIFY(m_userConfig.isValid());
-    // The per-user store resolves below this folder, never the user's own configuration.
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_userConfig.path()));
-}
-
-void TestSettingsStore::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-}
-
 void TestSettingsStore::writeRaw(const QByteArray &content) const
 {
     QFile file(storePath());
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(file.write(content), content.size());
-}
-
-void TestSettingsStore::loading_data()
-{
-    QTest::addColumn<QByteArray>("content"); // null: no store; "/": the store is a folder
-    QTest::addColumn<QString>("expected");
-    const auto row = [](const char *name, const QByteArray &content, const QString &expected) {
-        QTest::newRow(name) << content << expected;
-    };
-    const QString fallbacks =
-        "failed a0=1 vsup=5 vlow=0 vref=%1 port=1 rate=9600 dir=" + fallbackRoot;
-
-    row("nothing stored", QByteArray(), "ok a0=0 vsup=0 vlow=0 vref=0/0 port=0 rate=0 dir=");
-    row("as written",
-        "[Startup]\nDefault_Dir=/data/\n[vref_high0]\n10=\" 10\"\n[vref_high1]\n10=\" 3.3\"\n"
-        "[a0]\n1=1\n[PortNumb]\n2=5\n[BitRate]\n3=9600\n",
-        "ok a0=1 vsup=3.3 vlow=0 vref=10/3.3 port=5 rate=9600 dir=/data/");
-    // Unquoted, the INI reader splits the text at the comma; it must read as the text "3,3".
-    // Any A0 text but "1" would address the device with A0 = 0: it reads as "0", with the
-    // reference of that device.
-    row("reference with comma, halves tie to even, A0 10",
-        "[vref_high0]\n10=3,3\n[a0]\n1=10\n[PortNumb]\n2=2.5\n[BitRate]\n3=9600.5\n",
-        "ok a0=0 vsup=3 vlow=0 vref=3/0 port=2 rate=9600 dir=");
-    const QByteArray refs = "[vref_high0]\n10=\" 2\"\n[vref_high1]\n10=\" 3.3\"\n";
-    row("leading number only, A0 quoted blank before 1",
-        refs + "[a0]\n1=\" 1\"\n[PortNumb]\n2=7abc\n[BitRate]\n3=COM3\n",
-        "ok a0=0 vsup=2 vlow=0 vref=2/3.3 port=7 rate=0 dir=");
-    row("largest integers, A0 1",
-        refs + "[a0]\n1=1\n[PortNumb]\n2=32767\n[BitRate]\n3=2147483647\n",
-        "ok a0=1 vsup=3.3 vlow=0 vref=2/3.3 port=32767 rate=2147483647 dir=");
-    row("smallest integers, A0 0",
-        refs + "[a0]\n1=0\n[PortNumb]\n2=-32768\n[BitRate]\n3=-2147483648\n",
-        "ok a0=0 vsup=2 vlow=0 vref=2/3.3 port=-32768 rate=-2147483648 dir=");
-    row("A0 missing", refs, "ok a0=0 vsup=2 vlow=0 vref=2/3.3 port=0 rate=0 dir=");
-
-    // A number too big for its integer ends the load with the fallbacks, even for the folder and
-    // A0 read before; the references read before are kept.
-    const QByteArray before =
-        "[Startup]\nDefault_Dir=/data/\n[vref_high0]\n10=\" 2.5\"\n[a0]\n1=0\n";
-    row("port 32768", before + "[PortNumb]\n2=32768\n", fallbacks.arg("2.5/0"));
-    row("port -32769", before + "[PortNumb]\n2=-32769\n", fallbacks.arg("2.5/0"));
-    row("port 1e300", before + "[PortNumb]\n2=1e300\n", fallbacks.arg("2.5/0"));
-    row("bit rate 2147483648", before + "[BitRate]\n3=2147483648\n", fallbacks.arg("2.5/0"));
-    // An unreadable store gives the fallbacks, the references untouched. QSettings' INI reader
-    // refuses little more than a section header without its bracket.
-    row("broken section header", "[Startup]\nDefault_Dir=/data/\n[vref_high0\n10=\" 2.5\"\n",
-        fallbacks.arg("7/8"));
-    row("store is a folder", "/", fallbacks.arg("7/8"));
-}
-
-void TestSettingsStore::loading()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(QString, expected);
-
-    if (content == "/")
-        QVERIFY(QDir().mkpath(storePath()));
-    else if (!content.isNull())
-        writeRaw(content);
-    SettingsStore store(storePath());
-    QCOMPARE(load(store), expected);
-    if (expected.startsWith(QLatin1String("ok")))
-        QVERIFY(store.lastError().isEmpty());
-    else
-        QVERIFY2(store.lastError().contains(QDir::toNativeSeparators(storePath())),
-                 qPrintable(store.lastError()));
-    if (content.isNull())
-        QVERIFY2(!QFile::exists(storePath()), "a load must not create the store");
-}
-
-void TestSettingsStore::roundTrip_data()
-{
-    QTest::addColumn<QString>("folder");
-    QTest::newRow("Windows folder") << "c:\\data\\sets\\";
-    QTest::newRow("comma in the name") << "/data/a,b/";
-    QTest::newRow("blank at both ends") << " /data/x/ ";
-    QTest::newRow("not Latin-1") << "/data/Spannung \u00b5V \u6e2c\u5b9a/";
-    QTest::newRow("at sign first") << "@data/";
-    QTest::newRow("empty") << "";
-}
-
-void TestSettingsStore::roundTrip()
-{
-    QFETCH(QString, folder);
-    DeviceModel saved;
-    saved.a0Pin = QStringLiteral("1");
-    saved.vrefHigh = {0.25, -1.5};
-    {
-        SettingsStore store(storePath());
-        QVERIFY2(store.saveDefaultDir(folder), qPrintable(store.lastError()));
-        QVERIFY2(store.saveAtExit(saved, {-3, 115200}), qPrintable(store.lastError()));
-    }
-    // The references in the form the program shows them, quoted where they start with a blank.
-    QStringList entries = rawEntries(storePath());
-    entries.removeIf([](const QString &entry) { return entry.startsWith(u"Startup/"); });
-    QCOMPARE(entries, (QStringList{"BitRate/3=115200", "PortNumb/2=-3", "a0/1=1",
-                                   "vref_high0/10=\" .25\"", "vref_high1/10=-1.5"}));
-    // The write at exit keeps the folder. A store of its own sees only what reached the file.
-    SettingsStore store(storePath());
-    QCOMPARE(load(store),
-             "ok a0=1 vsup=-1.5 vlow=0 vref=0.25/-1.5 port=-3 rate=115200 dir=" + folder);
-}
-
-void TestSettingsStore::outsideChangesAndDamage()
-{
-    writeRaw("[PortNumb]\n2=3\n");
-    SettingsStore store(storePath());
-    QVERIFY(load(store).contains(QLatin1String(" port=3 ")));
-    // Another instance of the program stored its settings at exit, then damaged the file.
-    writeRaw("[PortNumb]\n2=4\n[BitRate]\n3=19200\n");
-    QCOMPARE(load(store), "ok a0=0 vsup=0 vlow=0 vref=0/0 port=4 rate=19200 dir=");
-    // Damage a load saw, damage behind the program's back, and damage QSettings finds only
-    // while it merges the file into a write.
-    const QList<QPair<QByteArray, bool>> damages{
-        {"[vref_high0\n10=\" 2.5\"\n", true}, {"[PortNumb\n2=5\n", false}, {"\x01\x02\xff", true}};
-    for (const auto &[damage, seenByALoad] : damages) {
-        writeRaw(damage);
-        if (seenByALoad)
-            QCOMPARE(load(store).startsWith(QLatin1String("failed")), damage.startsWith('['));
-        // The write at exit replaces the file whole, and a view that complained of the damage
-        // before must not report it as the write's failure.
-        DeviceModel model;
-        model.a0Pin = QStringLiteral("1");
-        model.vrefHigh = {1, 2};
-        QVERIFY2(store.saveAtExit(model, {6, 4800}), qPrintable(store.lastError()));
-        QVERIFY(store.lastError().isEmpty());
-        QCOMPARE(load(store), "ok a0=1 vsup=2 vlow=0 vref=1/2 port=6 rate=4800 dir=");
-    }
-}
-
-void TestSettingsStore::writeFailure()
-{
-    // A store below a plain file can never be created, whatever the user's rights.
-    QFile blocker(m_dir->filePath(QStringLiteral("plain")));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    const QString path = m_dir->filePath(QStringLiteral("plain/KALVENTA.conf"));
-
-    SettingsStore store(path);
-    QCOMPARE(store.location(), path);
-    QVERIFY(!store.saveAtExit(DeviceModel(), {1, 9600}));
-    QVERIFY2(store.lastError().contains(path), qPrintable(store.lastError()));
-    QVERIFY(!store.saveDefaultDir(QStringLiteral("/data/")));
-    QVERIFY2(store.lastError().contains(path), qPrintable(store.lastError()));
-    QVERIFY(!QFile::exists(path));
-
-    // A failed write leaves nothing pending that would spoil the next load.
-    QCOMPARE(load(store), "ok a0=0 vsup=0 vlow=0 vref=0/0 port=0 rate=0 dir=");
-}
-
-void TestSettingsStore::userStoreLocation()
-{
-    SettingsStore store;
-    const QString expected = QDir(m_userConfig.path()).filePath("KALVENTA/KALVENTA.ini");
-    // Checked before anything is written, so a mismatch cannot reach the user's own store.
-    QCOMPARE(store.location(), expected);
-
-    QVERIFY2(store.saveDefaultDir(QStringLiteral("/data/")), qPrintable(store.lastError()));
-    QCOMPARE(rawEntries(expected), QStringList{"Startup/Default_Dir=/data/"});
 }
 
 QTEST_GUILESS_MAIN(TestSettingsStore)

@@ -14,195 +14,189 @@ class TestPortMap : public QObject
     Q_OBJECT
 
 private slots:
-    void defaultTable();
-    void overridesReplaceTheDefaultUntilCleared();
-    void overrideTexts_data();
-    void overrideTexts();
-    void descriptions();
-    void boardGetsEveryOperation();
-    void refusedOpenClosesTheOpenPort_data();
-    void refusedOpenClosesTheOpenPort();
-    void failureOfTheOpenPortIsPassedOn();
+    void defaultTable()
+    {
+        // Port number, default device; empty where the program has no such port.
+#ifdef Q_OS_WIN
+        const QList<QPair<int, QString>> table = {{1, "COM1"}, {16, "COM16"}, {0, ""}, { 17, "" }};
+#else
+        const QList<QPair<int, QString>> table = {{1, "/dev/ttyS0"},
+                                                  {4, "/dev/ttyS3"},
+                                                  {5, "/dev/ttyUSB0"},
+                                                  {12, "/dev/ttyUSB7"},
+                                                  {13, "/dev/ttyACM0"},
+                                                  {16, "/dev/ttyACM3"},
+                                                  {0, ""},
+                                                  {17, ""},
+                                                  {-1, ""}};
+#endif
+        for (const auto &[portNumber, path] : table) {
+            const QString name =
+                path.isEmpty() ? QString() : QStringLiteral("COM%1").arg(portNumber);
+            QCOMPARE(PortMap::portName(portNumber), name);
+            QCOMPARE(PortMap::defaultDevicePath(portNumber), path);
+            const PortTarget target = PortMap().target(portNumber);
+            QCOMPARE(target.kind,
+                     path.isEmpty() ? PortTarget::Kind::None : PortTarget::Kind::Device);
+            QCOMPARE(target.devicePath, path);
+        }
+    }
+
+    void overridesReplaceTheDefaultUntilCleared()
+    {
+        FakeComPort board;
+        PortMap map;
+        map.mapToDevice(5, QStringLiteral("/dev/serial/by-id/usb-FTDI-if00"));
+        map.mapToDevice(0, QStringLiteral("/dev/ttyUSB0"));
+        map.mapToSimulated(17, &board);
+        QCOMPARE(map.target(5).devicePath, "/dev/serial/by-id/usb-FTDI-if00");
+        QVERIFY(!map.hasOverride(0) && !map.hasOverride(17));
+
+        map.clearOverride(5);
+        QCOMPARE(map.target(5).devicePath, PortMap::defaultDevicePath(5));
+    }
+
+    void overrideTexts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("portNumber"); // 0: refused
+        QTest::addColumn<QString>("path"); // "sim" for the board; for a refusal, text in the error
+
+        QTest::newRow("by-id link")
+            << "COM5=/dev/serial/by-id/usb-FTDI-if00" << 5 << "/dev/serial/by-id/usb-FTDI-if00";
+        QTest::newRow("simulated") << "COM1=sim" << 1 << "sim";
+        QTest::newRow("any case") << "com16=SIM" << 16 << "sim";
+        QTest::newRow("'=' in the path") << "COM3=/tmp/a=b" << 3 << "/tmp/a=b";
+        QTest::newRow("leading zero") << "COM07=ttyV0" << 7 << "ttyV0";
+
+        QTest::newRow("no '='") << "COM5" << 0 << "COM5";
+        QTest::newRow("empty") << "" << 0 << "COMn=PATH";
+        QTest::newRow("COM0") << "COM0=/dev/ttyS0" << 0 << "COM0";
+        QTest::newRow("COM17") << "COM17=/dev/ttyS0" << 0 << "COM17";
+        QTest::newRow("huge") << "COM99999999999=/dev/ttyS0" << 0 << "COM99999999999";
+        QTest::newRow("not COM") << "TTY5=/dev/ttyS0" << 0 << "TTY5";
+        QTest::newRow("empty path") << "COM5=" << 0 << "COM5";
+    }
+
+    void overrideTexts()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, portNumber);
+        QFETCH(QString, path);
+
+        const PortOverride parsed = PortMap::parseOverride(text);
+        FakeComPort board;
+        PortMap map;
+        QCOMPARE(map.apply(parsed, &board), portNumber != 0);
+        if (portNumber == 0) {
+            QVERIFY2(parsed.error.contains(path), qPrintable(parsed.error));
+            for (int n = 1; n <= 16; ++n)
+                QVERIFY(!map.hasOverride(n));
+            return;
+        }
+        QVERIFY2(parsed.isValid(), qPrintable(parsed.error));
+        const PortTarget target = map.target(portNumber);
+        const bool simulated = path == "sim";
+        QCOMPARE(target.kind, simulated ? PortTarget::Kind::Simulated : PortTarget::Kind::Device);
+        QCOMPARE(target.simulated == &board, simulated);
+        QCOMPARE(target.devicePath, simulated ? QString() : path);
+    }
+
+    void descriptions()
+    {
+        PortMap map; // the simulated board's text is met in the status bar
+        map.mapToDevice(7, QStringLiteral("/nonexistent/kalventa-port"));
+        const QList<PortDescription> all = map.describeAll();
+        QCOMPARE(all.size(), 16);
+        QCOMPARE(all.at(6).text(), "COM7  /nonexistent/kalventa-port");
+        QCOMPARE(map.describe(0).text(), "");
+    }
+
+    void boardGetsEveryOperation()
+    {
+        FakeComPort board;
+        board.results.insert(2, OpenResult::Opened);
+        PortMap map;
+        map.mapToSimulated(2, &board);
+        MappedComPort port(map);
+        PortTimeouts timeouts;
+        timeouts.writeTotalTimeoutConstant = 1000;
+        port.setTimeouts(timeouts); // one record, whichever port is open
+
+        QCOMPARE(port.open(2, LineSettings{}), OpenResult::Opened);
+        QCOMPARE(port.openPortNumber(), 2);
+        port.setDtr(true);
+        port.setDtr(true); // repeated writes of one value all reach the board
+        port.setRts(true);
+        QVERIFY(port.dsr());
+        port.writeData(QByteArrayLiteral("\x07\0\0\0"));
+        QCOMPARE(board.log, (QStringList{"timeouts 0 0 0 0 1000", "open 2 9600,N,8,1", "dtr 1",
+                                         "dtr 1", "rts 1", "dsr", "write 07 00 00 00"}));
+        QVERIFY(port.lastError().isEmpty());
+    }
+
+    void refusedOpenClosesTheOpenPort_data()
+    {
+        QTest::addColumn<int>("portNumber");
+        QTest::addColumn<OpenResult>("result");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("no board") << 4 << OpenResult::Failed
+                                  << "COM4: no simulated board is attached.";
+        QTest::newRow("missing device")
+            << 6 << OpenResult::NotPresent
+            << "COM6: " + m_dir.filePath("ttyUSB0") + " does not exist.";
+        QTest::newRow("COM17") << 17 << OpenResult::NotPresent << "There is no port COM17.";
+    }
+
+    void refusedOpenClosesTheOpenPort()
+    {
+        QFETCH(int, portNumber);
+        QFETCH(OpenResult, result);
+        QFETCH(QString, error);
+        FakeComPort board;
+        board.results.insert(2, OpenResult::Opened);
+        PortMap map;
+        map.mapToSimulated(2, &board);
+        map.mapToSimulated(4, nullptr);
+        map.mapToDevice(6, m_dir.filePath("ttyUSB0"));
+        MappedComPort port(map);
+        QCOMPARE(port.open(2, LineSettings{}), OpenResult::Opened);
+
+        QCOMPARE(port.open(portNumber, LineSettings{}), result);
+        QCOMPARE(port.lastError(), error);
+        QVERIFY(!port.isOpen() && port.openPortNumber() == 0);
+        port.setRts(false);
+        QVERIFY(!port.dsr());
+        QCOMPARE(board.log.last(), "close 2"); // and nothing after
+    }
+
+    void failureOfTheOpenPortIsPassedOn()
+    {
+        FakeComPort board;
+        board.results.insert(3, OpenResult::Opened);
+        PortMap map;
+        map.mapToSimulated(3, &board);
+        MappedComPort port(map);
+        QSignalSpy failed(&port, &ComPort::failed);
+
+        QCOMPARE(port.open(3, LineSettings{}), OpenResult::Opened);
+        board.breakDown();
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed.at(0), (QVariantList{3, QStringLiteral("unplugged")}));
+        QVERIFY(!port.isOpen());
+        port.setDtr(true);
+        QVERIFY(!board.log.contains("dtr 1"));
+
+        // A port closed by the router no longer speaks for it.
+        QCOMPARE(port.open(3, LineSettings{}), OpenResult::Opened);
+        port.close();
+        board.breakDown();
+        QCOMPARE(failed.size(), 1);
+    }
 
 private:
     QTemporaryDir m_dir;
 };
-
-void TestPortMap::defaultTable()
-{
-    // Port number, default device; empty where the program has no such port.
-#ifdef Q_OS_WIN
-    const QList<QPair<int, QString>> table = {{1, "COM1"}, {16, "COM16"}, {0, ""}, {17, ""}};
-#else
-    const QList<QPair<int, QString>> table = {{1, "/dev/ttyS0"},
-                                              {4, "/dev/ttyS3"},
-                                              {5, "/dev/ttyUSB0"},
-                                              {12, "/dev/ttyUSB7"},
-                                              {13, "/dev/ttyACM0"},
-                                              {16, "/dev/ttyACM3"},
-                                              {0, ""},
-                                              {17, ""},
-                                              {-1, ""}};
-#endif
-    for (const auto &[portNumber, path] : table) {
-        const QString name = path.isEmpty() ? QString() : QStringLiteral("COM%1").arg(portNumber);
-        QCOMPARE(PortMap::portName(portNumber), name);
-        QCOMPARE(PortMap::defaultDevicePath(portNumber), path);
-        const PortTarget target = PortMap().target(portNumber);
-        QCOMPARE(target.kind, path.isEmpty() ? PortTarget::Kind::None : PortTarget::Kind::Device);
-        QCOMPARE(target.devicePath, path);
-    }
-}
-
-void TestPortMap::overridesReplaceTheDefaultUntilCleared()
-{
-    FakeComPort board;
-    PortMap map;
-    map.mapToDevice(5, QStringLiteral("/dev/serial/by-id/usb-FTDI-if00"));
-    map.mapToDevice(0, QStringLiteral("/dev/ttyUSB0"));
-    map.mapToSimulated(17, &board);
-    QCOMPARE(map.target(5).devicePath, "/dev/serial/by-id/usb-FTDI-if00");
-    QVERIFY(!map.hasOverride(0) && !map.hasOverride(17));
-
-    map.clearOverride(5);
-    QCOMPARE(map.target(5).devicePath, PortMap::defaultDevicePath(5));
-}
-
-void TestPortMap::overrideTexts_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("portNumber"); // 0: refused
-    QTest::addColumn<QString>("path");   // "sim" for the board; for a refusal, text in the error
-
-    QTest::newRow("by-id link") << "COM5=/dev/serial/by-id/usb-FTDI-if00" << 5
-                                << "/dev/serial/by-id/usb-FTDI-if00";
-    QTest::newRow("simulated") << "COM1=sim" << 1 << "sim";
-    QTest::newRow("any case") << "com16=SIM" << 16 << "sim";
-    QTest::newRow("'=' in the path") << "COM3=/tmp/a=b" << 3 << "/tmp/a=b";
-    QTest::newRow("leading zero") << "COM07=ttyV0" << 7 << "ttyV0";
-
-    QTest::newRow("no '='") << "COM5" << 0 << "COM5";
-    QTest::newRow("empty") << "" << 0 << "COMn=PATH";
-    QTest::newRow("COM0") << "COM0=/dev/ttyS0" << 0 << "COM0";
-    QTest::newRow("COM17") << "COM17=/dev/ttyS0" << 0 << "COM17";
-    QTest::newRow("huge") << "COM99999999999=/dev/ttyS0" << 0 << "COM99999999999";
-    QTest::newRow("not COM") << "TTY5=/dev/ttyS0" << 0 << "TTY5";
-    QTest::newRow("empty path") << "COM5=" << 0 << "COM5";
-}
-
-void TestPortMap::overrideTexts()
-{
-    QFETCH(QString, text);
-    QFETCH(int, portNumber);
-    QFETCH(QString, path);
-
-    const PortOverride parsed = PortMap::parseOverride(text);
-    FakeComPort board;
-    PortMap map;
-    QCOMPARE(map.apply(parsed, &board), portNumber != 0);
-    if (portNumber == 0) {
-        QVERIFY2(parsed.error.contains(path), qPrintable(parsed.error));
-        for (int n = 1; n <= 16; ++n)
-            QVERIFY(!map.hasOverride(n));
-        return;
-    }
-    QVERIFY2(parsed.isValid(), qPrintable(parsed.error));
-    const PortTarget target = map.target(portNumber);
-    const bool simulated = path == "sim";
-    QCOMPARE(target.kind, simulated ? PortTarget::Kind::Simulated : PortTarget::Kind::Device);
-    QCOMPARE(target.simulated == &board, simulated);
-    QCOMPARE(target.devicePath, simulated ? QString() : path);
-}
-
-void TestPortMap::descriptions()
-{
-    PortMap map; // the simulated board's text is met in the status bar
-    map.mapToDevice(7, QStringLiteral("/nonexistent/kalventa-port"));
-    const QList<PortDescription> all = map.describeAll();
-    QCOMPARE(all.size(), 16);
-    QCOMPARE(all.at(6).text(), "COM7  /nonexistent/kalventa-port");
-    QCOMPARE(map.describe(0).text(), "");
-}
-
-void TestPortMap::boardGetsEveryOperation()
-{
-    FakeComPort board;
-    board.results.insert(2, OpenResult::Opened);
-    PortMap map;
-    map.mapToSimulated(2, &board);
-    MappedComPort port(map);
-    PortTimeouts timeouts;
-    timeouts.writeTotalTimeoutConstant = 1000;
-    port.setTimeouts(timeouts); // one record, whichever port is open
-
-    QCOMPARE(port.open(2, LineSettings{}), OpenResult::Opened);
-    QCOMPARE(port.openPortNumber(), 2);
-    port.setDtr(true);
-    port.setDtr(true); // repeated writes of one value all reach the board
-    port.setRts(true);
-    QVERIFY(port.dsr());
-    port.writeData(QByteArrayLiteral("\x07\0\0\0"));
-    QCOMPARE(board.log, (QStringList{"timeouts 0 0 0 0 1000", "open 2 9600,N,8,1", "dtr 1", "dtr 1",
-                                     "rts 1", "dsr", "write 07 00 00 00"}));
-    QVERIFY(port.lastError().isEmpty());
-}
-
-void TestPortMap::refusedOpenClosesTheOpenPort_data()
-{
-    QTest::addColumn<int>("portNumber");
-    QTest::addColumn<OpenResult>("result");
-    QTest::addColumn<QString>("error");
-    QTest::newRow("no board") << 4 << OpenResult::Failed << "COM4: no simulated board is attached.";
-    QTest::newRow("missing device")
-        << 6 << OpenResult::NotPresent << "COM6: " + m_dir.filePath("ttyUSB0") + " does not exist.";
-    QTest::newRow("COM17") << 17 << OpenResult::NotPresent << "There is no port COM17.";
-}
-
-void TestPortMap::refusedOpenClosesTheOpenPort()
-{
-    QFETCH(int, portNumber);
-    QFETCH(OpenResult, result);
-    QFETCH(QString, error);
-    FakeComPort board;
-    board.results.insert(2, OpenResult::Opened);
-    PortMap map;
-    map.mapToSimulated(2, &board);
-    map.mapToSimulated(4, nullptr);
-    map.mapToDevice(6, m_dir.filePath("ttyUSB0"));
-    MappedComPort port(map);
-    QCOMPARE(port.open(2, LineSettings{}), OpenResult::Opened);
-
-    QCOMPARE(port.open(portNumber, LineSettings{}), result);
-    QCOMPARE(port.lastError(), error);
-    QVERIFY(!port.isOpen() && port.openPortNumber() == 0);
-    port.setRts(false);
-    QVERIFY(!port.dsr());
-    QCOMPARE(board.log.last(), "close 2"); // and nothing after
-}
-
-void TestPortMap::failureOfTheOpenPortIsPassedOn()
-{
-    FakeComPort board;
-    board.results.insert(3, OpenResult::Opened);
-    PortMap map;
-    map.mapToSimulated(3, &board);
-    MappedComPort port(map);
-    QSignalSpy failed(&port, &ComPort::failed);
-
-    QCOMPARE(port.open(3, LineSettings{}), OpenResult::Opened);
-    board.breakDown();
-    QCOMPARE(failed.size(), 1);
-    QCOMPARE(failed.at(0), (QVariantList{3, QStringLiteral("unplugged")}));
-    QVERIFY(!port.isOpen());
-    port.setDtr(true);
-    QVERIFY(!board.log.contains("dtr 1"));
-
-    // A port closed by the router no longer speaks for it.
-    QCOMPARE(port.open(3, LineSettings{}), OpenResult::Opened);
-    port.close();
-    board.breakDown();
-    QCOMPARE(failed.size(), 1);
-}
 
 QTEST_GUILESS_MAIN(TestPortMap)
 #include "tst_portmap.moc"

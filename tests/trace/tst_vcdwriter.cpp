@@ -89,112 +89,110 @@ class TestVcdWriter : public QObject
     Q_OBJECT
 
 private slots:
-    void sameMicrosecondMovesToTheNext();
-    void dumpDecodesAsTheFramesSent_data();
-    void dumpDecodesAsTheFramesSent();
-    void limitKeepsLatestAndSaysSo();
-};
+    void sameMicrosecondMovesToTheNext()
+    {
+        using Kind = LineOperation::Kind;
+        const QList<LineOperation> operations = {
+            op(Kind::SetDtr, true, 1000),   op(Kind::SetRts, true, 1300),
+            op(Kind::SetDtr, false, 1600),  op(Kind::SetRts, false, 3500),
+            op(Kind::ReadDsr, false, 3900), // nothing changes
+            op(Kind::SetDtr, true, 11000),
+        };
+        // Microseconds from the first operation; a step never shares a time with the one before,
+        // and a closing step ends the dump.
+        QCOMPARE(dumpOf(operations).times, (QList<qint64>{0, 1, 2, 3, 4, 10, 11}));
+    }
 
-void TestVcdWriter::sameMicrosecondMovesToTheNext()
-{
-    using Kind = LineOperation::Kind;
-    const QList<LineOperation> operations = {
-        op(Kind::SetDtr, true, 1000),   op(Kind::SetRts, true, 1300),
-        op(Kind::SetDtr, false, 1600),  op(Kind::SetRts, false, 3500),
-        op(Kind::ReadDsr, false, 3900), // nothing changes
-        op(Kind::SetDtr, true, 11000),
-    };
-    // Microseconds from the first operation; a step never shares a time with the one before,
-    // and a closing step ends the dump.
-    QCOMPARE(dumpOf(operations).times, (QList<qint64>{0, 1, 2, 3, 4, 10, 11}));
-}
+    void dumpDecodesAsTheFramesSent_data()
+    {
+        QTest::addColumn<bool>("probe");
+        // On the board the chip's acknowledges show; a real port never samples them, so its trace
+        // shows SDA there as the PC left it: released. Read data it samples, and folds in.
+        QTest::newRow("bus levels from the board") << true;
+        QTest::newRow("levels driven by the PC, DSR folded in") << false;
+    }
 
-void TestVcdWriter::dumpDecodesAsTheFramesSent_data()
-{
-    QTest::addColumn<bool>("probe");
-    // On the board the chip's acknowledges show; a real port never samples them, so its trace
-    // shows SDA there as the PC left it: released. Read data it samples, and folds in.
-    QTest::newRow("bus levels from the board") << true;
-    QTest::newRow("levels driven by the PC, DSR folded in") << false;
-}
+    void dumpDecodesAsTheFramesSent()
+    {
+        QFETCH(bool, probe);
+        sim::SimulatedBoard board;
+        board.chip(0).setDacRegister(2, 0x2BC);
+        RecordingLines recorder(&board);
+        if (probe)
+            recorder.setLevelProbe([&board] { return trace::BusLevels{board.scl(), board.sda()}; });
+        bus::LineEngine engine(recorder);
+        bus::ChipBus chip(engine);
+        writeCode1023ToChannel5(chip);
+        chip.readDacRegister(QStringLiteral("00010"), QStringLiteral("0"));
+        QCOMPARE(chip.registerWord(), 0x2BC);
+        chip.generalCallReset();
 
-void TestVcdWriter::dumpDecodesAsTheFramesSent()
-{
-    QFETCH(bool, probe);
-    sim::SimulatedBoard board;
-    board.chip(0).setDacRegister(2, 0x2BC);
-    RecordingLines recorder(&board);
-    if (probe)
-        recorder.setLevelProbe([&board] { return trace::BusLevels{board.scl(), board.sda()}; });
-    bus::LineEngine engine(recorder);
-    bus::ChipBus chip(engine);
-    writeCode1023ToChannel5(chip);
-    chip.readDacRegister(QStringLiteral("00010"), QStringLiteral("0"));
-    QCOMPARE(chip.registerWord(), 0x2BC);
-    chip.generalCallReset();
-
-    const Dump dump = dumpOf(recorder.operations());
-    QVERIFY(dump.header.contains(QLatin1String("$timescale 1us $end")));
-    const QStringList names = dump.names.values();
-    QCOMPARE(QSet<QString>(names.cbegin(), names.cend()),
-             QSet<QString>({"SCL", "SDA", "DTR", "RTS", "DSR"}));
-    const QMap<QString, bool> idle{
-        {"SCL", true}, {"SDA", true}, {"DTR", false}, {"RTS", false}, {"DSR", false}};
-    QCOMPARE(dump.changes.value(0), idle);
-    QCOMPARE(dump.times.value(0), 0);
-    for (qsizetype i = 1; i < dump.times.size(); ++i)
-        QVERIFY2(dump.times[i] > dump.times[i - 1], qPrintable(QString::number(i)));
-    // A decoder must be able to tell which of SCL and SDA moved first.
-    for (const QMap<QString, bool> &changes : dump.changes.mid(1))
-        QVERIFY(!(changes.contains(QStringLiteral("SCL")) && changes.contains("SDA")));
-    // DSR shows what the PC sampled: the read's zero bits at least.
-    QVERIFY(std::any_of(dump.changes.cbegin() + 1, dump.changes.cend(),
+        const Dump dump = dumpOf(recorder.operations());
+        QVERIFY(dump.header.contains(QLatin1String("$timescale 1us $end")));
+        const QStringList names = dump.names.values();
+        QCOMPARE(QSet<QString>(names.cbegin(), names.cend()),
+                 QSet<QString>({"SCL", "SDA", "DTR", "RTS", "DSR"}));
+        const QMap<QString, bool> idle{
+            {"SCL", true}, {"SDA", true}, {"DTR", false}, {"RTS", false}, {"DSR", false}};
+        QCOMPARE(dump.changes.value(0), idle);
+        QCOMPARE(dump.times.value(0), 0);
+        for (qsizetype i = 1; i < dump.times.size(); ++i)
+            QVERIFY2(dump.times[i] > dump.times[i - 1], qPrintable(QString::number(i)));
+        // A decoder must be able to tell which of SCL and SDA moved first.
+        for (const QMap<QString, bool> &changes : dump.changes.mid(1))
+            QVERIFY(!(changes.contains(QStringLiteral("SCL")) && changes.contains("SDA")));
+        // DSR shows what the PC sampled: the read's zero bits at least.
+        QVERIFY(
+            std::any_of(dump.changes.cbegin() + 1, dump.changes.cend(),
                         [](const QMap<QString, bool> &changes) { return changes.value("DSR"); }));
 
-    // No START or STOP made up from a sample.
-    const QList<WireFrame> frames = decodeFrames(busLevelsOf(dump));
-    const QList<QList<quint8>> bytes{
-        {0xE8, 0x04, 0x83, 0xFF}, {0xE8, 0x02}, {0xE9, 0x02, 0xBC}, {0x00, 0x06}};
-    QCOMPARE(frames.size(), bytes.size());
-    for (qsizetype i = 0; i < frames.size(); ++i) {
-        QCOMPARE(frames[i].bytes, bytes[i]);
-        QVERIFY(frames[i].stopped);
-        // The chip's acknowledges (SDA low); in the read, then the PC's ACK and NACK.
-        const QList<bool> ninth =
-            i == 2 ? QList<bool>{!probe, false, true} : QList<bool>(bytes[i].size(), !probe);
-        QCOMPARE(frames[i].ninthBits, ninth);
+        // No START or STOP made up from a sample.
+        const QList<WireFrame> frames = decodeFrames(busLevelsOf(dump));
+        const QList<QList<quint8>> bytes{
+            {0xE8, 0x04, 0x83, 0xFF}, {0xE8, 0x02}, {0xE9, 0x02, 0xBC}, {0x00, 0x06}};
+        QCOMPARE(frames.size(), bytes.size());
+        for (qsizetype i = 0; i < frames.size(); ++i) {
+            QCOMPARE(frames[i].bytes, bytes[i]);
+            QVERIFY(frames[i].stopped);
+            // The chip's acknowledges (SDA low); in the read, then the PC's ACK and NACK.
+            const QList<bool> ninth =
+                i == 2 ? QList<bool>{!probe, false, true} : QList<bool>(bytes[i].size(), !probe);
+            QCOMPARE(frames[i].ninthBits, ninth);
+        }
     }
-}
 
-void TestVcdWriter::limitKeepsLatestAndSaysSo()
-{
-    sim::SimulatedBoard board;
-    RecordingLines full(&board);
-    trace::BusTrace trace(full, {}, 96);
-    bus::LineEngine engine(trace.lines());
-    bus::ChipBus chip(engine);
-    writeCode1023ToChannel5(chip);
+    void limitKeepsLatestAndSaysSo()
+    {
+        sim::SimulatedBoard board;
+        RecordingLines full(&board);
+        trace::BusTrace trace(full, {}, 96);
+        bus::LineEngine engine(trace.lines());
+        bus::ChipBus chip(engine);
+        writeCode1023ToChannel5(chip);
 
-    const RecordingLines &recorder = trace.recorder();
-    const qint64 dropped = recorder.droppedCount();
-    QVERIFY(recorder.operations().size() < 96);
-    // Only line writes in a write frame: their text stands for the whole operation.
-    QCOMPARE(lineWrites(recorder.operations()), lineWrites(full.operations().mid(dropped)));
+        const RecordingLines &recorder = trace.recorder();
+        const qint64 dropped = recorder.droppedCount();
+        QVERIFY(recorder.operations().size() < 96);
+        // Only line writes in a write frame: their text stands for the whole operation.
+        QCOMPARE(lineWrites(recorder.operations()), lineWrites(full.operations().mid(dropped)));
 
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    QVERIFY(trace.writeVcd(buffer, nullptr));
-    const Dump dump = parseDump(buffer.data());
-    QVERIFY(dump.header.contains(QString::number(dropped)));
-    // The dump starts from the lines as the dropped operations left them.
-    const QStringList cut = lineWrites(full.operations().first(dropped));
-    const bool dtr = cut.lastIndexOf(QStringLiteral("D1")) > cut.lastIndexOf(QStringLiteral("D0"));
-    const bool rts = cut.lastIndexOf(QStringLiteral("R1")) > cut.lastIndexOf(QStringLiteral("R0"));
-    QVERIFY(dtr); // cut within a frame, not in the idle state that defaults would give
-    const QMap<QString, bool> before{
-        {"SCL", !dtr}, {"SDA", !rts}, {"DTR", dtr}, {"RTS", rts}, {"DSR", false}};
-    QCOMPARE(dump.changes.value(0), before);
-}
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(trace.writeVcd(buffer, nullptr));
+        const Dump dump = parseDump(buffer.data());
+        QVERIFY(dump.header.contains(QString::number(dropped)));
+        // The dump starts from the lines as the dropped operations left them.
+        const QStringList cut = lineWrites(full.operations().first(dropped));
+        const bool dtr =
+            cut.lastIndexOf(QStringLiteral("D1")) > cut.lastIndexOf(QStringLiteral("D0"));
+        const bool rts =
+            cut.lastIndexOf(QStringLiteral("R1")) > cut.lastIndexOf(QStringLiteral("R0"));
+        QVERIFY(dtr); // cut within a frame, not in the idle state that defaults would give
+        const QMap<QString, bool> before{
+            {"SCL", !dtr}, {"SDA", !rts}, {"DTR", dtr}, {"RTS", rts}, {"DSR", false}};
+        QCOMPARE(dump.changes.value(0), before);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestVcdWriter)
 #include "tst_vcdwriter.moc"

@@ -94,116 +94,113 @@ class TestBatchWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void opensOnStoredFolder();
-    void controlsReachTheRunner();
-    void closingDuringRunEndsIt_data();
-    void closingDuringRunEndsIt();
-};
+    void initTestCase()
+    {
+        // A language whose collation can count digits as numbers; the C locale never does.
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    }
 
-void TestBatchWindow::initTestCase()
-{
-    // A language whose collation can count digits as numbers; the C locale never does.
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-}
+    void opensOnStoredFolder()
+    {
+        WindowFixture f;
+        ui::BatchWindow window(f.runner);
+        waitForFiles(window); // only regular files, in name order ignoring case
+        QCOMPARE(window.findChild<QLineEdit *>()->text(), QStringLiteral("1"));
+        auto *files = window.findChild<QListView *>();
+        f.write(
+            QStringLiteral("a9.csv")); // the list follows the folder, digits count as characters
+        f.write(QStringLiteral("a10.csv"));
+        QTRY_COMPARE(namesIn(files), (QStringList{"A.csv", "a10.csv", "a9.csv", "b.csv", "c.csv"}));
 
-void TestBatchWindow::opensOnStoredFolder()
-{
-    WindowFixture f;
-    ui::BatchWindow window(f.runner);
-    waitForFiles(window); // only regular files, in name order ignoring case
-    QCOMPARE(window.findChild<QLineEdit *>()->text(), QStringLiteral("1"));
-    auto *files = window.findChild<QListView *>();
-    f.write(QStringLiteral("a9.csv")); // the list follows the folder, digits count as characters
-    f.write(QStringLiteral("a10.csv"));
-    QTRY_COMPARE(namesIn(files), (QStringList{"A.csv", "a10.csv", "a9.csv", "b.csv", "c.csv"}));
+        auto *tree = window.findChild<QTreeView *>();
+        QCOMPARE(tree->currentIndex().data().toString(), QStringLiteral("files"));
+        QTRY_COMPARE(namesIn(tree, tree->currentIndex().parent()),
+                     QStringList{"files"});                                    // no "other"
+        QTRY_COMPARE(namesIn(tree, tree->currentIndex()), QStringList{"sub"}); // no pipe
+        f.write(QStringLiteral("sub/d.csv"));
+        emit tree->activated(tree->model()->index(0, 0, tree->currentIndex()));
+        QCOMPARE(window.folder(), QDir(f.folder).filePath(QStringLiteral("sub")));
+        QTRY_COMPARE(namesIn(files), QStringList{"d.csv"});
+        window.setFolder(
+            f.folder); // and back: the folder last open is not a file, not even at first
+        QVERIFY(!namesIn(files).contains(QStringLiteral("sub")));
+        QTRY_COMPARE(namesIn(files), (QStringList{"A.csv", "a10.csv", "a9.csv", "b.csv", "c.csv"}));
+    }
 
-    auto *tree = window.findChild<QTreeView *>();
-    QCOMPARE(tree->currentIndex().data().toString(), QStringLiteral("files"));
-    QTRY_COMPARE(namesIn(tree, tree->currentIndex().parent()), QStringList{"files"}); // no "other"
-    QTRY_COMPARE(namesIn(tree, tree->currentIndex()), QStringList{"sub"});            // no pipe
-    f.write(QStringLiteral("sub/d.csv"));
-    emit tree->activated(tree->model()->index(0, 0, tree->currentIndex()));
-    QCOMPARE(window.folder(), QDir(f.folder).filePath(QStringLiteral("sub")));
-    QTRY_COMPARE(namesIn(files), QStringList{"d.csv"});
-    window.setFolder(f.folder); // and back: the folder last open is not a file, not even at first
-    QVERIFY(!namesIn(files).contains(QStringLiteral("sub")));
-    QTRY_COMPARE(namesIn(files), (QStringList{"A.csv", "a10.csv", "a9.csv", "b.csv", "c.csv"}));
-}
-
-void TestBatchWindow::controlsReachTheRunner()
-{
-    WindowFixture f;
-    ui::BatchWindow window(f.runner);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    waitForFiles(window);
-    auto *files = window.findChild<QListView *>();
-    QPushButton *down = withText<QPushButton>(window, QStringLiteral("Single Step Down"));
-    select(files, 0);
-    select(files, 1);
-    down->click();
-    QVERIFY(withText<QLabel>(window, QStringLiteral("A.csv 0"))); // the runner's status line
-    QVERIFY(!f.runner.batchListClicked());
-    // Neither a selected file that vanishes nor a new folder is the user's doing.
-    QFile::remove(QDir(f.folder).filePath(QStringLiteral("A.csv")));
-    QTRY_COMPARE(namesIn(files), (QStringList{"b.csv", "c.csv"}));
-    window.setFolder(f.folder);
-    QVERIFY(!f.runner.batchListClicked() && !files->selectionModel()->hasSelection());
-
-    // A click counts even where it leaves the selection as it was; so does the keyboard.
-    const QPoint second =
-        files->visualRect(files->model()->index(1, 0, files->rootIndex())).center();
-    for (int click = 0; click < 2; ++click) {
-        QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, second);
-        QVERIFY(f.runner.batchListClicked());
+    void controlsReachTheRunner()
+    {
+        WindowFixture f;
+        ui::BatchWindow window(f.runner);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        waitForFiles(window);
+        auto *files = window.findChild<QListView *>();
+        QPushButton *down = withText<QPushButton>(window, QStringLiteral("Single Step Down"));
+        select(files, 0);
+        select(files, 1);
         down->click();
-        QVERIFY(withText<QLabel>(window, QStringLiteral("c.csv 1")));
-    }
-    QTest::keyClick(files, Qt::Key_Up);
-    QVERIFY(f.runner.batchListClicked());
-    withText<QPushButton>(window, QStringLiteral("Single Step Up"))->click();
-    QVERIFY(withText<QLabel>(window, QStringLiteral("b.csv 0")));
-    withText<QPushButton>(window, QStringLiteral("Stop Batch"))->click();
-    QVERIFY(f.runner.batchStopRequest());
-}
+        QVERIFY(withText<QLabel>(window, QStringLiteral("A.csv 0"))); // the runner's status line
+        QVERIFY(!f.runner.batchListClicked());
+        // Neither a selected file that vanishes nor a new folder is the user's doing.
+        QFile::remove(QDir(f.folder).filePath(QStringLiteral("A.csv")));
+        QTRY_COMPARE(namesIn(files), (QStringList{"b.csv", "c.csv"}));
+        window.setFolder(f.folder);
+        QVERIFY(!f.runner.batchListClicked() && !files->selectionModel()->hasSelection());
 
-void TestBatchWindow::closingDuringRunEndsIt_data()
-{
-    QTest::addColumn<bool>("deleted");
-    QTest::newRow("closed while shown modally") << false;
-    QTest::newRow("deleted") << true;
-}
-
-void TestBatchWindow::closingDuringRunEndsIt()
-{
-    QFETCH(bool, deleted);
-    WindowFixture f;
-    QPointer<ui::BatchWindow> window = new ui::BatchWindow(f.runner);
-    waitForFiles(*window);
-    select(window->findChild<QListView *>(), 1);
-    window->findChild<QLineEdit *>()->setText(QStringLiteral("3"));
-    bool tooLate = false;
-    QTimer::singleShot(1000, &f.runner, [&] { tooLate = true; });
-    QTimer::singleShot(1500, &f.runner, &BatchRunner::stop); // should the closing not end it
-    // Inside the run's 3-second wait, after the first file.
-    connect(&f.runner, &BatchRunner::entryPlayed, [&] {
-        QTimer::singleShot(0, [&] { deleted ? delete window.data() : (void)window->close(); });
-    });
-    QTimer::singleShot(0, withText<QPushButton>(*window, QStringLiteral("Run Batch")),
-                       &QPushButton::click);
-    if (deleted) {
-        window->show();
-        QTRY_VERIFY(window.isNull() && !f.runner.isRunning());
-    } else {
-        QCOMPARE(window->exec(), int(QDialog::Rejected));
-        delete window.data();
+        // A click counts even where it leaves the selection as it was; so does the keyboard.
+        const QPoint second =
+            files->visualRect(files->model()->index(1, 0, files->rootIndex())).center();
+        for (int click = 0; click < 2; ++click) {
+            QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, second);
+            QVERIFY(f.runner.batchListClicked());
+            down->click();
+            QVERIFY(withText<QLabel>(window, QStringLiteral("c.csv 1")));
+        }
+        QTest::keyClick(files, Qt::Key_Up);
+        QVERIFY(f.runner.batchListClicked());
+        withText<QPushButton>(window, QStringLiteral("Single Step Up"))->click();
+        QVERIFY(withText<QLabel>(window, QStringLiteral("b.csv 0")));
+        withText<QPushButton>(window, QStringLiteral("Stop Batch"))->click();
+        QVERIFY(f.runner.batchStopRequest());
     }
-    QVERIFY(!tooLate); // the wait did not hold the closing up
-    QVERIFY(!f.runner.isRunning());
-    QCOMPARE(f.runner.list(), nullptr);
-    QCOMPARE(f.board.dataWritten(), QByteArray::fromHex("01000000"));
-}
+
+    void closingDuringRunEndsIt_data()
+    {
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("closed while shown modally") << false;
+        QTest::newRow("deleted") << true;
+    }
+
+    void closingDuringRunEndsIt()
+    {
+        QFETCH(bool, deleted);
+        WindowFixture f;
+        QPointer<ui::BatchWindow> window = new ui::BatchWindow(f.runner);
+        waitForFiles(*window);
+        select(window->findChild<QListView *>(), 1);
+        window->findChild<QLineEdit *>()->setText(QStringLiteral("3"));
+        bool tooLate = false;
+        QTimer::singleShot(1000, &f.runner, [&] { tooLate = true; });
+        QTimer::singleShot(1500, &f.runner, &BatchRunner::stop); // should the closing not end it
+        // Inside the run's 3-second wait, after the first file.
+        connect(&f.runner, &BatchRunner::entryPlayed, [&] {
+            QTimer::singleShot(0, [&] { deleted ? delete window.data() : (void)window->close(); });
+        });
+        QTimer::singleShot(0, withText<QPushButton>(*window, QStringLiteral("Run Batch")),
+                           &QPushButton::click);
+        if (deleted) {
+            window->show();
+            QTRY_VERIFY(window.isNull() && !f.runner.isRunning());
+        } else {
+            QCOMPARE(window->exec(), int(QDialog::Rejected));
+            delete window.data();
+        }
+        QVERIFY(!tooLate); // the wait did not hold the closing up
+        QVERIFY(!f.runner.isRunning());
+        QCOMPARE(f.runner.list(), nullptr);
+        QCOMPARE(f.board.dataWritten(), QByteArray::fromHex("01000000"));
+    }
+};
 
 QTEST_MAIN(TestBatchWindow)
 #include "tst_batchwindow.moc"

@@ -91,215 +91,207 @@ class TestDialogs : public QObject
     Q_OBJECT
 
 private slots:
-    void portSettingsLoad_data();
-    void portSettingsLoad();
-    void refusedPortsAreExplained();
-    void portChoicesTakeEffectAtOnce();
-    void controlPanelLayout();
-    void slidersReachTheChip();
-    void reopeningLoadsAgain();
-    void otpChooseBurnAndReload();
+    void portSettingsLoad_data()
+    {
+        QTest::addColumn<QList<int>>("present");
+        QTest::addColumn<int>("portNumber");
+        QTest::addColumn<int>("bitRate");
+        QTest::addColumn<QString>("expected");
+        // A row of -1 selects nothing.
+        QTest::newRow("first run")
+            << QList<int>{1} << 0 << 0 << "COM1 | rows -1 1 | 9600 | Please select a COM port.";
+        QTest::newRow("stored port gone") << QList<int>{1, 3} << 5 << 9600
+                                          << "COM1 COM3 | rows -1 1 | 9600 | COM5 is unavailable. "
+                                             "Please select a different port.";
+        QTest::newRow("stored port present")
+            << QList<int>{1, 3, 12} << 12 << 38400 << "COM1 COM3 COM12 | rows 2 4 | 38400 | ";
+        QTest::newRow("rate not offered")
+            << QList<int>{1} << 1 << 57600 << "COM1 | rows 0 -1 | 57600 | ";
+    }
+
+    void portSettingsLoad()
+    {
+        QFETCH(QList<int>, present);
+        QFETCH(int, portNumber);
+        QFETCH(int, bitRate);
+        QFETCH(QString, expected);
+
+        Ports ports(present, portNumber, bitRate);
+        PortSettingsController controller(ports.manager, ports.map);
+        controller.load();
+        QCOMPARE(shown(controller, ports.manager), expected);
+        QCOMPARE(ports.openPort(), 0); // loading opens nothing
+    }
+
+    void refusedPortsAreExplained()
+    {
+        FakeComPort com;
+        com.results = {
+            {1, OpenResult::Opened}, {4, OpenResult::NoPermission}, {6, OpenResult::Busy}};
+        QTemporaryDir dir;
+        port::PortMap map;
+        map.mapToDevice(4, dir.filePath(QStringLiteral("ttyUSB-forbidden")));
+        port::PortManager manager(com);
+        manager.setYieldFunction([] {});
+        manager.probeComPorts();
+        manager.setPortNumber(4);
+
+        PortSettingsController controller(manager, map);
+        controller.load();
+        QCOMPARE(names(controller), (QStringList{"COM1", "COM6"}));
+        const QStringList lines = controller.statusText().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0], QStringLiteral("COM4 is unavailable. Please select a different port."));
+        QVERIFY(lines[1].startsWith(QStringLiteral("You may not open COM4 (%1).")
+                                        .arg(dir.filePath(QStringLiteral("ttyUSB-forbidden")))));
+        QVERIFY(lines[1].contains(QStringLiteral("\"dialout\"")));
+
+        // Held by another program, now and on the next try; a working port brings back the load's
+        // message, which stays until the window closes.
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            controller.choosePort(1);
+            QCOMPARE(controller.statusText(),
+                     QStringLiteral("COM6 could not be opened: another program is using it."));
+        }
+        controller.choosePort(0);
+        QCOMPARE(com.openPortNumber(), 1);
+        QCOMPARE(controller.statusText(), lines.join(QLatin1Char('\n')));
+    }
+
+    void portChoicesTakeEffectAtOnce()
+    {
+        Ports ports({1, 12}, 1, 19200);
+        ports.manager.openSelectedComPort();
+        QSignalSpy opened(&ports.manager, &port::PortManager::portOpened);
+        ui::PortSettingsDialog dialog(ports.manager, ports.map);
+        dialog.show();
+        auto *portCombo = dialog.findChild<QComboBox *>(QStringLiteral("portCombo"));
+        auto *rateCombo = dialog.findChild<QComboBox *>(QStringLiteral("bitRateCombo"));
+        QCOMPARE(portCombo->count(), 2);
+        QCOMPARE(portCombo->currentText(), QStringLiteral("COM1  simulated evaluation board"));
+        QCOMPARE(rateCombo->currentText(), QStringLiteral("19200"));
+        QVERIFY(opened.isEmpty()); // showing what is in force re-opens nothing
+
+        QTest::keyClick(portCombo, Qt::Key_Down);
+        QCOMPARE(ports.openPort(), 12);
+        QTest::keyClick(rateCombo, Qt::Key_Up);
+        QCOMPARE(opened.size(), 2);
+        QCOMPARE(opened.last(), (QVariantList{12, 9600}));
+        for (QPushButton *button : dialog.findChildren<QPushButton *>()) {
+            if (button->text() == QLatin1String("Cancel"))
+                QTest::mouseClick(button, Qt::LeftButton);
+        }
+        QVERIFY(!dialog.isVisible()); // and undoes nothing
+        QCOMPARE(ports.manager.portNumber(), qint16(12));
+        QCOMPARE(ports.manager.bitRate(), 9600);
+        QCOMPARE(ports.openPort(), 12);
+    }
+
+    void controlPanelLayout()
+    {
+        PanelFixture f(512);
+        QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+        QVERIFY(f.dacWrites().isEmpty());
+        QVERIFY(f.window.width() <= 1366);
+
+        QList<QSlider *> sliders = f.window.findChildren<QSlider *>();
+        std::sort(sliders.begin(), sliders.end(),
+                  [](QSlider *a, QSlider *b) { return a->x() < b->x(); });
+        QStringList captions;
+        for (QSlider *slider : sliders)
+            captions.append(slider->accessibleName().mid(8));
+        QCOMPARE(captions, (QStringList{"1",   "2",   "3",  "4",  "5",  "6",  "7",  "8",
+                                        "Vc1", "Vc2", "9",  "10", "11", "12", "13", "14",
+                                        "15",  "16",  "17", "18", "19", "20", "21", "22"}));
+
+        // The scale stands left of the tracks, full scale level with their tops.
+        const QStringList marks{" 10", " 7.5", " 5", " 2.5", " 0"};
+        QList<QLabel *> scale;
+        for (QLabel *label : f.window.findChildren<QLabel *>()) {
+            if (marks.contains(label->text()) && label->geometry().right() < sliders.first()->x())
+                scale.append(label);
+        }
+        std::sort(scale.begin(), scale.end(), [](QLabel *a, QLabel *b) { return a->y() < b->y(); });
+        QStringList shown;
+        for (QLabel *label : scale)
+            shown.append(label->text());
+        QCOMPARE(shown, marks);
+        const QRect track = sliders.first()->geometry();
+        QVERIFY(scale.first()->geometry().center().y() < track.top() + track.height() / 8);
+        QVERIFY(scale.last()->geometry().center().y() > track.bottom() - track.height() / 8);
+    }
+
+    void slidersReachTheChip()
+    {
+        PanelFixture f(512);
+        QSlider *slider = f.slider("19"); // keys move towards their arrow
+        QTest::keyClick(slider, Qt::Key_Up);
+        QCOMPARE(f.chip0().dacRegister(0x14), quint16(513));
+        QTest::keyClick(slider, Qt::Key_PageDown);
+        QCOMPARE(f.model.dacCode[21], 508.0);
+        QCOMPARE(f.chip0().dacRegister(0x14), quint16(508));
+
+        slider = f.slider("Vc2");
+        slider->setSliderDown(true);
+        for (int height = 24; height <= 924; height += 100)
+            slider->setSliderPosition(height);
+        QCOMPARE(f.chip0().dacRegister(0x13), quint16(512)); // gathered while the bus is busy
+        slider->setSliderDown(false);
+        QCOMPARE(f.chip0().dacRegister(0x13), quint16(924));
+        QCOMPARE(f.grid().hexText(20), QStringLiteral("39C"));
+    }
+
+    void reopeningLoadsAgain()
+    {
+        PanelFixture f(0);
+        QSlider *slider = f.slider(QStringLiteral("3"));
+        f.grid().voltageBoxEdited(3, QStringLiteral("5"));
+        f.grid().voltageBoxLeft(3);
+        QCOMPARE(slider->value(), 512); // the thumb's height is the code
+
+        f.window.close();
+        QCOMPARE(f.model.controlPanelOpen, 0);
+        f.grid().voltageBoxEdited(3, QStringLiteral("7.5"));
+        f.grid().voltageBoxLeft(3);
+        f.window.showPanel();
+        QCOMPARE(slider->value(), 768);
+        QCOMPARE(f.model.controlPanelOpen, 1);
+    }
+
+    void otpChooseBurnAndReload()
+    {
+        ControlFixture f;
+        for (int i = 1; i <= device::channelCount; ++i)
+            f.model.dacCode[i] = 100 + i;
+        f.grid().refreshAllChannels();
+        ui::OtpDialog dialog(f.model, f.grid(), *f.operations, f.prompts);
+        dialog.showDialog();
+        QVERIFY(!dialog.isModal());
+        auto *arrows = dialog.findChild<ui::SpinArrows *>();
+        const auto *name = dialog.findChild<QLabel *>(QStringLiteral("registerName"));
+        arrows->upArrow()->click();
+        QCOMPARE(name->text(), QStringLiteral("1"));
+        for (int k = 0; k < 22; ++k)
+            arrows->downArrow()->click();
+        QCOMPARE(name->text(), QStringLiteral("c1"));
+        QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("voltageText"))->text(),
+                 f.grid().voltageText(19));
+        QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("hexText"))->text(),
+                 QStringLiteral("77"));
+
+        f.prompts.answerYes = true;
+        dialog.findChild<QPushButton *>()->click();
+        QCOMPARE(f.chip0().otpCell(0, 0x12), std::optional<quint16>(119));
+        QCOMPARE(f.grid().maxBankText(), QStringLiteral("1"));
+        QVERIFY(dialog.isVisible());
+
+        dialog.showDialog(); // brought forward, not loaded again
+        QCOMPARE(name->text(), QStringLiteral("c1"));
+        dialog.close();
+        dialog.showDialog();
+        QCOMPARE(name->text(), QStringLiteral("1"));
+    }
 };
-
-void TestDialogs::portSettingsLoad_data()
-{
-    QTest::addColumn<QList<int>>("present");
-    QTest::addColumn<int>("portNumber");
-    QTest::addColumn<int>("bitRate");
-    QTest::addColumn<QString>("expected");
-    // A row of -1 selects nothing.
-    QTest::newRow("first run") << QList<int>{1} << 0 << 0
-                               << "COM1 | rows -1 1 | 9600 | Please select a COM port.";
-    QTest::newRow("stored port gone")
-        << QList<int>{1, 3} << 5 << 9600
-        << "COM1 COM3 | rows -1 1 | 9600 | COM5 is unavailable. Please select a different port.";
-    QTest::newRow("stored port present")
-        << QList<int>{1, 3, 12} << 12 << 38400 << "COM1 COM3 COM12 | rows 2 4 | 38400 | ";
-    QTest::newRow("rate not offered")
-        << QList<int>{1} << 1 << 57600 << "COM1 | rows 0 -1 | 57600 | ";
-}
-
-void TestDialogs::portSettingsLoad()
-{
-    QFETCH(QList<int>, present);
-    QFETCH(int, portNumber);
-    QFETCH(int, bitRate);
-    QFETCH(QString, expected);
-
-    Ports ports(present, portNumber, bitRate);
-    PortSettingsController controller(ports.manager, ports.map);
-    controller.load();
-    QCOMPARE(shown(controller, ports.manager), expected);
-    QCOMPARE(ports.openPort(), 0); // loading opens nothing
-}
-
-void TestDialogs::refusedPortsAreExplained()
-{
-    FakeComPort com;
-    com.results = {{1, OpenResult::Opened}, {4, OpenResult::NoPermission}, {6, OpenResult::Busy}};
-    QTemporaryDir dir;
-    port::PortMap map;
-    map.mapToDevice(4, dir.filePath(QStringLiteral("ttyUSB-forbidden")));
-    port::PortManager manager(com);
-    manager.setYieldFunction([] {});
-    manager.probeComPorts();
-    manager.setPortNumber(4);
-
-    PortSettingsController controller(manager, map);
-    controller.load();
-    QCOMPARE(names(controller), (QStringList{"COM1", "COM6"}));
-    const QStringList lines = controller.statusText().split(QLatin1Char('\n'));
-    QCOMPARE(lines.size(), 2);
-    QCOMPARE(lines[0], QStringLiteral("COM4 is unavailable. Please select a different port."));
-    QVERIFY(lines[1].startsWith(QStringLiteral("You may not open COM4 (%1).")
-                                    .arg(dir.filePath(QStringLiteral("ttyUSB-forbidden")))));
-    QVERIFY(lines[1].contains(QStringLiteral("\"dialout\"")));
-
-    // Held by another program, now and on the next try; a working port brings back the load's
-    // message, which stays until the window closes.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        controller.choosePort(1);
-        QCOMPARE(controller.statusText(),
-                 QStringLiteral("COM6 could not be opened: another program is using it."));
-    }
-    controller.choosePort(0);
-    QCOMPARE(com.openPortNumber(), 1);
-    QCOMPARE(controller.statusText(), lines.join(QLatin1Char('\n')));
-}
-
-void TestDialogs::portChoicesTakeEffectAtOnce()
-{
-    Ports ports({1, 12}, 1, 19200);
-    ports.manager.openSelectedComPort();
-    QSignalSpy opened(&ports.manager, &port::PortManager::portOpened);
-    ui::PortSettingsDialog dialog(ports.manager, ports.map);
-    dialog.show();
-    auto *portCombo = dialog.findChild<QComboBox *>(QStringLiteral("portCombo"));
-    auto *rateCombo = dialog.findChild<QComboBox *>(QStringLiteral("bitRateCombo"));
-    QCOMPARE(portCombo->count(), 2);
-    QCOMPARE(portCombo->currentText(), QStringLiteral("COM1  simulated evaluation board"));
-    QCOMPARE(rateCombo->currentText(), QStringLiteral("19200"));
-    QVERIFY(opened.isEmpty()); // showing what is in force re-opens nothing
-
-    QTest::keyClick(portCombo, Qt::Key_Down);
-    QCOMPARE(ports.openPort(), 12);
-    QTest::keyClick(rateCombo, Qt::Key_Up);
-    QCOMPARE(opened.size(), 2);
-    QCOMPARE(opened.last(), (QVariantList{12, 9600}));
-    for (QPushButton *button : dialog.findChildren<QPushButton *>()) {
-        if (button->text() == QLatin1String("Cancel"))
-            QTest::mouseClick(button, Qt::LeftButton);
-    }
-    QVERIFY(!dialog.isVisible()); // and undoes nothing
-    QCOMPARE(ports.manager.portNumber(), qint16(12));
-    QCOMPARE(ports.manager.bitRate(), 9600);
-    QCOMPARE(ports.openPort(), 12);
-}
-
-void TestDialogs::controlPanelLayout()
-{
-    PanelFixture f(512);
-    QVERIFY(QTest::qWaitForWindowExposed(&f.window));
-    QVERIFY(f.dacWrites().isEmpty());
-    QVERIFY(f.window.width() <= 1366);
-
-    QList<QSlider *> sliders = f.window.findChildren<QSlider *>();
-    std::sort(sliders.begin(), sliders.end(),
-              [](QSlider *a, QSlider *b) { return a->x() < b->x(); });
-    QStringList captions;
-    for (QSlider *slider : sliders)
-        captions.append(slider->accessibleName().mid(8));
-    QCOMPARE(captions, (QStringList{"1",   "2",   "3",  "4",  "5",  "6",  "7",  "8",
-                                    "Vc1", "Vc2", "9",  "10", "11", "12", "13", "14",
-                                    "15",  "16",  "17", "18", "19", "20", "21", "22"}));
-
-    // The scale stands left of the tracks, full scale level with their tops.
-    const QStringList marks{" 10", " 7.5", " 5", " 2.5", " 0"};
-    QList<QLabel *> scale;
-    for (QLabel *label : f.window.findChildren<QLabel *>()) {
-        if (marks.contains(label->text()) && label->geometry().right() < sliders.first()->x())
-            scale.append(label);
-    }
-    std::sort(scale.begin(), scale.end(), [](QLabel *a, QLabel *b) { return a->y() < b->y(); });
-    QStringList shown;
-    for (QLabel *label : scale)
-        shown.append(label->text());
-    QCOMPARE(shown, marks);
-    const QRect track = sliders.first()->geometry();
-    QVERIFY(scale.first()->geometry().center().y() < track.top() + track.height() / 8);
-    QVERIFY(scale.last()->geometry().center().y() > track.bottom() - track.height() / 8);
-}
-
-void TestDialogs::slidersReachTheChip()
-{
-    PanelFixture f(512);
-    QSlider *slider = f.slider("19"); // keys move towards their arrow
-    QTest::keyClick(slider, Qt::Key_Up);
-    QCOMPARE(f.chip0().dacRegister(0x14), quint16(513));
-    QTest::keyClick(slider, Qt::Key_PageDown);
-    QCOMPARE(f.model.dacCode[21], 508.0);
-    QCOMPARE(f.chip0().dacRegister(0x14), quint16(508));
-
-    slider = f.slider("Vc2");
-    slider->setSliderDown(true);
-    for (int height = 24; height <= 924; height += 100)
-        slider->setSliderPosition(height);
-    QCOMPARE(f.chip0().dacRegister(0x13), quint16(512)); // gathered while the bus is busy
-    slider->setSliderDown(false);
-    QCOMPARE(f.chip0().dacRegister(0x13), quint16(924));
-    QCOMPARE(f.grid().hexText(20), QStringLiteral("39C"));
-}
-
-void TestDialogs::reopeningLoadsAgain()
-{
-    PanelFixture f(0);
-    QSlider *slider = f.slider(QStringLiteral("3"));
-    f.grid().voltageBoxEdited(3, QStringLiteral("5"));
-    f.grid().voltageBoxLeft(3);
-    QCOMPARE(slider->value(), 512); // the thumb's height is the code
-
-    f.window.close();
-    QCOMPARE(f.model.controlPanelOpen, 0);
-    f.grid().voltageBoxEdited(3, QStringLiteral("7.5"));
-    f.grid().voltageBoxLeft(3);
-    f.window.showPanel();
-    QCOMPARE(slider->value(), 768);
-    QCOMPARE(f.model.controlPanelOpen, 1);
-}
-
-void TestDialogs::otpChooseBurnAndReload()
-{
-    ControlFixture f;
-    for (int i = 1; i <= device::channelCount; ++i)
-        f.model.dacCode[i] = 100 + i;
-    f.grid().refreshAllChannels();
-    ui::OtpDialog dialog(f.model, f.grid(), *f.operations, f.prompts);
-    dialog.showDialog();
-    QVERIFY(!dialog.isModal());
-    auto *arrows = dialog.findChild<ui::SpinArrows *>();
-    const auto *name = dialog.findChild<QLabel *>(QStringLiteral("registerName"));
-    arrows->upArrow()->click();
-    QCOMPARE(name->text(), QStringLiteral("1"));
-    for (int k = 0; k < 22; ++k)
-        arrows->downArrow()->click();
-    QCOMPARE(name->text(), QStringLiteral("c1"));
-    QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("voltageText"))->text(),
-             f.grid().voltageText(19));
-    QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("hexText"))->text(),
-             QStringLiteral("77"));
-
-    f.prompts.answerYes = true;
-    dialog.findChild<QPushButton *>()->click();
-    QCOMPARE(f.chip0().otpCell(0, 0x12), std::optional<quint16>(119));
-    QCOMPARE(f.grid().maxBankText(), QStringLiteral("1"));
-    QVERIFY(dialog.isVisible());
-
-    dialog.showDialog(); // brought forward, not loaded again
-    QCOMPARE(name->text(), QStringLiteral("c1"));
-    dialog.close();
-    dialog.showDialog();
-    QCOMPARE(name->text(), QStringLiteral("1"));
-}
 
 QTEST_MAIN(TestDialogs)
 #include "tst_dialogs.moc"

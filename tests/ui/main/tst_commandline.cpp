@@ -16,91 +16,87 @@ class TestCommandLine : public QObject
 
 private slots:
     void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("KALVENTA")); }
-    void parse_data();
-    void parse();
-    void demoStoreIsSeededOnce();
-    void demoStoreIsNotTheUsersStore();
-};
 
-void TestCommandLine::parse_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<CommandLine::Result>("result");
-    QTest::addColumn<QStringList>("mapped"); // "n=path" or "n=sim", in order
-    QTest::addColumn<QString>("error");      // a part of the error text
+    void parse_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<CommandLine::Result>("result");
+        QTest::addColumn<QStringList>("mapped"); // "n=path" or "n=sim", in order
+        QTest::addColumn<QString>("error");      // a part of the error text
 
-    using R = CommandLine::Result;
-    const auto row = [](const char *name, const QStringList &arguments, R result,
-                        const QStringList &mapped = {}, const QString &error = {}) {
-        QTest::newRow(name) << arguments << result << mapped << error;
-    };
-    row("none", {}, R::Run);
-    row("simulate", {"--simulate"}, R::Run);
-    row("two ports", {"--port", "COM5=/dev/serial/by-id/usb-x", "--port=com2=SIM"}, R::Run,
-        {"5=/dev/serial/by-id/usb-x", "2=sim"});
-    row("help", {"--help"}, R::ShowHelp);
-    row("version", {"-v"}, R::ShowVersion);
-    row("port 17", {"--port", "COM17=sim"}, R::Error, {}, "COM17");
-    row("no path", {"--port", "COM3="}, R::Error, {}, "COM3");
-    row("no value", {"--port"}, R::Error, {}, "port");
-    row("stray word", {"COM1"}, R::Error, {}, "COM1");
-}
-
-void TestCommandLine::parse()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(CommandLine::Result, result);
-    QFETCH(QStringList, mapped);
-    QFETCH(QString, error);
-
-    CommandLine commandLine;
-    QCOMPARE(commandLine.parse(QStringList{QStringLiteral("kalventa")} + arguments), result);
-    QVERIFY2(commandLine.errorText().contains(error), qPrintable(commandLine.errorText()));
-    QCOMPARE(commandLine.errorText().isEmpty(), error.isEmpty());
-    if (result != CommandLine::Result::Run)
-        return;
-    QCOMPARE(commandLine.options().simulate, arguments.contains("--simulate"));
-    QStringList got;
-    for (const port::PortOverride &entry : commandLine.options().portOverrides) {
-        got.append(QStringLiteral("%1=%2")
-                       .arg(entry.portNumber)
-                       .arg(entry.simulated ? QStringLiteral("sim") : entry.devicePath));
+        using R = CommandLine::Result;
+        const auto row = [](const char *name, const QStringList &arguments, R result,
+                            const QStringList &mapped = {}, const QString &error = {}) {
+            QTest::newRow(name) << arguments << result << mapped << error;
+        };
+        row("none", {}, R::Run);
+        row("simulate", {"--simulate"}, R::Run);
+        row("two ports", {"--port", "COM5=/dev/serial/by-id/usb-x", "--port=com2=SIM"}, R::Run,
+            {"5=/dev/serial/by-id/usb-x", "2=sim"});
+        row("help", {"--help"}, R::ShowHelp);
+        row("version", {"-v"}, R::ShowVersion);
+        row("port 17", {"--port", "COM17=sim"}, R::Error, {}, "COM17");
+        row("no path", {"--port", "COM3="}, R::Error, {}, "COM3");
+        row("no value", {"--port"}, R::Error, {}, "port");
+        row("stray word", {"COM1"}, R::Error, {}, "COM1");
     }
-    QCOMPARE(got, mapped);
-}
 
-void TestCommandLine::demoStoreIsSeededOnce()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("config/simulated.ini"));
-    QString error;
-    QVERIFY(app::seedSimulatedStore(path, &error));
+    void parse()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(CommandLine::Result, result);
+        QFETCH(QStringList, mapped);
+        QFETCH(QString, error);
 
-    device::DeviceModel model;
-    device::StoredPort port;
-    device::SettingsStore store(path);
-    QVERIFY(store.loadSettings(model, port));
-    QCOMPARE(port.portNumber, qint16(1));
-    QCOMPARE(port.bitRate, 9600);
-    QCOMPARE(model.a0Pin, QStringLiteral("0"));
-    QCOMPARE(model.vrefHigh, (std::array<double, 2>{10, 10}));
+        CommandLine commandLine;
+        QCOMPARE(commandLine.parse(QStringList{QStringLiteral("kalventa")} + arguments), result);
+        QVERIFY2(commandLine.errorText().contains(error), qPrintable(commandLine.errorText()));
+        QCOMPARE(commandLine.errorText().isEmpty(), error.isEmpty());
+        if (result != CommandLine::Result::Run)
+            return;
+        QCOMPARE(commandLine.options().simulate, arguments.contains("--simulate"));
+        QStringList got;
+        for (const port::PortOverride &entry : commandLine.options().portOverrides) {
+            got.append(QStringLiteral("%1=%2")
+                           .arg(entry.portNumber)
+                           .arg(entry.simulated ? QStringLiteral("sim") : entry.devicePath));
+        }
+        QCOMPARE(got, mapped);
+    }
 
-    // What a demo changed stays for the next demo.
-    model.vrefHigh[0] = 3.3;
-    QVERIFY(store.saveAtExit(model, {1, 19200}));
-    QVERIFY(app::seedSimulatedStore(path, &error));
-    QVERIFY(device::SettingsStore(path).loadSettings(model, port));
-    QCOMPARE(model.vrefHigh[0], 3.3);
-    QCOMPARE(port.bitRate, 19200);
-}
+    void demoStoreIsSeededOnce()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("config/simulated.ini"));
+        QString error;
+        QVERIFY(app::seedSimulatedStore(path, &error));
 
-void TestCommandLine::demoStoreIsNotTheUsersStore()
-{
-    const QString users = QFileInfo(device::SettingsStore().location()).absoluteFilePath();
-    const QString demo = QFileInfo(app::simulatedStorePath()).absoluteFilePath();
-    QVERIFY2(users != demo, qPrintable(demo));
-    QVERIFY(demo.endsWith(QStringLiteral("/simulated.ini")));
-}
+        device::DeviceModel model;
+        device::StoredPort port;
+        device::SettingsStore store(path);
+        QVERIFY(store.loadSettings(model, port));
+        QCOMPARE(port.portNumber, qint16(1));
+        QCOMPARE(port.bitRate, 9600);
+        QCOMPARE(model.a0Pin, QStringLiteral("0"));
+        QCOMPARE(model.vrefHigh, (std::array<double, 2>{10, 10}));
+
+        // What a demo changed stays for the next demo.
+        model.vrefHigh[0] = 3.3;
+        QVERIFY(store.saveAtExit(model, {1, 19200}));
+        QVERIFY(app::seedSimulatedStore(path, &error));
+        QVERIFY(device::SettingsStore(path).loadSettings(model, port));
+        QCOMPARE(model.vrefHigh[0], 3.3);
+        QCOMPARE(port.bitRate, 19200);
+    }
+
+    void demoStoreIsNotTheUsersStore()
+    {
+        const QString users = QFileInfo(device::SettingsStore().location()).absoluteFilePath();
+        const QString demo = QFileInfo(app::simulatedStorePath()).absoluteFilePath();
+        QVERIFY2(users != demo, qPrintable(demo));
+        QVERIFY(demo.endsWith(QStringLiteral("/simulated.ini")));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestCommandLine)
 #include "tst_commandline.moc"

@@ -87,247 +87,239 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void boxesReachTheGrid();
-    void spinArrowsStepTheSelectedChannel();
-    void checkRunsBeforeTheCommand_data();
-    void checkRunsBeforeTheCommand();
-    void commands_data();
-    void commands();
-    void fileCommands();
-    void statusBarFollowsThePortAndAddress();
-    void closingSavesAndChecksNothing();
-    void confirmationDefaultsToNo();
+    void boxesReachTheGrid()
+    {
+        WindowFixture w;
+        QVERIFY(w.active);
+        QCOMPARE(w.voltageBox(24)->text(), QStringLiteral(" 0")); // all 24 channels are shown
+        w.typeInto(w.voltageBox(3), QStringLiteral("5"));
+        QCOMPARE(w.f.dacWritesWithRegister(), (QList<QPair<int, int>>{{2, 512}}));
+        QTest::keyClick(w.voltageBox(3), Qt::Key_Tab); // leaving runs the check
+        QCOMPARE(w.find(QStringLiteral("hexBox3"))->text(), QStringLiteral("200"));
+        // Tab skips the code boxes, and entering a box by Tab does not select its channel.
+        QVERIFY(w.voltageBox(4)->hasFocus());
+        QCOMPARE(w.f.model.selectedChannel, 3);
+        QTest::mouseClick(w.voltageBox(7), Qt::LeftButton);
+        QCOMPARE(w.f.model.selectedChannel, 7);
+
+        w.typeInto(w.find(QStringLiteral("vsupBox")), QStringLiteral("3.3"));
+        QCOMPARE(w.f.model.vsup, 10.0); // taken when the box is left
+        QTest::mouseClick(w.find(QStringLiteral("maxBankBox")), Qt::LeftButton);
+        QCOMPARE(w.f.model.vsup, 3.3);
+        QTest::keyClicks(w.find(QStringLiteral("maxBankBox")), QStringLiteral("7"));
+        QCOMPARE(w.f.grid().maxBankText(), QStringLiteral("07"));
+    }
+
+    void spinArrowsStepTheSelectedChannel()
+    {
+        WindowFixture w;
+        QVERIFY(w.active);
+        auto *spin = w.find<ui::SpinArrows>(QStringLiteral("spinArrows"));
+        QTest::mouseClick(w.voltageBox(4), Qt::LeftButton);
+        // Going to the arrows leaves the box: its check writes once; the down arrow at 0 does not.
+        for (QWidget *arrow :
+             {spin->downArrow(), spin->upArrow(), spin->upArrow(), spin->downArrow()})
+            QTest::mouseClick(arrow, Qt::LeftButton);
+        QCOMPARE(w.f.dacWritesWithRegister(),
+                 (QList<QPair<int, int>>{{3, 0}, {3, 1}, {3, 2}, {3, 1}}));
+        QCOMPARE(w.voltageBox(4)->text(), QStringLiteral(" .009"));
+        QVERIFY(w.voltageBox(4)->hasFocus()); // the arrows never take the focus
+    }
+
+    void checkRunsBeforeTheCommand_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("activation");
+        QTest::addColumn<int>("writesBeforeRead");
+
+        // Channel 3: the typed write, then the check's rewrite of the box and its own write.
+        // "Vsup": the check's refresh rewrites all 24 channels.
+        for (const char *activation : {"mouse", "mouse, no focus", "space key"}) {
+            QTest::addRow("channel 3, %s", activation) << "voltageBox3" << activation << 3;
+            QTest::addRow("Vsup, %s", activation) << "vsupBox" << activation << 24;
+        }
+    }
+
+    void checkRunsBeforeTheCommand()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, activation);
+        QFETCH(int, writesBeforeRead);
+
+        WindowFixture w;
+        QVERIFY(w.active);
+        for (int reg = 0; reg < 24; ++reg)
+            w.f.chip0().setDacRegister(reg, 512);
+        w.f.controller->readAllRegisters();
+        w.f.clearEvents();
+
+        w.typeInto(w.find(box), QStringLiteral("5"));
+        QPushButton *read = w.button(QStringLiteral("Read DAC"));
+        if (activation == QLatin1String("mouse, no focus"))
+            read->setFocusPolicy(Qt::NoFocus);
+        if (activation == QLatin1String("space key"))
+            QTest::keyClick(read, Qt::Key_Space);
+        else
+            QTest::mouseClick(read, Qt::LeftButton);
+        // The check ran once, when the box was left: nothing more when the focus moves on now.
+        QTest::mouseClick(w.voltageBox(10), Qt::LeftButton);
+
+        int before = 0, after = 0;
+        bool readSeen = false;
+        for (const ChipEvent &e : w.f.chip0().events()) {
+            readSeen = readSeen || e.kind == ChipEvent::Kind::RegisterRead;
+            if (e.kind == ChipEvent::Kind::DacWrite)
+                ++(readSeen ? after : before);
+        }
+        QVERIFY(readSeen);
+        QCOMPARE(before, writesBeforeRead);
+        QCOMPARE(after, 0);
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<bool>("answerYes");
+        QTest::addColumn<QString>("effect");
+
+        // Reads, resets and burns seen by the chips at A0 = 0 and 1, then what the user got. 25
+        // reads: the 24 channels and the max bank. A general-call reset reaches both chips.
+        const char *idle = "R0 X0 O0 | R0 X0 O0";
+        QTest::newRow("Read DAC") << "Read DAC" << false << "R25 X0 O0 | R0 X0 O0";
+        QTest::newRow("Reset") << "Reset" << false << "R25 X1 O0 | R0 X1 O0";
+        QTest::newRow("OTP, yes") << "Program OTP All Channels" << true
+                                  << "R26 X1 O24 | R0 X1 O0 | asked 1 | shown 1";
+        QTest::newRow("Change Address")
+            << "Change Address\nA0= 0 " << false << "R0 X0 O0 | R25 X0 O0";
+        QTest::newRow("About") << "About" << false << idle + QString(" | shown 1");
+        for (const auto &[caption, window] : {std::pair{"COM Setting", "COM Port Setup (modal)"},
+                                              {"Run Batch", "Run Batch (modal)"},
+                                              {"Control Panel", "Control Panel"},
+                                              {"Program OTP One Channel", "Write OTP Reg"}})
+            QTest::newRow(caption) << caption << false << idle + QString(" | ") + window;
+    }
+
+    void commands()
+    {
+        QFETCH(QString, caption);
+        QFETCH(bool, answerYes);
+        QFETCH(QString, effect);
+
+        WindowFixture w;
+        w.f.prompts.answerYes = answerYes;
+        QVERIFY(w.button(caption));
+        QString modal;
+        QTimer::singleShot(0, w.window.get(), [&] { // a modal dialog runs its own loop: close it
+            if (QWidget *dialog = QApplication::activeModalWidget()) {
+                modal = dialog->windowTitle() + QStringLiteral(" (modal)");
+                dialog->close();
+            }
+        });
+        w.click(caption);
+        QStringList got{w.summary(0), w.summary(1)};
+        if (!w.f.prompts.questions.isEmpty())
+            got.append(QStringLiteral("asked %1").arg(w.f.prompts.questions.size()));
+        if (!w.f.prompts.messages.isEmpty())
+            got.append(QStringLiteral("shown %1").arg(w.f.prompts.messages.size()));
+        if (!modal.isEmpty())
+            got.append(modal);
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (window != w.window.get() && window->isVisible())
+                got.append(window->windowTitle());
+        }
+        QCOMPARE(got.join(QStringLiteral(" | ")), effect);
+    }
+
+    void fileCommands()
+    {
+        WindowFixture w;
+        w.f.model.defaultDir = w.f.dir.path();
+        const QString path = w.f.dir.filePath(QStringLiteral("set.csv"));
+        QStringList dialogs;
+        w.window->setFileDialogRunner([&](QFileDialog &d) {
+            dialogs.append(QStringList{
+                d.acceptMode() == QFileDialog::AcceptSave ? "save" : "open",
+                d.directory().absolutePath(), d.nameFilters().join(u';'), d.selectedNameFilter(),
+                d.defaultSuffix(), d.testOption(QFileDialog::DontConfirmOverwrite) ? "" : "asks"}
+                               .join(u'|'));
+            return path;
+        });
+        w.f.model.dacCode[1] = 512;
+        w.click(QStringLiteral("Save to File"));
+        w.f.model.dacCode[1] = 0;
+        w.click(QStringLiteral("Load From File"));
+        QCOMPARE(w.f.chip0().dacRegister(0), quint16(512));
+        QCOMPARE(w.find(QStringLiteral("hexBox1"))->text(), QStringLiteral("200"));
+        // In the stored folder, register sets first, no suffix added, asking before replacing.
+        const QString setUp = QDir(w.f.dir.path()).absolutePath() +
+                              "|Csv Files (*.csv);All Files (*)|Csv Files (*.csv)||asks";
+        QCOMPARE(dialogs, (QStringList{"save|" + setUp, "open|" + setUp}));
+    }
+
+    void statusBarFollowsThePortAndAddress()
+    {
+        WindowFixture w;
+        auto *port = w.find<QLabel>(QStringLiteral("portStatus"));
+        QCOMPARE(port->text(), QStringLiteral("COM1  simulated evaluation board"));
+
+        w.f.stack.ports().comPort().close();
+        emit w.f.stack.ports().comPort().failed(1, QStringLiteral("COM1: unplugged"));
+        emit w.f.stack.ports().comPort().failed(1, QStringLiteral("COM1: unplugged"));
+        QCOMPARE(port->text(), QStringLiteral("No port open (COM1: unplugged)"));
+        QVERIFY(w.f.prompts.errors.isEmpty()); // not inside the handler that met the failure
+        QCoreApplication::processEvents();
+        QCOMPARE(w.f.prompts.errors.size(), 1);
+        QVERIFY(w.f.prompts.errors.first().contains(QStringLiteral("COM1: unplugged")));
+
+        w.f.stack.ports().openSelectedComPort();
+        QCOMPARE(port->text(), QStringLiteral("COM1  simulated evaluation board"));
+
+        // The address shows in the button and the status bar; the button's colour tells A0 apart.
+        auto *button = w.find<QPushButton>(QStringLiteral("changeAddressButton"));
+        auto *a0 = w.find<QLabel>(QStringLiteral("a0Status"));
+        for (const auto &[pin, colour] :
+             {std::pair{0, QColor(255, 128, 128)}, {1, QColor(192, 192, 255)}}) {
+            QCOMPARE(button->text(), QStringLiteral("Change Address\nA0= %1 ").arg(pin));
+            QCOMPARE(button->palette().color(QPalette::Button), colour);
+            QCOMPARE(a0->text(), QStringLiteral("A0 = %1").arg(pin));
+            QTest::mouseClick(button, Qt::LeftButton);
+        }
+    }
+
+    void closingSavesAndChecksNothing()
+    {
+        WindowFixture w;
+        QVERIFY(w.active);
+        w.f.model.vrefHigh[1] = 4.5;
+        w.typeInto(w.voltageBox(3), QStringLiteral("5"));
+        bool closed = false;
+        connect(w.window.get(), &ui::MainWindow::closed, this, [&] { closed = true; });
+        w.window->close();
+        w.window.reset();
+        QVERIFY(closed);
+        QCOMPARE(w.f.dacWrites(), (QList<int>{512})); // only the keystroke; no check on the way out
+        QSettings stored(w.f.settings.location(), QSettings::IniFormat);
+        QCOMPARE(stored.value(QStringLiteral("vref_high1/10")).toString(), QStringLiteral(" 4.5"));
+    }
+
+    void confirmationDefaultsToNo()
+    {
+        ui::MessageBoxPrompts prompts;
+        QString text;
+        bool defaultIsNo = false;
+        QTimer::singleShot(0, this, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                text = box->text();
+                defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
+                QTest::keyClick(box, Qt::Key_Return);
+            }
+        });
+        QVERIFY(!prompts.confirm(QStringLiteral("Program OTP All Channels"),
+                                 QStringLiteral("Burn?\r\nSure?")));
+        QVERIFY(defaultIsNo);
+        QCOMPARE(text, QStringLiteral("Burn?\nSure?"));
+    }
 };
-
-void TestMainWindow::boxesReachTheGrid()
-{
-    WindowFixture w;
-    QVERIFY(w.active);
-    QCOMPARE(w.voltageBox(24)->text(), QStringLiteral(" 0")); // all 24 channels are shown
-    w.typeInto(w.voltageBox(3), QStringLiteral("5"));
-    QCOMPARE(w.f.dacWritesWithRegister(), (QList<QPair<int, int>>{{2, 512}}));
-    QTest::keyClick(w.voltageBox(3), Qt::Key_Tab); // leaving runs the check
-    QCOMPARE(w.find(QStringLiteral("hexBox3"))->text(), QStringLiteral("200"));
-    // Tab skips the code boxes, and entering a box by Tab does not select its channel.
-    QVERIFY(w.voltageBox(4)->hasFocus());
-    QCOMPARE(w.f.model.selectedChannel, 3);
-    QTest::mouseClick(w.voltageBox(7), Qt::LeftButton);
-    QCOMPARE(w.f.model.selectedChannel, 7);
-
-    w.typeInto(w.find(QStringLiteral("vsupBox")), QStringLiteral("3.3"));
-    QCOMPARE(w.f.model.vsup, 10.0); // taken when the box is left
-    QTest::mouseClick(w.find(QStringLiteral("maxBankBox")), Qt::LeftButton);
-    QCOMPARE(w.f.model.vsup, 3.3);
-    QTest::keyClicks(w.find(QStringLiteral("maxBankBox")), QStringLiteral("7"));
-    QCOMPARE(w.f.grid().maxBankText(), QStringLiteral("07"));
-}
-
-void TestMainWindow::spinArrowsStepTheSelectedChannel()
-{
-    WindowFixture w;
-    QVERIFY(w.active);
-    auto *spin = w.find<ui::SpinArrows>(QStringLiteral("spinArrows"));
-    QTest::mouseClick(w.voltageBox(4), Qt::LeftButton);
-    // Going to the arrows leaves the box: its check writes once; the down arrow at 0 does not.
-    for (QWidget *arrow : {spin->downArrow(), spin->upArrow(), spin->upArrow(), spin->downArrow()})
-        QTest::mouseClick(arrow, Qt::LeftButton);
-    QCOMPARE(w.f.dacWritesWithRegister(), (QList<QPair<int, int>>{{3, 0}, {3, 1}, {3, 2}, {3, 1}}));
-    QCOMPARE(w.voltageBox(4)->text(), QStringLiteral(" .009"));
-    QVERIFY(w.voltageBox(4)->hasFocus()); // the arrows never take the focus
-}
-
-void TestMainWindow::checkRunsBeforeTheCommand_data()
-{
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<QString>("activation");
-    QTest::addColumn<int>("writesBeforeRead");
-
-    // Channel 3: the typed write, then the check's rewrite of the box and its own write.
-    // "Vsup": the check's refresh rewrites all 24 channels.
-    for (const char *activation : {"mouse", "mouse, no focus", "space key"}) {
-        QTest::addRow("channel 3, %s", activation) << "voltageBox3" << activation << 3;
-        QTest::addRow("Vsup, %s", activation) << "vsupBox" << activation << 24;
-    }
-}
-
-void TestMainWindow::checkRunsBeforeTheCommand()
-{
-    QFETCH(QString, box);
-    QFETCH(QString, activation);
-    QFETCH(int, writesBeforeRead);
-
-    WindowFixture w;
-    QVERIFY(w.active);
-    for (int reg = 0; reg < 24; ++reg)
-        w.f.chip0().setDacRegister(reg, 512);
-    w.f.controller->readAllRegisters();
-    w.f.clearEvents();
-
-    w.typeInto(w.find(box), QStringLiteral("5"));
-    QPushButton *read = w.button(QStringLiteral("Read DAC"));
-    if (activation == QLatin1String("mouse, no focus"))
-        read->setFocusPolicy(Qt::NoFocus);
-    if (activation == QLatin1String("space key"))
-        QTest::keyClick(read, Qt::Key_Space);
-    else
-        QTest::mouseClick(read, Qt::LeftButton);
-    // The check ran once, when the box was left: nothing more when the focus moves on now.
-    QTest::mouseClick(w.voltageBox(10), Qt::LeftButton);
-
-    int before = 0, after = 0;
-    bool readSeen = false;
-    for (const ChipEvent &e : w.f.chip0().events()) {
-        readSeen = readSeen || e.kind == ChipEvent::Kind::RegisterRead;
-        if (e.kind == ChipEvent::Kind::DacWrite)
-            ++(readSeen ? after : before);
-    }
-    QVERIFY(readSeen);
-    QCOMPARE(before, writesBeforeRead);
-    QCOMPARE(after, 0);
-}
-
-void TestMainWindow::commands_data()
-{
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<bool>("answerYes");
-    QTest::addColumn<QString>("effect");
-
-    // Reads, resets and burns seen by the chips at A0 = 0 and 1, then what the user got. 25
-    // reads: the 24 channels and the max bank. A general-call reset reaches both chips.
-    const char *idle = "R0 X0 O0 | R0 X0 O0";
-    QTest::newRow("Read DAC") << "Read DAC" << false << "R25 X0 O0 | R0 X0 O0";
-    QTest::newRow("Reset") << "Reset" << false << "R25 X1 O0 | R0 X1 O0";
-    QTest::newRow("OTP, yes") << "Program OTP All Channels" << true
-                              << "R26 X1 O24 | R0 X1 O0 | asked 1 | shown 1";
-    QTest::newRow("Change Address") << "Change Address\nA0= 0 " << false << "R0 X0 O0 | R25 X0 O0";
-    QTest::newRow("About") << "About" << false << idle + QString(" | shown 1");
-    for (const auto &[caption, window] : {std::pair{"COM Setting", "COM Port Setup (modal)"},
-                                          {"Run Batch", "Run Batch (modal)"},
-                                          {"Control Panel", "Control Panel"},
-                                          {"Program OTP One Channel", "Write OTP Reg"}})
-        QTest::newRow(caption) << caption << false << idle + QString(" | ") + window;
-}
-
-void TestMainWindow::commands()
-{
-    QFETCH(QString, caption);
-    QFETCH(bool, answerYes);
-    QFETCH(QString, effect);
-
-    WindowFixture w;
-    w.f.prompts.answerYes = answerYes;
-    QVERIFY(w.button(caption));
-    QString modal;
-    QTimer::singleShot(0, w.window.get(), [&] { // a modal dialog runs its own loop: close it
-        if (QWidget *dialog = QApplication::activeModalWidget()) {
-            modal = dialog->windowTitle() + QStringLiteral(" (modal)");
-            dialog->close();
-        }
-    });
-    w.click(caption);
-    QStringList got{w.summary(0), w.summary(1)};
-    if (!w.f.prompts.questions.isEmpty())
-        got.append(QStringLiteral("asked %1").arg(w.f.prompts.questions.size()));
-    if (!w.f.prompts.messages.isEmpty())
-        got.append(QStringLiteral("shown %1").arg(w.f.prompts.messages.size()));
-    if (!modal.isEmpty())
-        got.append(modal);
-    for (QWidget *window : QApplication::topLevelWidgets()) {
-        if (window != w.window.get() && window->isVisible())
-            got.append(window->windowTitle());
-    }
-    QCOMPARE(got.join(QStringLiteral(" | ")), effect);
-}
-
-void TestMainWindow::fileCommands()
-{
-    WindowFixture w;
-    w.f.model.defaultDir = w.f.dir.path();
-    const QString path = w.f.dir.filePath(QStringLiteral("set.csv"));
-    QStringList dialogs;
-    w.window->setFileDialogRunner([&](QFileDialog &d) {
-        dialogs.append(QStringList{d.acceptMode() == QFileDialog::AcceptSave ? "save" : "open",
-                                   d.directory().absolutePath(), d.nameFilters().join(u';'),
-                                   d.selectedNameFilter(), d.defaultSuffix(),
-                                   d.testOption(QFileDialog::DontConfirmOverwrite) ? "" : "asks"}
-                           .join(u'|'));
-        return path;
-    });
-    w.f.model.dacCode[1] = 512;
-    w.click(QStringLiteral("Save to File"));
-    w.f.model.dacCode[1] = 0;
-    w.click(QStringLiteral("Load From File"));
-    QCOMPARE(w.f.chip0().dacRegister(0), quint16(512));
-    QCOMPARE(w.find(QStringLiteral("hexBox1"))->text(), QStringLiteral("200"));
-    // In the stored folder, register sets first, no suffix added, asking before replacing.
-    const QString setUp = QDir(w.f.dir.path()).absolutePath() +
-                          "|Csv Files (*.csv);All Files (*)|Csv Files (*.csv)||asks";
-    QCOMPARE(dialogs, (QStringList{"save|" + setUp, "open|" + setUp}));
-}
-
-void TestMainWindow::statusBarFollowsThePortAndAddress()
-{
-    WindowFixture w;
-    auto *port = w.find<QLabel>(QStringLiteral("portStatus"));
-    QCOMPARE(port->text(), QStringLiteral("COM1  simulated evaluation board"));
-
-    w.f.stack.ports().comPort().close();
-    emit w.f.stack.ports().comPort().failed(1, QStringLiteral("COM1: unplugged"));
-    emit w.f.stack.ports().comPort().failed(1, QStringLiteral("COM1: unplugged"));
-    QCOMPARE(port->text(), QStringLiteral("No port open (COM1: unplugged)"));
-    QVERIFY(w.f.prompts.errors.isEmpty()); // not inside the handler that met the failure
-    QCoreApplication::processEvents();
-    QCOMPARE(w.f.prompts.errors.size(), 1);
-    QVERIFY(w.f.prompts.errors.first().contains(QStringLiteral("COM1: unplugged")));
-
-    w.f.stack.ports().openSelectedComPort();
-    QCOMPARE(port->text(), QStringLiteral("COM1  simulated evaluation board"));
-
-    // The address shows in the button and the status bar; the button's colour tells A0 apart.
-    auto *button = w.find<QPushButton>(QStringLiteral("changeAddressButton"));
-    auto *a0 = w.find<QLabel>(QStringLiteral("a0Status"));
-    for (const auto &[pin, colour] :
-         {std::pair{0, QColor(255, 128, 128)}, {1, QColor(192, 192, 255)}}) {
-        QCOMPARE(button->text(), QStringLiteral("Change Address\nA0= %1 ").arg(pin));
-        QCOMPARE(button->palette().color(QPalette::Button), colour);
-        QCOMPARE(a0->text(), QStringLiteral("A0 = %1").arg(pin));
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
-}
-
-void TestMainWindow::closingSavesAndChecksNothing()
-{
-    WindowFixture w;
-    QVERIFY(w.active);
-    w.f.model.vrefHigh[1] = 4.5;
-    w.typeInto(w.voltageBox(3), QStringLiteral("5"));
-    bool closed = false;
-    connect(w.window.get(), &ui::MainWindow::closed, this, [&] { closed = true; });
-    w.window->close();
-    w.window.reset();
-    QVERIFY(closed);
-    QCOMPARE(w.f.dacWrites(), (QList<int>{512})); // only the keystroke; no check on the way out
-    QSettings stored(w.f.settings.location(), QSettings::IniFormat);
-    QCOMPARE(stored.value(QStringLiteral("vref_high1/10")).toString(), QStringLiteral(" 4.5"));
-}
-
-void TestMainWindow::confirmationDefaultsToNo()
-{
-    ui::MessageBoxPrompts prompts;
-    QString text;
-    bool defaultIsNo = false;
-    QTimer::singleShot(0, this, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            text = box->text();
-            defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
-            QTest::keyClick(box, Qt::Key_Return);
-        }
-    });
-    QVERIFY(!prompts.confirm(QStringLiteral("Program OTP All Channels"),
-                             QStringLiteral("Burn?\r\nSure?")));
-    QVERIFY(defaultIsNo);
-    QCOMPARE(text, QStringLiteral("Burn?\nSure?"));
-}
 
 QTEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"
