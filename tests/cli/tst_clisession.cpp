@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
+#include <sys/stat.h>
 
 using cli::ExitStatus;
 using sim::ChipEvent;
@@ -184,8 +185,10 @@ private slots:
         row("no port stored", {"--vsup", "10", "read"}, ExitStatus::PortUnavailable, "--port");
         row("absent COM3", {"--port", "COM3", "--vsup", "10", "read"}, ExitStatus::PortUnavailable,
             "COM3");
-        row("absent device", {"--port", "/nonexistent/ttyUSB9", "--vsup", "10", "read"},
-            ExitStatus::PortUnavailable, "/nonexistent/ttyUSB9");
+        row("absent device, named as given",
+            {"--port", "/nonexistent/ttyUSB9", "--vsup", "10", "read"}, ExitStatus::PortUnavailable,
+            "kalventa-cli: /nonexistent/ttyUSB9 is not");
+        row("slow board without a unit", {"--port", "sim:5", "read"}, usage, "1ms");
         // A script is checked whole before the bus moves.
         row("otp without --yes", {"script"}, ExitStatus::BurnRefused, "script.txt:1: ", {"otp 5"});
         row("burn late in the script", {"script"}, ExitStatus::BurnRefused,
@@ -335,6 +338,7 @@ private slots:
         row("JSON failure", "--vsup 10 --json code 5 2000", 2, "\"exitStatus\":2");
         row("Vsup unknown", "set 5 1", 7, "--vsup VOLTS");
         row("absurd Vsup saturates", "--vsup 1e308 set 5 1e308", 0, "sent as 1023");
+        row("trace of no bus work", "--trace unused.vcd ports", 0, "no trace was written");
     }
 
     void runs()
@@ -345,6 +349,21 @@ private slots:
         CliFixture f;
         QCOMPARE(f.run(arguments), exitStatus);
         QVERIFY2((f.out + f.err).contains(said), qPrintable(f.out + f.err));
+    }
+
+    // A FIFO would block the tool for good: as a script or a trace it is refused and left alone.
+    void fifosAreRefused()
+    {
+        CliFixture f;
+        const QString fifo = f.dir.filePath("fifo");
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        QCOMPARE(f.run({"--port", "sim", "script", fifo}), status(ExitStatus::BadInputFile));
+        QCOMPARE(f.run({"--port", "sim", "--a0", "0", "--vsup", "10", "--trace", fifo, "code", "5",
+                        "1"}),
+                 status(ExitStatus::CannotWrite));
+        QVERIFY(f.chip().events().isEmpty());
+        struct stat info = {};
+        QVERIFY(::stat(QFile::encodeName(fifo).constData(), &info) == 0 && S_ISFIFO(info.st_mode));
     }
 
     void burnsTheCodesTheSessionSet()

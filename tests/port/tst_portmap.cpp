@@ -60,12 +60,16 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("portNumber"); // 0: refused
-        QTest::addColumn<QString>("path"); // "sim" for the board; for a refusal, text in the error
+        // "sim" for the board, "sim N" for a board waiting N us per line operation; for a
+        // refusal, text in the error.
+        QTest::addColumn<QString>("path");
 
         QTest::newRow("by-id link")
             << "COM5=/dev/serial/by-id/usb-FTDI-if00" << 5 << "/dev/serial/by-id/usb-FTDI-if00";
         QTest::newRow("simulated") << "COM1=sim" << 1 << "sim";
         QTest::newRow("any case") << "com16=SIM" << 16 << "sim";
+        QTest::newRow("slow board") << "COM1=sim:1ms" << 1 << "sim 1000";
+        QTest::newRow("slow board in us") << "COM2=SIM:250us" << 2 << "sim 250";
         QTest::newRow("'=' in the path") << "COM3=/tmp/a=b" << 3 << "/tmp/a=b";
         QTest::newRow("leading zero") << "COM07=ttyV0" << 7 << "ttyV0";
 
@@ -76,6 +80,8 @@ private slots:
         QTest::newRow("huge") << "COM99999999999=/dev/ttyS0" << 0 << "COM99999999999";
         QTest::newRow("not COM") << "TTY5=/dev/ttyS0" << 0 << "TTY5";
         QTest::newRow("empty path") << "COM5=" << 0 << "COM5";
+        QTest::newRow("wait without a unit") << "COM1=sim:5" << 0 << "1ms";
+        QTest::newRow("wait above a second") << "COM1=sim:1001ms" << 0 << "1000ms";
     }
 
     void overrideTexts()
@@ -96,8 +102,9 @@ private slots:
         }
         QVERIFY2(parsed.isValid(), qPrintable(parsed.error));
         const PortTarget target = map.target(portNumber);
-        const bool simulated = path == "sim";
+        const bool simulated = path.startsWith("sim");
         QCOMPARE(target.kind, simulated ? PortTarget::Kind::Simulated : PortTarget::Kind::Device);
+        QCOMPARE(parsed.lineDelay.count(), simulated ? path.mid(4).toLongLong() : 0);
         QCOMPARE(target.simulated == &board, simulated);
         QCOMPARE(target.devicePath, simulated ? QString() : path);
     }

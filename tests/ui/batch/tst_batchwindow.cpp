@@ -134,6 +134,7 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         waitForFiles(window);
+        QVERIFY(withText<QLabel>(window, QStringLiteral("Stopped")));
         auto *files = window.findChild<QListView *>();
         QPushButton *down = withText<QPushButton>(window, QStringLiteral("Single Step Down"));
         select(files, 0);
@@ -180,10 +181,14 @@ private slots:
         select(window->findChild<QListView *>(), 1);
         window->findChild<QLineEdit *>()->setText(QStringLiteral("3"));
         bool tooLate = false;
+        bool shownRunning = false;
         QTimer::singleShot(1000, &f.runner, [&] { tooLate = true; });
         QTimer::singleShot(1500, &f.runner, &BatchRunner::stop); // should the closing not end it
         // Inside the run's 3-second wait, after the first file.
         connect(&f.runner, &BatchRunner::entryPlayed, [&] {
+            shownRunning =
+                withText<QLabel>(*window, QStringLiteral("Running")) &&
+                !withText<QPushButton>(*window, QStringLiteral("Run Batch"))->isEnabled();
             QTimer::singleShot(0, [&] { deleted ? delete window.data() : (void)window->close(); });
         });
         QTimer::singleShot(0, withText<QPushButton>(*window, QStringLiteral("Run Batch")),
@@ -195,6 +200,7 @@ private slots:
             QCOMPARE(window->exec(), int(QDialog::Rejected));
             delete window.data();
         }
+        QVERIFY(shownRunning);
         QVERIFY(!tooLate); // the wait did not hold the closing up
         QVERIFY(!f.runner.isRunning());
         QCOMPARE(f.runner.list(), nullptr);

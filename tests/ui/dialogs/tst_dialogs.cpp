@@ -219,6 +219,13 @@ private slots:
         const QRect track = sliders.first()->geometry();
         QVERIFY(scale.first()->geometry().center().y() < track.top() + track.height() / 8);
         QVERIFY(scale.last()->geometry().center().y() > track.bottom() - track.height() / 8);
+
+        // It fits a 1024 x 768 screen by scrolling, and a slider out of sight still works.
+        QVERIFY(f.window.minimumSizeHint().boundedTo(QSize(1024, 768)) ==
+                f.window.minimumSizeHint());
+        f.window.resize(800, 600);
+        QTest::keyClick(sliders.last(), Qt::Key_PageUp);
+        QVERIFY(!f.dacWrites().isEmpty());
     }
 
     void slidersReachTheChip()

@@ -87,6 +87,15 @@ private slots:
         QVERIFY(device::SettingsStore(path).loadSettings(model, port));
         QCOMPARE(model.vrefHigh[0], 3.3);
         QCOMPARE(port.bitRate, 19200);
+
+        // Where no folder can be made, the board still starts: its store lives until exit.
+        QVERIFY(QFile(dir.filePath(QStringLiteral("file"))).open(QIODevice::WriteOnly));
+        std::unique_ptr<QTemporaryDir> fallback;
+        QString note;
+        const auto kept = app::openSimulatedStore(
+            dir.filePath(QStringLiteral("file/simulated.ini")), &fallback, &note);
+        QVERIFY(kept->loadSettings(model, port) && port.portNumber == 1);
+        QVERIFY2(note.contains(QStringLiteral("will not be kept")), qPrintable(note));
     }
 
     void demoStoreIsNotTheUsersStore()

@@ -126,6 +126,40 @@ private slots:
         QVERIFY(w.voltageBox(4)->hasFocus()); // the arrows never take the focus
     }
 
+    // The selected channel stands out; Up/Down in a box step its channel as the arrows do, and
+    // Enter runs the box's check while the focus stays.
+    void keysActOnTheMarkedChannel()
+    {
+        WindowFixture w;
+        QVERIFY(w.active);
+        const auto marked = [&w](int index) {
+            return w.find<QLabel>(QStringLiteral("channelCaption%1").arg(index))
+                       ->backgroundRole() == QPalette::Highlight;
+        };
+        QTest::mouseClick(w.voltageBox(9), Qt::LeftButton);
+        QTest::mouseClick(w.voltageBox(4), Qt::LeftButton);
+        QVERIFY(marked(4) && !marked(9));
+        w.f.clearEvents();
+        for (const Qt::Key key : {Qt::Key_Up, Qt::Key_Up, Qt::Key_Down})
+            QTest::keyClick(w.voltageBox(4), key);
+        QCOMPARE(w.f.dacWritesWithRegister(),
+                 (QList<QPair<int, int>>{{3, 0}, {3, 1}, {3, 2}, {3, 1}}));
+        w.f.clearEvents();
+        w.typeInto(w.voltageBox(4), QStringLiteral("5"));
+        QTest::keyClick(w.voltageBox(4), Qt::Key_Return);
+        QTest::keyClick(w.voltageBox(4), Qt::Key_Return); // nothing new to check
+        QCOMPARE(w.f.dacWrites(), (QList<int>{512, 512, 512}));
+        QVERIFY(w.voltageBox(4)->hasFocus());
+
+        for (const char *burn : {"Program OTP All Channels", "Program OTP One Channel"})
+            QVERIFY(w.button(burn)->toolTip().contains(QStringLiteral("cannot be undone")));
+        for (const QWidget *widget : w.window->findChildren<QWidget *>()) {
+            const auto *button = qobject_cast<const QAbstractButton *>(widget);
+            if (qobject_cast<const QLineEdit *>(widget) || (button && button->text().isEmpty()))
+                QVERIFY2(!widget->accessibleName().isEmpty(), qPrintable(widget->objectName()));
+        }
+    }
+
     void checkRunsBeforeTheCommand_data()
     {
         QTest::addColumn<QString>("box");
@@ -280,7 +314,8 @@ private slots:
         for (const auto &[pin, colour] :
              {std::pair{0, QColor(255, 128, 128)}, {1, QColor(192, 192, 255)}}) {
             QCOMPARE(button->text(), QStringLiteral("Change Address\nA0= %1 ").arg(pin));
-            QCOMPARE(button->palette().color(QPalette::Button), colour);
+            // Exact, not washed out by the style's gradient.
+            QCOMPARE(button->grab().toImage().pixelColor(6, button->height() / 2), colour);
             QCOMPARE(a0->text(), QStringLiteral("A0 = %1").arg(pin));
             QTest::mouseClick(button, Qt::LeftButton);
         }
