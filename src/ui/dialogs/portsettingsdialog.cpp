@@ -19,11 +19,9 @@ PortSettingsDialog::PortSettingsDialog(port::PortManager &ports, const port::Por
     auto *frame = new QGroupBox(QStringLiteral("Select Serial Port"), this);
     m_portCombo = new QComboBox(frame);
     m_portCombo->setObjectName(QStringLiteral("portCombo"));
-    m_portCombo->setAccessibleName(tr("Port"));
     m_portCombo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_bitRateCombo = new QComboBox(frame);
     m_bitRateCombo->setObjectName(QStringLiteral("bitRateCombo"));
-    m_bitRateCombo->setAccessibleName(tr("Baud rate"));
     m_status = new QLabel(frame);
     m_status->setObjectName(QStringLiteral("statusText"));
     m_status->setAccessibleName(tr("Port status"));

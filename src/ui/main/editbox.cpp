@@ -29,6 +29,12 @@ void EditBox::showText(const QString &text)
     setCursorPosition(qMin(cursor, int(text.size())));
 }
 
+void EditBox::fitWidthTo(const QString &widest)
+{
+    const QFontMetrics metrics(font());
+    setFixedWidth(metrics.horizontalAdvance(widest) + 4 * metrics.averageCharWidth());
+}
+
 void EditBox::keyPressEvent(QKeyEvent *event)
 {
     const bool plain =

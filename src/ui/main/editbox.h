@@ -17,6 +17,8 @@ public:
     // Shows a text the program wrote: no edit signal, and the cursor stays where it was as far
     // as the new text allows, so a text rewritten while the user types does not jump.
     void showText(const QString &text);
+    // Wide enough for this text in the box's own font, so the width follows the screen's scaling.
+    void fitWidthTo(const QString &widest);
 
 signals:
     void clicked();

@@ -10,8 +10,10 @@
 #include "ui/dialogs/controlpanelwindow.h"
 #include "ui/dialogs/otpdialog.h"
 #include "ui/dialogs/portsettingsdialog.h"
+#include "ui/main/channelcaption.h"
 #include "ui/main/editbox.h"
 #include "ui/main/pendingcheck.h"
+#include "ui/widgets/colourbutton.h"
 #include "ui/widgets/spinarrows.h"
 
 #include <QCloseEvent>
@@ -31,12 +33,15 @@ const QList<int> firstColumn = {1, 2, 3, 4, 5, 6, 7, 8, 19};
 const QList<int> secondColumn = {9, 10, 11, 12, 13, 14, 15, 16, 17};
 const QList<int> thirdColumn = {18, 20, 21, 22, 23, 24};
 
-// Wide enough for the longest text the box shows, in the box's own font, so the width follows
-// the screen's scaling.
-int widthFor(const QLineEdit *box, const QString &sample)
+// A box with its names, wide enough for the widest text it shows.
+EditBox *makeBox(QWidget *parent, const QString &name, const QString &spokenName,
+                 const QString &widest)
 {
-    const QFontMetrics metrics(box->font());
-    return metrics.horizontalAdvance(sample) + 4 * metrics.averageCharWidth();
+    auto *box = new EditBox(parent);
+    box->setObjectName(name);
+    box->setAccessibleName(spokenName);
+    box->fitWidthTo(widest);
+    return box;
 }
 
 QLabel *caption(const QString &text, QWidget *parent, Qt::Alignment alignment = Qt::AlignRight)
@@ -116,14 +121,10 @@ QWidget *MainWindow::buildTopArea()
     auto *layout = new QGridLayout(area);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    m_vsupBox = new EditBox(area);
-    m_vsupBox->setObjectName(QStringLiteral("vsupBox"));
-    m_vsupBox->setAccessibleName(QStringLiteral("Vsup"));
-    m_vsupBox->setFixedWidth(widthFor(m_vsupBox, QStringLiteral(" 99.999")));
-    m_maxBankBox = new EditBox(area);
-    m_maxBankBox->setObjectName(QStringLiteral("maxBankBox"));
-    m_maxBankBox->setAccessibleName(QStringLiteral("Max Bank"));
-    m_maxBankBox->setFixedWidth(widthFor(m_maxBankBox, QStringLiteral("65535")));
+    m_vsupBox =
+        makeBox(area, QStringLiteral("vsupBox"), QStringLiteral("Vsup"), QStringLiteral(" 99.999"));
+    m_maxBankBox = makeBox(area, QStringLiteral("maxBankBox"), QStringLiteral("Max Bank"),
+                           QStringLiteral("65535"));
     layout->addWidget(caption(QStringLiteral("Vsup"), area), 0, 0);
     layout->addWidget(m_vsupBox, 0, 1);
     layout->addWidget(caption(QStringLiteral("Max Bank:"), area), 1, 0);
@@ -131,14 +132,14 @@ QWidget *MainWindow::buildTopArea()
     layout->setColumnStretch(0, 1);
     layout->setColumnStretch(2, 1);
 
-    m_changeAddress = new QPushButton(area);
+    m_changeAddress = new ColourButton(area);
     m_changeAddress->setObjectName(QStringLiteral("changeAddressButton"));
     m_changeAddress->setToolTip(tr("Switches to the other chip on the bus (A0 = 0 or 1) and "
                                    "reads it"));
     layout->addWidget(m_changeAddress, 2, 0, 1, 3);
     connect(m_changeAddress, &QPushButton::clicked, this, [this] {
         m_checks->finish();
-        changeAddress();
+        m_controller.changeAddress();
     });
 
     m_checks->watch(m_vsupBox);
@@ -159,25 +160,19 @@ QGridLayout *MainWindow::buildChannelBlock(const QList<int> &indices, bool withS
         const int index = indices[row];
         const QString label = device::channelLabel(index);
 
-        auto *voltage = new EditBox(this);
-        voltage->setObjectName(QStringLiteral("voltageBox%1").arg(index));
-        voltage->setAccessibleName(tr("Voltage of channel %1").arg(label));
-        voltage->setFixedWidth(widthFor(voltage, QStringLiteral("-99.999")));
-        auto *hex = new EditBox(this);
-        hex->setObjectName(QStringLiteral("hexBox%1").arg(index));
-        hex->setAccessibleName(tr("Code of channel %1").arg(label));
+        auto *voltage = makeBox(this, QStringLiteral("voltageBox%1").arg(index),
+                                tr("Voltage of channel %1").arg(label), QStringLiteral("-99.999"));
+        auto *hex = makeBox(this, QStringLiteral("hexBox%1").arg(index),
+                            tr("Code of channel %1").arg(label), QStringLiteral("FFFF"));
         hex->setReadOnly(true);
         hex->setFocusPolicy(Qt::ClickFocus);
-        hex->setFixedWidth(widthFor(hex, QStringLiteral("FFFF")));
         // A channel not read from the chip shows empty boxes: "?" says that nothing is known.
         voltage->setPlaceholderText(QStringLiteral("?"));
         hex->setPlaceholderText(QStringLiteral("?"));
         m_voltageBoxes[index] = voltage;
         m_hexBoxes[index] = hex;
 
-        m_captions[index] = caption(label, this);
-        m_captions[index]->setObjectName(QStringLiteral("channelCaption%1").arg(index));
-        m_captions[index]->setAccessibleName(tr("Channel %1").arg(label));
+        m_captions[index] = new ChannelCaption(index, this);
         block->addWidget(m_captions[index], row, 0);
         block->addWidget(voltage, row, 1);
         block->addWidget(caption(QStringLiteral("V"), this, Qt::AlignLeft), row, 2);
@@ -296,16 +291,9 @@ void MainWindow::markSelectedChannel()
     const int selected = m_parts.model.selectedChannel;
     if (selected == m_markedChannel || selected < 1 || selected > device::channelCount)
         return;
-    for (const int index : {m_markedChannel, selected}) {
-        if (index < 1)
-            continue;
-        QLabel *label = m_captions[index];
-        const bool marked = index == selected;
-        label->setAutoFillBackground(marked);
-        label->setBackgroundRole(marked ? QPalette::Highlight : QPalette::Window);
-        label->setForegroundRole(marked ? QPalette::HighlightedText : QPalette::WindowText);
-        label->setAccessibleDescription(marked ? tr("selected") : QString());
-    }
+    if (m_markedChannel > 0)
+        m_captions[m_markedChannel]->setMarked(false);
+    m_captions[selected]->setMarked(true);
     m_markedChannel = selected;
 }
 
@@ -375,25 +363,13 @@ void MainWindow::openOtpDialog()
     m_otpDialog->showDialog();
 }
 
-void MainWindow::changeAddress()
-{
-    m_controller.changeAddress();
-}
-
 void MainWindow::updateChangeAddressLook()
 {
     QString text = m_controller.changeAddressCaption();
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     m_changeAddress->setText(text);
-    // A style sheet, because the style's gradient over a palette colour washes it out.
     const control::Rgb c = m_controller.changeAddressColour();
-    m_changeAddress->setStyleSheet(
-        QStringLiteral("QPushButton { background-color: rgb(%1, %2, %3); color: black; "
-                       "border: 1px solid rgb(96, 96, 96); border-radius: 3px; padding: 4px; } "
-                       "QPushButton:pressed { border-width: 2px; }")
-            .arg(c.red)
-            .arg(c.green)
-            .arg(c.blue));
+    m_changeAddress->setColour(QColor(c.red, c.green, c.blue));
 }
 
 void MainWindow::updateStatus()

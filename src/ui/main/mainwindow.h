@@ -29,6 +29,8 @@ class PortMap;
 
 namespace ui {
 
+class ChannelCaption;
+class ColourButton;
 class ControlPanelWindow;
 class EditBox;
 class OtpDialog;
@@ -100,7 +102,6 @@ private:
     void openControlPanel();
     void openPortSettings();
     void openOtpDialog();
-    void changeAddress();
 
     QString chooseFile(FilePurpose purpose);
     void updateChangeAddressLook();
@@ -115,11 +116,11 @@ private:
 
     std::array<EditBox *, 26> m_voltageBoxes{};
     std::array<EditBox *, 26> m_hexBoxes{};
-    std::array<QLabel *, 26> m_captions{};
+    std::array<ChannelCaption *, 26> m_captions{};
     int m_markedChannel = 0;
     EditBox *m_vsupBox = nullptr;
     EditBox *m_maxBankBox = nullptr;
-    QPushButton *m_changeAddress = nullptr;
+    ColourButton *m_changeAddress = nullptr;
     SpinArrows *m_spin = nullptr;
     QLabel *m_portLabel = nullptr;
     QLabel *m_a0Label = nullptr;
