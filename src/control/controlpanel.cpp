@@ -106,6 +106,7 @@ void ControlPanel::applyMove(int index, int position)
         return;
     position = std::clamp(position, topPosition, bottomPosition);
     m_model.dacCode[index] = bottomPosition - position;
+    m_model.codeUnknown[index] = false; // the chip gets it now
     setCodeText(index, device::shownCode(m_model.dacCode[index]));
     m_model.selectedChannel = index;
     m_grid.writeSelectedChannel();
