@@ -158,18 +158,18 @@ private slots:
             // Checked before anything is written, so a mismatch cannot reach the user's own store.
             QCOMPARE(store.location(), path);
             QVERIFY2(store.saveDefaultDir(folder), qPrintable(store.lastError()));
-            QVERIFY2(store.saveAtExit(saved, {-3, 115200}), qPrintable(store.lastError()));
+            QVERIFY2(store.saveAtExit(saved, {-3, -115200}), qPrintable(store.lastError()));
         }
         // The references in the form the program shows them, quoted where they start with a blank.
         QStringList entries = rawEntries(path);
         QVERIFY(folder != "/data/" || entries.contains("Startup/Default_Dir=/data/"));
         entries.removeIf([](const QString &entry) { return entry.startsWith(u"Startup/"); });
-        QCOMPARE(entries, (QStringList{"BitRate/3=115200", "PortNumb/2=-3", "a0/1=1",
+        QCOMPARE(entries, (QStringList{"BitRate/3=-115200", "PortNumb/2=-3", "a0/1=1",
                                        "vref_high0/10=\" .25\"", "vref_high1/10=-1.5"}));
         // The write at exit keeps the folder. A store of its own sees only what reached the file.
         SettingsStore store;
         QCOMPARE(load(store),
-                 "ok a0=1 vsup=-1.5 vlow=0 vref=0.25/-1.5 port=-3 rate=115200 dir=" + folder);
+                 "ok a0=1 vsup=-1.5 vlow=0 vref=0.25/-1.5 port=-3 rate=-115200 dir=" + folder);
     }
 
     void outsideChangesAndDamage()
