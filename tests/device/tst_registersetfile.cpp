@@ -47,15 +47,6 @@ QByteArray withRecord(int lineNumber, const QByteArray &text)
     return records.join('\n');
 }
 
-// 25 distinct values, so a value read into the wrong slot shows.
-QList<double> countingRecords()
-{
-    QList<double> records{3.3};
-    for (int i = 1; i <= channelCount; ++i)
-        records.append(i * 10);
-    return records;
-}
-
 std::optional<RegisterSet> parse(const QByteArray &bytes, QString *error)
 {
     QBuffer buffer;
@@ -170,7 +161,9 @@ private slots:
             QTest::newRow(name) << content << QList<double>() << mentions;
         };
 
-        const QList<double> counting = countingRecords();
+        QList<double> counting{3.3}; // 25 distinct values: one read into the wrong slot shows
+        for (int i = 1; i <= channelCount; ++i)
+            counting.append(i * 10);
         const QList<double> uniform = recordsOf(uniformSet(10, 512));
         good("lone CR", joined(counting, "\r") + "\r", counting);
         good("no last line end", joined(counting, "\r\n"), counting);
@@ -250,16 +243,16 @@ private slots:
         }
     }
 
-    void readErrorsNameTheFile()
+    void parseErrorsNameTheFile()
     {
+        // Missing and special files are refused by name in tst_safefiles.
         const QString bad = pathOf(QStringLiteral("bad.csv"));
         QVERIFY(writeFile(bad, withRecord(7, "abc")));
         QString error;
-        for (const QString &path : {pathOf(QStringLiteral("absent.csv")), m_dir->path(), bad}) {
-            QVERIFY(!readRegisterSetFile(path, &error));
-            QVERIFY2(error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
-        }
-        QVERIFY2(error.contains(QStringLiteral("line 7: \"abc\"")), qPrintable(error));
+        QVERIFY(!readRegisterSetFile(bad, &error));
+        QVERIFY2(
+            error.contains(QDir::toNativeSeparators(bad) + QStringLiteral(": line 7: \"abc\"")),
+            qPrintable(error));
     }
 
 private:

@@ -161,7 +161,6 @@ private slots:
         }
 
         QVERIFY(!writeRegisterSetFile(path, uniformSet(3.3, 100), &error));
-        QVERIFY2(error.contains(QStringLiteral("No space left on device")), qPrintable(error));
         QCOMPARE(contentOf(path), old);
     }
 

@@ -66,8 +66,6 @@ private slots:
         port.writeData(QByteArray("\x00\xff", 2));
         QCOMPARE(board.dataWritten(), QByteArray("\x00\xff", 2));
         QVERIFY(board.scl() && board.sda() && board.chip(0).events().isEmpty());
-        board.clearDataWritten();
-        QVERIFY(board.dataWritten().isEmpty());
 
         port.close();
         QVERIFY(!port.isOpen() && port.openPortNumber() == 0);
@@ -82,13 +80,11 @@ private slots:
         QTest::newRow("A0=1 write, other chip missing") << 0xEA << 0 << 1;
         QTest::newRow("A0=1 read") << 0xEB << -1 << 1;
         QTest::newRow("A0=0 write, chip missing") << 0xE8 << 0 << -1;
-        QTest::newRow("A0=1 read, chip missing") << 0xEB << 1 << -1;
         QTest::newRow("general call, A0=0") << 0x00 << -1 << 0;
         QTest::newRow("general call, A0=0 missing") << 0x00 << 0 << 1;
         QTest::newRow("general call with read bit") << 0x01 << -1 << -1;
         QTest::newRow("neighbour address 0x76") << 0xEC << -1 << -1;
         QTest::newRow("address 0x34 (A0 bit without the top bit)") << 0x68 << -1 << -1;
-        QTest::newRow("address 0x7F") << 0xFE << -1 << -1;
     }
 
     void addressAcknowledgeSpansTheNinthClock()
@@ -261,21 +257,19 @@ private slots:
         QTest::addColumn<int>("bits");            // clocked before the STOP; -1: the whole frame
         QTest::addColumn<int>("pointer");         // afterwards
         // Frames cut short by a STOP: the pointer moves only once its byte is acknowledged.
-        for (int bits : {0, 1, 4, 7}) {
-            for (int byteIndex : {0, 1, 2, 3}) {
-                QTest::addRow("DAC write cut in byte %d after %d bits", byteIndex, bits)
-                    << QList<quint8>{0xE8, 0x0E, loadDac | 1, 0x55} << byteIndex * 8 + bits
-                    << (byteIndex >= 2 ? 0x0E : maxBankRegister);
+        const QList<QPair<const char *, QList<quint8>>> frames{
+            {"DAC write", {0xE8, 0x0E, loadDac | 1, 0x55}},
+            {"OTP write", {0xE8, 0x0E, burnOtp | 1, 0x55}},
+            {"general call", {0x00, 0x06}}};
+        for (const auto &[name, frame] : frames) {
+            for (int byteIndex = 0; byteIndex < frame.size(); ++byteIndex) {
+                for (int bits : {0, 1, 4, 7}) {
+                    QTest::addRow("%s cut in byte %d after %d bits", name, byteIndex, bits)
+                        << frame << byteIndex * 8 + bits
+                        << (byteIndex >= 2 && frame[0] ? 0x0E : maxBankRegister);
+                }
             }
         }
-        QTest::newRow("OTP write cut in byte 3")
-            << QList<quint8>{0xE8, 0x0E, burnOtp | 1, 0x55} << 31 << 0x0E;
-        QTest::newRow("OTP write cut in byte 2")
-            << QList<quint8>{0xE8, 0x0E, burnOtp | 1, 0x55} << 19 << 0x0E;
-        QTest::newRow("general call cut in byte 1")
-            << QList<quint8>{0x00, 0x06} << 15 << maxBankRegister;
-        QTest::newRow("general call cut in byte 0")
-            << QList<quint8>{0x00, 0x06} << 5 << maxBankRegister;
         // Every data word command but load (100) and burn (010) is ignored.
         for (quint8 command : {0x00, 0x20, 0x60, 0xA0, 0xC0, 0xE0}) {
             QTest::addRow("command bits %x", command >> 5)
