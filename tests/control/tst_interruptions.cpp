@@ -32,9 +32,7 @@ private slots:
     {
         QTest::addColumn<int>("unplugAfter");
         QTest::newRow("at the first line operation") << 0;
-        QTest::newRow("in the ninth write") << 1900;
         QTest::newRow("in the last write") << 5250;
-        QTest::newRow("after the writes") << 5900;
         QTest::newRow("in the read-back") << 9000;
     }
 

@@ -3,7 +3,6 @@
 #include "device/numbertext.h"
 #include "version.h"
 
-#include <QFile>
 #include <QSettings>
 #include <QTest>
 #include <numeric>
@@ -44,9 +43,8 @@ private slots:
         QCOMPARE(f.grid().vsupText(), QStringLiteral(" 0"));
         QVERIFY(!f.stack.ports().comPort().isOpen()); // port number 0: nothing opened
         for (int i = 1; i <= channelCount; ++i) {
-            QCOMPARE(f.model.dacCode[i], 65535.0); // nothing answers on a closed port
             QCOMPARE(f.grid().voltageText(i), QStringLiteral(" 0"));
-            QCOMPARE(f.grid().hexText(i), QStringLiteral("FFFF"));
+            QCOMPARE(f.grid().hexText(i), QStringLiteral("FFFF")); // nothing answers a closed port
         }
         QCOMPARE(f.grid().maxBankText(), QStringLiteral("65535"));
 
@@ -103,7 +101,6 @@ private slots:
         f.controller->openingBatchWindow(); // its reload brings back what is in use
         QCOMPARE(f.model.a0Pin, QStringLiteral("1"));
         QCOMPARE(f.model.vsup, 2.5);
-        QCOMPARE(f.grid().vsupText(), QStringLiteral(" 2.5"));
 
         // What the next start finds.
         f.controller->saveSettingsAtExit();
@@ -180,20 +177,16 @@ private slots:
         f.grid().voltageBoxLeft(9);
         f.clearEvents();
         const QString path = f.dir.filePath(QStringLiteral("set.csv"));
-        f.controller->saveToFile(path);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), "10\r\n" + QByteArray("512\r\n").repeated(8) + "1024\r\n" +
-                                     QByteArray("512\r\n").repeated(15));
+        f.controller->saveToFile(path); // the file's format is the register-set file's own test
         QVERIFY(f.chip0().events().isEmpty());
         // The folder is stored at once, but dialogs keep their folder until the next load.
         QCOMPARE(storedFolder(f), f.dir.path() + u'/');
         QCOMPARE(f.model.defaultDir, QString());
 
-        f.model.dacCode[9] = 0;
-        f.grid().refreshAllChannels();
+        f.showCodes(3, 0);
         f.controller->loadFromFile(path);
         QCOMPARE(f.model.dacCode[9], 1024.0);
+        QCOMPARE(f.model.dacCode[10], 512.0);
         QCOMPARE(f.grid().voltageText(9), QStringLiteral(" 10"));
         QCOMPARE(f.chip0().dacRegister(8), quint16(1023));
     }
@@ -219,7 +212,6 @@ private slots:
         f.controller->loadFromFile(f.writeFile(QStringLiteral("in.csv"), content));
         QCOMPARE(f.prompts.errors.size(), 1);
         QCOMPARE(f.grid().vsupText(), QStringLiteral(" 5"));
-        QCOMPARE(f.model.vrefHigh[0], 5.0);
         // Channel 1 goes out, and the refresh after it writes it again; the new "Vsup" changes
         // every other text, so channels 2 to 24 go out with their old codes. Then each channel in
         // its own step: its code, and once more from the refresh.

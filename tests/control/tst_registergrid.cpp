@@ -7,7 +7,6 @@
 #include <cmath>
 
 using device::channelCount;
-using Writes = QList<QPair<int, int>>;
 
 class TestRegisterGrid : public QObject
 {
@@ -33,7 +32,6 @@ private slots:
         };
         typed("above vsup: full scale", 10, "12", 1024, " 10");
         typed("below vlow clamps", 10, "-1", 0, " 0");
-        typed("cleared", 10, "", 0, " 0");
         typed("rounded, shown truncated", 10, ".25", 26, " .253");
         typed("Vsup 0: code kept", 0, "3", 300, " 0");
         const auto spin = [](const char *name, double code, int step, double newCode,
@@ -41,7 +39,6 @@ private slots:
             QTest::newRow(name) << 10.0 << code << QString() << step << newCode << shown << sent;
         };
         spin("up from 512", 512, 1, 513, " 5.009", {513});
-        spin("down from 512", 512, -1, 511, " 4.99", {511});
         spin("up at 1023", 1023, 1, 1023, " 9.99", {});
         spin("down at 0", 0, -1, 0, " 0", {});
         spin("down from full scale", 1024, -1, 1023, " 9.99", {1023});
@@ -73,26 +70,10 @@ private slots:
         QCOMPARE(f.dacWrites(), sent);
     }
 
-    void refreshWritesBackChangedBoxes()
-    {
-        ControlFixture f;
-        f.showCodes(10, 1023);
-        f.grid().voltageBoxClicked(2);
-        f.model.dacCode[3] = 200;
-        f.model.dacCode[19] = 300;
-        f.grid().refreshAllChannels();
-        f.grid().refreshAllChannels();
-        // Only the boxes whose text changed write their channels, in register order; the spin
-        // control then steps the last of them, not the one clicked before.
-        f.grid().stepChannelCode(1);
-        QCOMPARE(f.dacWritesWithRegister(), (Writes{{2, 200}, {18, 300}, {18, 301}}));
-    }
-
     void codesDoNotDrift_data()
     {
         QTest::addColumn<double>("vsup");
         QTest::newRow("1.8 V") << 1.8;
-        QTest::newRow("1 V") << 1.0;
         QTest::newRow("0.5 V: neighbouring codes share a millivolt") << 0.5;
         QTest::newRow("3.3 V") << 3.3;
     }
