@@ -143,9 +143,7 @@ private slots:
 
         const QList<QJsonObject> objects = f.jsonLines();
         QCOMPARE(objects.size(), 13);
-        const QList<int> setCodes{512, 1024, 1024, 0, 1, 0};
-        for (int k = 0; k < setCodes.size(); ++k)
-            QCOMPARE(objects[6 + k].value("code").toInt(), setCodes[k]);
+        QCOMPARE(objects[7].value("code").toInt(), 1024); // full scale, though sent as 1023
         QJsonObject read = objects.last();
         const QJsonArray channels = read.take("channels").toArray();
         QCOMPARE(compact(read), R"({"a0":0,"command":"read","maxBank":0,"vsup":10})");
@@ -158,18 +156,19 @@ private slots:
                  R"({"channel":"c1","code":512,"hex":"200","index":19,"register":18,"voltage":5})");
     }
 
-    void refusedBeforeTheBus_data()
+    void runs_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitStatus");
-        QTest::addColumn<QString>("named");
+        QTest::addColumn<QString>("said");
         QTest::addColumn<QStringList>("script"); // run as "script FILE" when given
+        QTest::addColumn<bool>("refused");       // before the bus moved
         // Arguments that do not start with an option run on the simulated board.
         const auto row = [](const char *name, QStringList arguments, ExitStatus exit,
                             const QString &named = {}, const QStringList &script = {}) {
             if (!arguments.first().startsWith(u'-'))
                 arguments = QStringList{"--port", "sim"} + arguments;
-            QTest::newRow(name) << arguments << status(exit) << named << script;
+            QTest::newRow(name) << arguments << status(exit) << named << script << true;
         };
         const ExitStatus usage = ExitStatus::Usage;
         row("code above full scale", {"code", "5", "1025"}, usage);
@@ -198,21 +197,37 @@ private slots:
         row("nested script", {"script"}, usage, "script.txt:1: ", {"script other.txt"});
         row("unclosed quote", {"script"}, usage, "script.txt:2: ", {"read", "load \"a b.csv"});
         row("bad channel", {"script"}, usage, "script.txt:2: ", {"code 1 5", "get 23"});
+        // Runs that reach the port; a failure in JSON is reported on standard output.
+        const auto ran = [](const char *name, const QString &arguments, int exit,
+                            const char *said) {
+            QTest::newRow(name) << ("--port sim --a0 0 " + arguments).split(u' ') << exit
+                                << QString::fromLatin1(said) << QStringList() << false;
+        };
+        ran("leading zero", "--vsup 10 code 5 51", 0, "0.498 V");
+        ran("upper-case command", "--vsup 10 GET 5", 0, "Channel 5");
+        ran("leading zeros in a code", "--vsup 10 code 5 01023", 0, "code 1023");
+        ran("JSON failure", "--vsup 10 --json code 5 2000", 2, "\"exitStatus\":2");
+        ran("Vsup unknown", "set 5 1", 7, "--vsup VOLTS");
+        ran("absurd Vsup saturates", "--vsup 1e308 set 5 1e308", 0, "sent as 1023");
+        ran("trace of no bus work", "--trace unused.vcd ports", 0, "no trace was written");
     }
 
-    void refusedBeforeTheBus()
+    void runs()
     {
         QFETCH(QStringList, arguments);
         QFETCH(int, exitStatus);
-        QFETCH(QString, named);
+        QFETCH(QString, said);
         QFETCH(QStringList, script);
+        QFETCH(bool, refused);
         CliFixture f;
         if (!script.isEmpty())
             arguments.append(f.writeFile("script.txt", script.join(u'\n').toUtf8()));
         const QString trace = f.dir.filePath("trace.vcd");
         QCOMPARE(f.run(QStringList{"--trace", trace} + arguments), exitStatus);
-        QVERIFY2(f.err.startsWith(QLatin1String("kalventa-cli: ")) && f.err.contains(named),
-                 qPrintable(f.err));
+        QVERIFY2((f.out + f.err).contains(said), qPrintable(f.out + f.err));
+        if (!refused)
+            return;
+        QVERIFY2(f.err.startsWith(QLatin1String("kalventa-cli: ")), qPrintable(f.err));
         QVERIFY(f.out.isEmpty());
         QVERIFY(f.chip().events().isEmpty());
         QVERIFY(f.session.simulatedBoard().scl() && f.session.simulatedBoard().sda());
@@ -321,34 +336,6 @@ private slots:
         QCOMPARE(ports[4].toObject().value("device").toString(), f.dir.filePath("no-tty5"));
         QCOMPARE(ports[4].toObject().value("state").toString(), QStringLiteral("absent"));
         QVERIFY(!ports[4].toObject().value("selected").toBool());
-    }
-
-    void runs_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("exitStatus");
-        QTest::addColumn<QString>("said"); // on standard output, else on the error stream
-        const auto row = [](const char *name, const QString &arguments, int exit,
-                            const char *said) {
-            QTest::newRow(name) << ("--port sim --a0 0 " + arguments).split(u' ') << exit << said;
-        };
-        row("leading zero", "--vsup 10 code 5 51", 0, "0.498 V");
-        row("upper-case command", "--vsup 10 GET 5", 0, "Channel 5");
-        row("leading zeros in a code", "--vsup 10 code 5 01023", 0, "code 1023");
-        row("JSON failure", "--vsup 10 --json code 5 2000", 2, "\"exitStatus\":2");
-        row("Vsup unknown", "set 5 1", 7, "--vsup VOLTS");
-        row("absurd Vsup saturates", "--vsup 1e308 set 5 1e308", 0, "sent as 1023");
-        row("trace of no bus work", "--trace unused.vcd ports", 0, "no trace was written");
-    }
-
-    void runs()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, exitStatus);
-        QFETCH(QString, said);
-        CliFixture f;
-        QCOMPARE(f.run(arguments), exitStatus);
-        QVERIFY2((f.out + f.err).contains(said), qPrintable(f.out + f.err));
     }
 
     // A FIFO would block the tool for good: as a script or a trace it is refused and left alone.

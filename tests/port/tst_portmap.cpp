@@ -66,7 +66,6 @@ private slots:
 
         QTest::newRow("by-id link")
             << "COM5=/dev/serial/by-id/usb-FTDI-if00" << 5 << "/dev/serial/by-id/usb-FTDI-if00";
-        QTest::newRow("simulated") << "COM1=sim" << 1 << "sim";
         QTest::newRow("any case") << "com16=SIM" << 16 << "sim";
         QTest::newRow("slow board") << "COM1=sim:1ms" << 1 << "sim 1000";
         QTest::newRow("slow board in us") << "COM2=SIM:250us" << 2 << "sim 250";

@@ -36,7 +36,6 @@ private slots:
         row("help", {"--help"}, R::ShowHelp);
         row("version", {"-v"}, R::ShowVersion);
         row("port 17", {"--port", "COM17=sim"}, R::Error, {}, "COM17");
-        row("no path", {"--port", "COM3="}, R::Error, {}, "COM3");
         row("no value", {"--port"}, R::Error, {}, "port");
         row("stray word", {"COM1"}, R::Error, {}, "COM1");
     }

@@ -110,25 +110,9 @@ private slots:
         QCOMPARE(w.f.grid().maxBankText(), QStringLiteral("07"));
     }
 
-    void spinArrowsStepTheSelectedChannel()
-    {
-        WindowFixture w;
-        QVERIFY(w.active);
-        auto *spin = w.find<ui::SpinArrows>(QStringLiteral("spinArrows"));
-        QTest::mouseClick(w.voltageBox(4), Qt::LeftButton);
-        // Going to the arrows leaves the box: its check writes once; the down arrow at 0 does not.
-        for (QWidget *arrow :
-             {spin->downArrow(), spin->upArrow(), spin->upArrow(), spin->downArrow()})
-            QTest::mouseClick(arrow, Qt::LeftButton);
-        QCOMPARE(w.f.dacWritesWithRegister(),
-                 (QList<QPair<int, int>>{{3, 0}, {3, 1}, {3, 2}, {3, 1}}));
-        QCOMPARE(w.voltageBox(4)->text(), QStringLiteral(" .009"));
-        QVERIFY(w.voltageBox(4)->hasFocus()); // the arrows never take the focus
-    }
-
     // The selected channel stands out; Up/Down in a box step its channel as the arrows do, and
     // Enter runs the box's check while the focus stays.
-    void keysActOnTheMarkedChannel()
+    void keysAndArrowsActOnTheMarkedChannel()
     {
         WindowFixture w;
         QVERIFY(w.active);
@@ -150,6 +134,19 @@ private slots:
         QTest::keyClick(w.voltageBox(4), Qt::Key_Return); // nothing new to check
         QCOMPARE(w.f.dacWrites(), (QList<int>{512, 512, 512}));
         QVERIFY(w.voltageBox(4)->hasFocus());
+
+        // The arrows step the channel selected last; going to them leaves the box, whose check
+        // writes once; the down arrow at 0 does not write.
+        auto *spin = w.find<ui::SpinArrows>(QStringLiteral("spinArrows"));
+        QTest::mouseClick(w.voltageBox(5), Qt::LeftButton);
+        w.f.clearEvents();
+        for (QWidget *arrow :
+             {spin->downArrow(), spin->upArrow(), spin->upArrow(), spin->downArrow()})
+            QTest::mouseClick(arrow, Qt::LeftButton);
+        QCOMPARE(w.f.dacWritesWithRegister(),
+                 (QList<QPair<int, int>>{{4, 0}, {4, 1}, {4, 2}, {4, 1}}));
+        QCOMPARE(w.voltageBox(5)->text(), QStringLiteral(" .009"));
+        QVERIFY(w.voltageBox(5)->hasFocus()); // the arrows never take the focus
 
         for (const char *burn : {"Program OTP All Channels", "Program OTP One Channel"})
             QVERIFY(w.button(burn)->toolTip().contains(QStringLiteral("cannot be undone")));
