@@ -137,8 +137,6 @@ ExitStatus ChipCommands::writeCode(int index, int code, const QString &commandNa
 // The register grid's conversion: clamped into [vlow, vsup], then rounded half up to a code.
 ExitStatus ChipCommands::setVoltage(int index, double volts)
 {
-    if (const ExitStatus status = requireVsup(QStringLiteral("set")); status != ExitStatus::Ok)
-        return status;
     const double clamped = std::clamp(volts, m_model.vlow, m_model.vsup);
     const int code = int(m_model.codeOfVoltage(volts));
     const QString prefix =
@@ -182,8 +180,6 @@ ExitStatus ChipCommands::loadFile(const Command &command)
 
 ExitStatus ChipCommands::saveFile(const QString &path)
 {
-    if (const ExitStatus status = requireVsup(QStringLiteral("save")); status != ExitStatus::Ok)
-        return status;
     const control::ChipReading reading = m_operations.readChannels(m_model.a0Pin);
     if (const ExitStatus status = checkPort(reading); status != ExitStatus::Ok)
         return status;
@@ -314,17 +310,6 @@ ChipCommands::readingsOf(const control::ChipReading &reading) const
     for (int index = 1; index <= channelCount; ++index)
         readings.append({index, reading.word(index)});
     return readings;
-}
-
-ExitStatus ChipCommands::requireVsup(const QString &commandName)
-{
-    if (m_model.vsup > m_model.vlow)
-        return ExitStatus::Ok;
-    return fail(ExitStatus::SettingsUnreadable,
-                QStringLiteral("%1 needs the board's Vsup, which is unknown: none above 0 V is "
-                               "stored for A0 = %2 (the store holds %3 V). Give it with --vsup "
-                               "VOLTS.")
-                    .arg(commandName, m_model.a0Pin, numberWithoutBlank(m_model.vsup)));
 }
 
 ExitStatus ChipCommands::checkPort(const control::OperationResult &result)

@@ -50,7 +50,6 @@ private:
                                const control::BurnResult &burned);
 
     QList<ChannelReading> readingsOf(const control::ChipReading &reading) const;
-    ExitStatus requireVsup(const QString &commandName);
     ExitStatus checkPort(const control::OperationResult &result);
     ExitStatus checkAnswered(const QList<ChannelReading> &readings);
     ExitStatus checkBurnable(const QList<ChannelReading> &readings);

@@ -1,5 +1,6 @@
 #include "cli/clisession.h"
 
+#include "cli/channeltext.h"
 #include "cli/chipcommands.h"
 #include "device/regularfile.h"
 #include "device/settingsstore.h"
@@ -91,6 +92,8 @@ ExitStatus CliSession::runArguments(const QStringList &arguments)
     const bool usesBus = std::any_of(commands.cbegin(), commands.cend(),
                                      [](const ScriptLine &l) { return l.command.usesBus(); });
     status = applySettings(usesBus);
+    if (status == ExitStatus::Ok)
+        status = requireVsup();
     if (status != ExitStatus::Ok)
         return status;
     if (usesBus) {
@@ -154,6 +157,30 @@ ExitStatus CliSession::applySettings(bool forBus)
         m_model.a0Pin = *m_options.a0;
     m_model.vsup = m_options.vsup ? *m_options.vsup : m_model.vrefHigh[m_model.a0Index()];
     m_model.vlow = 0;
+    return ExitStatus::Ok;
+}
+
+// set and save need the board's Vsup; without it they fail before the bus moves, as any other
+// bad line of a script does.
+ExitStatus CliSession::requireVsup()
+{
+    if (m_model.vsup > m_model.vlow)
+        return ExitStatus::Ok;
+    for (const ScriptLine &entry : std::as_const(m_options.commands)) {
+        const Command::Kind kind = entry.command.kind;
+        if (kind != Command::Kind::Set && kind != Command::Kind::Save)
+            continue;
+        if (entry.line > 0)
+            m_output->setContext(
+                QStringLiteral("%1:%2: ").arg(m_options.scriptName).arg(entry.line));
+        return fail(
+            ExitStatus::SettingsUnreadable,
+            QStringLiteral("%1 needs the board's Vsup, which is unknown: none above 0 V is "
+                           "stored for A0 = %2 (the store holds %3 V). Give it with "
+                           "--vsup VOLTS.")
+                .arg(kind == Command::Kind::Set ? QStringLiteral("set") : QStringLiteral("save"),
+                     m_model.a0Pin, numberWithoutBlank(m_model.vsup)));
+    }
     return ExitStatus::Ok;
 }
 

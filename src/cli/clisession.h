@@ -48,6 +48,7 @@ private:
     ExitStatus runArguments(const QStringList &arguments);
     ExitStatus readRegisterSets();
     ExitStatus applySettings(bool forBus);
+    ExitStatus requireVsup();
     ExitStatus prepareBus();
     int routePorts();
     ExitStatus openPort();

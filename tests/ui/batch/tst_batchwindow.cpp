@@ -135,6 +135,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         waitForFiles(window);
         QVERIFY(withText<QLabel>(window, QStringLiteral("Stopped")));
+        QWidget main; // the window it updates stays in sight
+        main.setGeometry(0, 0, 200, 150);
+        window.resize(300, 200);
+        window.placeBeside(&main);
+        QVERIFY(window.x() >= 200);
         auto *files = window.findChild<QListView *>();
         QPushButton *down = withText<QPushButton>(window, QStringLiteral("Single Step Down"));
         select(files, 0);
