@@ -136,6 +136,15 @@ std::optional<int> channelOfName(const QString &name)
     return std::nullopt;
 }
 
+QString commandName(Command::Kind kind)
+{
+    for (const CommandInfo &info : commandTable) {
+        if (info.kind == kind)
+            return QString::fromLatin1(info.name);
+    }
+    return {};
+}
+
 ParsedCommand parseCommand(const QStringList &words)
 {
     if (words.isEmpty())

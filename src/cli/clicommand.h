@@ -34,6 +34,9 @@ struct ParsedCommand
     QString error;
 };
 
+// The command's name as typed: "read", "otp-all".
+QString commandName(Command::Kind kind);
+
 // The words of one command: its name and arguments, as on the command line or a script line.
 ParsedCommand parseCommand(const QStringList &words);
 

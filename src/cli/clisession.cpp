@@ -198,6 +198,9 @@ ExitStatus CliSession::prepareBus()
     }
     m_operations = std::make_unique<control::ChipOperations>(m_stack.chip(), m_stack.ports());
     m_commands = std::make_unique<ChipCommands>(*m_operations, m_model, *m_output);
+    m_progress = std::make_unique<ProgressLine>(m_err, m_errorsOnTerminal);
+    QObject::connect(m_operations.get(), &control::ChipOperations::progressed, m_operations.get(),
+                     [this](int done, int total) { m_progress->progressed(done, total); });
     return ExitStatus::Ok;
 }
 
@@ -287,7 +290,10 @@ ExitStatus CliSession::execute(const Command &command)
 {
     if (command.kind == Command::Kind::Ports)
         return listPorts();
-    return m_commands->execute(command);
+    m_progress->begin(commandName(command.kind));
+    const ExitStatus status = m_commands->execute(command);
+    m_progress->end();
+    return status;
 }
 
 // Commands ------------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include "cli/clioptions.h"
 #include "cli/exitstatus.h"
 #include "cli/output.h"
+#include "cli/progressline.h"
 #include "control/chipoperations.h"
 #include "device/devicemodel.h"
 #include "port/portmap.h"
@@ -31,6 +32,9 @@ class CliSession
 {
 public:
     CliSession(device::SettingsStore &settings, QTextStream &out, QTextStream &err);
+
+    // Long commands show their progress on the error stream when it is a terminal.
+    void setErrorsOnTerminal(bool terminal) { m_errorsOnTerminal = terminal; }
     ~CliSession();
     Q_DISABLE_COPY_MOVE(CliSession)
 
@@ -63,6 +67,8 @@ private:
     device::SettingsStore &m_settings;
     QTextStream &m_out;
     QTextStream &m_err;
+    bool m_errorsOnTerminal = false;
+    std::unique_ptr<ProgressLine> m_progress;
     QIODevice *m_input = nullptr;
     port::PortMap m_baseMap;
 

@@ -50,5 +50,8 @@ int main(int argc, char *argv[])
     device::SettingsStore settings;
     cli::CliSession session(settings, out, err);
     session.setInput(&input);
+#ifdef Q_OS_UNIX
+    session.setErrorsOnTerminal(isatty(STDERR_FILENO) == 1);
+#endif
     return session.run(argumentsOf(argc, argv));
 }

@@ -340,6 +340,29 @@ private slots:
         QVERIFY(!ports[4].toObject().value("selected").toBool());
     }
 
+    // Quick commands and pipes get no progress; a slow command on a terminal does, wiped at
+    // its end.
+    void progressShowsOnlyWhenSlowOnATerminal()
+    {
+        for (const bool terminal : {true, false}) {
+            QString text;
+            QTextStream err(&text);
+            qint64 now = 0;
+            cli::ProgressLine progress(err, terminal, [&now] { return now; });
+            progress.begin(QStringLiteral("read"));
+            progress.progressed(1, 25);
+            now = 1000;
+            progress.progressed(2, 25);
+            now = 1050;
+            progress.progressed(3, 25); // too soon after the last
+            progress.progressed(25, 25);
+            progress.end();
+            QCOMPARE(text, terminal
+                               ? QStringLiteral("\r\x1b[Kread: 2/25\r\x1b[Kread: 25/25\r\x1b[K")
+                               : QString());
+        }
+    }
+
     // A FIFO would block the tool for good: as a script or a trace it is refused and left alone.
     void fifosAreRefused()
     {
