@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <limits>
 
 #ifdef Q_OS_UNIX
@@ -30,30 +31,17 @@ QByteArray joined(const QList<double> &records, const QByteArray &separator)
 }
 
 // 25 valid records, CR LF after each, with the first ones replaced.
-QByteArray withRecords(const QByteArrayList &first)
+QByteArray withRecords(const QByteArrayList &first = {"10"})
 {
-    QByteArrayList records(25, QByteArrayLiteral("512"));
-    records[0] = "10";
-    for (qsizetype i = 0; i < first.size(); ++i)
-        records[i] = first[i];
-    return records.join("\r\n") + "\r\n";
+    return (first + QByteArrayList(25 - first.size(), "512")).join("\r\n") + "\r\n";
 }
 
 // 25 valid records with the one on the given line replaced.
 QByteArray withRecord(int lineNumber, const QByteArray &text)
 {
-    QByteArrayList records = withRecords({}).split('\n');
+    QByteArrayList records = withRecords().split('\n');
     records[lineNumber - 1] = text + '\r';
     return records.join('\n');
-}
-
-std::optional<RegisterSet> parse(const QByteArray &bytes, QString *error)
-{
-    QBuffer buffer;
-    buffer.setData(bytes);
-    if (!buffer.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return parseRegisterSet(buffer, error);
 }
 
 } // namespace
@@ -72,9 +60,7 @@ private slots:
     void writeReplacesFileAndReadsBack()
     {
         RegisterSet set = uniformSet(3.3, 512);
-        set.codes[0] = 1024;
-        set.codes[1] = 0.25;
-        set.codes[2] = 65535;
+        std::ranges::copy(std::array{1024.0, 0.25, 65535.0}, set.codes.begin());
         set.codes[23] = -5;
         const QString path = pathOf(QStringLiteral("set.csv"));
         QVERIFY(writeFile(path, QByteArray(10000, 'x')));
@@ -88,6 +74,13 @@ private slots:
         const std::optional<RegisterSet> read = readRegisterSetFile(path, &error);
         QVERIFY2(read, qPrintable(error));
         QCOMPARE(recordsOf(*read), recordsOf(set));
+
+        // A parse error names the file; missing and special files are refused in tst_safefiles.
+        QVERIFY(writeFile(path, withRecord(7, "abc")));
+        QVERIFY(!readRegisterSetFile(path, &error));
+        QVERIFY2(
+            error.contains(QDir::toNativeSeparators(path) + QStringLiteral(": line 7: \"abc\"")),
+            qPrintable(error));
     }
 
     void unwritableValues_data()
@@ -97,9 +90,10 @@ private slots:
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("mentions");
         QTest::addColumn<bool>("readOnlyFolder");
-        const auto row = [](const char *name, double vsup, double code, const char *mentions) {
-            QTest::newRow(name) << vsup << code << QString() << QString::fromLatin1(mentions)
-                                << false;
+        const auto row = [](const char *name, double vsup, double code, const char *mentions,
+                            const char *folder = "", bool readOnlyFolder = false) {
+            QTest::newRow(name) << vsup << code << QString::fromLatin1(folder)
+                                << QString::fromLatin1(mentions) << readOnlyFolder;
         };
 
         // Nothing goes to disk that would not read back.
@@ -108,11 +102,9 @@ private slots:
         row("code infinite", 10, -std::numeric_limits<double>::infinity(), "channel 22");
         row("code beyond 32 bits", 10, 2147483648.0, "channel 22");
         row("code too long to write", 10, 1e-300, "channel 22");
-        QTest::newRow("missing folder") << 10.0 << 512.0 << "missing/"
-                                        << "set.csv" << false;
+        row("missing folder", 10, 512, "set.csv", "missing/");
         // Refused by the file system: no new file can be made beside the old one.
-        QTest::newRow("read-only folder") << 10.0 << 512.0 << ""
-                                          << "set.csv" << true;
+        row("read-only folder", 10, 512, "set.csv", "", true);
     }
 
     void unwritableValues()
@@ -175,7 +167,7 @@ private slots:
              QByteArray(200, ' ') + joined(counting, QByteArray(200, ' ') + "\r\n"), counting);
         good("blank lines", "\r\n\r\n" + joined(counting, "\r\n \r\n\t\n\r") + "\r\n\r\n",
              counting);
-        good("byte-order mark", "\xEF\xBB\xBF" + withRecords({}), uniform);
+        good("byte-order mark", "\xEF\xBB\xBF" + withRecords(), uniform);
         // What follows the 25th value is not read at all.
         good("malformed values after the 25th ignored",
              joined(counting, ",") + ",abc,,\r\n" + QByteArray(1000, '9') + "\r\n", counting);
@@ -189,7 +181,7 @@ private slots:
         good("vsup any finite number", withRecord(1, "1e300"),
              QList<double>{1e300} + QList<double>(24, 512));
 
-        const QByteArray canonical = withRecords({});
+        const QByteArray canonical = withRecords();
         bad("only blank lines", " \r\n\t\n\r\n", {"0 values"});
         bad("24 values", canonical.left(canonical.size() - 5), {"24 values"});
         // Line numbers count every kind of line end once, and blank lines too.
@@ -219,14 +211,17 @@ private slots:
         QFETCH(QList<double>, records);
         QFETCH(QStringList, mentions);
 
+        QBuffer buffer(&content);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
         QString error;
-        const std::optional<RegisterSet> set = parse(content, &error);
+        const std::optional<RegisterSet> set = parseRegisterSet(buffer, &error);
         QVERIFY2(set.has_value() == !records.isEmpty(), qPrintable(error));
         QCOMPARE(set ? recordsOf(*set) : QList<double>(), records);
         for (const QString &mention : mentions)
             QVERIFY2(error.contains(mention), qPrintable(error));
         // No place for the message: the same result.
-        QCOMPARE(parse(content, nullptr).has_value(), set.has_value());
+        QVERIFY(buffer.seek(0));
+        QCOMPARE(parseRegisterSet(buffer, nullptr).has_value(), set.has_value());
     }
 
     void endlessInputIsNotGathered()
@@ -241,18 +236,6 @@ private slots:
                      pattern == "7" ? QList<double>() : QList<double>(25, 512.0));
             QVERIFY2(input.pos() < 65536, QByteArray::number(input.pos()));
         }
-    }
-
-    void parseErrorsNameTheFile()
-    {
-        // Missing and special files are refused by name in tst_safefiles.
-        const QString bad = pathOf(QStringLiteral("bad.csv"));
-        QVERIFY(writeFile(bad, withRecord(7, "abc")));
-        QString error;
-        QVERIFY(!readRegisterSetFile(bad, &error));
-        QVERIFY2(
-            error.contains(QDir::toNativeSeparators(bad) + QStringLiteral(": line 7: \"abc\"")),
-            qPrintable(error));
     }
 
 private:
