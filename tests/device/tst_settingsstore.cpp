@@ -10,22 +10,15 @@ using namespace device;
 
 namespace {
 
-const QString fallbackRoot =
-#ifdef Q_OS_WIN
-    QStringLiteral("c:\\");
-#else
-    QStringLiteral("/");
-#endif
+// "/", or "c:\" on Windows.
+const QString fallbackRoot = QDir::toNativeSeparators(QDir::rootPath()).toLower();
 
 // The store's file as written, one "section/key=raw text" per entry (quotes kept), sorted.
 QStringList rawEntries(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return {};
     QStringList entries;
     QString section;
-    for (const QString &line : QString::fromUtf8(file.readAll()).split(u'\n')) {
+    for (const QString &line : QString::fromUtf8(contentOf(path)).split(u'\n')) {
         if (line.startsWith(u'[') && line.endsWith(u']'))
             section = line.mid(1, line.size() - 2);
         else if (line.contains(u'='))
@@ -38,12 +31,7 @@ QStringList rawEntries(const QString &path)
 // Everything one load set, in one line, starting from values that a load must replace or keep.
 QString load(SettingsStore &store)
 {
-    DeviceModel model;
-    model.vrefHigh = {7, 8};
-    model.vrefLow = {1, 2};
-    model.vsup = 9;
-    model.vlow = 3;
-    model.a0Pin = QStringLiteral("1");
+    DeviceModel model{.vrefHigh = {7, 8}, .vrefLow = {1, 2}, .vsup = 9, .vlow = 3, .a0Pin = "1"};
     model.defaultDir = QStringLiteral("/seed/");
     device::StoredPort port{5, 7};
     const bool ok = store.loadSettings(model, port);
@@ -137,21 +125,16 @@ private slots:
     void roundTrip_data()
     {
         QTest::addColumn<QString>("folder");
-        QTest::newRow("plain") << "/data/";
-        QTest::newRow("Windows folder") << "c:\\data\\sets\\";
-        QTest::newRow("comma in the name") << "/data/a,b/";
-        QTest::newRow("blank at both ends") << " /data/x/ ";
-        QTest::newRow("not Latin-1") << "/data/Spannung \u00b5V \u6e2c\u5b9a/";
-        QTest::newRow("at sign first") << "@data/";
-        QTest::newRow("empty") << "";
+        // Plain, Windows, a comma, blanks at both ends, not Latin-1, an at sign first, empty.
+        for (const char *folder : {"/data/", "c:\\data\\sets\\", "/data/a,b/", " /data/x/ ",
+                                   "/data/Spannung \u00b5V \u6e2c\u5b9a/", "@data/", ""})
+            QTest::newRow(folder) << QString::fromUtf8(folder);
     }
 
     void roundTrip()
     {
         QFETCH(QString, folder);
-        DeviceModel saved;
-        saved.a0Pin = QStringLiteral("1");
-        saved.vrefHigh = {0.25, -1.5};
+        const DeviceModel saved{.vrefHigh = {0.25, -1.5}, .a0Pin = QStringLiteral("1")};
         const QString path = QDir(m_userConfig.path()).filePath("KALVENTA/KALVENTA.ini");
         {
             SettingsStore store;
@@ -191,9 +174,7 @@ private slots:
                 QCOMPARE(load(store).startsWith(QLatin1String("failed")), damage.startsWith('['));
             // The write at exit replaces the file whole, and a view that complained of the damage
             // before must not report it as the write's failure.
-            DeviceModel model;
-            model.a0Pin = QStringLiteral("1");
-            model.vrefHigh = {1, 2};
+            const DeviceModel model{.vrefHigh = {1, 2}, .a0Pin = QStringLiteral("1")};
             QVERIFY2(store.saveAtExit(model, {6, 4800}), qPrintable(store.lastError()));
             QVERIFY(store.lastError().isEmpty());
             QCOMPARE(load(store), "ok a0=1 vsup=2 vlow=0 vref=1/2 port=6 rate=4800 dir=");
@@ -203,9 +184,7 @@ private slots:
     void writeFailure()
     {
         // A store below a plain file can never be created, whatever the user's rights.
-        QFile blocker(m_dir->filePath(QStringLiteral("plain")));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
+        QVERIFY(writeFile(m_dir->filePath(QStringLiteral("plain")), {}));
         const QString path = m_dir->filePath(QStringLiteral("plain/KALVENTA.conf"));
 
         SettingsStore store(path);
