@@ -33,17 +33,13 @@ const Form forms[] = {{"numberText", numberText},
                       {"five bits", decmal_to_binary5},
                       {"data bits",
                        [](double code) -> QString {
-                           const DataBits bits = codeToDataBits(code);
-                           return bits.high + u' ' + bits.low;
+                           return codeToDataBits(code).high + u' ' + codeToDataBits(code).low;
                        }},
                       {"16-bit integer", [](double value) { return rounded(value, 16); }},
                       {"32-bit integer", [](double value) { return rounded(value, 32); }}};
 
-struct Shown
-{
-    double value;
-    const char *text;
-};
+// A value and its text.
+using Shown = std::pair<double, const char *>;
 
 } // namespace
 
@@ -57,11 +53,6 @@ private slots:
         QTest::addColumn<int>("form");
         QTest::addColumn<double>("value");
         QTest::addColumn<QString>("text");
-        const auto rows = [](FormIndex form, std::span<const Shown> shown) {
-            for (const Shown &s : shown)
-                QTest::addRow("%s %.17g", forms[form].name, s.value)
-                    << int(form) << s.value << s.text;
-        };
         const Shown number[] = {{5.009, " 5.009"},
                                 {0.25, " .25"},
                                 {10, " 10"},
@@ -69,36 +60,34 @@ private slots:
                                 {0, " 0"},
                                 {3.3, " 3.3"},
                                 {1 / 3.0, " .333333333333333"}};
-        rows(Number, number);
         // Truncated to millivolts, never rounded up; below zero that is away from zero.
         const Shown voltage[] = {
             {5.0097, " 5.009"}, {10.0 * 1023 / 1024, " 9.99"}, {-0.0005, "-.001"}};
-        rows(Voltage, voltage);
         // Halves go to even; a silent chip reads 65535; a code too large for any integer shows 0.
         const Shown code[] = {{1023, "3FF"},  {0, "0"},       {1024, "400"}, {65535, "FFFF"},
                               {512.5, "200"}, {513.5, "202"}, {1e300, "0"}};
-        rows(Code, code);
         const Shown plain[] = {{512, "512"}, {3.3, "3.3"}, {-2, "-2"}, {1e-7, "0.0000001"}};
-        rows(Plain, plain);
         // Fractions are dropped, negatives give zeros, five bits saturate.
         const Shown byte[] = {{0, "00000000"},   {23, "00010111"},   {18, "00010010"},
                               {255, "11111111"}, {23.9, "00010111"}, {-4, "00000000"}};
-        rows(Byte, byte);
         const Shown fiveBits[] = {{23, "10111"}, {31, "11111"}, {40, "11111"}, {0, "00000"}};
-        rows(FiveBits, fiveBits);
         // Codes above 1023 (full scale 1024, a silent chip's 65535) saturate.
         const Shown dataWord[] = {{512, "00000010 00000000"},   {1023, "00000011 11111111"},
                                   {1024, "00000011 11111111"},  {65535, "00000011 11111111"},
                                   {512.7, "00000010 00000000"}, {-3, "00000000 00000000"},
                                   {0, "00000000 00000000"},     {682, "00000010 10101010"}};
-        rows(DataWord, dataWord);
         // Halves to even, as everywhere.
         const Shown int16[] = {{2.5, "2"},      {3.5, "4"},         {32767, "32767"},
                                {32768, "none"}, {-32768, "-32768"}, {-32769, "none"}};
-        rows(Int16, int16);
         const Shown int32[] = {
             {3e9, "none"}, {1e300, "none"}, {38400, "38400"}, {-2147483649.0, "none"}};
-        rows(Int32, int32);
+        // In the order of FormIndex.
+        const std::span<const Shown> all[] = {number,   voltage,  code,  plain, byte,
+                                              fiveBits, dataWord, int16, int32};
+        for (int form = Number; form <= Int32; ++form) {
+            for (const auto &[value, text] : all[form])
+                QTest::addRow("%s %.17g", forms[form].name, value) << form << value << text;
+        }
     }
 
     void texts()
@@ -117,8 +106,8 @@ private slots:
                               {3.3, "3.3V"}, {1.2, "1.2.3"},    {100, "1e2"},  {2, "2e"},
                               {2, "2,5"},    {0, ""},           {0, "abc"},    {0, "-"},
                               {0, "."},      {0, "1e999"},      {0, "\u0663"}};
-        for (const Shown &row : rows)
-            QTest::addRow("\"%s\"", row.text) << QString::fromUtf8(row.text) << row.value;
+        for (const auto &[value, text] : rows)
+            QTest::addRow("\"%s\"", text) << QString::fromUtf8(text) << value;
     }
 
     void leadingNumbers()
