@@ -14,10 +14,7 @@ using Kind = ChipEvent::Kind;
 // tests/bus/tst_chipbus.cpp; here the master is hand-made, to check the chips' timing on the wire.
 namespace {
 
-constexpr int address(int a0)
-{
-    return 0x74 | a0;
-}
+constexpr auto address = [](int a0) { return 0x74 | a0; };
 constexpr quint8 loadDac = 0x80; // data word top bits 100
 constexpr quint8 burnOtp = 0x40; // data word top bits 010
 constexpr int maxBankRegister = 0x3F;
@@ -309,8 +306,7 @@ private slots:
 
         QVERIFY(board.sda() && !chip.isDrivingSdaLow());
         QCOMPARE(chip.pointer(), quint8(pointer));
-        const bool pointerMoved = pointer != maxBankRegister;
-        QCOMPARE(eventKinds(chip), pointerMoved ? QList<Kind>{Kind::PointerWrite} : QList<Kind>{});
+        QCOMPARE(eventKinds(chip), QList<Kind>(pointer != maxBankRegister, Kind::PointerWrite));
         for (int r = 0; r < SimulatedChip::channelRegisterCount; ++r)
             QCOMPARE(chip.dacRegister(r), quint16(0x3FF - r));
         // The next frame finds the chip in step again, and no bank was burned.
@@ -334,8 +330,7 @@ private slots:
         board.setChipPresent(0, false);
         QCOMPARE(master.readRegister(address(0), 1), quint16(0xFFFF));
 
-        int starts = 0;
-        int stops = 0;
+        int starts = 0, stops = 0;
         trace::BusLevels was;
         for (const trace::LineOperation &op : recorder.operations()) {
             const trace::BusLevels now = op.levels.value();
@@ -353,13 +348,12 @@ private slots:
     void eventLogIsBounded()
     {
         SimulatedBoard board;
-        const SimulatedChip &chip = board.chip(0);
         LineMaster master(board);
         constexpr int writes = int(SimulatedChip::eventLogLimit) + 3;
         for (int i = 0; i < writes; ++i)
             master.write(address(0), {quint8(i % 251)});
 
-        const QList<ChipEvent> &events = chip.events();
+        const QList<ChipEvent> &events = board.chip(0).events();
         QVERIFY(events.size() <= SimulatedChip::eventLogLimit);
         QVERIFY(events.size() >= SimulatedChip::eventLogLimit / 2);
         // The newest events are the ones kept, in order.

@@ -5,34 +5,28 @@
 #include <QTest>
 
 using port::PortMap;
-using port::PortTarget;
 
 class TestBusStack : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void overridesComeAfterTheSimulatedBoard()
+    void overridesComeAfterTheBoardAndTheTraceHasItsLevels()
     {
         QTemporaryDir dir;
         const QList<port::PortOverride> overrides{PortMap::parseOverride("COM1=/nonexistent/tty"),
                                                   PortMap::parseOverride("COM3=sim")};
-        stack::BusStack stack({missingDevicePorts(dir), true, overrides});
+        stack::BusStack stack({missingDevicePorts(dir), true, overrides}, stack::Tracing::On);
         const PortMap &map = stack.portMap();
         QCOMPARE(map.target(1).devicePath, "/nonexistent/tty");
         QCOMPARE(map.target(2).devicePath, dir.filePath("no-tty2"));
-        QCOMPARE(map.target(3).kind, PortTarget::Kind::Simulated);
+        QCOMPARE(map.target(3).kind, port::PortTarget::Kind::Simulated);
 
         // Routing again starts from the base.
         stack.route({missingDevicePorts(dir), true, {}});
-        QCOMPARE(map.target(1).kind, PortTarget::Kind::Simulated);
+        QCOMPARE(map.target(1).kind, port::PortTarget::Kind::Simulated);
         QCOMPARE(map.target(3).devicePath, dir.filePath("no-tty3"));
-    }
 
-    void traceHasTheBoardsLevelsWhileOnTheBoard()
-    {
-        QTemporaryDir dir;
-        stack::BusStack stack({missingDevicePorts(dir), true, {}}, stack::Tracing::On);
         QVERIFY(stack.ports().fncInitializeComPort(9600, 1));
         stack.chip().readMaxBank(QStringLiteral("0"));
 

@@ -25,8 +25,7 @@ QList<WireFrame> decodeFrames(const QList<LineOperation> &operations)
                 } else {
                     frames.last().bytes.append(quint8(shift));
                     frames.last().ninthBits.append(sda);
-                    bitCount = 0;
-                    shift = 0;
+                    bitCount = shift = 0;
                 }
             }
             scl = level;
@@ -35,8 +34,7 @@ QList<WireFrame> decodeFrames(const QList<LineOperation> &operations)
         if (scl && sda && !level) {
             frames.append(WireFrame{});
             inFrame = true;
-            bitCount = 0;
-            shift = 0;
+            bitCount = shift = 0;
         } else if (scl && !sda && level && inFrame) {
             frames.last().stopped = true;
             frames.last().trailingBits = bitCount;
