@@ -31,7 +31,12 @@ QStringList rawEntries(const QString &path)
 // Everything one load set, in one line, starting from values that a load must replace or keep.
 QString load(SettingsStore &store)
 {
-    DeviceModel model{.vrefHigh = {7, 8}, .vrefLow = {1, 2}, .vsup = 9, .vlow = 3, .a0Pin = "1"};
+    DeviceModel model;
+    model.vrefHigh = {7, 8};
+    model.vrefLow = {1, 2};
+    model.vsup = 9;
+    model.vlow = 3;
+    model.a0Pin = QStringLiteral("1");
     model.defaultDir = QStringLiteral("/seed/");
     device::StoredPort port{5, 7};
     const bool ok = store.loadSettings(model, port);
@@ -134,7 +139,9 @@ private slots:
     void roundTrip()
     {
         QFETCH(QString, folder);
-        const DeviceModel saved{.vrefHigh = {0.25, -1.5}, .a0Pin = QStringLiteral("1")};
+        DeviceModel saved;
+        saved.a0Pin = QStringLiteral("1");
+        saved.vrefHigh = {0.25, -1.5};
         const QString path = QDir(m_userConfig.path()).filePath("KALVENTA/KALVENTA.ini");
         {
             SettingsStore store;
@@ -174,7 +181,9 @@ private slots:
                 QCOMPARE(load(store).startsWith(QLatin1String("failed")), damage.startsWith('['));
             // The write at exit replaces the file whole, and a view that complained of the damage
             // before must not report it as the write's failure.
-            const DeviceModel model{.vrefHigh = {1, 2}, .a0Pin = QStringLiteral("1")};
+            DeviceModel model;
+            model.a0Pin = QStringLiteral("1");
+            model.vrefHigh = {1, 2};
             QVERIFY2(store.saveAtExit(model, {6, 4800}), qPrintable(store.lastError()));
             QVERIFY(store.lastError().isEmpty());
             QCOMPARE(load(store), "ok a0=1 vsup=2 vlow=0 vref=1/2 port=6 rate=4800 dir=");
