@@ -1,5 +1,7 @@
 #include "bus/chipbus.h"
 #include "bus/lineengine.h"
+#include "device/bitstrings.h"
+#include "sim/simulatedboard.h"
 #include "trace/recordinglines.h"
 #include "wiredecoder.h"
 
@@ -54,6 +56,28 @@ FrameAction pointerWrite(QString data)
 const FrameAction readWord = [](ChipBus &c) { c.readRegisterWord(QStringLiteral("0")); };
 const FrameAction generalCall = [](ChipBus &c) { c.generalCallReset(); };
 
+// The engine and the register transactions end to end against the simulated board, which
+// decodes nothing but the line levels.
+struct Bench
+{
+    sim::SimulatedBoard board;
+    bus::LineEngine engine{board};
+    ChipBus chip{engine};
+
+    void write(const QString &a0, int reg, double code, bool burn = false)
+    {
+        const device::DataBits data = device::codeToDataBits(code);
+        const auto send = burn ? &ChipBus::writeOtpRegister : &ChipBus::writeDacRegister;
+        (chip.*send)(data.low, data.high, device::chipAddressBits(a0),
+                     device::decmal_to_binary8(reg));
+    }
+    int read(const QString &a0, int reg)
+    {
+        chip.readDacRegister(device::decmal_to_binary5(reg), a0);
+        return chip.registerWord();
+    }
+};
+
 } // namespace
 
 class TestLineEngine : public QObject
@@ -61,33 +85,85 @@ class TestLineEngine : public QObject
     Q_OBJECT
 
 private slots:
-    void frameShape_data()
+    void readBackFollowsDsr()
     {
-        QTest::addColumn<FrameAction>("action");
-        QTest::addColumn<QString>("address"); // the first byte
-        QTest::addColumn<int>("writes");
-        QTest::addColumn<int>("reads");
-        QTest::addColumn<int>("pauses");
-        const char *a = "11101000";
-        const char *b = "00000100";
-        QTest::newRow("pointer write") << pointerWrite(b) << a << 118 << 0 << 0;
-        QTest::newRow("read") << readWord << "11101001" << 172 << 16 << 0;
-        QTest::newRow("DAC write, extra pause") << dac(b, b, a, b) << a << 226 << 0 << 4;
-        QTest::newRow("OTP write") << dac(b, b, a, b, true) << a << 226 << 0 << 3;
-        QTest::newRow("general call") << generalCall << "00000000" << 118 << 0 << 59;
+        for (const int word : {0, 65535, 0xA55A}) {
+            QList<int> sdaBits;
+            for (int k = 15; k >= 0; --k)
+                sdaBits.append((word >> k) & 1);
+            ScriptedDsr script(sdaBits);
+            RecordingLines lines(&script);
+            bus::LineEngine engine(lines);
+            ChipBus chip(engine);
+            chip.readRegisterWord(QStringLiteral("0"));
+            QCOMPARE(chip.registerWord(), word);
+            // The chip's bit is valid while SCL is high: every sample is taken there.
+            bool sclLow = false;
+            for (const LineOperation &op : lines.operations()) {
+                if (op.kind == LineOperation::Kind::SetDtr)
+                    sclLow = op.value;
+                else if (op.kind == LineOperation::Kind::ReadDsr)
+                    QVERIFY(!sclLow);
+            }
+        }
     }
 
-    void frameShape()
+    void wireBytes_data()
+    {
+        using Frames = QList<QList<quint8>>;
+        QTest::addColumn<FrameAction>("action");
+        QTest::addColumn<Frames>("frames");
+        QTest::addColumn<int>("pauses");
+        QTest::newRow("DAC 1023 to channel 5, extra pause")
+            << dac("11111111", "00000011", "11101000", "00000100")
+            << Frames{{0xE8, 0x04, 0x83, 0xFF}} << 4;
+        QTest::newRow("DAC 512 to channel 5") << dac("00000000", "00000010", "11101000", "00000100")
+                                              << Frames{{0xE8, 0x04, 0x82, 0x00}} << 4;
+        QTest::newRow("DAC c1 on A0=1") << dac("00000000", "00000010", "11101010", "00010010")
+                                        << Frames{{0xEA, 0x12, 0x82, 0x00}} << 4;
+        QTest::newRow("leading 000 of high bits never sent")
+            << dac("00000000", "11111110", "11101000", "00010111")
+            << Frames{{0xE8, 0x17, 0x9E, 0x00}} << 4;
+        QTest::newRow("OTP 1023 to channel 5")
+            << dac("11111111", "00000011", "11101000", "00000100", true)
+            << Frames{{0xE8, 0x04, 0x43, 0xFF}} << 3;
+        QTest::newRow("read register 0x17, A0=1")
+            << readDac("10111", "1") << Frames{{0xEA, 0x17}, {0xEB, 0xFF, 0xFF}} << 0;
+        QTest::newRow("read word") << readWord << Frames{{0xE9, 0xFF, 0xFF}} << 0;
+        QTest::newRow("max bank") << FrameAction(
+                                         [](ChipBus &c) { c.readMaxBank(QStringLiteral("0")); })
+                                  << Frames{{0xE8, 0x3F}, {0xE9, 0xFF, 0xFF}} << 0;
+        QTest::newRow("six characters to a channel read are cut")
+            << readDac("111111", "0") << Frames{{0xE8, 0x1F}, {0xE9, 0xFF, 0xFF}} << 0;
+        QTest::newRow("general call") << generalCall << Frames{{0x00, 0x06}} << 59;
+        QTest::newRow("short text, 0 padded") << pointerWrite("1010") << Frames{{0xE8, 0xA0}} << 0;
+        QTest::newRow("only '1' is a one, a letter first")
+            << pointerWrite("x211 111") << Frames{{0xE8, 0x37}} << 0;
+        QTest::newRow("ten characters, first eight used")
+            << pointerWrite("1111111100") << Frames{{0xE8, 0xFF}} << 0;
+    }
+
+    void wireBytes()
     {
         QFETCH(FrameAction, action);
-        QFETCH(QString, address);
-        QFETCH(int, writes);
-        QFETCH(int, reads);
+        QFETCH(QList<QList<quint8>>, frames);
         QFETCH(int, pauses);
         RecordingLines lines;
         bus::LineEngine engine(lines);
         ChipBus chip(engine);
         action(chip);
+        const QList<WireFrame> decoded = decodeFrames(lines.operations());
+        QCOMPARE(decoded.size(), frames.size());
+        int writes = 0;
+        int reads = 0;
+        for (int i = 0; i < frames.size(); ++i) {
+            QCOMPARE(decoded[i].bytes, frames[i]);
+            QVERIFY(decoded[i].stopped);
+            // Six writes to each of nine bit cells a byte, START and STOP; a read frame samples
+            // every data bit it receives.
+            writes += 10 + 54 * int(frames[i].size());
+            reads += frames[i][0] & 1 ? 8 * int(frames[i].size() - 1) : 0;
+        }
         const QStringList written = lineWrites(lines.operations());
         QCOMPARE(written.size(), writes);
         QCOMPARE(lines.count(LineOperation::Kind::ReadDsr), reads);
@@ -97,87 +173,9 @@ private slots:
         QCOMPARE(written.mid(written.size() - 2), (QStringList{"R0", "D0"}));
         QCOMPARE(written.mid(0, 4), (QStringList{"R0", "D0", "R1", "D0"}));
         for (int bit = 0; bit < 8; ++bit) {
-            const QString r = address[bit] == u'1' ? QStringLiteral("R0") : QStringLiteral("R1");
+            const QString r =
+                frames[0][0] >> (7 - bit) & 1 ? QStringLiteral("R0") : QStringLiteral("R1");
             QCOMPARE(written.mid(4 + 6 * bit, 6), (QStringList{"D1", r, "D0", r, "D1", r}));
-        }
-    }
-
-    void readBackFollowsDsr_data()
-    {
-        QTest::addColumn<int>("word");
-        QTest::newRow("0") << 0;
-        QTest::newRow("65535") << 65535;
-        QTest::newRow("0xA55A") << 0xA55A;
-    }
-
-    void readBackFollowsDsr()
-    {
-        QFETCH(int, word);
-        QList<int> sdaBits;
-        for (int k = 15; k >= 0; --k)
-            sdaBits.append((word >> k) & 1);
-        ScriptedDsr script(sdaBits);
-        RecordingLines lines(&script);
-        bus::LineEngine engine(lines);
-        ChipBus chip(engine);
-        chip.readRegisterWord(QStringLiteral("0"));
-        QCOMPARE(chip.registerWord(), word);
-        // The chip's bit is valid while SCL is high: every sample is taken there.
-        bool sclLow = false;
-        for (const LineOperation &op : lines.operations()) {
-            if (op.kind == LineOperation::Kind::SetDtr)
-                sclLow = op.value;
-            else if (op.kind == LineOperation::Kind::ReadDsr)
-                QVERIFY(!sclLow);
-        }
-    }
-
-    void wireBytes_data()
-    {
-        using Frames = QList<QList<quint8>>;
-        QTest::addColumn<FrameAction>("action");
-        QTest::addColumn<Frames>("frames");
-        QTest::newRow("DAC 1023 to channel 5")
-            << dac("11111111", "00000011", "11101000", "00000100")
-            << Frames{{0xE8, 0x04, 0x83, 0xFF}};
-        QTest::newRow("DAC 512 to channel 5") << dac("00000000", "00000010", "11101000", "00000100")
-                                              << Frames{{0xE8, 0x04, 0x82, 0x00}};
-        QTest::newRow("DAC c1 on A0=1") << dac("00000000", "00000010", "11101010", "00010010")
-                                        << Frames{{0xEA, 0x12, 0x82, 0x00}};
-        QTest::newRow("leading 000 of high bits never sent")
-            << dac("00000000", "11111110", "11101000", "00010111")
-            << Frames{{0xE8, 0x17, 0x9E, 0x00}};
-        QTest::newRow("OTP 1023 to channel 5")
-            << dac("11111111", "00000011", "11101000", "00000100", true)
-            << Frames{{0xE8, 0x04, 0x43, 0xFF}};
-        QTest::newRow("read register 0x17, A0=1")
-            << readDac("10111", "1") << Frames{{0xEA, 0x17}, {0xEB, 0xFF, 0xFF}};
-        QTest::newRow("max bank") << FrameAction([](ChipBus &c) {
-            c.readMaxBank(QStringLiteral("0"));
-        }) << Frames{{0xE8, 0x3F}, {0xE9, 0xFF, 0xFF}};
-        QTest::newRow("six characters to a channel read are cut")
-            << readDac("111111", "0") << Frames{{0xE8, 0x1F}, {0xE9, 0xFF, 0xFF}};
-        QTest::newRow("general call") << generalCall << Frames{{0x00, 0x06}};
-        QTest::newRow("short text padded with 0") << pointerWrite("1010") << Frames{{0xE8, 0xA0}};
-        QTest::newRow("only '1' is a one, a letter first")
-            << pointerWrite("x211 111") << Frames{{0xE8, 0x37}};
-        QTest::newRow("ten characters, first eight used")
-            << pointerWrite("1111111100") << Frames{{0xE8, 0xFF}};
-    }
-
-    void wireBytes()
-    {
-        QFETCH(FrameAction, action);
-        QFETCH(QList<QList<quint8>>, frames);
-        RecordingLines lines;
-        bus::LineEngine engine(lines);
-        ChipBus chip(engine);
-        action(chip);
-        const QList<WireFrame> decoded = decodeFrames(lines.operations());
-        QCOMPARE(decoded.size(), frames.size());
-        for (int i = 0; i < frames.size(); ++i) {
-            QCOMPARE(decoded[i].bytes, frames[i]);
-            QVERIFY(decoded[i].stopped);
         }
         // The PC releases SDA for every acknowledge slot of a write; in a read it acknowledges the
         // first received byte and not the second.
@@ -185,6 +183,50 @@ private slots:
             QCOMPARE(decoded.last().ninthBits, (QList<bool>{true, false, true}));
         else
             QVERIFY(!decoded.last().ninthBits.contains(false));
+    }
+
+    void writtenCodesReadBack_data()
+    {
+        QTest::addColumn<QString>("a0");
+        QTest::addColumn<int>("reg");
+        QTest::addColumn<int>("code");
+        QTest::newRow("A0=0 reg 0, 0") << "0" << 0 << 0;
+        QTest::newRow("A0=0 reg 0x17, 1023") << "0" << 0x17 << 1023;
+        QTest::newRow("A0=1 reg 0x12, 341") << "1" << 0x12 << 341;
+    }
+
+    void writtenCodesReadBack()
+    {
+        QFETCH(QString, a0);
+        QFETCH(int, reg);
+        QFETCH(int, code);
+        Bench b;
+        b.write(QStringLiteral("0"), reg, 77); // so that a write to the wrong chip shows
+        b.write(QStringLiteral("1"), reg, 77);
+        b.write(a0, reg, code);
+        QCOMPARE(b.read(a0, reg), code);
+        const QString other = a0 == QLatin1String("0") ? QStringLiteral("1") : QStringLiteral("0");
+        QCOMPARE(b.read(other, reg), 77);
+    }
+
+    void otpBanks()
+    {
+        Bench b;
+        const QString a0 = QStringLiteral("0");
+        const QString other = QStringLiteral("1");
+        QCOMPARE(b.chip.readMaxBank(a0), 0);
+        b.write(a0, 4, 1023, true);
+        b.write(a0, 5, 100, true);
+        b.write(other, 5, 600, true);
+        b.write(a0, 4, 1);
+        b.write(a0, 6, 9);
+        b.write(other, 5, 4);
+        QCOMPARE(b.read(a0, 4), 1); // a burn does not load the DAC register
+        b.chip.generalCallReset();  // reaches both chips
+        // Register 6 of A0 = 0 was never burned: reset loads 0.
+        QCOMPARE((QList<int>{b.chip.readMaxBank(a0), b.chip.readMaxBank(other), b.read(a0, 4),
+                             b.read(a0, 5), b.read(other, 5), b.read(a0, 6)}),
+                 (QList<int>{1, 1, 1023, 100, 600, 0}));
     }
 };
 

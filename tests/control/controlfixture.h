@@ -65,11 +65,8 @@ struct ControlFixture
     // What a chip was sent or asked, in order.
     QList<sim::ChipEvent> events(sim::ChipEvent::Kind kind, int a0 = 0) const
     {
-        QList<sim::ChipEvent> found;
-        for (const sim::ChipEvent &e : board.chip(a0).events()) {
-            if (e.kind == kind)
-                found.append(e);
-        }
+        QList<sim::ChipEvent> found = board.chip(a0).events();
+        found.removeIf([kind](const sim::ChipEvent &e) { return e.kind != kind; });
         return found;
     }
     // DAC writes to chip 0: as register and code, or only the codes (to one register if given).

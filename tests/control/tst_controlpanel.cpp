@@ -55,10 +55,10 @@ private slots:
         f.panel.open();
         QVERIFY(!openFlagDuringRefresh.contains(1)); // open only once the first refresh is done
         QCOMPARE(f.model.controlPanelOpen, 1);
+        // The labels show what the grid does.
         for (int i = 1; i <= device::channelCount; ++i) {
             QCOMPARE(f.panel.position(i), position);
-            QCOMPARE(f.panel.codeText(i),
-                     f.grid().hexText(i)); // the labels show what the grid does
+            QCOMPARE(f.panel.codeText(i), f.grid().hexText(i));
             QCOMPARE(f.panel.voltageText(i), f.grid().voltageText(i));
         }
         QStringList marks;
@@ -97,7 +97,7 @@ private slots:
         QCOMPARE(f.grid().hexText(index), codeText);
     }
 
-    void dragOnSlowPortKeepsUp()
+    void dragsKeepUpAndLoseNothing()
     {
         PanelFixture f(10, 0);
         f.board.setLineDelay(std::chrono::microseconds(20));
@@ -125,11 +125,8 @@ private slots:
         f.panel.sliderDragged(5, 5); // and once more, let go at once
         f.panel.sliderReleased(5);
         QCOMPARE(f.dacWrites(4).last(), 1019);
-    }
 
-    void noDraggedPositionIsLost()
-    {
-        PanelFixture f(10, 0);
+        // No dragged position is lost.
         f.panel.sliderDragged(5, 1024 - 100);
         f.panel.sliderDragged(6, 1024 - 200); // another thumb: the first drag is written first
         QCOMPARE(f.chip0().dacRegister(4), quint16(100));

@@ -1,11 +1,13 @@
+#include "control/burnreport.h"
 #include "control/statusline.h"
 #include "controlfixture.h"
 #include "device/numbertext.h"
+#include "sim/simulatedcomport.h"
 #include "version.h"
 
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
-#include <numeric>
 
 using device::channelCount;
 using sim::ChipEvent;
@@ -28,6 +30,18 @@ QString storedFolder(ControlFixture &f)
         .toString();
 }
 
+// The channels a report line lists, e.g. "Burned (sent whole): 1, 2, 3."
+QSet<QString> listed(const QString &report, const char *heading)
+{
+    const QRegularExpression line(QRegularExpression::escape(QLatin1String(heading)) +
+                                  QStringLiteral(": ([^.\n]*)\\."));
+    const QString names = line.match(report).captured(1);
+    if (names.isEmpty() || names == QLatin1String("none"))
+        return {};
+    const QStringList list = names.split(QStringLiteral(", "));
+    return {list.cbegin(), list.cend()};
+}
+
 } // namespace
 
 class TestMainController : public QObject
@@ -38,6 +52,14 @@ private slots:
     void firstRunWithEmptyStore()
     {
         ControlFixture f(false);
+        f.controller->showAbout();
+        const QString release = QStringLiteral("%1.%2.%3")
+                                    .arg(version::major)
+                                    .arg(version::minor)
+                                    .arg(version::revision);
+        QCOMPARE(f.prompts.messages,
+                 QStringList{"KALVENTA Program.|KALVENTA Eval Software  Rev. " + release +
+                             "\r\nKALVENTA evaluation software team"});
         f.controller->start();
         QCOMPARE(f.model.a0Pin, QStringLiteral("0"));
         QCOMPARE(f.grid().vsupText(), QStringLiteral(" 0"));
@@ -62,9 +84,11 @@ private slots:
         ControlFixture f(false);
         storeVsups(f, 10, 5);
         Writes expected;
+        QList<int> registers;
         for (int r = 0; r < channelCount; ++r) {
             f.chip0().setDacRegister(r, quint16(r * 40));
             expected.append({r, r * 40});
+            registers.append(r);
         }
         f.controller->start();
         QCOMPARE(f.grid().vsupText(), QStringLiteral(" 10"));
@@ -74,8 +98,6 @@ private slots:
         QList<int> read;
         for (const ChipEvent &e : f.events(ChipEvent::Kind::RegisterRead))
             read.append(e.reg);
-        QList<int> registers(channelCount);
-        std::iota(registers.begin(), registers.end(), 0);
         QCOMPARE(read, registers << 0x3F); // the channels in order, then the max bank
         // Every box changed from its placeholder, so every channel went back to the chip once,
         // with the code it holds.
@@ -109,16 +131,18 @@ private slots:
         QVERIFY(f.settings.loadSettings(next, port));
         QCOMPARE(next.a0Pin, QStringLiteral("1"));
         QCOMPARE(next.vrefHigh, (std::array<double, 2>{10, 2.5}));
-        QCOMPARE(port.portNumber, qint16(1));
-        QCOMPARE(port.bitRate, 9600);
+        QCOMPARE((QPair<int, int>{port.portNumber, port.bitRate}), (QPair<int, int>{1, 9600}));
     }
 
     void otpAllThenReset()
     {
         ControlFixture f;
         f.model.a0Pin = QStringLiteral("1");
-        for (int i = 1; i <= channelCount; ++i)
+        QList<ChipEvent> burns;
+        for (int i = 1; i <= channelCount; ++i) {
             f.model.dacCode[i] = i == 5 ? 1024 : i;
+            burns.append({ChipEvent::Kind::OtpWrite, i - 1, quint16(i == 5 ? 1023 : i)});
+        }
         f.controller->programOtpAllChannels();
         QCOMPARE(f.prompts.questions.size(), 1);
         QVERIFY(f.prompts.questions[0].contains(QStringLiteral("A0 = 1")));
@@ -126,11 +150,7 @@ private slots:
 
         f.prompts.answerYes = true;
         f.controller->programOtpAllChannels();
-        const QList<ChipEvent> burns = f.events(ChipEvent::Kind::OtpWrite, 1);
-        QCOMPARE(burns.size(), channelCount);
-        for (int r = 0; r < channelCount; ++r)
-            QCOMPARE(burns[r],
-                     (ChipEvent{ChipEvent::Kind::OtpWrite, r, quint16(r == 4 ? 1023 : r + 1)}));
+        QCOMPARE(f.events(ChipEvent::Kind::OtpWrite, 1), burns);
         // Each attempt reads the max bank first; after the burn, the max bank and every register.
         QCOMPARE(f.events(ChipEvent::Kind::RegisterRead, 1).size(), 1 + 2 + channelCount);
         QCOMPARE(f.grid().maxBankText(), QStringLiteral("1"));
@@ -151,20 +171,7 @@ private slots:
         QCOMPARE(f.grid().hexText(5), QStringLiteral("3FF"));
     }
 
-    void aboutText()
-    {
-        ControlFixture f;
-        f.controller->showAbout();
-        const QString release = QStringLiteral("%1.%2.%3")
-                                    .arg(version::major)
-                                    .arg(version::minor)
-                                    .arg(version::revision);
-        QCOMPARE(f.prompts.messages,
-                 QStringList{"KALVENTA Program.|KALVENTA Eval Software  Rev. " + release +
-                             "\r\nKALVENTA evaluation software team"});
-    }
-
-    void saveAndLoadFullScale()
+    void saveAndLoad()
     {
         ControlFixture f;
         f.controller->saveToFile(QString()); // cancelled dialogs change nothing
@@ -189,11 +196,8 @@ private slots:
         QCOMPARE(f.model.dacCode[10], 512.0);
         QCOMPARE(f.grid().voltageText(9), QStringLiteral(" 10"));
         QCOMPARE(f.chip0().dacRegister(8), quint16(1023));
-    }
 
-    void loadWritesInOrder()
-    {
-        ControlFixture f;
+        // Loading writes in order.
         f.showCodes(10, 512);
         // One value short: the whole file is checked before the first write.
         QByteArray content = "5\r\n";
@@ -221,6 +225,82 @@ private slots:
         for (int r = 1; r < channelCount; ++r)
             expected += Writes{{r, codes[r]}, {r, codes[r]}};
         QCOMPARE(f.dacWritesWithRegister(), expected);
+    }
+
+    // An adapter pulled out mid-operation: the user learns what reached the chip, and the screen
+    // claims nothing it did not read.
+    void interruptedBurnSaysWhatWasBurned_data()
+    {
+        QTest::addColumn<int>("unplugAfter");
+        QTest::newRow("at the first line operation") << 0;
+        QTest::newRow("in the last write") << 5250;
+        QTest::newRow("in the read-back") << 9000;
+    }
+
+    // The report is checked against the simulated chip's OTP cells, not against the code's count.
+    void interruptedBurnSaysWhatWasBurned()
+    {
+        QFETCH(int, unplugAfter);
+        ControlFixture f;
+        control::ChannelCodes codes;
+        QList<int> channels;
+        for (int i = 1; i <= device::channelCount; ++i) {
+            codes[std::size_t(i - 1)] = 100 + i;
+            channels.append(i);
+        }
+        f.stack.simulatedPort().unplugAfter(unplugAfter);
+        const control::BurnResult burned = f.operations->burnAll(QStringLiteral("0"), codes);
+        QVERIFY(!burned.portHeld());
+
+        const QString report =
+            control::BurnReport(QStringLiteral("0"), 0, channels, codes, burned).interruptionText();
+        const QSet<QString> sent = listed(report, "Burned (sent whole)");
+        const QSet<QString> cut = listed(report, "Cut off while being sent, burned or not");
+        const QSet<QString> notSent = listed(report, "Not sent");
+        QCOMPARE(sent.size() + cut.size() + notSent.size(), device::channelCount);
+        for (int i = 1; i <= device::channelCount; ++i) {
+            const QString label = device::channelLabel(i);
+            const std::optional<quint16> cell = f.chip0().otpCell(0, device::registerOfChannel(i));
+            if (sent.contains(label))
+                QCOMPARE(cell, std::optional<quint16>(quint16(100 + i)));
+            else if (notSent.contains(label))
+                QVERIFY2(!cell, qPrintable(label));
+        }
+
+        // The reset reloaded the chip from OTP, and nothing of that was read back whole.
+        f.grid().showReading(burned.readBack, false);
+        QCOMPARE(f.grid().voltageText(24), QString());
+        QCOMPARE(f.model.unknownChannels().size(),
+                 device::channelCount - burned.readBack.registersRead);
+    }
+
+    void interruptedReadLeavesTheRestUnknown()
+    {
+        ControlFixture f;
+        f.prompts.answerYes = false;
+        f.model.vsup = 10;
+        f.chip0().setDacRegister(0, 200);
+        f.chip0().setDacRegister(23, 300);
+        f.stack.simulatedPort().unplugAfter(3000);
+        f.controller->readAllRegisters();
+
+        QCOMPARE((QStringList{f.grid().hexText(1), f.grid().hexText(24), f.grid().voltageText(24)}),
+                 (QStringList{"C8", "", ""}));
+        QVERIFY(f.model.codeUnknown[24]);
+
+        // Leaving an unknown box, saving it or burning it puts no guess anywhere.
+        f.stack.ports().openSelectedComPort();
+        f.clearEvents();
+        f.grid().voltageBoxLeft(24);
+        const QString path = f.dir.filePath(QStringLiteral("set.csv"));
+        f.controller->saveToFile(path);
+        QCOMPARE(f.prompts.questions.size(), 1);
+        QVERIFY(!QFile::exists(path));
+        f.prompts.answerYes = true;
+        f.controller->programOtpAllChannels();
+        QVERIFY(f.dacWrites().isEmpty());
+        QVERIFY(!f.chip0().otpCell(0, 0));
+        QCOMPARE(f.prompts.errors.size(), 1);
     }
 };
 

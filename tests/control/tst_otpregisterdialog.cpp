@@ -17,12 +17,6 @@ struct DialogFixture : ControlFixture
         model.a0Pin = QString::number(a0);
         showCodes(10, 100, 1);
     }
-    void goTo(const QString &name)
-    {
-        dialog.open();
-        while (dialog.name() != name && dialog.position() < OtpRegisterDialog::registerCount - 1)
-            dialog.nextRegister();
-    }
 
     OtpRegisterDialog dialog{model, grid(), *operations, prompts};
 };
@@ -74,7 +68,10 @@ private slots:
 
         DialogFixture f(a0);
         f.grid().setMaxBankText(QStringLiteral("0"));
-        f.goTo(name);
+        f.dialog.open();
+        while (f.dialog.name() != name &&
+               f.dialog.position() < OtpRegisterDialog::registerCount - 1)
+            f.dialog.nextRegister();
         const QString shownHex = f.dialog.hexText();
         QCOMPARE(shownHex, f.grid().hexText(index));
         // The main window changes the code after the dialog has shown it: the model's code burns.

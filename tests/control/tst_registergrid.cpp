@@ -70,78 +70,63 @@ private slots:
         QCOMPARE(f.dacWrites(), sent);
     }
 
-    void codesDoNotDrift_data()
-    {
-        QTest::addColumn<double>("vsup");
-        QTest::newRow("1.8 V") << 1.8;
-        QTest::newRow("0.5 V: neighbouring codes share a millivolt") << 0.5;
-        QTest::newRow("3.3 V") << 3.3;
-    }
-
-    void codesDoNotDrift()
-    {
-        QFETCH(double, vsup);
-        ControlFixture f;
-        f.showCodes(vsup, 0);
-        // Reading the program's own truncated text back must not move a code.
-        for (int code = 0; code <= 1024; ++code) {
-            const int channel = 1 + code % channelCount;
-            f.model.dacCode[channel] = code;
-            f.grid().refreshAllChannels();
-            f.grid().voltageBoxLeft(channel);
-            QCOMPARE(f.model.dacCode[channel], double(code));
-        }
-        // Every spin step reaches the chip, even where two codes share a millivolt text.
-        f.showCodes(vsup, 16);
-        f.grid().voltageBoxClicked(1);
-        QList<int> expected;
-        for (int code = 17; code <= 40; ++code) {
-            f.grid().stepChannelCode(1);
-            expected.append(code);
-            QCOMPARE(f.grid().hexText(1), QString::number(code, 16).toUpper());
-        }
-        QCOMPARE(f.dacWrites(), expected);
-    }
-
-    void controlPanelRefreshedOnlyWhileOpen()
+    void refreshesKeepCodes()
     {
         ControlFixture f;
         // Until the first refresh the boxes hold placeholders.
         QCOMPARE(f.grid().voltageText(19), QStringLiteral("c1"));
         QCOMPARE(f.grid().hexText(21), QStringLiteral("13h"));
+        // The control panel is refreshed only while open, and not by the spin control.
         QSignalSpy refreshes(&f.grid(), &control::RegisterGrid::controlPanelRefreshDue);
         f.grid().refreshAllChannels();
         f.model.controlPanelOpen = 1;
         f.grid().refreshAllChannels();
         f.grid().voltageBoxClicked(2);
-        f.grid().stepChannelCode(1); // the spin control does not refresh the panel
+        f.grid().stepChannelCode(1);
         QCOMPARE(refreshes.size(), 1);
-    }
 
-    void loadedCodesAreWhatTheChipGot_data()
-    {
-        QTest::addColumn<double>("code");
-        QTest::newRow("fraction") << 512.7;
-        QTest::newRow("negative") << -5.0;
-        QTest::newRow("beyond full scale") << 2000.0;
-        QTest::newRow("full scale") << 1024.0;
+        // At 0.5 V neighbouring codes share a millivolt.
+        for (const double vsup : {1.8, 0.5, 3.3}) {
+            f.showCodes(vsup, 0);
+            // Reading the program's own truncated text back must not move a code.
+            for (int code = 0; code <= 1024; ++code) {
+                const int channel = 1 + code % channelCount;
+                f.model.dacCode[channel] = code;
+                f.grid().refreshAllChannels();
+                f.grid().voltageBoxLeft(channel);
+                QCOMPARE(f.model.dacCode[channel], double(code));
+            }
+            // Every spin step reaches the chip, even where two codes share a millivolt text.
+            f.showCodes(vsup, 16);
+            f.grid().voltageBoxClicked(1);
+            QList<int> expected;
+            for (int code = 17; code <= 40; ++code) {
+                f.grid().stepChannelCode(1);
+                expected.append(code);
+                QCOMPARE(f.grid().hexText(1), QString::number(code, 16).toUpper());
+            }
+            QCOMPARE(f.dacWrites(), expected);
+        }
     }
 
     void loadedCodesAreWhatTheChipGot()
     {
-        QFETCH(double, code);
-        ControlFixture f;
-        device::RegisterSet set;
-        set.vsup = 10;
-        set.codes.fill(100);
-        set.codes[2] = code;
-        f.grid().loadRegisterSet(set);
-        const double shown = f.model.dacCode[3];
-        // A code the chip can hold (1024 is full scale, sent as 1023), the one it got last.
-        QVERIFY(shown >= 0 && shown <= 1024 && shown == std::floor(shown));
-        QCOMPARE(int(std::min(shown, 1023.0)), int(f.chip0().dacRegister(2)));
-        QCOMPARE(f.grid().hexText(3), device::shownCode(shown));
-        QCOMPARE(f.grid().vsupText(), QStringLiteral(" 10"));
+        // A fraction, a negative, beyond full scale, and full scale itself.
+        for (const double code : {512.7, -5.0, 2000.0, 1024.0}) {
+            ControlFixture f;
+            device::RegisterSet set;
+            set.vsup = 10;
+            set.codes.fill(100);
+            set.codes[2] = code;
+            f.grid().loadRegisterSet(set);
+            const double shown = f.model.dacCode[3];
+            // A code the chip can hold (1024 is full scale, sent as 1023), the one it got last.
+            QVERIFY2(shown >= 0 && shown <= 1024 && shown == std::floor(shown),
+                     qPrintable(QString::number(code)));
+            QCOMPARE(int(std::min(shown, 1023.0)), int(f.chip0().dacRegister(2)));
+            QCOMPARE(f.grid().hexText(3), device::shownCode(shown));
+            QCOMPARE(f.grid().vsupText(), QStringLiteral(" 10"));
+        }
     }
 };
 
