@@ -12,8 +12,8 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>(
-            "shown"); // a part of standard output, which a failure leaves empty
+        // A part of standard output, which a failure leaves empty.
+        QTest::addColumn<QByteArray>("shown");
         QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("Exit status");
         QTest::newRow("read on the simulated board")
             << QStringList{"--port", "sim", "--vsup", "10", "read"} << 0

@@ -16,26 +16,22 @@ class TestPortMap : public QObject
 private slots:
     void defaultTable()
     {
-        // Port number, default device; empty where the program has no such port.
+        // Port numbers, then the default devices of the first ones; the rest have none.
+        const QList<int> numbers{1, 4, 5, 12, 13, 16, 0, 17, -1};
 #ifdef Q_OS_WIN
-        const QList<QPair<int, QString>> table = {{1, "COM1"}, {16, "COM16"}, {0, ""}, { 17, "" }};
+        const QString prefix;
+        const QStringList devices{"COM1", "COM4", "COM5", "COM12", "COM13", "COM16"};
 #else
-        const QList<QPair<int, QString>> table = {{1, "/dev/ttyS0"},
-                                                  {4, "/dev/ttyS3"},
-                                                  {5, "/dev/ttyUSB0"},
-                                                  {12, "/dev/ttyUSB7"},
-                                                  {13, "/dev/ttyACM0"},
-                                                  {16, "/dev/ttyACM3"},
-                                                  {0, ""},
-                                                  {17, ""},
-                                                  {-1, ""}};
+        const QString prefix = QStringLiteral("/dev/tty");
+        const QStringList devices{"S0", "S3", "USB0", "USB7", "ACM0", "ACM3"};
 #endif
-        for (const auto &[portNumber, path] : table) {
+        for (qsizetype i = 0; i < numbers.size(); ++i) {
+            const QString path = i < devices.size() ? prefix + devices[i] : QString();
             const QString name =
-                path.isEmpty() ? QString() : QStringLiteral("COM%1").arg(portNumber);
-            QCOMPARE(PortMap::portName(portNumber), name);
-            QCOMPARE(PortMap::defaultDevicePath(portNumber), path);
-            const PortTarget target = PortMap().target(portNumber);
+                path.isEmpty() ? QString() : QStringLiteral("COM%1").arg(numbers[i]);
+            QCOMPARE(PortMap::portName(numbers[i]), name);
+            QCOMPARE(PortMap::defaultDevicePath(numbers[i]), path);
+            const PortTarget target = PortMap().target(numbers[i]);
             QCOMPARE(target.kind,
                      path.isEmpty() ? PortTarget::Kind::None : PortTarget::Kind::Device);
             QCOMPARE(target.devicePath, path);
@@ -49,8 +45,14 @@ private slots:
         map.mapToDevice(5, QStringLiteral("/dev/serial/by-id/usb-FTDI-if00"));
         map.mapToDevice(0, QStringLiteral("/dev/ttyUSB0"));
         map.mapToSimulated(17, &board);
+        map.mapToDevice(7, QStringLiteral("/nonexistent/kalventa-port"));
         QCOMPARE(map.target(5).devicePath, "/dev/serial/by-id/usb-FTDI-if00");
         QVERIFY(!map.hasOverride(0) && !map.hasOverride(17));
+        // The simulated board's text is met in the status bar.
+        const QList<PortDescription> all = map.describeAll();
+        QCOMPARE(all.size(), 16);
+        QCOMPARE(all.at(6).text(), "COM7  /nonexistent/kalventa-port");
+        QCOMPARE(map.describe(0).text(), "");
 
         map.clearOverride(5);
         QCOMPARE(map.target(5).devicePath, PortMap::defaultDevicePath(5));
@@ -72,13 +74,11 @@ private slots:
         QTest::newRow("'=' in the path") << "COM3=/tmp/a=b" << 3 << "/tmp/a=b";
         QTest::newRow("leading zero") << "COM07=ttyV0" << 7 << "ttyV0";
 
-        QTest::newRow("no '='") << "COM5" << 0 << "COM5";
+        // Refusals that name the port as written.
+        for (const QString text : {"COM5", "COM0=/dev/ttyS0", "COM17=/dev/ttyS0", "TTY5=/dev/ttyS0",
+                                   "COM99999999999=/dev/ttyS0", "COM5="})
+            QTest::newRow(qPrintable(text)) << text << 0 << text.section(u'=', 0, 0);
         QTest::newRow("empty") << "" << 0 << "COMn=PATH";
-        QTest::newRow("COM0") << "COM0=/dev/ttyS0" << 0 << "COM0";
-        QTest::newRow("COM17") << "COM17=/dev/ttyS0" << 0 << "COM17";
-        QTest::newRow("huge") << "COM99999999999=/dev/ttyS0" << 0 << "COM99999999999";
-        QTest::newRow("not COM") << "TTY5=/dev/ttyS0" << 0 << "TTY5";
-        QTest::newRow("empty path") << "COM5=" << 0 << "COM5";
         QTest::newRow("wait without a unit") << "COM1=sim:5" << 0 << "1ms";
         QTest::newRow("wait above a second") << "COM1=sim:1001ms" << 0 << "1000ms";
     }
@@ -108,16 +108,6 @@ private slots:
         QCOMPARE(target.devicePath, simulated ? QString() : path);
     }
 
-    void descriptions()
-    {
-        PortMap map; // the simulated board's text is met in the status bar
-        map.mapToDevice(7, QStringLiteral("/nonexistent/kalventa-port"));
-        const QList<PortDescription> all = map.describeAll();
-        QCOMPARE(all.size(), 16);
-        QCOMPARE(all.at(6).text(), "COM7  /nonexistent/kalventa-port");
-        QCOMPARE(map.describe(0).text(), "");
-    }
-
     void boardGetsEveryOperation()
     {
         FakeComPort board;
@@ -125,9 +115,7 @@ private slots:
         PortMap map;
         map.mapToSimulated(2, &board);
         MappedComPort port(map);
-        PortTimeouts timeouts;
-        timeouts.writeTotalTimeoutConstant = 1000;
-        port.setTimeouts(timeouts); // one record, whichever port is open
+        port.setTimeouts({.writeTotalTimeoutConstant = 1000}); // one record, whichever port is open
 
         QCOMPARE(port.open(2, LineSettings{}), OpenResult::Opened);
         QCOMPARE(port.openPortNumber(), 2);
@@ -139,6 +127,21 @@ private slots:
         QCOMPARE(board.log, (QStringList{"timeouts 0 0 0 0 1000", "open 2 9600,N,8,1", "dtr 1",
                                          "dtr 1", "rts 1", "dsr", "write 07 00 00 00"}));
         QVERIFY(port.lastError().isEmpty());
+
+        // The board's failure is passed on and closes the port.
+        QSignalSpy failed(&port, &ComPort::failed);
+        board.breakDown();
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed.at(0), (QVariantList{2, QStringLiteral("unplugged")}));
+        QVERIFY(!port.isOpen());
+        port.setDtr(false);
+        QVERIFY(!board.log.contains("dtr 0"));
+
+        // A port closed by the router no longer speaks for it.
+        QCOMPARE(port.open(2, LineSettings{}), OpenResult::Opened);
+        port.close();
+        board.breakDown();
+        QCOMPARE(failed.size(), 1);
     }
 
     void refusedOpenClosesTheOpenPort_data()
@@ -174,30 +177,6 @@ private slots:
         port.setRts(false);
         QVERIFY(!port.dsr());
         QCOMPARE(board.log.last(), "close 2"); // and nothing after
-    }
-
-    void failureOfTheOpenPortIsPassedOn()
-    {
-        FakeComPort board;
-        board.results.insert(3, OpenResult::Opened);
-        PortMap map;
-        map.mapToSimulated(3, &board);
-        MappedComPort port(map);
-        QSignalSpy failed(&port, &ComPort::failed);
-
-        QCOMPARE(port.open(3, LineSettings{}), OpenResult::Opened);
-        board.breakDown();
-        QCOMPARE(failed.size(), 1);
-        QCOMPARE(failed.at(0), (QVariantList{3, QStringLiteral("unplugged")}));
-        QVERIFY(!port.isOpen());
-        port.setDtr(true);
-        QVERIFY(!board.log.contains("dtr 1"));
-
-        // A port closed by the router no longer speaks for it.
-        QCOMPARE(port.open(3, LineSettings{}), OpenResult::Opened);
-        port.close();
-        board.breakDown();
-        QCOMPARE(failed.size(), 1);
     }
 
 private:

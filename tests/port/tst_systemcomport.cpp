@@ -73,13 +73,11 @@ private slots:
                                       ? serial.open(portNumber, LineSettings{})
                                       : serial.openDevice(portNumber, path, LineSettings{});
         QCOMPARE(opened, result);
-        QVERIFY(!serial.lastError().isEmpty());
-        QVERIFY(!serial.isOpen() && serial.openPortNumber() == 0);
+        QVERIFY(!serial.lastError().isEmpty() && !serial.isOpen() && serial.openPortNumber() == 0);
         serial.setDtr(true);
         serial.setRts(true);
         serial.writeData(QByteArrayLiteral("\x07\0\0\0"));
-        QVERIFY(!serial.dsr());
-        QVERIFY(failed.isEmpty());
+        QVERIFY(!serial.dsr() && failed.isEmpty());
     }
 
     void terminals_data()
@@ -120,9 +118,7 @@ private slots:
                  OpenResult::Opened);
         QCOMPARE(serial.openDevice(3, QString::fromLocal8Bit(terminal), LineSettings{}), result);
         QVERIFY2(serial.lastError().contains(error), qPrintable(serial.lastError()));
-        QVERIFY(!serial.isOpen());
-        QVERIFY(!serial.dsr());
-        QVERIFY(failed.isEmpty());
+        QVERIFY(!serial.isOpen() && !serial.dsr() && failed.isEmpty());
         ::close(holder);
         ::close(master);
 #else

@@ -107,22 +107,22 @@ private slots:
         waitForFiles(window); // only regular files, in name order ignoring case
         QCOMPARE(window.findChild<QLineEdit *>()->text(), QStringLiteral("1"));
         auto *files = window.findChild<QListView *>();
-        f.write(
-            QStringLiteral("a9.csv")); // the list follows the folder, digits count as characters
+        // The list follows the folder; digits count as characters.
+        f.write(QStringLiteral("a9.csv"));
         f.write(QStringLiteral("a10.csv"));
         QTRY_COMPARE(namesIn(files), (QStringList{"A.csv", "a10.csv", "a9.csv", "b.csv", "c.csv"}));
 
         auto *tree = window.findChild<QTreeView *>();
         QCOMPARE(tree->currentIndex().data().toString(), QStringLiteral("files"));
-        QTRY_COMPARE(namesIn(tree, tree->currentIndex().parent()),
-                     QStringList{"files"});                                    // no "other"
-        QTRY_COMPARE(namesIn(tree, tree->currentIndex()), QStringList{"sub"}); // no pipe
+        // Neither "other" beside the folder nor the pipe in it.
+        QTRY_COMPARE(namesIn(tree, tree->currentIndex().parent()), QStringList{"files"});
+        QTRY_COMPARE(namesIn(tree, tree->currentIndex()), QStringList{"sub"});
         f.write(QStringLiteral("sub/d.csv"));
         emit tree->activated(tree->model()->index(0, 0, tree->currentIndex()));
         QCOMPARE(window.folder(), QDir(f.folder).filePath(QStringLiteral("sub")));
         QTRY_COMPARE(namesIn(files), QStringList{"d.csv"});
-        window.setFolder(
-            f.folder); // and back: the folder last open is not a file, not even at first
+        // And back: the folder last open is not a file, not even at first.
+        window.setFolder(f.folder);
         QVERIFY(!namesIn(files).contains(QStringLiteral("sub")));
         QTRY_COMPARE(namesIn(files), (QStringList{"A.csv", "a10.csv", "a9.csv", "b.csv", "c.csv"}));
     }
@@ -185,8 +185,7 @@ private slots:
         waitForFiles(*window);
         select(window->findChild<QListView *>(), 1);
         window->findChild<QLineEdit *>()->setText(QStringLiteral("3"));
-        bool tooLate = false;
-        bool shownRunning = false;
+        bool tooLate = false, shownRunning = false;
         QTimer::singleShot(1000, &f.runner, [&] { tooLate = true; });
         QTimer::singleShot(1500, &f.runner, &BatchRunner::stop); // should the closing not end it
         // Inside the run's 3-second wait, after the first file.
@@ -205,9 +204,8 @@ private slots:
             QCOMPARE(window->exec(), int(QDialog::Rejected));
             delete window.data();
         }
-        QVERIFY(shownRunning);
-        QVERIFY(!tooLate); // the wait did not hold the closing up
-        QVERIFY(!f.runner.isRunning());
+        // The wait did not hold the closing up.
+        QVERIFY(shownRunning && !tooLate && !f.runner.isRunning());
         QCOMPARE(f.runner.list(), nullptr);
         QCOMPARE(f.board.dataWritten(), QByteArray::fromHex("01000000"));
     }

@@ -182,9 +182,8 @@ private slots:
                 QTest::mouseClick(button, Qt::LeftButton);
         }
         QVERIFY(!dialog.isVisible()); // and undoes nothing
-        QCOMPARE(ports.manager.portNumber(), qint16(12));
-        QCOMPARE(ports.manager.bitRate(), 9600);
-        QCOMPARE(ports.openPort(), 12);
+        QCOMPARE(std::tuple(ports.manager.portNumber(), ports.manager.bitRate(), ports.openPort()),
+                 std::tuple(qint16(12), 9600, 12));
     }
 
     void controlPanelLayout()
@@ -206,19 +205,15 @@ private slots:
 
         // The scale stands left of the tracks, full scale level with their tops.
         const QStringList marks{" 10", " 7.5", " 5", " 2.5", " 0"};
-        QList<QLabel *> scale;
+        QMap<int, QString> scale; // by the height of the mark's centre
         for (QLabel *label : f.window.findChildren<QLabel *>()) {
             if (marks.contains(label->text()) && label->geometry().right() < sliders.first()->x())
-                scale.append(label);
+                scale.insert(label->geometry().center().y(), label->text());
         }
-        std::sort(scale.begin(), scale.end(), [](QLabel *a, QLabel *b) { return a->y() < b->y(); });
-        QStringList shown;
-        for (QLabel *label : scale)
-            shown.append(label->text());
-        QCOMPARE(shown, marks);
+        QCOMPARE(scale.values(), marks);
         const QRect track = sliders.first()->geometry();
-        QVERIFY(scale.first()->geometry().center().y() < track.top() + track.height() / 8);
-        QVERIFY(scale.last()->geometry().center().y() > track.bottom() - track.height() / 8);
+        QVERIFY(scale.firstKey() < track.top() + track.height() / 8);
+        QVERIFY(scale.lastKey() > track.bottom() - track.height() / 8);
 
         // It fits a 1024 x 768 screen by scrolling, and a slider out of sight still works.
         QVERIFY(f.window.minimumSizeHint().boundedTo(QSize(1024, 768)) ==
@@ -226,11 +221,7 @@ private slots:
         f.window.resize(800, 600);
         QTest::keyClick(sliders.last(), Qt::Key_PageUp);
         QVERIFY(!f.dacWrites().isEmpty());
-    }
 
-    void slidersReachTheChip()
-    {
-        PanelFixture f(512);
         QSlider *slider = f.slider("19"); // keys move towards their arrow
         QTest::keyClick(slider, Qt::Key_Up);
         QCOMPARE(f.chip0().dacRegister(0x14), quint16(513));

@@ -74,8 +74,7 @@ private slots:
         device::StoredPort port;
         device::SettingsStore store(path);
         QVERIFY(store.loadSettings(model, port));
-        QCOMPARE(port.portNumber, qint16(1));
-        QCOMPARE(port.bitRate, 9600);
+        QCOMPARE(std::pair(port.portNumber, port.bitRate), std::pair(qint16(1), 9600));
         QCOMPARE(model.a0Pin, QStringLiteral("0"));
         QCOMPARE(model.vrefHigh, (std::array<double, 2>{10, 10}));
 
@@ -95,10 +94,7 @@ private slots:
             dir.filePath(QStringLiteral("file/simulated.ini")), &fallback, &note);
         QVERIFY(kept->loadSettings(model, port) && port.portNumber == 1);
         QVERIFY2(note.contains(QStringLiteral("will not be kept")), qPrintable(note));
-    }
 
-    void demoStoreIsNotTheUsersStore()
-    {
         const QString users = QFileInfo(device::SettingsStore().location()).absoluteFilePath();
         const QString demo = QFileInfo(app::simulatedStorePath()).absoluteFilePath();
         QVERIFY2(users != demo, qPrintable(demo));

@@ -35,7 +35,7 @@ struct WindowFixture
         window->activateWindow();
         f.controller->start();
         f.clearEvents();
-        active = QTest::qWaitForWindowActive(window.get());
+        QVERIFY(QTest::qWaitForWindowActive(window.get())); // for the keyboard
     }
 
     template<typename T = QLineEdit> T *find(const QString &name) const
@@ -54,7 +54,6 @@ struct WindowFixture
         }
         return nullptr;
     }
-    void click(const QString &caption) { QTest::mouseClick(button(caption), Qt::LeftButton); }
     void typeInto(QLineEdit *box, const QString &text)
     {
         QTest::mouseClick(box, Qt::LeftButton);
@@ -77,7 +76,6 @@ struct WindowFixture
     control::StatusLine status{f.stack.ports(), f.stack.portMap(), f.model, f.prompts};
     control::BatchRunner batchRunner{f.model, f.grid(), *f.operations};
     std::unique_ptr<ui::MainWindow> window;
-    bool active = false;
 };
 
 } // namespace
@@ -90,7 +88,6 @@ private slots:
     void boxesReachTheGrid()
     {
         WindowFixture w;
-        QVERIFY(w.active);
         QCOMPARE(w.voltageBox(24)->text(), QStringLiteral(" 0")); // all 24 channels are shown
         w.typeInto(w.voltageBox(3), QStringLiteral("5"));
         QCOMPARE(w.f.dacWritesWithRegister(), (QList<QPair<int, int>>{{2, 512}}));
@@ -108,6 +105,18 @@ private slots:
         QCOMPARE(w.f.model.vsup, 3.3);
         QTest::keyClicks(w.find(QStringLiteral("maxBankBox")), QStringLiteral("7"));
         QCOMPARE(w.f.grid().maxBankText(), QStringLiteral("07"));
+
+        // Closing saves the settings and checks nothing on the way out.
+        w.f.model.vrefHigh[1] = 4.5;
+        w.typeInto(w.voltageBox(3), QStringLiteral("1"));
+        w.f.clearEvents();
+        bool closed = false;
+        connect(w.window.get(), &ui::MainWindow::closed, this, [&] { closed = true; });
+        w.window->close();
+        w.window.reset();
+        QVERIFY(closed && w.f.dacWrites().isEmpty());
+        QSettings stored(w.f.settings.location(), QSettings::IniFormat);
+        QCOMPARE(stored.value(QStringLiteral("vref_high1/10")).toString(), QStringLiteral(" 4.5"));
     }
 
     // The selected channel stands out; Up/Down in a box step its channel as the arrows do, and
@@ -115,7 +124,6 @@ private slots:
     void keysAndArrowsActOnTheMarkedChannel()
     {
         WindowFixture w;
-        QVERIFY(w.active);
         const auto marked = [&w](int index) {
             return w.find<QLabel>(QStringLiteral("channelCaption%1").arg(index))
                        ->backgroundRole() == QPalette::Highlight;
@@ -178,7 +186,6 @@ private slots:
         QFETCH(int, writesBeforeRead);
 
         WindowFixture w;
-        QVERIFY(w.active);
         for (int reg = 0; reg < 24; ++reg)
             w.f.chip0().setDacRegister(reg, 512);
         w.f.controller->readAllRegisters();
@@ -195,16 +202,13 @@ private slots:
         // The check ran once, when the box was left: nothing more when the focus moves on now.
         QTest::mouseClick(w.voltageBox(10), Qt::LeftButton);
 
-        int before = 0, after = 0;
-        bool readSeen = false;
-        for (const ChipEvent &e : w.f.chip0().events()) {
-            readSeen = readSeen || e.kind == ChipEvent::Kind::RegisterRead;
-            if (e.kind == ChipEvent::Kind::DacWrite)
-                ++(readSeen ? after : before);
-        }
-        QVERIFY(readSeen);
-        QCOMPARE(before, writesBeforeRead);
-        QCOMPARE(after, 0);
+        QString kinds; // W for a write, R for a read
+        for (const ChipEvent &e : w.f.chip0().events())
+            if (e.kind == ChipEvent::Kind::DacWrite || e.kind == ChipEvent::Kind::RegisterRead)
+                kinds += e.kind == ChipEvent::Kind::DacWrite ? u'W' : u'R';
+        const qsizetype firstRead = kinds.indexOf(u'R');
+        QVERIFY(firstRead >= 0 && !kinds.mid(firstRead).contains(u'W'));
+        QCOMPARE(kinds.left(firstRead).count(u'W'), writesBeforeRead);
     }
 
     void commands_data()
@@ -246,7 +250,7 @@ private slots:
                 dialog->close();
             }
         });
-        w.click(caption);
+        QTest::mouseClick(w.button(caption), Qt::LeftButton);
         QStringList got{w.summary(0), w.summary(1)};
         if (!w.f.prompts.questions.isEmpty())
             got.append(QStringLiteral("asked %1").arg(w.f.prompts.questions.size()));
@@ -259,32 +263,6 @@ private slots:
                 got.append(window->windowTitle());
         }
         QCOMPARE(got.join(QStringLiteral(" | ")), effect);
-    }
-
-    void fileCommands()
-    {
-        WindowFixture w;
-        w.f.model.defaultDir = w.f.dir.path();
-        const QString path = w.f.dir.filePath(QStringLiteral("set.csv"));
-        QStringList dialogs;
-        w.window->setFileDialogRunner([&](QFileDialog &d) {
-            dialogs.append(QStringList{
-                d.acceptMode() == QFileDialog::AcceptSave ? "save" : "open",
-                d.directory().absolutePath(), d.nameFilters().join(u';'), d.selectedNameFilter(),
-                d.defaultSuffix(), d.testOption(QFileDialog::DontConfirmOverwrite) ? "" : "asks"}
-                               .join(u'|'));
-            return path;
-        });
-        w.f.model.dacCode[1] = 512;
-        w.click(QStringLiteral("Save to File"));
-        w.f.model.dacCode[1] = 0;
-        w.click(QStringLiteral("Load From File"));
-        QCOMPARE(w.f.chip0().dacRegister(0), quint16(512));
-        QCOMPARE(w.find(QStringLiteral("hexBox1"))->text(), QStringLiteral("200"));
-        // In the stored folder, register sets first, no suffix added, asking before replacing.
-        const QString setUp = QDir(w.f.dir.path()).absolutePath() +
-                              "|Csv Files (*.csv);All Files (*)|Csv Files (*.csv)||asks";
-        QCOMPARE(dialogs, (QStringList{"save|" + setUp, "open|" + setUp}));
     }
 
     void statusBarFollowsThePortAndAddress()
@@ -316,22 +294,28 @@ private slots:
             QCOMPARE(a0->text(), QStringLiteral("A0 = %1").arg(pin));
             QTest::mouseClick(button, Qt::LeftButton);
         }
-    }
 
-    void closingSavesAndChecksNothing()
-    {
-        WindowFixture w;
-        QVERIFY(w.active);
-        w.f.model.vrefHigh[1] = 4.5;
-        w.typeInto(w.voltageBox(3), QStringLiteral("5"));
-        bool closed = false;
-        connect(w.window.get(), &ui::MainWindow::closed, this, [&] { closed = true; });
-        w.window->close();
-        w.window.reset();
-        QVERIFY(closed);
-        QCOMPARE(w.f.dacWrites(), (QList<int>{512})); // only the keystroke; no check on the way out
-        QSettings stored(w.f.settings.location(), QSettings::IniFormat);
-        QCOMPARE(stored.value(QStringLiteral("vref_high1/10")).toString(), QStringLiteral(" 4.5"));
+        w.f.model.defaultDir = w.f.dir.path();
+        const QString path = w.f.dir.filePath(QStringLiteral("set.csv"));
+        QStringList dialogs;
+        w.window->setFileDialogRunner([&](QFileDialog &d) {
+            dialogs.append(QStringList{
+                d.acceptMode() == QFileDialog::AcceptSave ? "save" : "open",
+                d.directory().absolutePath(), d.nameFilters().join(u';'), d.selectedNameFilter(),
+                d.defaultSuffix(), d.testOption(QFileDialog::DontConfirmOverwrite) ? "" : "asks"}
+                               .join(u'|'));
+            return path;
+        });
+        w.f.model.dacCode[1] = 512;
+        QTest::mouseClick(w.button(QStringLiteral("Save to File")), Qt::LeftButton);
+        w.f.model.dacCode[1] = 0;
+        QTest::mouseClick(w.button(QStringLiteral("Load From File")), Qt::LeftButton);
+        QCOMPARE(w.f.chip0().dacRegister(0), quint16(512));
+        QCOMPARE(w.find(QStringLiteral("hexBox1"))->text(), QStringLiteral("200"));
+        // In the stored folder, register sets first, no suffix added, asking before replacing.
+        const QString setUp = QDir(w.f.dir.path()).absolutePath() +
+                              "|Csv Files (*.csv);All Files (*)|Csv Files (*.csv)||asks";
+        QCOMPARE(dialogs, (QStringList{"save|" + setUp, "open|" + setUp}));
     }
 
     void confirmationDefaultsToNo()
