@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <functional>
 
 // Numbers become the bit strings the bus takes: texts of '0' and '1', most significant bit

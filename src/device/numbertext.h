@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QStringView>
-
 #include <optional>
 
 // How numbers look on screen and in the settings store, and how text is read back as a number.
