@@ -11,7 +11,8 @@ using sim::SimulatedChip;
 using Kind = ChipEvent::Kind;
 
 // Register values, OTP banks and the general call end to end through the real engine are in
-// tests/bus/tst_lineengine.cpp; here the master is hand-made, to check the chips' timing on the wire.
+// tests/bus/tst_lineengine.cpp; here the master is hand-made, to check the chips' timing on the
+// wire.
 namespace {
 
 constexpr auto address = [](int a0) { return 0x74 | a0; };
