@@ -104,11 +104,8 @@ ExitStatus CliSession::runArguments(const QStringList &arguments)
             return finishTrace(status);
     }
 
-    const bool inScript = commands.size() > 1 || commands.first().line > 0;
     for (const ScriptLine &entry : std::as_const(commands)) {
-        if (inScript)
-            m_output->setContext(
-                QStringLiteral("%1:%2: ").arg(m_options.scriptName).arg(entry.line));
+        showLine(entry);
         status = execute(entry.command);
         if (status != ExitStatus::Ok)
             break;
@@ -120,16 +117,13 @@ ExitStatus CliSession::runArguments(const QStringList &arguments)
 // stop it after earlier lines have reached the chip.
 ExitStatus CliSession::readRegisterSets()
 {
-    const bool inScript = !m_options.scriptName.isEmpty();
     for (ScriptLine &entry : m_options.commands) {
         if (entry.command.kind != Command::Kind::Load)
             continue;
         QString error;
         entry.command.registerSet = device::readRegisterSetFile(entry.command.path, &error);
         if (!entry.command.registerSet) {
-            if (inScript)
-                m_output->setContext(
-                    QStringLiteral("%1:%2: ").arg(m_options.scriptName).arg(entry.line));
+            showLine(entry);
             return fail(ExitStatus::BadInputFile, error);
         }
     }
@@ -170,9 +164,7 @@ ExitStatus CliSession::requireVsup()
         const Command::Kind kind = entry.command.kind;
         if (kind != Command::Kind::Set && kind != Command::Kind::Save)
             continue;
-        if (entry.line > 0)
-            m_output->setContext(
-                QStringLiteral("%1:%2: ").arg(m_options.scriptName).arg(entry.line));
+        showLine(entry);
         return fail(
             ExitStatus::SettingsUnreadable,
             QStringLiteral("%1 needs the board's Vsup, which is unknown: none above 0 V is "
@@ -351,6 +343,12 @@ QString CliSession::portText(int number) const
     if (target.kind == port::PortTarget::Kind::Simulated)
         return QStringLiteral("%1 (simulated board)").arg(port::PortMap::portName(number));
     return QStringLiteral("%1 (%2)").arg(port::PortMap::portName(number), target.devicePath);
+}
+
+void CliSession::showLine(const ScriptLine &entry)
+{
+    if (entry.line > 0)
+        m_output->setContext(QStringLiteral("%1:%2: ").arg(m_options.scriptName).arg(entry.line));
 }
 
 ExitStatus CliSession::fail(ExitStatus status, const QString &message)

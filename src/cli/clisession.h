@@ -62,6 +62,8 @@ private:
 
     QString portText(int number) const;
 
+    // Failures and results of a script's line name the script and the line.
+    void showLine(const ScriptLine &entry);
     ExitStatus fail(ExitStatus status, const QString &message);
 
     device::SettingsStore &m_settings;

@@ -115,24 +115,32 @@ QString writeThrough(std::unique_ptr<QSettings> &reader, const QString &path, Se
     return {};
 }
 
+// A stored integer that fits the given bits; otherwise nothing, and what is wrong in *problem.
+std::optional<qint64> storedInteger(const QSettings &settings, const QString &key, int bits,
+                                    const QString &what, const QString &location, QString *problem)
+{
+    const QString text = storedText(settings, key);
+    const std::optional<qint64> value = roundToInteger(leadingNumber(text), bits);
+    if (!value) {
+        *problem = QStringLiteral("The stored %1 \"%2\" in %3 does not fit a %4-bit integer")
+                       .arg(what, text, location, QString::number(bits));
+    }
+    return value;
+}
+
 // The stored port number and bit rate, or what is wrong with them.
 QString readStoredPort(const QSettings &settings, const QString &location, StoredPort &port)
 {
-    const QString portText = storedText(settings, portNumberKey);
-    const std::optional<qint64> number = roundToInteger(leadingNumber(portText), 16);
-    if (!number) {
-        return QStringLiteral("The stored port number \"%1\" in %2 does not fit a 16-bit integer")
-            .arg(portText, location);
-    }
-    port.portNumber = qint16(*number);
-
-    const QString bitRateText = storedText(settings, bitRateKey);
-    const std::optional<qint64> rate = roundToInteger(leadingNumber(bitRateText), 32);
-    if (!rate) {
-        return QStringLiteral("The stored bit rate \"%1\" in %2 does not fit a 32-bit integer")
-            .arg(bitRateText, location);
-    }
-    port.bitRate = qint32(*rate);
+    QString problem;
+    const auto number = storedInteger(settings, portNumberKey, 16, QStringLiteral("port number"),
+                                      location, &problem);
+    if (!number)
+        return problem;
+    const auto rate =
+        storedInteger(settings, bitRateKey, 32, QStringLiteral("bit rate"), location, &problem);
+    if (!rate)
+        return problem;
+    port = {qint16(*number), qint32(*rate)};
     return {};
 }
 
