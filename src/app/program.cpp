@@ -11,7 +11,7 @@ Program::Program(const LaunchOptions &options)
     : m_stack({port::PortMap(), options.simulate, options.portOverrides},
               options.tracePath.isEmpty() ? stack::Tracing::Off : stack::Tracing::On),
       m_tracePath(options.tracePath), m_settings(storeFor(options)),
-      m_operations(m_stack.chip(), m_stack.ports()), m_grid(m_model, m_operations),
+      m_operations(m_stack.chip(), m_stack.ports(), &m_busThread), m_grid(m_model, m_operations),
       m_controller(m_model, m_grid, m_operations, m_stack.ports(), *m_settings, m_prompts),
       m_status(m_stack.ports(), m_stack.portMap(), m_model, m_prompts),
       m_batchRunner(m_model, m_grid, m_operations),

@@ -2,6 +2,7 @@
 
 #include "app/commandline.h"
 #include "control/batchrunner.h"
+#include "control/busthread.h"
 #include "control/chipoperations.h"
 #include "control/maincontroller.h"
 #include "control/registergrid.h"
@@ -45,6 +46,7 @@ private:
     device::DeviceModel m_model;
     std::unique_ptr<device::SettingsStore> m_settings;
     ui::MessageBoxPrompts m_prompts;
+    control::BusThread m_busThread;
     control::ChipOperations m_operations;
     control::RegisterGrid m_grid;
     control::MainController m_controller;

@@ -1,6 +1,7 @@
 #include "control/batchrunner.h"
 
 #include "control/batchlist.h"
+#include "control/busthread.h"
 #include "control/chipoperations.h"
 #include "control/registergrid.h"
 #include "device/numbertext.h"
@@ -162,8 +163,10 @@ bool BatchRunner::playBatchEntry(int position, PlayedBy playedBy)
     }
 
     // Unlike loading a file from the main window, the "Vsup" box keeps its text.
-    m_grid.loadRegisterSet(*set);
-    m_operations.sendMarkerBlock();
+    runCommand(m_operations.busThread(), tr("Playing %1").arg(name), true, [this, &set] {
+        m_grid.loadRegisterSet(*set);
+        m_operations.sendMarkerBlock();
+    });
 
     setStatusText(playedBy == PlayedBy::Run ? name : name + device::numberText(position));
     emit entryPlayed(position, name);

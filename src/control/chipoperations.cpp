@@ -1,6 +1,7 @@
 #include "control/chipoperations.h"
 
 #include "bus/chipbus.h"
+#include "control/busthread.h"
 #include "device/bitstrings.h"
 #include "port/portmanager.h"
 
@@ -8,13 +9,33 @@ namespace control {
 
 using device::channelCount;
 
-ChipOperations::ChipOperations(bus::ChipBus &chip, port::PortManager &ports, QObject *parent)
-    : QObject(parent), m_chip(chip), m_ports(ports)
+ChipOperations::ChipOperations(bus::ChipBus &chip, port::PortManager &ports, BusThread *busThread,
+                               QObject *parent)
+    : QObject(parent), m_chip(chip), m_ports(ports), m_busThread(busThread)
 {
-    connect(&m_ports, &port::PortManager::portFailed, this, [this](int, const QString &reason) {
-        if (m_portFailure.isEmpty())
-            m_portFailure = reason;
-    });
+    // Direct: the failure is heard on the bus thread, in the middle of the transaction it cuts.
+    connect(
+        &m_ports, &port::PortManager::portFailed, this,
+        [this](int, const QString &reason) {
+            if (m_portFailure.isEmpty())
+                m_portFailure = reason;
+        },
+        Qt::DirectConnection);
+}
+
+template<typename Work> auto ChipOperations::onBus(Work work)
+{
+    return m_busThread ? m_busThread->run(work) : work();
+}
+
+bool ChipOperations::transactionUnderWay() const
+{
+    return m_busThread && m_busThread->inFlight();
+}
+
+bool ChipOperations::stopRequested() const
+{
+    return m_busThread && m_busThread->cancelRequested();
 }
 
 void ChipOperations::begin()
@@ -29,108 +50,134 @@ OperationResult ChipOperations::finish() const
 
 ChannelReading ChipOperations::readChannel(const QString &a0Pin, int index)
 {
-    begin();
-    m_chip.readDacRegister(device::decmal_to_binary5(device::registerOfChannel(index)), a0Pin);
-    ChannelReading reading{finish()};
-    reading.word = m_chip.registerWord();
-    return reading;
+    return onBus([&] {
+        begin();
+        m_chip.readDacRegister(device::decmal_to_binary5(device::registerOfChannel(index)), a0Pin);
+        ChannelReading reading{finish()};
+        reading.word = m_chip.registerWord();
+        return reading;
+    });
 }
 
-void ChipOperations::readChannelsInto(const QString &a0Pin, ChipReading &reading, int total)
+// Runs on the bus thread. A cancel stops it between two frames, never inside one.
+void ChipOperations::readChannelsInto(const QString &a0Pin, ChipReading &reading, int total,
+                                      const QString &what)
 {
     for (int index = 1; index <= channelCount; ++index) {
+        if (stopRequested()) {
+            reading.cancelled = true;
+            return;
+        }
         m_chip.readDacRegister(device::decmal_to_binary5(device::registerOfChannel(index)), a0Pin);
         // A frame the failure cut is no reading, and the rest would read no chip.
         if (!m_portFailure.isEmpty())
             return;
         reading.words[std::size_t(index - 1)] = m_chip.registerWord();
         reading.registersRead = index;
-        emit progressed(index, total);
+        emit progressed(index, total, what);
     }
 }
 
 ChipReading ChipOperations::readChannels(const QString &a0Pin)
 {
-    begin();
-    ChipReading reading;
-    readChannelsInto(a0Pin, reading, channelCount);
-    reading.portFailure = m_portFailure;
-    return reading;
+    return onBus([&] {
+        begin();
+        ChipReading reading;
+        readChannelsInto(a0Pin, reading, channelCount, tr("registers read"));
+        reading.portFailure = m_portFailure;
+        return reading;
+    });
 }
 
 ChipReading ChipOperations::readAll(const QString &a0Pin)
 {
-    begin();
-    ChipReading reading;
-    const int total = channelCount + 1;
-    readChannelsInto(a0Pin, reading, total);
-    reading.maxBank = m_chip.readMaxBank(a0Pin);
-    emit progressed(total, total);
-    reading.portFailure = m_portFailure;
-    return reading;
+    return onBus([&] {
+        begin();
+        ChipReading reading;
+        const int total = channelCount + 1;
+        const QString what = tr("registers read");
+        readChannelsInto(a0Pin, reading, total, what);
+        if (!reading.cancelled) {
+            reading.maxBank = m_chip.readMaxBank(a0Pin);
+            emit progressed(total, total, what);
+        }
+        reading.portFailure = m_portFailure;
+        return reading;
+    });
 }
 
 ChannelReading ChipOperations::readMaxBank(const QString &a0Pin)
 {
-    begin();
-    const int word = m_chip.readMaxBank(a0Pin);
-    ChannelReading reading{finish()};
-    reading.word = word;
-    return reading;
+    return onBus([&] {
+        begin();
+        const int word = m_chip.readMaxBank(a0Pin);
+        ChannelReading reading{finish()};
+        reading.word = word;
+        return reading;
+    });
 }
 
 OperationResult ChipOperations::writeChannel(const QString &a0Pin, int index, double code)
 {
-    begin();
-    const device::DataBits data = device::codeToDataBits(code);
-    m_chip.writeDacRegister(data.low, data.high, device::chipAddressBits(a0Pin),
-                            device::decmal_to_binary8(device::registerOfChannel(index)));
-    return finish();
+    return onBus([&] {
+        begin();
+        const device::DataBits data = device::codeToDataBits(code);
+        m_chip.writeDacRegister(data.low, data.high, device::chipAddressBits(a0Pin),
+                                device::decmal_to_binary8(device::registerOfChannel(index)));
+        return finish();
+    });
 }
 
 OperationResult ChipOperations::loadCodes(const QString &a0Pin, const ChannelCodes &codes,
                                           const std::function<void(int)> &afterEach)
 {
-    QString failure;
+    OperationResult result;
     for (int index = 1; index <= channelCount; ++index) {
+        if (stopRequested()) {
+            result.cancelled = true;
+            break;
+        }
         const OperationResult written = writeChannel(a0Pin, index, codes[std::size_t(index - 1)]);
-        if (failure.isEmpty())
-            failure = written.portFailure;
-        emit progressed(index, channelCount);
+        if (result.portFailure.isEmpty())
+            result.portFailure = written.portFailure;
+        emit progressed(index, channelCount, tr("channels written"));
         if (afterEach)
             afterEach(index);
     }
     // Writes made by afterEach report on their own; this result is the load's.
-    return {failure};
+    return result;
 }
 
+// Never cancelled: a burn stopped half-way would leave a bank part burned and still open.
 BurnResult ChipOperations::burn(const QString &a0Pin, const QList<int> &indices,
                                 const ChannelCodes &codes)
 {
-    begin();
-    BurnResult result;
-    for (qsizetype k = 0; k < indices.size(); ++k) {
-        const int index = indices[k];
-        const device::DataBits data = device::codeToDataBits(codes[std::size_t(index - 1)]);
-        m_chip.writeOtpRegister(data.low, data.high, device::chipAddressBits(a0Pin),
-                                device::decmal_to_binary8(device::registerOfChannel(index)));
-        if (!m_portFailure.isEmpty()) {
-            result.interruptedIndex = index;
-            break;
+    return onBus([&] {
+        begin();
+        BurnResult result;
+        for (qsizetype k = 0; k < indices.size(); ++k) {
+            const int index = indices[k];
+            const device::DataBits data = device::codeToDataBits(codes[std::size_t(index - 1)]);
+            m_chip.writeOtpRegister(data.low, data.high, device::chipAddressBits(a0Pin),
+                                    device::decmal_to_binary8(device::registerOfChannel(index)));
+            if (!m_portFailure.isEmpty()) {
+                result.interruptedIndex = index;
+                break;
+            }
+            result.writesCompleted = int(k + 1);
+            if (indices.size() > 1)
+                emit progressed(int(k + 1), int(indices.size()), tr("channels burned"));
         }
-        result.writesCompleted = int(k + 1);
-        if (indices.size() > 1)
-            emit progressed(int(k + 1), int(indices.size()));
-    }
-    // With the port gone the rest would only pretend: nothing of it reaches the chip.
-    if (m_portFailure.isEmpty()) {
-        m_chip.generalCallReset();
-        result.maxBank = m_chip.readMaxBank(a0Pin);
-        readChannelsInto(a0Pin, result.readBack, channelCount);
-    }
-    result.portFailure = m_portFailure;
-    result.readBack.portFailure = m_portFailure;
-    return result;
+        // With the port gone the rest would only pretend: nothing of it reaches the chip.
+        if (m_portFailure.isEmpty()) {
+            m_chip.generalCallReset();
+            result.maxBank = m_chip.readMaxBank(a0Pin);
+            readChannelsInto(a0Pin, result.readBack, channelCount, tr("registers read back"));
+        }
+        result.portFailure = m_portFailure;
+        result.readBack.portFailure = m_portFailure;
+        return result;
+    });
 }
 
 BurnResult ChipOperations::burnChannel(const QString &a0Pin, int index, double code)
@@ -150,9 +197,11 @@ BurnResult ChipOperations::burnAll(const QString &a0Pin, const ChannelCodes &cod
 
 OperationResult ChipOperations::reset()
 {
-    begin();
-    m_chip.generalCallReset();
-    return finish();
+    return onBus([&] {
+        begin();
+        m_chip.generalCallReset();
+        return finish();
+    });
 }
 
 void ChipOperations::sendMarkerBlock()

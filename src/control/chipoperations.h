@@ -17,11 +17,14 @@ class PortManager;
 
 namespace control {
 
+class BusThread;
+
 // How an operation ended on the port. A port that fails mid-operation is closed by the port
 // layer; the rest of the operation then runs on no port and touches nothing.
 struct OperationResult
 {
-    QString portFailure; // empty when the port held throughout
+    QString portFailure;    // empty when the port held throughout
+    bool cancelled = false; // the user stopped it between two transactions
 
     bool portHeld() const { return portFailure.isEmpty(); }
 };
@@ -62,7 +65,9 @@ using ChannelCodes = std::array<double, device::channelCount>;
 // Every whole chip operation of the program: the windows, the batch runner and the command-line
 // tool all come here, so the sequence on the wire is written once. Operations take what they
 // need (A0, codes) as arguments and return what they found; the model is the caller's. Each one
-// runs to its end, reports progress as it goes and says whether the port held.
+// runs to its end, reports progress as it goes and says whether the port held. Given a bus
+// thread, each transaction runs there and reads and loads stop early when the user cancels;
+// without one (the command-line tool) everything runs in the caller's thread.
 class ChipOperations : public QObject
 {
     Q_OBJECT
@@ -71,7 +76,12 @@ public:
     // OTP banks of the chip: with all of them closed, it ignores further burns.
     static constexpr int otpBankCount = 3;
 
-    ChipOperations(bus::ChipBus &chip, port::PortManager &ports, QObject *parent = nullptr);
+    ChipOperations(bus::ChipBus &chip, port::PortManager &ports, BusThread *busThread = nullptr,
+                   QObject *parent = nullptr);
+
+    BusThread *busThread() const { return m_busThread; }
+    // A transaction is on the bus: a write asked for now comes from an event served meanwhile.
+    bool transactionUnderWay() const;
 
     // The DAC register of one channel (1 to 24).
     ChannelReading readChannel(const QString &a0Pin, int index);
@@ -84,8 +94,8 @@ public:
 
     // One DAC register write; codes saturate to 0..1023 on the wire.
     OperationResult writeChannel(const QString &a0Pin, int index, double code);
-    // Writes channels 1 to 24 in order. afterEach runs once each channel has been written: the
-    // windows refresh their grid there, which may write channels again.
+    // Writes channels 1 to 24 in order, until cancelled. afterEach runs once each channel has
+    // been written: the windows refresh their grid there, which may write channels again.
     OperationResult loadCodes(const QString &a0Pin, const ChannelCodes &codes,
                               const std::function<void(int index)> &afterEach = {});
 
@@ -103,17 +113,21 @@ public:
     void sendMarkerBlock();
 
 signals:
-    // done of total steps (registers read or written) of the operation under way.
-    void progressed(int done, int total);
+    // done of total steps of the operation under way; what counts them ("registers read").
+    void progressed(int done, int total, const QString &what);
 
 private:
     void begin();
-    void readChannelsInto(const QString &a0Pin, ChipReading &reading, int total);
+    template<typename Work> auto onBus(Work work);
+    bool stopRequested() const;
+    void readChannelsInto(const QString &a0Pin, ChipReading &reading, int total,
+                          const QString &what);
     OperationResult finish() const;
     BurnResult burn(const QString &a0Pin, const QList<int> &indices, const ChannelCodes &codes);
 
     bus::ChipBus &m_chip;
     port::PortManager &m_ports;
+    BusThread *m_busThread = nullptr;
     QString m_portFailure; // of the operation under way
 };
 

@@ -1,6 +1,7 @@
 #include "control/maincontroller.h"
 
 #include "control/burnreport.h"
+#include "control/busthread.h"
 #include "control/chipoperations.h"
 #include "control/registergrid.h"
 #include "control/userprompts.h"
@@ -26,11 +27,18 @@ MainController::MainController(device::DeviceModel &model, RegisterGrid &grid,
 
 void MainController::start()
 {
+    runCommand(m_operations.busThread(), tr("Starting"), true, [this] { startNow(); });
+}
+
+void MainController::startNow()
+{
     m_model.vsup = 10;
     m_model.vlow = 0;
     m_grid.setVsupText(device::numberText(10));
     m_model.a0Pin = QStringLiteral("0");
     m_model.selectedChannel = 1;
+    // On a USB adapter the first read takes seconds, in a window already on screen.
+    m_grid.forgetAllCodes();
     loadSettings();
     m_ports.probeComPorts();
     m_ports.openSelectedComPort();
@@ -66,17 +74,28 @@ void MainController::portSettingsClosed(int portBefore)
 
 void MainController::readAllRegisters()
 {
-    device::waitSeconds(0.1);
-    m_grid.showReading(m_operations.readAll(m_model.a0Pin));
+    runCommand(m_operations.busThread(), tr("Read DAC"), true, [this] {
+        device::waitSeconds(0.1);
+        m_grid.showReading(m_operations.readAll(m_model.a0Pin));
+    });
 }
 
 void MainController::resetChip()
 {
-    m_operations.reset();
-    readAllRegisters();
+    runCommand(m_operations.busThread(), tr("Reset"), true, [this] {
+        m_operations.reset();
+        readAllRegisters();
+    });
 }
 
 void MainController::programOtpAllChannels()
+{
+    // Not cancellable: a burn stopped half-way leaves a bank part burned.
+    runCommand(m_operations.busThread(), tr("Program OTP All Channels"), false,
+               [this] { burnAllChannels(); });
+}
+
+void MainController::burnAllChannels()
 {
     const QString title = tr("Program OTP All Channels");
     if (refuseUnknownBurn(title))
@@ -117,6 +136,11 @@ bool MainController::refuseUnknownBurn(const QString &title)
 }
 
 void MainController::changeAddress()
+{
+    runCommand(m_operations.busThread(), tr("Change Address"), true, [this] { switchChip(); });
+}
+
+void MainController::switchChip()
 {
     m_model.a0Pin = m_model.a0Pin == QLatin1String("0") ? QStringLiteral("1") : QStringLiteral("0");
     emit changeAddressLookChanged();
@@ -208,7 +232,8 @@ void MainController::loadFromFile(const QString &path)
         reportError(error);
         return;
     }
-    m_grid.loadRegisterSet(*set);
+    runCommand(m_operations.busThread(), tr("Load From File"), true,
+               [this, &set] { m_grid.loadRegisterSet(*set); });
 }
 
 void MainController::saveSettingsAtExit()

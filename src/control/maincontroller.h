@@ -27,8 +27,8 @@ struct Rgb
 };
 
 // The main window's behaviour: start-up, the commands, the register-set files and the settings
-// saved at exit. The chip operations run synchronously; only the short wait before every read of
-// all registers lets other events in.
+// saved at exit. Each command runs as one command of the bus thread when there is one, so the
+// window stays alive and shows its progress.
 class MainController : public QObject
 {
     Q_OBJECT
@@ -75,6 +75,9 @@ signals:
     void changeAddressLookChanged();
 
 private:
+    void startNow();
+    void burnAllChannels();
+    void switchChip();
     void rememberFolderOf(const QString &path);
     void reportError(const QString &text);
     // Burning a code that was never read would burn a guess: refused with a message.

@@ -1,6 +1,7 @@
 #include "control/otpregisterdialog.h"
 
 #include "control/burnreport.h"
+#include "control/busthread.h"
 #include "control/chipoperations.h"
 #include "control/registergrid.h"
 #include "control/userprompts.h"
@@ -63,6 +64,15 @@ void OtpRegisterDialog::showPosition()
 }
 
 bool OtpRegisterDialog::burnShownRegister()
+{
+    bool burned = false;
+    // Not cancellable: the burn, its reset and its read-back belong together.
+    runCommand(m_operations.busThread(), tr("Program OTP One Channel"), false,
+               [this, &burned] { burned = burnNow(); });
+    return burned;
+}
+
+bool OtpRegisterDialog::burnNow()
 {
     const int index = channel();
     const QString title = tr("Write OTP Reg");

@@ -49,6 +49,7 @@ signals:
     void registerShown();
 
 private:
+    bool burnNow();
     void showPosition();
 
     device::DeviceModel &m_model;

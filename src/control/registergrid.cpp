@@ -1,5 +1,6 @@
 #include "control/registergrid.h"
 
+#include "control/busthread.h"
 #include "control/chipoperations.h"
 #include "device/numbertext.h"
 #include "device/registersetfile.h"
@@ -23,6 +24,8 @@ RegisterGrid::RegisterGrid(device::DeviceModel &model, ChipOperations &operation
         m_hexText[i] =
             (numeric ? QString::number(label.toInt(), 16).toUpper() : label) + QLatin1Char('h');
     }
+    if (BusThread *bus = m_operations.busThread())
+        connect(bus, &BusThread::idle, this, &RegisterGrid::sendHeldWrites);
 }
 
 void RegisterGrid::setVoltageText(int index, const QString &text)
@@ -61,7 +64,45 @@ void RegisterGrid::setMaxBankText(const QString &text)
 void RegisterGrid::writeSelectedChannel()
 {
     const int s = m_model.selectedChannel;
-    m_operations.writeChannel(m_model.a0Pin, s, m_model.dacCode[s]);
+    if (!m_operations.transactionUnderWay()) {
+        m_operations.writeChannel(m_model.a0Pin, s, m_model.dacCode[s]);
+        return;
+    }
+    const HeldWrite write{s, m_model.a0Pin, m_model.dacCode[s]};
+    const auto same = std::find_if(m_heldWrites.begin(), m_heldWrites.end(),
+                                   [s](const HeldWrite &held) { return held.index == s; });
+    if (same != m_heldWrites.end())
+        *same = write;
+    else
+        m_heldWrites.append(write);
+}
+
+// The held codes are the user's newest: the chip gets them after whatever ran meanwhile, so
+// the grid shows them too, even where that run (a read) showed another code.
+void RegisterGrid::sendHeldWrites()
+{
+    while (!m_heldWrites.isEmpty() && !m_operations.busThread()->busy()) {
+        const HeldWrite write = m_heldWrites.takeFirst();
+        if (write.a0Pin == m_model.a0Pin) {
+            const int i = write.index;
+            m_model.dacCode[i] = write.code;
+            m_model.codeUnknown[i] = false;
+            m_model.channelVoltage[i] = m_model.displayedVoltage(write.code);
+            // Shown without the box's change handling: the write below is that handling.
+            m_voltageText[i] = device::shownVoltage(m_model.channelVoltage[i]);
+            emit voltageTextChanged(i, m_voltageText[i]);
+            setHexText(i, device::shownCode(write.code));
+        }
+        m_operations.writeChannel(write.a0Pin, write.index, write.code);
+    }
+}
+
+void RegisterGrid::forgetAllCodes()
+{
+    for (int i = 1; i <= channelCount; ++i) {
+        m_model.codeUnknown[i] = true;
+        showUnknown(i);
+    }
 }
 
 void RegisterGrid::showUnknown(int index)
@@ -132,8 +173,10 @@ void RegisterGrid::showReading(const ChipReading &reading, bool withMaxBank)
         if (reading.wasRead(i))
             m_model.dacCode[i] = reading.word(i);
     }
-    if (withMaxBank)
-        setMaxBankText(reading.portHeld() ? QString::number(reading.maxBank) : QString());
+    if (withMaxBank) {
+        const bool maxBankRead = reading.portHeld() && !reading.cancelled;
+        setMaxBankText(maxBankRead ? QString::number(reading.maxBank) : QString());
+    }
     refreshAllChannels();
 }
 

@@ -2,6 +2,7 @@
 
 #include "device/devicemodel.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <array>
@@ -43,8 +44,11 @@ public:
     // and refreshes the control panel while it is open.
     void refreshAllChannels();
     // The only way a code reaches the chip: one DAC register write of the selected channel's
-    // code, with the model's A0 at the moment it runs.
+    // code, with the model's A0 at the moment it runs. Asked for while a transaction is on the
+    // bus (the user typed meanwhile), it is held, and the newest code of each channel is sent
+    // when the bus is free.
     void writeSelectedChannel();
+    bool writesHeld() const { return !m_heldWrites.isEmpty(); }
     // Turns the selected channel's voltage text into its code; writes nothing.
     void parseChannelVoltage();
     // Puts a register set into the model and the chip channel by channel in register order,
@@ -52,10 +56,12 @@ public:
     // changed) and once more at the end. The "Vsup" box shows the set's Vsup.
     void loadRegisterSet(const device::RegisterSet &set);
     // Shows what a read of the chip found: the codes and, when read, the max bank. Channels the
-    // reading did not reach become unknown.
+    // reading did not reach (a port failure, a cancel) become unknown.
     void showReading(const ChipReading &reading, bool withMaxBank = true);
     // The "Vsup" box shows the model's Vsup; called whenever the program changes it.
     void showVsup();
+    // Nothing of the chip is known yet (before the first read): every box says so.
+    void forgetAllCodes();
     // The spin control: one code step of the selected channel.
     void stepChannelCode(int step);
 
@@ -76,7 +82,15 @@ signals:
     void controlPanelRefreshDue();
 
 private:
+    struct HeldWrite
+    {
+        int index = 0;
+        QString a0Pin;
+        double code = 0;
+    };
+
     void voltageBoxChanged(int index);
+    void sendHeldWrites();
     // Empties both boxes of a channel whose code is unknown, without writing anything.
     void showUnknown(int index);
 
@@ -86,6 +100,7 @@ private:
     std::array<QString, 26> m_hexText;
     QString m_vsupText;
     QString m_maxBankText;
+    QList<HeldWrite> m_heldWrites; // in the order the channels were first touched
 };
 
 } // namespace control

@@ -49,8 +49,9 @@ OpenResult MappedComPort::open(int portNumber, const LineSettings &settings)
     }
     if (result == OpenResult::Opened && target->isOpen()) {
         m_open = target;
-        m_failedConnection =
-            connect(target, &ComPort::failed, this, &MappedComPort::openPortFailed);
+        // Direct: a failure on the bus thread must close the route before the next line call.
+        m_failedConnection = connect(target, &ComPort::failed, this, &MappedComPort::openPortFailed,
+                                     Qt::DirectConnection);
     }
     return result;
 }

@@ -19,7 +19,9 @@ void serveEvents()
 PortManager::PortManager(ComPort &port, QObject *parent)
     : QObject(parent), m_port(port), m_yield(serveEvents)
 {
-    connect(&m_port, &ComPort::failed, this, &PortManager::portFailed);
+    // Direct, so the operation under way on the bus thread hears of it at once; receivers in
+    // the windows' thread get it queued.
+    connect(&m_port, &ComPort::failed, this, &PortManager::portFailed, Qt::DirectConnection);
 }
 
 bool PortManager::portAvailable(int portNumber) const

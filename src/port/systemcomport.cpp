@@ -4,6 +4,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QThread>
 #include <utility>
 
 #ifdef Q_OS_WIN
@@ -172,6 +173,16 @@ void SystemComPort::close()
     m_openPortNumber = 0;
     m_handle = {};
     ++m_session;
+    if (QThread::currentThread() != thread()) {
+        // A line call failed on the bus thread. The port's notifiers belong to this object's
+        // thread, so the handle is closed there; nothing uses it meanwhile (m_open is false).
+        QMetaObject::invokeMethod(this, [this, session = m_session] {
+            if (session == m_session && m_serial.isOpen())
+                m_serial.close();
+            m_serial.clearError();
+        });
+        return;
+    }
     if (was && m_serial.isOpen())
         m_serial.close();
     m_serial.clearError();

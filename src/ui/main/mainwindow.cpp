@@ -1,6 +1,8 @@
 #include "ui/main/mainwindow.h"
 
 #include "control/batchrunner.h"
+#include "control/busthread.h"
+#include "control/chipoperations.h"
 #include "control/maincontroller.h"
 #include "control/registergrid.h"
 #include "control/statusline.h"
@@ -10,6 +12,7 @@
 #include "ui/dialogs/controlpanelwindow.h"
 #include "ui/dialogs/otpdialog.h"
 #include "ui/dialogs/portsettingsdialog.h"
+#include "ui/main/busyindicator.h"
 #include "ui/main/channelcaption.h"
 #include "ui/main/editbox.h"
 #include "ui/main/pendingcheck.h"
@@ -59,6 +62,15 @@ MainWindow::MainWindow(const Parts &parts, QWidget *parent)
 {
     setWindowTitle(QStringLiteral("KALVENTA"));
     m_checks = new PendingCheck([this](EditBox *box) { runCheck(box); }, this);
+    m_bus = parts.operations.busThread();
+    if (m_bus) {
+        m_busy = new BusyIndicator(*m_bus, parts.operations, this);
+        // Once what ran when the user closed the window has ended, it closes.
+        connect(m_bus, &control::BusThread::idle, this, [this] {
+            if (m_closeWhenFree)
+                QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        });
+    }
 
     auto *central = new QWidget(this);
     auto *layout = new QGridLayout(central);
@@ -80,6 +92,8 @@ MainWindow::MainWindow(const Parts &parts, QWidget *parent)
     m_a0Label->setObjectName(QStringLiteral("a0Status"));
     m_a0Label->setAccessibleName(tr("A0 status"));
     statusBar()->addWidget(m_portLabel, 1);
+    if (m_busy)
+        statusBar()->addWidget(m_busy);
     statusBar()->addPermanentWidget(m_a0Label);
 
     mirrorGrid();
@@ -141,6 +155,8 @@ QWidget *MainWindow::buildTopArea()
         m_checks->finish();
         m_controller.changeAddress();
     });
+    if (m_busy)
+        m_busy->addCommandWidget(m_changeAddress);
 
     m_checks->watch(m_vsupBox);
     connect(m_vsupBox, &EditBox::textEdited, this, [this](const QString &text) {
@@ -258,10 +274,16 @@ QPushButton *MainWindow::addCommand(QGridLayout *layout, const Command &command,
     layout->addWidget(button, command.row, command.column);
     // A button that takes the focus has run the check already; one that does not (or a key
     // that activates it) runs it here, before its own action.
+    // A dialog may close the port: nothing starts while a transaction is on the bus.
     connect(button, &QPushButton::clicked, this, [this, action] {
         m_checks->finish();
-        action();
+        if (m_bus)
+            m_bus->whenFree(action);
+        else
+            action();
     });
+    if (m_busy)
+        m_busy->addCommandWidget(button);
     return button;
 }
 
@@ -388,6 +410,14 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (m_closing) {
         event->accept();
+        return;
+    }
+    if (m_bus && m_bus->busy()) {
+        // The transaction under way ends whole (a burn: all of it, with its report); a read or
+        // a load stops there. Then the window closes.
+        m_bus->cancel();
+        m_closeWhenFree = true;
+        event->ignore();
         return;
     }
     m_closing = true;

@@ -13,6 +13,7 @@ class QPushButton;
 
 namespace control {
 class BatchRunner;
+class BusThread;
 class ChipOperations;
 class MainController;
 class RegisterGrid;
@@ -29,6 +30,7 @@ class PortMap;
 
 namespace ui {
 
+class BusyIndicator;
 class ChannelCaption;
 class ColourButton;
 class ControlPanelWindow;
@@ -127,6 +129,9 @@ private:
 
     PendingCheck *m_checks = nullptr;
     bool m_closing = false;
+    control::BusThread *m_bus = nullptr; // none in the tests of the window alone
+    BusyIndicator *m_busy = nullptr;
+    bool m_closeWhenFree = false;
 };
 
 } // namespace ui

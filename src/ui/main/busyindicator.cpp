@@ -1,0 +1,124 @@
+#include "ui/main/busyindicator.h"
+
+#include "control/busthread.h"
+#include "control/chipoperations.h"
+
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace ui {
+
+namespace {
+
+// A command still running after this long shows its progress.
+constexpr int appearAfterMs = 300;
+
+} // namespace
+
+BusyIndicator::BusyIndicator(control::BusThread &bus, control::ChipOperations &operations,
+                             QWidget *parent)
+    : QWidget(parent), m_bus(bus)
+{
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_text = new QLabel(this);
+    m_text->setObjectName(QStringLiteral("busyText"));
+    m_bar = new QProgressBar(this);
+    m_bar->setAccessibleName(tr("Progress"));
+    m_bar->setMaximumWidth(m_bar->fontMetrics().horizontalAdvance(QLatin1Char('m')) * 12);
+    m_cancel = new QPushButton(tr("Cancel"), this);
+    m_cancel->setToolTip(tr("Stops after the transaction under way; what was not read or "
+                            "written is shown as unknown"));
+    layout->addWidget(m_text);
+    layout->addWidget(m_bar);
+    layout->addWidget(m_cancel);
+    hide();
+
+    m_delay.setSingleShot(true);
+    m_delay.setInterval(appearAfterMs);
+    connect(&m_delay, &QTimer::timeout, this, [this] {
+        // A command that waits on a question has nothing on the bus: it appears with its
+        // first progress instead.
+        if (m_bus.inFlight())
+            appear();
+    });
+    connect(&bus, &control::BusThread::commandStarted, this, &BusyIndicator::commandStarted);
+    connect(&bus, &control::BusThread::commandFinished, this, &BusyIndicator::commandFinished);
+    connect(&operations, &control::ChipOperations::progressed, this, &BusyIndicator::progressed);
+    connect(m_cancel, &QPushButton::clicked, this, [this] {
+        m_bus.cancel();
+        m_stopping = true;
+        m_cancel->setEnabled(false);
+        m_progressText = tr("stopping after this transaction");
+        showState();
+    });
+}
+
+BusyIndicator::~BusyIndicator()
+{
+    if (m_shown)
+        QGuiApplication::restoreOverrideCursor();
+}
+
+void BusyIndicator::commandStarted()
+{
+    for (QWidget *widget : std::as_const(m_commandWidgets))
+        widget->setEnabled(false);
+    m_progressText.clear();
+    m_stopping = false;
+    m_bar->setRange(0, 0);
+    m_cancel->setEnabled(m_bus.commandCancellable());
+    m_running.start();
+    m_delay.start();
+}
+
+void BusyIndicator::progressed(int done, int total, const QString &what)
+{
+    if (!m_stopping)
+        m_progressText = tr("%1 of %2 %3").arg(done).arg(total).arg(what);
+    m_bar->setRange(0, total);
+    m_bar->setValue(done);
+    if (m_shown)
+        showState();
+    else if (m_running.isValid() && m_running.elapsed() >= appearAfterMs)
+        appear();
+}
+
+void BusyIndicator::appear()
+{
+    if (m_shown || m_bus.commandCaption().isEmpty())
+        return;
+    m_shown = true;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    showState();
+    show();
+}
+
+void BusyIndicator::showState()
+{
+    QString text = m_bus.commandCaption();
+    if (!m_progressText.isEmpty())
+        text += QStringLiteral(": ") + m_progressText;
+    if (!m_bus.commandCancellable())
+        text += tr(" (a burn cannot be stopped)");
+    m_text->setText(text);
+    m_cancel->setVisible(m_bus.commandCancellable());
+}
+
+void BusyIndicator::commandFinished()
+{
+    m_delay.stop();
+    m_running.invalidate();
+    for (QWidget *widget : std::as_const(m_commandWidgets))
+        widget->setEnabled(true);
+    if (!m_shown)
+        return;
+    m_shown = false;
+    QGuiApplication::restoreOverrideCursor();
+    hide();
+}
+
+} // namespace ui

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QTimer>
+#include <QWidget>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace control {
+class BusThread;
+class ChipOperations;
+} // namespace control
+
+namespace ui {
+
+// The status bar's view of a command on the bus: which one, how far, and a way to stop it where
+// stopping is safe. It appears only once a command has run for a moment (with a wait cursor), so
+// quick commands never flicker; the widgets that start commands wait meanwhile.
+class BusyIndicator : public QWidget
+{
+    Q_OBJECT
+
+public:
+    BusyIndicator(control::BusThread &bus, control::ChipOperations &operations,
+                  QWidget *parent = nullptr);
+    ~BusyIndicator() override;
+
+    // Disabled while a command runs.
+    void addCommandWidget(QWidget *widget) { m_commandWidgets.append(widget); }
+
+private:
+    void commandStarted();
+    void progressed(int done, int total, const QString &what);
+    void commandFinished();
+    void appear();
+    void showState();
+
+    control::BusThread &m_bus;
+    QLabel *m_text = nullptr;
+    QProgressBar *m_bar = nullptr;
+    QPushButton *m_cancel = nullptr;
+    QTimer m_delay;
+    QElapsedTimer m_running;
+    QList<QWidget *> m_commandWidgets;
+    QString m_progressText;
+    bool m_shown = false;
+    bool m_stopping = false;
+};
+
+} // namespace ui
