@@ -119,13 +119,15 @@ ChannelReading ChipOperations::readMaxBank(const QString &a0Pin)
 
 OperationResult ChipOperations::writeChannel(const QString &a0Pin, int index, double code)
 {
-    return onBus([&] {
+    const OperationResult result = onBus([&] {
         begin();
         const device::DataBits data = device::codeToDataBits(code);
         m_chip.writeDacRegister(data.low, data.high, device::chipAddressBits(a0Pin),
                                 device::decmal_to_binary8(device::registerOfChannel(index)));
         return finish();
     });
+    emit channelWritten(index);
+    return result;
 }
 
 OperationResult ChipOperations::loadCodes(const QString &a0Pin, const ChannelCodes &codes,

@@ -82,6 +82,8 @@ public:
     BusThread *busThread() const { return m_busThread; }
     // A transaction is on the bus: a write asked for now comes from an event served meanwhile.
     bool transactionUnderWay() const;
+    // The user asked the command under way to stop.
+    bool stopRequested() const;
 
     // The DAC register of one channel (1 to 24).
     ChannelReading readChannel(const QString &a0Pin, int index);
@@ -115,11 +117,12 @@ public:
 signals:
     // done of total steps of the operation under way; what counts them ("registers read").
     void progressed(int done, int total, const QString &what);
+    // One DAC register write has ended (the grid writes channels back after a refresh).
+    void channelWritten(int index);
 
 private:
     void begin();
     template<typename Work> auto onBus(Work work);
-    bool stopRequested() const;
     void readChannelsInto(const QString &a0Pin, ChipReading &reading, int total,
                           const QString &what);
     OperationResult finish() const;

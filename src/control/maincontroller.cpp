@@ -27,7 +27,7 @@ MainController::MainController(device::DeviceModel &model, RegisterGrid &grid,
 
 void MainController::start()
 {
-    runCommand(m_operations.busThread(), tr("Starting"), true, [this] { startNow(); });
+    runCommand(m_operations.busThread(), tr("Reading the chip"), true, [this] { startNow(); });
 }
 
 void MainController::startNow()

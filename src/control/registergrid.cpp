@@ -30,11 +30,17 @@ RegisterGrid::RegisterGrid(device::DeviceModel &model, ChipOperations &operation
 
 void RegisterGrid::setVoltageText(int index, const QString &text)
 {
+    if (showVoltageText(index, text))
+        voltageBoxChanged(index);
+}
+
+bool RegisterGrid::showVoltageText(int index, const QString &text)
+{
     if (m_voltageText[index] == text)
-        return;
+        return false;
     m_voltageText[index] = text;
     emit voltageTextChanged(index, text);
-    voltageBoxChanged(index);
+    return true;
 }
 
 void RegisterGrid::setHexText(int index, const QString &text)
@@ -64,6 +70,10 @@ void RegisterGrid::setMaxBankText(const QString &text)
 void RegisterGrid::writeSelectedChannel()
 {
     const int s = m_model.selectedChannel;
+    // After a cancel, the writes of a refresh are skipped: each would only send back a code the
+    // chip was just found or made to hold, seconds on a slow adapter.
+    if (m_refreshing && m_operations.stopRequested() && !m_operations.transactionUnderWay())
+        return;
     if (!m_operations.transactionUnderWay()) {
         m_operations.writeChannel(m_model.a0Pin, s, m_model.dacCode[s]);
         return;
@@ -89,8 +99,7 @@ void RegisterGrid::sendHeldWrites()
             m_model.codeUnknown[i] = false;
             m_model.channelVoltage[i] = m_model.displayedVoltage(write.code);
             // Shown without the box's change handling: the write below is that handling.
-            m_voltageText[i] = device::shownVoltage(m_model.channelVoltage[i]);
-            emit voltageTextChanged(i, m_voltageText[i]);
+            showVoltageText(i, device::shownVoltage(m_model.channelVoltage[i]));
             setHexText(i, device::shownCode(write.code));
         }
         m_operations.writeChannel(write.a0Pin, write.index, write.code);
@@ -107,15 +116,14 @@ void RegisterGrid::forgetAllCodes()
 
 void RegisterGrid::showUnknown(int index)
 {
-    if (!m_voltageText[index].isEmpty()) {
-        m_voltageText[index].clear();
-        emit voltageTextChanged(index, m_voltageText[index]);
-    }
+    showVoltageText(index, QString());
     setHexText(index, QString());
 }
 
 void RegisterGrid::refreshAllChannels()
 {
+    const bool outer = !std::exchange(m_refreshing, true);
+    QList<int> changed;
     for (int i = 1; i <= channelCount; ++i) {
         if (m_model.codeUnknown[i]) {
             showUnknown(i);
@@ -123,8 +131,16 @@ void RegisterGrid::refreshAllChannels()
         }
         setHexText(i, device::shownCode(m_model.dacCode[i]));
         m_model.channelVoltage[i] = m_model.displayedVoltage(m_model.dacCode[i]);
-        setVoltageText(i, device::shownVoltage(m_model.channelVoltage[i]));
+        if (showVoltageText(i, device::shownVoltage(m_model.channelVoltage[i])))
+            changed.append(i);
     }
+    // Every box shows its new text before the change handling writes the channels in order:
+    // a box's handling touches only its own channel, and on a slow adapter the writes take
+    // seconds.
+    for (int i : std::as_const(changed))
+        voltageBoxChanged(i);
+    if (outer)
+        m_refreshing = false;
     m_model.vrefHigh[m_model.a0Index()] = m_model.vsup;
     m_model.vrefLow[m_model.a0Index()] = 0;
     if (m_model.controlPanelOpen == 1)

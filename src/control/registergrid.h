@@ -90,6 +90,8 @@ private:
     };
 
     void voltageBoxChanged(int index);
+    // Stores and shows a voltage box's text without its change handling; true when it changed.
+    bool showVoltageText(int index, const QString &text);
     void sendHeldWrites();
     // Empties both boxes of a channel whose code is unknown, without writing anything.
     void showUnknown(int index);
@@ -101,6 +103,7 @@ private:
     QString m_vsupText;
     QString m_maxBankText;
     QList<HeldWrite> m_heldWrites; // in the order the channels were first touched
+    bool m_refreshing = false;
 };
 
 } // namespace control

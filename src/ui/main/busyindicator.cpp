@@ -2,6 +2,7 @@
 
 #include "control/busthread.h"
 #include "control/chipoperations.h"
+#include "device/devicemodel.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -28,11 +29,12 @@ BusyIndicator::BusyIndicator(control::BusThread &bus, control::ChipOperations &o
     m_text->setObjectName(QStringLiteral("busyText"));
     m_bar = new QProgressBar(this);
     m_bar->setAccessibleName(tr("Progress"));
-    m_bar->setMaximumWidth(m_bar->fontMetrics().horizontalAdvance(QLatin1Char('m')) * 12);
+    m_bar->setTextVisible(false);
+    m_bar->setMaximumWidth(m_bar->fontMetrics().horizontalAdvance(QLatin1Char('m')) * 6);
     m_cancel = new QPushButton(tr("Cancel"), this);
     m_cancel->setToolTip(tr("Stops after the transaction under way; what was not read or "
                             "written is shown as unknown"));
-    layout->addWidget(m_text);
+    layout->addWidget(m_text, 1);
     layout->addWidget(m_bar);
     layout->addWidget(m_cancel);
     hide();
@@ -48,6 +50,8 @@ BusyIndicator::BusyIndicator(control::BusThread &bus, control::ChipOperations &o
     connect(&bus, &control::BusThread::commandStarted, this, &BusyIndicator::commandStarted);
     connect(&bus, &control::BusThread::commandFinished, this, &BusyIndicator::commandFinished);
     connect(&operations, &control::ChipOperations::progressed, this, &BusyIndicator::progressed);
+    connect(&operations, &control::ChipOperations::channelWritten, this,
+            &BusyIndicator::channelWritten);
     connect(m_cancel, &QPushButton::clicked, this, [this] {
         m_bus.cancel();
         m_stopping = true;
@@ -69,6 +73,7 @@ void BusyIndicator::commandStarted()
         widget->setEnabled(false);
     m_progressText.clear();
     m_stopping = false;
+    m_stepsDone = false;
     m_bar->setRange(0, 0);
     m_cancel->setEnabled(m_bus.commandCancellable());
     m_running.start();
@@ -79,12 +84,26 @@ void BusyIndicator::progressed(int done, int total, const QString &what)
 {
     if (!m_stopping)
         m_progressText = tr("%1 of %2 %3").arg(done).arg(total).arg(what);
+    m_stepsDone = done >= total;
     m_bar->setRange(0, total);
     m_bar->setValue(done);
     if (m_shown)
         showState();
     else if (m_running.isValid() && m_running.elapsed() >= appearAfterMs)
         appear();
+}
+
+// After a read the grid writes back every channel whose shown voltage changed; on a slow adapter
+// that takes seconds, which a full bar would hide.
+void BusyIndicator::channelWritten(int index)
+{
+    if (!m_stepsDone || m_stopping || m_bus.commandCaption().isEmpty())
+        return;
+    m_progressText = tr("channel %1 written back").arg(device::channelLabel(index));
+    m_bar->setRange(0, device::channelCount);
+    m_bar->setValue(index);
+    if (m_shown)
+        showState();
 }
 
 void BusyIndicator::appear()
@@ -94,6 +113,8 @@ void BusyIndicator::appear()
     m_shown = true;
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     showState();
+    if (m_makesRoom)
+        m_makesRoom->hide();
     show();
 }
 
@@ -119,6 +140,8 @@ void BusyIndicator::commandFinished()
     m_shown = false;
     QGuiApplication::restoreOverrideCursor();
     hide();
+    if (m_makesRoom)
+        m_makesRoom->show();
 }
 
 } // namespace ui

@@ -30,10 +30,13 @@ public:
 
     // Disabled while a command runs.
     void addCommandWidget(QWidget *widget) { m_commandWidgets.append(widget); }
+    // Hidden while the indicator shows, to make room for it.
+    void makeRoomFrom(QWidget *widget) { m_makesRoom = widget; }
 
 private:
     void commandStarted();
     void progressed(int done, int total, const QString &what);
+    void channelWritten(int index);
     void commandFinished();
     void appear();
     void showState();
@@ -45,9 +48,11 @@ private:
     QTimer m_delay;
     QElapsedTimer m_running;
     QList<QWidget *> m_commandWidgets;
+    QWidget *m_makesRoom = nullptr;
     QString m_progressText;
     bool m_shown = false;
     bool m_stopping = false;
+    bool m_stepsDone = false; // the command's counted steps are done: writes back follow
 };
 
 } // namespace ui

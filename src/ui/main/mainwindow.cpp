@@ -92,8 +92,10 @@ MainWindow::MainWindow(const Parts &parts, QWidget *parent)
     m_a0Label->setObjectName(QStringLiteral("a0Status"));
     m_a0Label->setAccessibleName(tr("A0 status"));
     statusBar()->addWidget(m_portLabel, 1);
-    if (m_busy)
-        statusBar()->addWidget(m_busy);
+    if (m_busy) {
+        statusBar()->addWidget(m_busy, 1);
+        m_busy->makeRoomFrom(m_portLabel);
+    }
     statusBar()->addPermanentWidget(m_a0Label);
 
     mirrorGrid();
