@@ -42,7 +42,7 @@ void BusThread::command(const QString &caption, bool cancellable,
                         const std::function<void()> &action)
 {
     if (m_inFlight) {
-        m_waiting = {action, true, caption, cancellable};
+        m_waiting.append({action, true, caption, cancellable});
         return;
     }
     if (m_commandDepth > 0) {
@@ -76,19 +76,20 @@ void BusThread::becameFree()
     m_freeing = true;
     emit idle();
     m_freeing = false;
-    if (!m_waiting.action || busy())
-        return;
-    const Waiting waiting = std::exchange(m_waiting, {});
-    if (waiting.isCommand)
-        command(waiting.caption, waiting.cancellable, waiting.action);
-    else
-        waiting.action();
+    // Each one may start transactions of its own; the rest wait for their end.
+    while (!m_waiting.isEmpty() && !busy()) {
+        const Waiting waiting = m_waiting.takeFirst();
+        if (waiting.isCommand)
+            command(waiting.caption, waiting.cancellable, waiting.action);
+        else
+            waiting.action();
+    }
 }
 
 void BusThread::whenFree(const std::function<void()> &action)
 {
     if (m_inFlight)
-        m_waiting = {action, false, {}, false};
+        m_waiting.append({action, false, {}, false});
     else
         action();
 }

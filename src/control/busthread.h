@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QThread>
@@ -47,8 +48,8 @@ public:
     bool busy() const { return m_inFlight || m_commandDepth > 0; }
 
     // Runs a user's command now or, when a transaction is on the bus, as soon as it is free
-    // (the newest command waiting replaces an older one). Inside a running command it is part
-    // of that command and runs at once. Its progress may be cancelled when cancellable.
+    // (commands asked for meanwhile run in the order asked). Inside a running command it is
+    // part of that command and runs at once. Its progress may be cancelled when cancellable.
     void command(const QString &caption, bool cancellable, const std::function<void()> &action);
     // Runs an action that must not meet a transaction (opening a dialog that may close the
     // port) now or, when a transaction is on the bus, as soon as it is free.
@@ -85,7 +86,7 @@ private:
         QString caption;
         bool cancellable = false;
     };
-    Waiting m_waiting; // what was asked for while a transaction was on the bus
+    QList<Waiting> m_waiting; // what was asked for while a transaction was on the bus
 };
 
 // A command on the bus thread when there is one; without one (the tests of the behaviour

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "control/busthread.h"
 #include "control/chipoperations.h"
 #include "control/maincontroller.h"
 #include "control/registergrid.h"
@@ -38,13 +39,14 @@ public:
 // a settings store in a temporary folder.
 struct ControlFixture
 {
-    explicit ControlFixture(bool open = true)
+    // With a bus thread, the chip operations run on it as in the program.
+    explicit ControlFixture(bool open = true, control::BusThread *bus = nullptr)
         : stack({missingDevicePorts(dir), true, {}}),
           settings(dir.filePath(QStringLiteral("settings.ini")))
     {
         port::PortManager &ports = stack.ports();
         ports.setYieldFunction([] {});
-        operations = std::make_unique<control::ChipOperations>(stack.chip(), ports);
+        operations = std::make_unique<control::ChipOperations>(stack.chip(), ports, bus);
         registerGrid = std::make_unique<control::RegisterGrid>(model, *operations);
         controller = std::make_unique<control::MainController>(model, *registerGrid, *operations,
                                                                ports, settings, prompts);

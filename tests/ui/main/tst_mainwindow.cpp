@@ -23,7 +23,7 @@ namespace {
 // of 10, started as the program starts.
 struct WindowFixture
 {
-    WindowFixture()
+    explicit WindowFixture(control::BusThread *bus = nullptr) : f(false, bus)
     {
         device::DeviceModel stored;
         stored.vrefHigh = {10, 10};
@@ -72,7 +72,7 @@ struct WindowFixture
         return QStringLiteral("R%1 X%2 O%3").arg(reads).arg(resets).arg(burns);
     }
 
-    ControlFixture f{false};
+    ControlFixture f;
     control::StatusLine status{f.stack.ports(), f.stack.portMap(), f.model, f.prompts};
     control::BatchRunner batchRunner{f.model, f.grid(), *f.operations};
     std::unique_ptr<ui::MainWindow> window;
@@ -85,6 +85,25 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private slots:
+    void closingDuringAReadEndsItsFrameFirst()
+    {
+        control::BusThread bus;
+        auto w = std::make_unique<WindowFixture>(&bus);
+        w->f.stack.simulatedPort().setLineDelay(std::chrono::microseconds(20));
+        bool closed = false;
+        connect(w->window.get(), &ui::MainWindow::closed, this, [&] { closed = true; });
+        QTimer::singleShot(150, w->window.get(), [&] {
+            w->window->close();
+            QVERIFY(!closed && w->window->isVisible());
+        });
+        QTest::mouseClick(w->button(QStringLiteral("Read DAC")), Qt::LeftButton);
+        QTRY_VERIFY(closed);
+        // The read stopped between two frames and left the bus idle.
+        QVERIFY(!w->f.model.unknownChannels().isEmpty());
+        QVERIFY(w->f.board.scl() && w->f.board.sda());
+        w.reset();
+    }
+
     void boxesReachTheGrid()
     {
         WindowFixture w;
