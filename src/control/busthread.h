@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QEventLoop>
 #include <QList>
 #include <QObject>
 #include <QString>
-#include <QThread>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <type_traits>
 
 namespace control {
@@ -70,9 +73,21 @@ signals:
 private:
     void runOnBus(const std::function<void()> &work);
     void becameFree();
+    // The bus thread: it sleeps until a transaction is handed over. No event loop of its own,
+    // so a hand-over wakes it in microseconds.
+    void serve();
 
-    QThread m_thread;
-    QObject *m_worker = nullptr;
+    std::mutex m_mutex;
+    std::condition_variable m_handedOver;
+    std::condition_variable m_workEnded;
+    // Guarded by m_mutex:
+    std::function<void()> m_work;
+    bool m_workDone = false;
+    QEventLoop *m_waitingLoop = nullptr; // serving events until the work is done
+    bool m_ending = false;
+    // Read without the lock while each side watches for the other.
+    std::atomic<bool> m_handOverSeen{false};
+    std::atomic<bool> m_workDoneSeen{false};
     bool m_inFlight = false;
     bool m_freeing = false;
     int m_commandDepth = 0;
@@ -87,6 +102,7 @@ private:
         bool cancellable = false;
     };
     QList<Waiting> m_waiting; // what was asked for while a transaction was on the bus
+    std::thread m_thread;     // last: it starts once everything it uses is built
 };
 
 // A command on the bus thread when there is one; without one (the tests of the behaviour
