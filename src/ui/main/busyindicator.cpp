@@ -124,7 +124,7 @@ void BusyIndicator::showState()
     if (!m_progressText.isEmpty())
         text += QStringLiteral(": ") + m_progressText;
     if (!m_bus.commandCancellable())
-        text += tr(" (a burn cannot be stopped)");
+        text += tr(" \u00b7 a burn cannot be stopped");
     m_text->setText(text);
     m_cancel->setVisible(m_bus.commandCancellable());
 }
