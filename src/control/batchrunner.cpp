@@ -163,8 +163,9 @@ bool BatchRunner::playBatchEntry(int position, PlayedBy playedBy)
     }
 
     // Unlike loading a file from the main window, the "Vsup" box keeps its text.
-    runCommand(m_operations.busThread(), tr("Playing %1").arg(name), true, [this, &set] {
-        m_grid.loadRegisterSet(*set);
+    // By value: the command may wait until the transaction under way has ended.
+    runCommand(m_operations.busThread(), tr("Playing %1").arg(name), true, [this, set = *set] {
+        m_grid.loadRegisterSet(set);
         m_operations.sendMarkerBlock();
     });
 

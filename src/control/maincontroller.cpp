@@ -233,7 +233,7 @@ void MainController::loadFromFile(const QString &path)
         return;
     }
     runCommand(m_operations.busThread(), tr("Load From File"), true,
-               [this, &set] { m_grid.loadRegisterSet(*set); });
+               [this, set = *set] { m_grid.loadRegisterSet(set); });
 }
 
 void MainController::saveSettingsAtExit()

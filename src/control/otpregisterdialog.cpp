@@ -6,6 +6,8 @@
 #include "control/registergrid.h"
 #include "control/userprompts.h"
 
+#include <memory>
+
 namespace control {
 
 OtpRegisterDialog::OtpRegisterDialog(device::DeviceModel &model, RegisterGrid &grid,
@@ -65,11 +67,12 @@ void OtpRegisterDialog::showPosition()
 
 bool OtpRegisterDialog::burnShownRegister()
 {
-    bool burned = false;
-    // Not cancellable: the burn, its reset and its read-back belong together.
+    // Not cancellable: the burn, its reset and its read-back belong together. Asked for while a
+    // transaction is on the bus, it runs once the bus is free, after this has returned false.
+    const auto burned = std::make_shared<bool>(false);
     runCommand(m_operations.busThread(), tr("Program OTP One Channel"), false,
-               [this, &burned] { burned = burnNow(); });
-    return burned;
+               [this, burned] { *burned = burnNow(); });
+    return *burned;
 }
 
 bool OtpRegisterDialog::burnNow()

@@ -91,6 +91,8 @@ void RegisterGrid::writeSelectedChannel()
 // the grid shows them too, even where that run (a read) showed another code.
 void RegisterGrid::sendHeldWrites()
 {
+    if (m_heldWrites.isEmpty())
+        return;
     while (!m_heldWrites.isEmpty() && !m_operations.busThread()->busy()) {
         const HeldWrite write = m_heldWrites.takeFirst();
         if (write.a0Pin == m_model.a0Pin) {
@@ -104,6 +106,8 @@ void RegisterGrid::sendHeldWrites()
         }
         m_operations.writeChannel(write.a0Pin, write.index, write.code);
     }
+    if (m_model.controlPanelOpen == 1)
+        emit controlPanelRefreshDue();
 }
 
 void RegisterGrid::forgetAllCodes()
