@@ -9,11 +9,16 @@ namespace bus {
 // The chip's registers as bus transactions. Its 7-bit address is "111010" followed by the A0
 // bit; reads build the read address themselves, writes take the write address from the caller.
 // Registers are read by a pointer write and then, after a STOP and a new START, a word read.
-// Nothing is verified or reported: a chip that does not answer reads as 65535.
+// Every transaction says whether a chip answered each of its frames: one that does not answer
+// reads as 65535 and takes no write.
 class ChipBus
 {
 public:
     static constexpr int maxBankRegister = 0x3F;
+
+    // What the wiring check found: DSR follows RTS through SDA (fine), never moves (no DSR on
+    // the adapter, or SDA not wired back), follows inverted, or moves without following.
+    enum class Wiring { Fine, NoEcho, Inverted, Unsteady };
 
     explicit ChipBus(LineEngine &engine) : m_engine(engine) {}
 
@@ -38,12 +43,21 @@ public:
     // General call 0x00, then 0x06, every bit paced; reaches every chip on the bus.
     void generalCallReset();
 
+    // Whether a chip acknowledged the address of every frame of the last transaction (for the
+    // general call: any chip).
+    bool chipAnswered() const { return m_answered; }
+    // START, the chip's address with the write bit, STOP: no register is touched.
+    bool probe(const QString &a0Pin);
+    // Drives SDA through RTS with SCL released and watches DSR.
+    Wiring checkWiring();
+
 private:
     static QString readAddressBits(const QString &a0Pin);
     static QString writeAddressBits(const QString &a0Pin);
 
     LineEngine &m_engine;
     int m_registerWord = 0;
+    bool m_answered = false;
 };
 
 } // namespace bus

@@ -51,14 +51,16 @@ void LineEngine::sendBitCell(int bit)
     // leaves: scl low, sda holding the bit
 }
 
-void LineEngine::ackSlot()
+void LineEngine::ackSlot(Sample sample)
 {
     // assert: scl is low
-    // SDA released for the ninth clock; whatever the chip answers is not looked at.
+    // SDA released for the ninth clock; a chip that answers holds it low while SCL is high.
     sdaHigh();
     sclLow();
     sdaHigh();
     sclHigh();
+    if (sample == Sample::Yes)
+        m_addressAcknowledged = m_lines.dsr();
     sdaHigh();
     sclLow();
     // leaves: scl low, sda released
@@ -134,13 +136,15 @@ void LineEngine::pacedStart()
     // leaves: scl high, sda low
 }
 
-void LineEngine::pacedBit(int bit)
+void LineEngine::pacedBit(int bit, Sample sample)
 {
     // assert: scl is low, or high with sda low just after START; scl falls before sda changes
     sclLow();
     sdaBit(bit);
     busPause();
     sclHigh();
+    if (sample == Sample::Yes)
+        m_addressAcknowledged = m_lines.dsr();
     sdaBit(bit);
     busPause();
     sclLow();
@@ -169,7 +173,30 @@ void LineEngine::sendByte(int firstPosition)
     // assert: as for sendBitCell; leaves: scl low, sda released by the acknowledge slot
     for (int k = 0; k < 8; ++k)
         sendBitCell(m_lineBits[firstPosition + k]);
-    ackSlot();
+    ackSlot(firstPosition == 1 ? Sample::Yes : Sample::No);
+}
+
+void LineEngine::addressFrame(QStringView addressBits)
+{
+    decodeByte(addressBits, 1);
+    startCondition();
+    sendByte(1);
+    stopCondition();
+}
+
+QList<bool> LineEngine::echoSda(int rounds)
+{
+    // assert: the bus is idle; leaves it idle
+    QList<bool> readings;
+    sclHigh();
+    sdaHigh();
+    for (int round = 0; round < rounds; ++round) {
+        sdaLow(); // START
+        readings.append(m_lines.dsr());
+        sdaHigh(); // STOP
+        readings.append(m_lines.dsr());
+    }
+    return readings;
 }
 
 void LineEngine::writeShortFrame(QStringView addressBits, QStringView dataBits)
@@ -213,10 +240,12 @@ void LineEngine::writeLongFrame(QStringView byte1, QStringView byte2, QStringVie
 void LineEngine::writePacedFrame(QStringView byte1, QStringView byte2)
 {
     pacedStart();
-    for (QStringView byte : {byte1, byte2}) {
+    const std::array<QStringView, 2> bytes{byte1, byte2};
+    for (std::size_t b = 0; b < bytes.size(); ++b) {
         for (int k = 0; k < 8; ++k)
-            pacedBit(bitOfText(byte, k));
-        pacedBit(1); // the acknowledge slot: SDA released, not sampled
+            pacedBit(bitOfText(bytes[b], k));
+        // The acknowledge slot: SDA released; sampled after the address.
+        pacedBit(1, b == 0 ? Sample::Yes : Sample::No);
     }
     pacedStop();
 }

@@ -2,6 +2,7 @@
 
 #include "port/seriallines.h"
 
+#include <QList>
 #include <QStringView>
 #include <array>
 
@@ -13,9 +14,10 @@ enum class ExtraPause { No, Yes };
 //   SCL = DTR (asserted pulls SCL low), SDA = RTS (asserted pulls SDA low), SDA read back = DSR
 //   (asserted while SDA is low).
 // Bytes arrive as bit texts, most significant bit first; only the first eight characters count
-// and only the character '1' is a 1. Acknowledges are clocked but never sampled: the chip's
-// answer is not part of this protocol's contract. The bus has no clock of its own; its speed is
-// that of the port's line changes, plus the fixed pauses where they are listed.
+// and only the character '1' is a 1. Of the acknowledges only that of the address byte is
+// sampled (one DSR reading while SCL is high): it tells whether any chip answered the frame. The
+// bus has no clock of its own; its speed is that of the port's line changes, plus the fixed
+// pauses where they are listed.
 class LineEngine
 {
 public:
@@ -30,16 +32,28 @@ public:
     // A fixed, short busy pause: 200 passes of a counted loop that the optimiser must keep.
     void busPause();
 
-    // START, address byte, one data byte, STOP: 118 line writes.
+    // START, address byte, STOP: 64 line writes, 1 read. Nothing reaches a register.
+    void addressFrame(QStringView addressBits);
+    // START, address byte, one data byte, STOP: 118 line writes, 1 read.
     void writeShortFrame(QStringView addressBits, QStringView dataBits);
-    // START, address byte, two bytes received into readBackBits 1..16, STOP: 172 writes, 16 reads.
+    // START, address byte, two bytes received into readBackBits 1..16, STOP: 172 writes, 17 reads.
     void readFrame(QStringView addressBits);
-    // START, four bytes, [pause], paced STOP: 226 line writes.
+    // START, four bytes, [pause], paced STOP: 226 line writes, 1 read.
     void writeLongFrame(QStringView byte1, QStringView byte2, QStringView byte3, QStringView byte4,
                         ExtraPause extraPause);
     // Paced START, two bytes each followed by a released acknowledge slot, paced STOP, with a
-    // pause after every second line write: 118 writes, 59 pauses. lineBits stay as they were.
+    // pause after every second line write: 118 writes, 1 read, 59 pauses. lineBits stay as they
+    // were.
     void writePacedFrame(QStringView byte1, QStringView byte2);
+
+    // Whether a chip pulled SDA low in the address acknowledge of the last frame.
+    bool addressAcknowledged() const { return m_addressAcknowledged; }
+
+    // The wiring check: with SCL released, SDA is pulled low and released `rounds` times and
+    // DSR read after each change (2 * rounds + 2 writes, 2 * rounds reads). SDA moving while SCL
+    // is high is a START and then a STOP, which every chip ignores. Gives the readings in
+    // order: low, released, low, released, ...
+    QList<bool> echoSda(int rounds);
 
     // Positions 1..32 hold the bytes of the last frame; 0 and 33..50 are unused.
     const std::array<int, lineBitCount> &lineBits() const { return m_lineBits; }
@@ -54,7 +68,8 @@ private:
 
     void startCondition();
     void sendBitCell(int bit);
-    void ackSlot();
+    enum class Sample { No, Yes };
+    void ackSlot(Sample sample);
     void readBitCell(int position);
     void masterAck();
     void nackAndStop();
@@ -63,7 +78,7 @@ private:
     void sendByte(int firstPosition);
 
     void pacedStart();
-    void pacedBit(int bit);
+    void pacedBit(int bit, Sample sample = Sample::No);
     void pacedStop();
 
     void sclLow() { m_lines.setDtr(true); }
@@ -76,6 +91,7 @@ private:
     std::array<int, lineBitCount> m_lineBits{};
     std::array<int, readBackBitCount> m_readBackBits{};
     quint64 m_pauseCount = 0;
+    bool m_addressAcknowledged = false;
 };
 
 } // namespace bus

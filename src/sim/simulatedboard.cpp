@@ -29,6 +29,14 @@ bool SimulatedBoard::dsr()
 {
     if (m_lineDelay.count() != 0)
         pace();
+    switch (m_dsrWiring) {
+    case DsrWiring::Missing:
+        return false;
+    case DsrWiring::Inverted:
+        return m_sda;
+    case DsrWiring::Normal:
+        break;
+    }
     return !m_sda;
 }
 

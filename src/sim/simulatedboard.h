@@ -38,6 +38,11 @@ public:
     const QByteArray &dataWritten() const { return m_dataWritten; }
     void clearDataWritten() { m_dataWritten.clear(); }
 
+    // How the adapter brings SDA back to the PC: DSR asserted while SDA is low (the board's
+    // wiring), no DSR at all (it reads released), or a level problem that inverts it.
+    enum class DsrWiring { Normal, Missing, Inverted };
+    void setDsrWiring(DsrWiring wiring) { m_dsrWiring = wiring; }
+
     // Makes every port operation take at least this long, like a slow adapter. 0 = no delay.
     void setLineDelay(std::chrono::nanoseconds delay) { m_lineDelay = delay; }
     std::chrono::nanoseconds lineDelay() const { return m_lineDelay; }
@@ -56,6 +61,7 @@ private:
     bool m_sda = true;
     QByteArray m_dataWritten;
     std::chrono::nanoseconds m_lineDelay{0};
+    DsrWiring m_dsrWiring = DsrWiring::Normal;
 };
 
 } // namespace sim

@@ -88,7 +88,7 @@ private slots:
     void readBackFollowsDsr()
     {
         for (const int word : {0, 65535, 0xA55A}) {
-            QList<int> sdaBits;
+            QList<int> sdaBits{0}; // the chip acknowledges its address
             for (int k = 15; k >= 0; --k)
                 sdaBits.append((word >> k) & 1);
             ScriptedDsr script(sdaBits);
@@ -159,10 +159,10 @@ private slots:
         for (int i = 0; i < frames.size(); ++i) {
             QCOMPARE(decoded[i].bytes, frames[i]);
             QVERIFY(decoded[i].stopped);
-            // Six writes to each of nine bit cells a byte, START and STOP; a read frame samples
-            // every data bit it receives.
+            // Six writes to each of nine bit cells a byte, START and STOP; a frame samples its
+            // address acknowledge and, when it reads, every data bit it receives.
             writes += 10 + 54 * int(frames[i].size());
-            reads += frames[i][0] & 1 ? 8 * int(frames[i].size() - 1) : 0;
+            reads += 1 + (frames[i][0] & 1 ? 8 * int(frames[i].size() - 1) : 0);
         }
         const QStringList written = lineWrites(lines.operations());
         QCOMPARE(written.size(), writes);
@@ -207,6 +207,50 @@ private slots:
         QCOMPARE(b.read(a0, reg), code);
         const QString other = a0 == QLatin1String("0") ? QStringLiteral("1") : QStringLiteral("0");
         QCOMPARE(b.read(other, reg), 77);
+    }
+
+    void whoAnswers_data()
+    {
+        using Wiring = ChipBus::Wiring;
+        using Dsr = sim::SimulatedBoard::DsrWiring;
+        QTest::addColumn<bool>("chip0Present");
+        QTest::addColumn<Dsr>("dsr");
+        QTest::addColumn<Wiring>("wiring");
+        QTest::newRow("all fine") << true << Dsr::Normal << Wiring::Fine;
+        QTest::newRow("chip 0 absent (or A0 wrong)") << false << Dsr::Normal << Wiring::Fine;
+        QTest::newRow("no DSR on the adapter") << true << Dsr::Missing << Wiring::NoEcho;
+        QTest::newRow("DSR inverted") << true << Dsr::Inverted << Wiring::Inverted;
+    }
+
+    void whoAnswers()
+    {
+        QFETCH(bool, chip0Present);
+        QFETCH(sim::SimulatedBoard::DsrWiring, dsr);
+        QFETCH(ChipBus::Wiring, wiring);
+        Bench b;
+        b.board.setChipPresent(0, chip0Present);
+        b.board.setDsrWiring(dsr);
+        RecordingLines lines(&b.board);
+        bus::LineEngine engine(lines);
+        ChipBus chip(engine);
+        const bool heard = dsr == sim::SimulatedBoard::DsrWiring::Normal;
+        QCOMPARE(chip.checkWiring(), wiring);
+        QVERIFY(b.board.scl() && b.board.sda());
+        QCOMPARE(b.board.chip(1).events().size(), 0); // START and STOP touch nothing
+        // The probe is an address and nothing more: 64 writes, one sample, no register moves.
+        lines.clear();
+        QCOMPARE(chip.probe(QStringLiteral("0")), heard && chip0Present);
+        QCOMPARE(lineWrites(lines.operations()).size(), 64);
+        QCOMPARE(lines.count(LineOperation::Kind::ReadDsr), 1);
+        QCOMPARE(chip.probe(QStringLiteral("1")), heard);
+        QCOMPARE(b.board.chip(1).events().size(), 0);
+
+        b.chip.readDacRegister(QStringLiteral("00100"), QStringLiteral("0"));
+        QCOMPARE(b.chip.chipAnswered(), chip0Present && heard);
+        b.write(QStringLiteral("0"), 4, 300);
+        QCOMPARE(b.chip.chipAnswered(), chip0Present && heard);
+        b.chip.generalCallReset();
+        QCOMPARE(b.chip.chipAnswered(), heard); // any chip answers the general call
     }
 
     void otpBanks()
