@@ -19,6 +19,8 @@ Program::Program(const LaunchOptions &options)
                 m_stack.ports(), m_stack.portMap(), m_prompts})
 {
     m_prompts.setParentWidget(&m_window);
+    QObject::connect(&m_operations, &control::ChipOperations::chipHeard, &m_status,
+                     &control::StatusLine::chipHeard);
     m_status.setSettingsNote(m_settingsNote);
 }
 

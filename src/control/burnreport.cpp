@@ -86,7 +86,8 @@ QList<int> BurnReport::burnedChannels() const
 
 bool BurnReport::verified() const
 {
-    return m_result.portHeld() && m_mismatches.isEmpty() && m_result.maxBank == m_maxBankBefore + 1;
+    return m_result.portHeld() && m_result.chipAnswered && m_mismatches.isEmpty() &&
+           m_result.maxBank == m_maxBankBefore + 1;
 }
 
 QString BurnReport::text() const
@@ -107,6 +108,10 @@ QString BurnReport::text() const
         lines << tr("The port failed during the burn (%1).").arg(m_result.portFailure);
         lines << interruptionText();
         return lines.join(u'\n');
+    }
+    if (!m_result.chipAnswered) {
+        lines << tr("The chip did not acknowledge every frame of the burn and its read-back: no "
+                    "chip may have heard it. Is the board powered, and is A0 right?");
     }
     if (m_result.maxBank != m_maxBankBefore + 1)
         lines << tr("The chip did not close a new bank: the burn may not have taken.");

@@ -25,12 +25,21 @@ ChipOperations::ChipOperations(bus::ChipBus &chip, port::PortManager &ports, Bus
 
 template<typename Work> auto ChipOperations::onBus(Work work)
 {
-    return m_busThread ? m_busThread->run(work) : work();
+    auto result = m_busThread ? m_busThread->run(work) : work();
+    // A closed or failed port says so itself; silence is news only on a port that works.
+    if (m_portFailure.isEmpty() && portOpen())
+        emit chipHeard(m_allAnswered);
+    return result;
 }
 
 bool ChipOperations::transactionUnderWay() const
 {
     return m_busThread && m_busThread->inFlight();
+}
+
+bool ChipOperations::portOpen() const
+{
+    return m_ports.comPort().isOpen();
 }
 
 bool ChipOperations::stopRequested() const
@@ -41,11 +50,22 @@ bool ChipOperations::stopRequested() const
 void ChipOperations::begin()
 {
     m_portFailure.clear();
+    m_allAnswered = true;
+}
+
+bool ChipOperations::heard()
+{
+    const bool answered = m_chip.chipAnswered();
+    m_allAnswered = m_allAnswered && answered;
+    return answered;
 }
 
 OperationResult ChipOperations::finish() const
 {
-    return {m_portFailure};
+    OperationResult result;
+    result.portFailure = m_portFailure;
+    result.chipAnswered = m_allAnswered;
+    return result;
 }
 
 ChannelReading ChipOperations::readChannel(const QString &a0Pin, int index)
@@ -53,6 +73,7 @@ ChannelReading ChipOperations::readChannel(const QString &a0Pin, int index)
     return onBus([&] {
         begin();
         m_chip.readDacRegister(device::decmal_to_binary5(device::registerOfChannel(index)), a0Pin);
+        heard();
         ChannelReading reading{finish()};
         reading.word = m_chip.registerWord();
         return reading;
@@ -73,6 +94,7 @@ void ChipOperations::readChannelsInto(const QString &a0Pin, ChipReading &reading
         if (!m_portFailure.isEmpty())
             return;
         reading.words[std::size_t(index - 1)] = m_chip.registerWord();
+        reading.answered[std::size_t(index - 1)] = heard();
         reading.registersRead = index;
         emit progressed(index, total, what);
     }
@@ -85,6 +107,7 @@ ChipReading ChipOperations::readChannels(const QString &a0Pin)
         ChipReading reading;
         readChannelsInto(a0Pin, reading, channelCount, tr("registers read"));
         reading.portFailure = m_portFailure;
+        reading.chipAnswered = m_allAnswered;
         return reading;
     });
 }
@@ -99,9 +122,11 @@ ChipReading ChipOperations::readAll(const QString &a0Pin)
         readChannelsInto(a0Pin, reading, total, what);
         if (!reading.cancelled) {
             reading.maxBank = m_chip.readMaxBank(a0Pin);
+            reading.maxBankAnswered = heard();
             emit progressed(total, total, what);
         }
         reading.portFailure = m_portFailure;
+        reading.chipAnswered = m_allAnswered;
         return reading;
     });
 }
@@ -111,6 +136,7 @@ ChannelReading ChipOperations::readMaxBank(const QString &a0Pin)
     return onBus([&] {
         begin();
         const int word = m_chip.readMaxBank(a0Pin);
+        heard();
         ChannelReading reading{finish()};
         reading.word = word;
         return reading;
@@ -124,6 +150,7 @@ OperationResult ChipOperations::writeChannel(const QString &a0Pin, int index, do
         const device::DataBits data = device::codeToDataBits(code);
         m_chip.writeDacRegister(data.low, data.high, device::chipAddressBits(a0Pin),
                                 device::decmal_to_binary8(device::registerOfChannel(index)));
+        heard();
         return finish();
     });
     emit channelWritten(index);
@@ -131,7 +158,7 @@ OperationResult ChipOperations::writeChannel(const QString &a0Pin, int index, do
 }
 
 OperationResult ChipOperations::loadCodes(const QString &a0Pin, const ChannelCodes &codes,
-                                          const std::function<void(int)> &afterEach)
+                                          const std::function<void(int, bool)> &afterEach)
 {
     OperationResult result;
     for (int index = 1; index <= channelCount; ++index) {
@@ -142,9 +169,10 @@ OperationResult ChipOperations::loadCodes(const QString &a0Pin, const ChannelCod
         const OperationResult written = writeChannel(a0Pin, index, codes[std::size_t(index - 1)]);
         if (result.portFailure.isEmpty())
             result.portFailure = written.portFailure;
+        result.chipAnswered = result.chipAnswered && written.chipAnswered;
         emit progressed(index, channelCount, tr("channels written"));
         if (afterEach)
-            afterEach(index);
+            afterEach(index, written.chipAnswered);
     }
     // Writes made by afterEach report on their own; this result is the load's.
     return result;
@@ -162,6 +190,7 @@ BurnResult ChipOperations::burn(const QString &a0Pin, const QList<int> &indices,
             const device::DataBits data = device::codeToDataBits(codes[std::size_t(index - 1)]);
             m_chip.writeOtpRegister(data.low, data.high, device::chipAddressBits(a0Pin),
                                     device::decmal_to_binary8(device::registerOfChannel(index)));
+            heard();
             if (!m_portFailure.isEmpty()) {
                 result.interruptedIndex = index;
                 break;
@@ -173,11 +202,15 @@ BurnResult ChipOperations::burn(const QString &a0Pin, const QList<int> &indices,
         // With the port gone the rest would only pretend: nothing of it reaches the chip.
         if (m_portFailure.isEmpty()) {
             m_chip.generalCallReset();
+            heard();
             result.maxBank = m_chip.readMaxBank(a0Pin);
+            heard();
             readChannelsInto(a0Pin, result.readBack, channelCount, tr("registers read back"));
         }
         result.portFailure = m_portFailure;
         result.readBack.portFailure = m_portFailure;
+        result.chipAnswered = m_allAnswered;
+        result.readBack.chipAnswered = m_allAnswered;
         return result;
     });
 }
@@ -202,7 +235,28 @@ OperationResult ChipOperations::reset()
     return onBus([&] {
         begin();
         m_chip.generalCallReset();
+        heard();
         return finish();
+    });
+}
+
+std::array<bool, 2> ChipOperations::findChips()
+{
+    return onBus([&] {
+        begin();
+        std::array<bool, 2> found{m_chip.probe(QStringLiteral("0")), false};
+        found[1] = m_chip.probe(QStringLiteral("1"));
+        // A scan that finds nobody is its answer, not a silent chip.
+        m_allAnswered = true;
+        return found;
+    });
+}
+
+bus::ChipBus::Wiring ChipOperations::checkWiring()
+{
+    return onBus([&] {
+        begin();
+        return m_chip.checkWiring();
     });
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bus/chipbus.h"
 #include "device/devicemodel.h"
 
 #include <QList>
@@ -7,10 +8,6 @@
 #include <QString>
 #include <array>
 #include <functional>
-
-namespace bus {
-class ChipBus;
-}
 namespace port {
 class PortManager;
 }
@@ -25,6 +22,9 @@ struct OperationResult
 {
     QString portFailure;    // empty when the port held throughout
     bool cancelled = false; // the user stopped it between two transactions
+    // Every frame's address was acknowledged (the general call's by any chip). A frame nobody
+    // acknowledged wrote nothing and read 65535.
+    bool chipAnswered = true;
 
     bool portHeld() const { return portFailure.isEmpty(); }
 };
@@ -36,9 +36,15 @@ struct ChipReading : OperationResult
     int maxBank = 0;
     // Channels 1 to registersRead were read whole; a port failure ends the reading there.
     int registersRead = 0;
+    // Which of those the chip answered; a register nobody answered is not known.
+    std::array<bool, device::channelCount> answered{};
+    bool maxBankAnswered = false;
 
     int word(int index) const { return words[std::size_t(index - 1)]; }
-    bool wasRead(int index) const { return index <= registersRead; }
+    bool wasRead(int index) const
+    {
+        return index <= registersRead && answered[std::size_t(index - 1)];
+    }
 };
 
 struct ChannelReading : OperationResult
@@ -82,6 +88,7 @@ public:
     BusThread *busThread() const { return m_busThread; }
     // A transaction is on the bus: a write asked for now comes from an event served meanwhile.
     bool transactionUnderWay() const;
+    bool portOpen() const;
     // The user asked the command under way to stop.
     bool stopRequested() const;
 
@@ -97,9 +104,10 @@ public:
     // One DAC register write; codes saturate to 0..1023 on the wire.
     OperationResult writeChannel(const QString &a0Pin, int index, double code);
     // Writes channels 1 to 24 in order, until cancelled. afterEach runs once each channel has
-    // been written: the windows refresh their grid there, which may write channels again.
+    // been written, saying whether the chip answered: the windows refresh their grid there,
+    // which may write channels again.
     OperationResult loadCodes(const QString &a0Pin, const ChannelCodes &codes,
-                              const std::function<void(int index)> &afterEach = {});
+                              const std::function<void(int index, bool answered)> &afterEach = {});
 
     // Burns one channel's code into the open OTP bank, then the general-call reset (which
     // closes the bank), the max bank and a read of every channel, which verifies the burn.
@@ -110,6 +118,11 @@ public:
     // The general-call reset: every chip on the bus reloads its registers from OTP.
     OperationResult reset();
 
+    // Which of the two chip addresses answer an address-only frame (element 0: A0 = 0).
+    std::array<bool, 2> findChips();
+    // Whether DSR follows SDA (driven through RTS with SCL released).
+    bus::ChipBus::Wiring checkWiring();
+
     // The marker block on the transmit data line, by which an instrument sees where a played
     // file ends.
     void sendMarkerBlock();
@@ -119,9 +132,13 @@ signals:
     void progressed(int done, int total, const QString &what);
     // One DAC register write has ended (the grid writes channels back after a refresh).
     void channelWritten(int index);
+    // After every operation on an open port that held: whether the chip answered all of it.
+    void chipHeard(bool answered);
 
 private:
     void begin();
+    // Notes whether the chip answered the transaction just made; gives that answer.
+    bool heard();
     template<typename Work> auto onBus(Work work);
     void readChannelsInto(const QString &a0Pin, ChipReading &reading, int total,
                           const QString &what);
@@ -131,7 +148,8 @@ private:
     bus::ChipBus &m_chip;
     port::PortManager &m_ports;
     BusThread *m_busThread = nullptr;
-    QString m_portFailure; // of the operation under way
+    QString m_portFailure;     // of the operation under way
+    bool m_allAnswered = true; // of the operation under way
 };
 
 } // namespace control

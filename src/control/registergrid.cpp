@@ -75,7 +75,7 @@ void RegisterGrid::writeSelectedChannel()
     if (m_refreshing && m_operations.stopRequested() && !m_operations.transactionUnderWay())
         return;
     if (!m_operations.transactionUnderWay()) {
-        m_operations.writeChannel(m_model.a0Pin, s, m_model.dacCode[s]);
+        write(s, m_model.a0Pin, m_model.dacCode[s]);
         return;
     }
     const HeldWrite write{s, m_model.a0Pin, m_model.dacCode[s]};
@@ -104,10 +104,20 @@ void RegisterGrid::sendHeldWrites()
             showVoltageText(i, device::shownVoltage(m_model.channelVoltage[i]));
             setHexText(i, device::shownCode(write.code));
         }
-        m_operations.writeChannel(write.a0Pin, write.index, write.code);
+        this->write(write.index, write.a0Pin, write.code);
     }
     if (m_model.controlPanelOpen == 1)
         emit controlPanelRefreshDue();
+}
+
+// A code that no chip acknowledged on a working port is no chip's: the channel is unknown until
+// it is written or read again. The box keeps what the user typed meanwhile. (Without a port the
+// status bar says so already.)
+void RegisterGrid::write(int index, const QString &a0Pin, double code)
+{
+    const OperationResult written = m_operations.writeChannel(a0Pin, index, code);
+    if (!written.chipAnswered && m_operations.portOpen() && a0Pin == m_model.a0Pin)
+        m_model.codeUnknown[index] = true;
 }
 
 void RegisterGrid::forgetAllCodes()
@@ -177,9 +187,9 @@ void RegisterGrid::loadRegisterSet(const device::RegisterSet &set)
 {
     m_model.vsup = set.vsup;
     showVsup();
-    m_operations.loadCodes(m_model.a0Pin, set.codes, [this, &set](int index) {
+    m_operations.loadCodes(m_model.a0Pin, set.codes, [this, &set](int index, bool answered) {
         m_model.dacCode[index] = set.codes[std::size_t(index - 1)];
-        m_model.codeUnknown[index] = false;
+        m_model.codeUnknown[index] = !answered;
         m_model.selectedChannel = index;
         refreshAllChannels();
     });
@@ -194,7 +204,8 @@ void RegisterGrid::showReading(const ChipReading &reading, bool withMaxBank)
             m_model.dacCode[i] = reading.word(i);
     }
     if (withMaxBank) {
-        const bool maxBankRead = reading.portHeld() && !reading.cancelled;
+        const bool maxBankRead =
+            reading.portHeld() && !reading.cancelled && reading.maxBankAnswered;
         setMaxBankText(maxBankRead ? QString::number(reading.maxBank) : QString());
     }
     refreshAllChannels();

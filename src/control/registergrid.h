@@ -93,6 +93,7 @@ private:
     // Stores and shows a voltage box's text without its change handling; true when it changed.
     bool showVoltageText(int index, const QString &text);
     void sendHeldWrites();
+    void write(int index, const QString &a0Pin, double code);
     // Empties both boxes of a channel whose code is unknown, without writing anything.
     void showUnknown(int index);
 

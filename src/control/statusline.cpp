@@ -23,6 +23,18 @@ StatusLine::StatusLine(port::PortManager &ports, const port::PortMap &map,
     updatePortText();
 }
 
+void StatusLine::chipHeard(bool answered)
+{
+    const QString silence =
+        answered ? QString()
+                 : tr("No chip answered at A0 = %1: is the board powered, and is A0 right?")
+                       .arg(m_model.a0Index());
+    if (silence == m_silence)
+        return;
+    m_silence = silence;
+    emit changed();
+}
+
 QString StatusLine::a0Text() const
 {
     return tr("A0 = %1").arg(m_model.a0Index());

@@ -33,6 +33,9 @@ public:
     void setSettingsNote(const QString &note);
     QString settingsNote() const { return m_settingsNote; }
     QString a0Text() const;
+    // Kept from the first operation a chip left unanswered until one it answers.
+    QString silenceText() const { return m_silence; }
+    void chipHeard(bool answered);
 
 signals:
     void changed();
@@ -50,6 +53,7 @@ private:
     QString m_settingsNote;
     QString m_failure; // why the last open port was lost; cleared when a port opens
     bool m_reportPending = false;
+    QString m_silence;
 };
 
 } // namespace control

@@ -398,10 +398,12 @@ void MainWindow::updateChangeAddressLook()
 
 void MainWindow::updateStatus()
 {
-    const QString note = m_parts.status.settingsNote();
-    const QString text = note.isEmpty()
-                             ? m_parts.status.portText()
-                             : m_parts.status.portText() + QStringLiteral(" \u00b7 ") + note;
+    QStringList parts{m_parts.status.portText()};
+    for (const QString &note : {m_parts.status.silenceText(), m_parts.status.settingsNote()}) {
+        if (!note.isEmpty())
+            parts << note;
+    }
+    const QString text = parts.join(QStringLiteral(" \u00b7 "));
     m_portLabel->setText(text);
     // The bar may cut a long text; the whole of it is a hover away.
     m_portLabel->setToolTip(text);
