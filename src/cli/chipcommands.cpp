@@ -50,6 +50,10 @@ ExitStatus ChipCommands::execute(const Command &command)
         return burnChannel(command.channel);
     case Kind::OtpAll:
         return burnAll();
+    case Kind::Scan:
+        return scan();
+    case Kind::SelfTest:
+        return selfTest();
     case Kind::Ports:
     case Kind::Script:
         break;
@@ -60,7 +64,8 @@ ExitStatus ChipCommands::execute(const Command &command)
 ExitStatus ChipCommands::readAll()
 {
     const control::ChipReading reading = m_operations.readAll(m_model.a0Pin);
-    if (const ExitStatus status = checkPort(reading); status != ExitStatus::Ok)
+    if (const ExitStatus status = checkHeard(reading, QStringLiteral("read"));
+        status != ExitStatus::Ok)
         return status;
     const QList<ChannelReading> readings = readingsOf(reading);
 
@@ -96,7 +101,8 @@ ExitStatus ChipCommands::readAll()
 ExitStatus ChipCommands::getChannel(int index)
 {
     const control::ChannelReading reading = m_operations.readChannel(m_model.a0Pin, index);
-    if (const ExitStatus status = checkPort(reading); status != ExitStatus::Ok)
+    if (const ExitStatus status = checkHeard(reading, QStringLiteral("get"));
+        status != ExitStatus::Ok)
         return status;
     const int word = reading.word;
     QJsonObject json = channelObject(index, word);
@@ -117,7 +123,7 @@ ExitStatus ChipCommands::writeCode(int index, int code, const QString &commandNa
     m_model.dacCode[index] = code;
     m_picture[std::size_t(index - 1)] = code;
     const control::OperationResult written = m_operations.writeChannel(m_model.a0Pin, index, code);
-    if (const ExitStatus status = checkPort(written); status != ExitStatus::Ok)
+    if (const ExitStatus status = checkHeard(written, commandName); status != ExitStatus::Ok)
         return status;
 
     const int sent = std::min(code, largestCode);
@@ -164,7 +170,8 @@ ExitStatus ChipCommands::loadFile(const Command &command)
         m_model.dacCode[index] = set->codes[std::size_t(index - 1)];
         m_picture[std::size_t(index - 1)] = set->codes[std::size_t(index - 1)];
     }
-    if (const ExitStatus status = checkPort(loaded); status != ExitStatus::Ok)
+    if (const ExitStatus status = checkHeard(loaded, QStringLiteral("load"));
+        status != ExitStatus::Ok)
         return status;
     // As in the main window, the file's Vsup is the one in use from now on.
     m_model.vsup = set->vsup;
@@ -181,7 +188,8 @@ ExitStatus ChipCommands::loadFile(const Command &command)
 ExitStatus ChipCommands::saveFile(const QString &path)
 {
     const control::ChipReading reading = m_operations.readChannels(m_model.a0Pin);
-    if (const ExitStatus status = checkPort(reading); status != ExitStatus::Ok)
+    if (const ExitStatus status = checkHeard(reading, QStringLiteral("save"));
+        status != ExitStatus::Ok)
         return status;
     // Words of a silent bus would replace a good file with nothing but full scale.
     if (const ExitStatus status = checkAnswered(readingsOf(reading)); status != ExitStatus::Ok)
@@ -204,7 +212,8 @@ ExitStatus ChipCommands::saveFile(const QString &path)
 
 ExitStatus ChipCommands::resetChip()
 {
-    if (const ExitStatus status = checkPort(m_operations.reset()); status != ExitStatus::Ok)
+    if (const ExitStatus status = checkHeard(m_operations.reset(), QStringLiteral("reset"));
+        status != ExitStatus::Ok)
         return status;
     m_output.result({{QStringLiteral("command"), QStringLiteral("reset")}},
                     QStringLiteral("Sent the general-call reset\n"));
@@ -219,7 +228,8 @@ ExitStatus ChipCommands::pictureFor(const QList<int> &indices)
         if (m_picture[std::size_t(index - 1)])
             continue;
         const control::ChannelReading reading = m_operations.readChannel(m_model.a0Pin, index);
-        if (const ExitStatus status = checkPort(reading); status != ExitStatus::Ok)
+        if (const ExitStatus status = checkHeard(reading, QStringLiteral("get"));
+            status != ExitStatus::Ok)
             return status;
         readings.append({index, reading.word});
     }
@@ -248,7 +258,7 @@ ExitStatus ChipCommands::burnChannel(int index)
                               .arg(word)
                               .arg(device::shownCode(word))
                               .arg(burned.maxBank));
-    return ExitStatus::Ok;
+    return checkHeard(burned, QStringLiteral("otp"));
 }
 
 ExitStatus ChipCommands::burnAll()
@@ -274,7 +284,39 @@ ExitStatus ChipCommands::burnAll()
                     QStringLiteral("Burned the 24 codes into OTP, sent the general-call reset; "
                                    "max bank %1\n")
                         .arg(burned.maxBank));
-    return ExitStatus::Ok;
+    return checkHeard(burned, QStringLiteral("otp-all"));
+}
+
+ExitStatus ChipCommands::scan()
+{
+    const std::array<bool, 2> found = m_operations.findChips();
+    if (const ExitStatus status = checkPort({}); status != ExitStatus::Ok)
+        return status;
+    QString text;
+    for (int a0 = 0; a0 <= 1; ++a0) {
+        text += found[std::size_t(a0)] ? QStringLiteral("A0 = %1: a chip answered\n").arg(a0)
+                                       : QStringLiteral("A0 = %1: no answer\n").arg(a0);
+    }
+    m_output.result({{QStringLiteral("command"), QStringLiteral("scan")},
+                     {QStringLiteral("a0"), QJsonArray{found[0], found[1]}}},
+                    text);
+    if (found[0] || found[1])
+        return ExitStatus::Ok;
+    return fail(ExitStatus::ChipSilent,
+                QStringLiteral("no chip answered at either address: is the board powered, and "
+                               "does the adapter bring DSR out? Try selftest"));
+}
+
+ExitStatus ChipCommands::selfTest()
+{
+    using Wiring = bus::ChipBus::Wiring;
+    const Wiring wiring = m_operations.checkWiring();
+    const QString text = control::ChipOperations::wiringText(wiring);
+    m_output.result({{QStringLiteral("command"), QStringLiteral("selftest")},
+                     {QStringLiteral("wiringFine"), wiring == Wiring::Fine},
+                     {QStringLiteral("finding"), text}},
+                    text + u'\n');
+    return wiring == Wiring::Fine ? ExitStatus::Ok : ExitStatus::WiringFault;
 }
 
 // Burned cells cannot be unburned: the user learns exactly which registers the burn reached.
@@ -318,6 +360,20 @@ ExitStatus ChipCommands::checkPort(const control::OperationResult &result)
         return ExitStatus::Ok;
     return fail(ExitStatus::PortUnavailable,
                 QStringLiteral("the port failed during use: %1").arg(result.portFailure));
+}
+
+ExitStatus ChipCommands::checkHeard(const control::OperationResult &result,
+                                    const QString &operation)
+{
+    if (const ExitStatus status = checkPort(result); status != ExitStatus::Ok)
+        return status;
+    if (result.chipAnswered)
+        return ExitStatus::Ok;
+    return fail(ExitStatus::ChipSilent,
+                QStringLiteral("no chip answered at A0 = %1 during %2: is the board powered, and "
+                               "is A0 right? (scan finds the chips)")
+                    .arg(m_model.a0Pin, operation),
+                {{QStringLiteral("unanswered"), operation}});
 }
 
 // A register that reads every bit released was not driven by any chip.
@@ -367,9 +423,9 @@ QString ChipCommands::voltageText(double code) const
     return withLeadingZero(device::shownVoltage(m_model.displayedVoltage(code)));
 }
 
-ExitStatus ChipCommands::fail(ExitStatus status, const QString &message)
+ExitStatus ChipCommands::fail(ExitStatus status, const QString &message, const QJsonObject &details)
 {
-    m_output.failure(status, message);
+    m_output.failure(status, message, details);
     return status;
 }
 

@@ -44,6 +44,8 @@ private:
     ExitStatus resetChip();
     ExitStatus burnChannel(int index);
     ExitStatus burnAll();
+    ExitStatus scan();
+    ExitStatus selfTest();
     // The codes to burn: what this session set, else (read once) what the chip holds.
     ExitStatus pictureFor(const QList<int> &indices);
     ExitStatus burnInterrupted(const QString &commandName, const QList<int> &indices,
@@ -51,12 +53,14 @@ private:
 
     QList<ChannelReading> readingsOf(const control::ChipReading &reading) const;
     ExitStatus checkPort(const control::OperationResult &result);
+    // The port held and the chip acknowledged every frame of `operation` ("reset").
+    ExitStatus checkHeard(const control::OperationResult &result, const QString &operation);
     ExitStatus checkAnswered(const QList<ChannelReading> &readings);
     ExitStatus checkBurnable(const QList<ChannelReading> &readings);
 
     QJsonObject channelObject(int index, double code) const;
     QString voltageText(double code) const;
-    ExitStatus fail(ExitStatus status, const QString &message);
+    ExitStatus fail(ExitStatus status, const QString &message, const QJsonObject &details = {});
 
     control::ChipOperations &m_operations;
     device::DeviceModel &m_model;

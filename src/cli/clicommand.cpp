@@ -26,7 +26,8 @@ constexpr CommandInfo commandTable[] = {
     {"set", Kind::Set, "CH VOLTS", 2},     {"load", Kind::Load, "FILE", 1},
     {"save", Kind::Save, "FILE", 1},       {"reset", Kind::Reset, "", 0},
     {"otp", Kind::Otp, "CH --yes", 1},     {"otp-all", Kind::OtpAll, "--yes", 0},
-    {"script", Kind::Script, "FILE|-", 1},
+    {"script", Kind::Script, "FILE|-", 1}, {"scan", Kind::Scan, "", 0},
+    {"selftest", Kind::SelfTest, "", 0},
 };
 
 const QString confirmFlag = QStringLiteral("--yes");
@@ -101,6 +102,8 @@ std::optional<ParsedCommand> takeArguments(const CommandInfo &info, const QStrin
     case Kind::Read:
     case Kind::Reset:
     case Kind::OtpAll:
+    case Kind::Scan:
+    case Kind::SelfTest:
         break;
     }
 

@@ -13,7 +13,21 @@ namespace cli {
 // its value.
 struct Command
 {
-    enum class Kind { Ports, Read, Get, Code, Set, Load, Save, Reset, Otp, OtpAll, Script };
+    enum class Kind {
+        Ports,
+        Read,
+        Get,
+        Code,
+        Set,
+        Load,
+        Save,
+        Reset,
+        Otp,
+        OtpAll,
+        Script,
+        Scan,
+        SelfTest
+    };
 
     Kind kind = Kind::Read;
     int channel = 0; // index 1 to 24

@@ -253,6 +253,10 @@ QString helpText()
         "  otp CH --yes          burn the channel's code into OTP memory (the code this run\n"
         "                        set, else the chip's), then reset and read the chip back\n"
         "  otp-all --yes         the same for all 24 channels\n"
+        "  scan                  which of the two chips (A0 = 0, A0 = 1) answer their address;\n"
+        "                        no register is touched\n"
+        "  selftest              check that DSR follows SDA, driven through RTS with SCL\n"
+        "                        released (a START and a STOP, which chips ignore)\n"
         "  script FILE|-         run one command per line (blank lines and # comments are\n"
         "                        skipped) on one open port; all lines are checked first,\n"
         "                        and the first failing line stops the script\n"
@@ -268,10 +272,12 @@ QString helpText()
         "  5  a burn was refused: otp and otp-all need --yes\n"
         "  6  the file of save or --trace cannot be written\n"
         "  7  the settings cannot be read, or lack the Vsup, and an option was left to them\n"
-        "  8  the chip did not answer (a register read 65535), or it holds no 10-bit\n"
-        "     code to burn\n"
+        "  8  no chip acknowledged a read or a write (scan: no chip at all), or the chip\n"
+        "     holds no 10-bit code to burn\n"
         "  9  the port failed during a burn: the message says which registers were burned,\n"
-        "     which one was cut off and which were not sent\n");
+        "     which one was cut off and which were not sent\n"
+        " 10  selftest: DSR does not follow RTS (no DSR on the adapter, SDA not wired back,\n"
+        "     or inverted)\n");
 }
 
 } // namespace cli

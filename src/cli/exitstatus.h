@@ -12,8 +12,9 @@ enum class ExitStatus {
     BurnRefused = 5,     // an OTP command without --yes
     CannotWrite = 6,     // the file of save or --trace cannot be written
     SettingsUnreadable = 7,
-    ChipSilent = 8,      // a register read as 65535 (nothing answered), or no 10-bit code to burn
+    ChipSilent = 8,      // no chip acknowledged a frame, or no 10-bit code to burn
     BurnInterrupted = 9, // the port failed during a burn: some registers may be burned
+    WiringFault = 10,    // selftest: DSR does not follow RTS
 };
 
 inline int exitCode(ExitStatus status)

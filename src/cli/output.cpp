@@ -9,7 +9,7 @@ namespace {
 const QString programName = QStringLiteral("kalventa-cli");
 }
 
-void Output::failure(ExitStatus, const QString &message)
+void Output::failure(ExitStatus, const QString &message, const QJsonObject &)
 {
     m_out.flush();
     m_err << programName << ": " << m_context << message << Qt::endl;
@@ -32,11 +32,12 @@ void JsonOutput::result(const QJsonObject &json, const QString &)
     m_out.flush();
 }
 
-void JsonOutput::failure(ExitStatus status, const QString &message)
+void JsonOutput::failure(ExitStatus status, const QString &message, const QJsonObject &details)
 {
-    result({{QStringLiteral("error"), m_context + message},
-            {QStringLiteral("exitStatus"), exitCode(status)}},
-           {});
+    QJsonObject json = details;
+    json.insert(QStringLiteral("error"), m_context + message);
+    json.insert(QStringLiteral("exitStatus"), exitCode(status));
+    result(json, {});
     Output::failure(status, message);
 }
 

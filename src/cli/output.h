@@ -21,7 +21,9 @@ public:
 
     virtual void result(const QJsonObject &json, const QString &text) = 0;
     // Everything the standard output holds goes out first, so the two streams keep their order.
-    virtual void failure(ExitStatus status, const QString &message);
+    // details go into the JSON object of a failure.
+    virtual void failure(ExitStatus status, const QString &message,
+                         const QJsonObject &details = {});
     void note(const QString &message);
 
     // Put before every failure: "file:line: " while a script runs.
@@ -48,7 +50,8 @@ class JsonOutput : public Output
 public:
     using Output::Output;
     void result(const QJsonObject &json, const QString &text) override;
-    void failure(ExitStatus status, const QString &message) override;
+    void failure(ExitStatus status, const QString &message,
+                 const QJsonObject &details = {}) override;
 };
 
 } // namespace cli

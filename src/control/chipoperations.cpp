@@ -252,6 +252,23 @@ std::array<bool, 2> ChipOperations::findChips()
     });
 }
 
+QString ChipOperations::wiringText(bus::ChipBus::Wiring wiring)
+{
+    switch (wiring) {
+    case bus::ChipBus::Wiring::Fine:
+        return tr("Wiring fine: DSR follows RTS.");
+    case bus::ChipBus::Wiring::NoEcho:
+        return tr("DSR never changes: the adapter has no DSR, or SDA is not wired back to it. "
+                  "Nothing can be read on this port.");
+    case bus::ChipBus::Wiring::Inverted:
+        return tr("DSR is inverted: a wiring or level problem between the adapter and the "
+                  "board.");
+    case bus::ChipBus::Wiring::Unsteady:
+        break;
+    }
+    return tr("DSR changes but does not follow RTS: a loose contact or interference.");
+}
+
 bus::ChipBus::Wiring ChipOperations::checkWiring()
 {
     return onBus([&] {

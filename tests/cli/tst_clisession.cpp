@@ -320,9 +320,12 @@ private slots:
         const QString path = f.writeFile("keep.csv", "old");
         for (const QStringList &arguments :
              {QStringList{"--vsup", "10", "read"}, QStringList{"--vsup", "10", "save", path},
-              QStringList{"otp-all", "--yes"}, QStringList{"get", "5"}})
+              QStringList{"otp-all", "--yes"}, QStringList{"get", "5"},
+              QStringList{"code", "5", "100"},
+              QStringList{"--json", "--vsup", "10", "set", "5", "1"}})
             QCOMPARE(f.onSim(arguments), exitCode(ExitStatus::ChipSilent));
-        QCOMPARE(f.err.count(QLatin1String("65535")), 4);
+        QCOMPARE(f.err.count(QLatin1String("no chip answered at A0 = 0")), 6);
+        QVERIFY(f.out.contains(QLatin1String("\"unanswered\":\"set\"")));
         // The silent bus's words replaced no file, and the burn was refused before its general
         // call, which would have reached the other chip.
         QFile file(path);
@@ -333,6 +336,41 @@ private slots:
 
     // Quick commands and pipes get no progress; a slow command on a terminal does, wiped at
     // its end.
+    void scanAndSelfTestTellTheCause_data()
+    {
+        using Dsr = sim::SimulatedBoard::DsrWiring;
+        QTest::addColumn<bool>("chip0Present");
+        QTest::addColumn<Dsr>("dsr");
+        QTest::addColumn<QString>("scan");
+        QTest::addColumn<int>("scanStatus");
+        QTest::addColumn<int>("selfTestStatus");
+        const int ok = exitCode(ExitStatus::Ok);
+        const int silent = exitCode(ExitStatus::ChipSilent);
+        const int fault = exitCode(ExitStatus::WiringFault);
+        QTest::newRow("all fine") << true << Dsr::Normal << "[true,true]" << ok << ok;
+        QTest::newRow("chip 0 absent") << false << Dsr::Normal << "[false,true]" << ok << ok;
+        QTest::newRow("no DSR") << true << Dsr::Missing << "[false,false]" << silent << fault;
+        QTest::newRow("DSR inverted")
+            << true << Dsr::Inverted << "[false,false]" << silent << fault;
+    }
+
+    void scanAndSelfTestTellTheCause()
+    {
+        QFETCH(bool, chip0Present);
+        QFETCH(sim::SimulatedBoard::DsrWiring, dsr);
+        QFETCH(QString, scan);
+        QFETCH(int, scanStatus);
+        QFETCH(int, selfTestStatus);
+        CliFixture f;
+        f.session.simulatedBoard().setChipPresent(0, chip0Present);
+        f.session.simulatedBoard().setDsrWiring(dsr);
+        QCOMPARE(f.onSim({"--json", "scan"}), scanStatus);
+        QVERIFY2(f.out.contains("\"a0\":" + scan), qPrintable(f.out));
+        QCOMPARE(f.onSim({"selftest"}), selfTestStatus);
+        // Neither touched a register of either chip.
+        QVERIFY(f.chip(0).events().isEmpty() && f.chip(1).events().isEmpty());
+    }
+
     void progressShowsOnlyWhenSlowOnATerminal()
     {
         for (const bool terminal : {true, false}) {
