@@ -23,11 +23,11 @@ ChipOperations::ChipOperations(bus::ChipBus &chip, port::PortManager &ports, Bus
         Qt::DirectConnection);
 }
 
-template<typename Work> auto ChipOperations::onBus(Work work)
+template<typename Work> auto ChipOperations::onBus(Work work, Heard heard)
 {
     auto result = m_busThread ? m_busThread->run(work) : work();
     // A closed or failed port says so itself; silence is news only on a port that works.
-    if (m_portFailure.isEmpty() && portOpen())
+    if (heard == Heard::Report && m_portFailure.isEmpty() && portOpen())
         emit chipHeard(m_allAnswered);
     return result;
 }
@@ -242,14 +242,14 @@ OperationResult ChipOperations::reset()
 
 std::array<bool, 2> ChipOperations::findChips()
 {
-    return onBus([&] {
-        begin();
-        std::array<bool, 2> found{m_chip.probe(QStringLiteral("0")), false};
-        found[1] = m_chip.probe(QStringLiteral("1"));
-        // A scan that finds nobody is its answer, not a silent chip.
-        m_allAnswered = true;
-        return found;
-    });
+    return onBus(
+        [&] {
+            begin();
+            std::array<bool, 2> found{m_chip.probe(QStringLiteral("0")), false};
+            found[1] = m_chip.probe(QStringLiteral("1"));
+            return found;
+        },
+        Heard::Keep);
 }
 
 QString ChipOperations::wiringText(bus::ChipBus::Wiring wiring)
@@ -271,10 +271,12 @@ QString ChipOperations::wiringText(bus::ChipBus::Wiring wiring)
 
 bus::ChipBus::Wiring ChipOperations::checkWiring()
 {
-    return onBus([&] {
-        begin();
-        return m_chip.checkWiring();
-    });
+    return onBus(
+        [&] {
+            begin();
+            return m_chip.checkWiring();
+        },
+        Heard::Keep);
 }
 
 void ChipOperations::sendMarkerBlock()

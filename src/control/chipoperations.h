@@ -141,7 +141,11 @@ private:
     void begin();
     // Notes whether the chip answered the transaction just made; gives that answer.
     bool heard();
-    template<typename Work> auto onBus(Work work);
+    // Runs work as one operation on the bus thread (when there is one). An operation that asks
+    // the chip something tells the windows whether it answered; a scan or the wiring check
+    // does not.
+    enum class Heard { Report, Keep };
+    template<typename Work> auto onBus(Work work, Heard heard = Heard::Report);
     void readChannelsInto(const QString &a0Pin, ChipReading &reading, int total,
                           const QString &what);
     OperationResult finish() const;

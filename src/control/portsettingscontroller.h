@@ -12,6 +12,9 @@ class PortMap;
 
 namespace control {
 
+class ChipOperations;
+class UserPrompts;
+
 // The port settings dialog behind its window: the port and bit-rate lists, which entries are
 // selected, and the status text. A choice takes effect at once (the port is re-opened with it);
 // nothing is undone when the window closes. The lists are built afresh by every load from the
@@ -51,8 +54,20 @@ public:
     // How a user gets access to serial devices they may not open.
     static QString accessHint();
 
+    // With the chip's operations, the wiring is checked whenever a port is open (at load and
+    // after each choice that opens one), and the chips can be looked for. a0Pin is the chip in
+    // use; prompts ask whether to switch to the other one.
+    void attachChip(ChipOperations &operations, const QString &a0Pin, UserPrompts &prompts);
+    QString wiringText() const { return m_wiringText; }
+    // "Find chips": probes both addresses, says which answered, and offers to switch A0 when
+    // only the other chip did.
+    void findChips();
+    QString chipsText() const { return m_chipsText; }
+    bool switchA0Chosen() const { return m_switchA0; }
+
 signals:
     void statusTextChanged(const QString &text);
+    void chipChecksChanged();
 
 private:
     void fillPortList();
@@ -60,6 +75,7 @@ private:
     void reopenPort();
     QString openFailure(int portNumber, bool tried) const;
     void setStatusText(const QString &text);
+    void checkWiring();
 
     port::PortManager &m_ports;
     const port::PortMap &m_map;
@@ -69,6 +85,12 @@ private:
     QString m_statusText;
     // What load wrote; it comes back once a failed choice is followed by one that works.
     QString m_loadStatusText;
+    ChipOperations *m_operations = nullptr;
+    UserPrompts *m_prompts = nullptr;
+    QString m_a0Pin;
+    QString m_wiringText;
+    QString m_chipsText;
+    bool m_switchA0 = false;
 };
 
 } // namespace control

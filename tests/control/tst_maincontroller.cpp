@@ -273,6 +273,29 @@ private slots:
                  device::channelCount - burned.readBack.registersRead);
     }
 
+    // A chip that does not answer is named in the status bar until one answers; what it never
+    // acknowledged is not shown as held.
+    void silentChipIsNamedAndItsValuesUnknown()
+    {
+        ControlFixture f;
+        control::StatusLine status{f.stack.ports(), f.stack.portMap(), f.model, f.prompts};
+        connect(f.operations.get(), &control::ChipOperations::chipHeard, &status,
+                &control::StatusLine::chipHeard);
+        f.showCodes(10, 100);
+        f.board.setChipPresent(0, false);
+        f.grid().voltageBoxEdited(5, QStringLiteral("2"));
+        QVERIFY(f.model.codeUnknown[5]);
+        QVERIFY(status.silenceText().startsWith(QStringLiteral("No chip answered at A0 = 0")));
+        f.controller->readAllRegisters();
+        QCOMPARE(f.model.unknownChannels().size(), channelCount);
+        QCOMPARE(f.grid().maxBankText(), QString());
+
+        f.board.setChipPresent(0, true);
+        f.controller->readAllRegisters();
+        QVERIFY(f.model.unknownChannels().isEmpty());
+        QCOMPARE(status.silenceText(), QString());
+    }
+
     void interruptedReadLeavesTheRestUnknown()
     {
         ControlFixture f;

@@ -43,6 +43,7 @@ PortSettingsDialog::PortSettingsDialog(port::PortManager &ports, const port::Por
     rows->addWidget(m_bitRateCombo, 1, 1);
     rows->addWidget(m_status, 2, 0, 1, 2);
     rows->setColumnStretch(1, 1);
+    m_rows = rows;
 
     auto *ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setDefault(true);
@@ -72,6 +73,32 @@ PortSettingsDialog::PortSettingsDialog(port::PortManager &ports, const port::Por
             &control::PortSettingsController::chooseBitRate);
     connect(&m_controller, &control::PortSettingsController::statusTextChanged, m_status,
             &QLabel::setText);
+}
+
+void PortSettingsDialog::attachChip(control::ChipOperations &operations, const QString &a0Pin,
+                                    control::UserPrompts &prompts)
+{
+    QWidget *frame = m_status->parentWidget();
+    m_wiring = new QLabel(frame);
+    m_wiring->setObjectName(QStringLiteral("wiringText"));
+    m_wiring->setAccessibleName(tr("Wiring check"));
+    m_wiring->setWordWrap(true);
+    auto *find = new QPushButton(tr("Find chips"), frame);
+    find->setToolTip(tr("Sends each chip's address alone (nothing is written) and says which "
+                        "chips answer"));
+    m_chips = new QLabel(frame);
+    m_chips->setObjectName(QStringLiteral("chipsText"));
+    m_chips->setWordWrap(true);
+    m_rows->addWidget(m_wiring, 3, 0, 1, 2);
+    m_rows->addWidget(find, 4, 0);
+    m_rows->addWidget(m_chips, 4, 1);
+    connect(find, &QPushButton::clicked, &m_controller,
+            &control::PortSettingsController::findChips);
+    connect(&m_controller, &control::PortSettingsController::chipChecksChanged, this, [this] {
+        m_wiring->setText(m_controller.wiringText());
+        m_chips->setText(m_controller.chipsText());
+    });
+    m_controller.attachChip(operations, a0Pin, prompts);
 }
 
 } // namespace ui

@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class QComboBox;
+class QGridLayout;
 class QLabel;
 
 namespace port {
@@ -25,11 +26,19 @@ public:
     PortSettingsDialog(port::PortManager &ports, const port::PortMap &map,
                        QWidget *parent = nullptr);
 
+    // Adds the wiring check and "Find chips" (see the controller).
+    void attachChip(control::ChipOperations &operations, const QString &a0Pin,
+                    control::UserPrompts &prompts);
+    bool switchA0Chosen() const { return m_controller.switchA0Chosen(); }
+
 private:
     control::PortSettingsController m_controller;
     QComboBox *m_portCombo = nullptr;
     QComboBox *m_bitRateCombo = nullptr;
     QLabel *m_status = nullptr;
+    QGridLayout *m_rows = nullptr;
+    QLabel *m_wiring = nullptr;
+    QLabel *m_chips = nullptr;
 };
 
 } // namespace ui

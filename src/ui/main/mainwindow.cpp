@@ -375,8 +375,13 @@ void MainWindow::openPortSettings()
 {
     const int portBefore = m_parts.ports.comPort().openPortNumber();
     PortSettingsDialog dialog(m_parts.ports, m_parts.portMap, this);
+    dialog.attachChip(m_parts.operations, m_parts.model.a0Pin, m_parts.prompts);
     dialog.exec();
-    m_controller.portSettingsClosed(portBefore);
+    // Switching reads the other chip; otherwise a newly opened port is read.
+    if (dialog.switchA0Chosen())
+        m_controller.changeAddress();
+    else
+        m_controller.portSettingsClosed(portBefore);
 }
 
 void MainWindow::openOtpDialog()

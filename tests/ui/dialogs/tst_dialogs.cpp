@@ -91,6 +91,47 @@ class TestDialogs : public QObject
     Q_OBJECT
 
 private slots:
+    void portDialogFindsTheChipsAndChecksTheWiring_data()
+    {
+        using Dsr = sim::SimulatedBoard::DsrWiring;
+        QTest::addColumn<bool>("chip0Present");
+        QTest::addColumn<Dsr>("dsr");
+        QTest::addColumn<QString>("wiring");
+        QTest::addColumn<QString>("chips");
+        QTest::addColumn<bool>("offered");
+        QTest::newRow("all fine") << true << Dsr::Normal << "COM1: Wiring fine"
+                                  << "A0 = 0: a chip answered. A0 = 1: a chip answered." << false;
+        QTest::newRow("only the other chip")
+            << false << Dsr::Normal << "COM1: Wiring fine"
+            << "A0 = 0: no answer. A0 = 1: a chip answered." << true;
+        QTest::newRow("no DSR") << true << Dsr::Missing << "COM1: DSR never changes"
+                                << "No chip answered" << false;
+        QTest::newRow("DSR inverted") << true << Dsr::Inverted << "COM1: DSR is inverted"
+                                      << "No chip answered" << false;
+    }
+
+    void portDialogFindsTheChipsAndChecksTheWiring()
+    {
+        QFETCH(bool, chip0Present);
+        QFETCH(sim::SimulatedBoard::DsrWiring, dsr);
+        QFETCH(QString, wiring);
+        QFETCH(QString, chips);
+        QFETCH(bool, offered);
+        ControlFixture f;
+        f.board.setChipPresent(0, chip0Present);
+        f.board.setDsrWiring(dsr);
+        f.prompts.answerYes = true;
+        PortSettingsController controller(f.stack.ports(), f.stack.portMap());
+        controller.load();
+        controller.attachChip(*f.operations, QStringLiteral("0"), f.prompts);
+        QVERIFY2(controller.wiringText().startsWith(wiring), qPrintable(controller.wiringText()));
+        controller.findChips();
+        QVERIFY2(controller.chipsText().contains(chips), qPrintable(controller.chipsText()));
+        QCOMPARE(controller.switchA0Chosen(), offered);
+        QCOMPARE(f.prompts.questions.size(), int(offered));
+        QVERIFY(f.chip0().events().isEmpty() && f.board.chip(1).events().isEmpty());
+    }
+
     void portSettingsLoad_data()
     {
         QTest::addColumn<QList<int>>("present");
