@@ -61,6 +61,13 @@ void BusThread::serve()
 
 void BusThread::runOnBus(const std::function<void()> &work)
 {
+    if (m_inFlight) {
+        // Only an event served during a transaction gets here. The windows hold such writes
+        // and commands back; should one slip through, it waits for the bus instead of sharing
+        // it.
+        std::unique_lock lock(m_mutex);
+        m_workEnded.wait(lock, [this] { return m_workDone; });
+    }
     m_inFlight = true;
     {
         const std::lock_guard lock(m_mutex);

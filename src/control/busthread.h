@@ -31,8 +31,8 @@ public:
     explicit BusThread(QObject *parent = nullptr);
     ~BusThread() override;
 
-    // Runs work on the bus thread and serves events until it returns. Not for use while a
-    // transaction is under way (inFlight()): that caller is an event served meanwhile.
+    // Runs work on the bus thread and serves events until it returns. Meant for callers that
+    // no transaction is under way for (see inFlight()); any other waits for the bus first.
     template<typename Work> auto run(Work work) -> std::invoke_result_t<Work>
     {
         using Result = std::invoke_result_t<Work>;
