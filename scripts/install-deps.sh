@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make pkg-config clang-format
-    qt6-base-dev qt6-serialport-dev libgl-dev
+    qt6-base-dev qt6-serialport-dev libgl-dev libftdi1-dev
     libqt6svg6
     libbenchmark-dev
     clang libclang-rt-14-dev

@@ -1,5 +1,7 @@
 #include "port/mappedcomport.h"
 
+#include "port/usbadapter.h"
+
 #include <utility>
 
 namespace port {
@@ -38,6 +40,9 @@ OpenResult MappedComPort::open(int portNumber, const LineSettings &settings)
         target = where.simulated;
     }
 
+    if (where.kind == PortTarget::Kind::Device && where.fastMode)
+        return openFast(portNumber, where, settings);
+
     target->setTimeouts(m_timeouts);
     OpenResult result = OpenResult::Failed;
     if (target == &m_device) {
@@ -52,7 +57,46 @@ OpenResult MappedComPort::open(int portNumber, const LineSettings &settings)
         // Direct: a failure on the bus thread must close the route before the next line call.
         m_failedConnection = connect(target, &ComPort::failed, this, &MappedComPort::openPortFailed,
                                      Qt::DirectConnection);
+        m_skipIdleWrites = where.skipIdleWrites.value_or(where.kind == PortTarget::Kind::Device &&
+                                                         usbAdapterOf(where.devicePath).isUsb);
+        m_dtr = false;
+        m_rts = false;
     }
+    return result;
+}
+
+OpenResult MappedComPort::openFast(int portNumber, const PortTarget &where,
+                                   const LineSettings &settings)
+{
+    const QString name = PortMap::portName(portNumber);
+    FtdiSelection selection;
+    if (where.ftdiSerial.isEmpty()) {
+        const UsbAdapter adapter = usbAdapterOf(where.devicePath);
+        if (!adapter.isFt232r()) {
+            m_lastError = tr("%1 (%2) is not an FT232R adapter, which fast mode needs; turn fast "
+                             "mode off to use it as a serial port.")
+                              .arg(name, where.devicePath);
+            return OpenResult::NotPresent;
+        }
+        selection = {adapter.serial, adapter.busNumber, adapter.deviceAddress,
+                     QStringLiteral("%1 (%2)").arg(name, where.devicePath)};
+    } else {
+        selection = {where.ftdiSerial, 0, 0, QStringLiteral("FT232R %1").arg(where.ftdiSerial)};
+    }
+    m_fastPort.reset();
+    m_adapter = std::make_unique<LibFtdiDevice>(selection);
+    m_fastPort = std::make_unique<BitBangComPort>(*m_adapter);
+    m_fastPort->setTimeouts(m_timeouts);
+    const OpenResult result = m_fastPort->open(portNumber, settings);
+    if (result != OpenResult::Opened) {
+        m_lastError = m_fastPort->lastError();
+        return result;
+    }
+    m_open = m_fastPort.get();
+    m_failedConnection = connect(m_open, &ComPort::failed, this, &MappedComPort::openPortFailed,
+                                 Qt::DirectConnection);
+    // Every write is a step of the adapter's clock, and the timing rests on them.
+    m_skipIdleWrites = false;
     return result;
 }
 
@@ -78,14 +122,18 @@ void MappedComPort::setTimeouts(const PortTimeouts &timeouts)
 
 void MappedComPort::setDtr(bool asserted)
 {
-    if (m_open)
-        m_open->setDtr(asserted);
+    if (!m_open || (m_skipIdleWrites && m_dtr == asserted))
+        return;
+    m_dtr = asserted;
+    m_open->setDtr(asserted);
 }
 
 void MappedComPort::setRts(bool asserted)
 {
-    if (m_open)
-        m_open->setRts(asserted);
+    if (!m_open || (m_skipIdleWrites && m_rts == asserted))
+        return;
+    m_rts = asserted;
+    m_open->setRts(asserted);
 }
 
 bool MappedComPort::dsr()
@@ -99,6 +147,28 @@ void MappedComPort::writeData(const QByteArray &bytes)
         m_open->writeData(bytes);
 }
 
+bool MappedComPort::sendsWholeFrames() const
+{
+    return m_open && m_open->sendsWholeFrames();
+}
+
+void MappedComPort::markDsrSample()
+{
+    if (m_open)
+        m_open->markDsrSample();
+}
+
+void MappedComPort::holdStep()
+{
+    if (m_open)
+        m_open->holdStep();
+}
+
+QList<bool> MappedComPort::endFrame()
+{
+    return m_open ? m_open->endFrame() : QList<bool>();
+}
+
 QString MappedComPort::lastError() const
 {
     return m_deviceTried ? m_device.lastError() : m_lastError;
@@ -109,6 +179,8 @@ void MappedComPort::openPortFailed(int portNumber, const QString &reason)
 {
     disconnect(m_failedConnection);
     m_open = nullptr;
+    if (!m_deviceTried)
+        m_lastError = reason;
     emit failed(portNumber, reason);
 }
 

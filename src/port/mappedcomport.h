@@ -1,17 +1,23 @@
 #pragma once
 
+#include "port/bitbangcomport.h"
 #include "port/comport.h"
+#include "port/libftdidevice.h"
 #include "port/portmap.h"
 #include "port/systemcomport.h"
 
 #include <QMetaObject>
+#include <memory>
 
 namespace port {
 
 // The program's one port as the port map routes it: at each open the map decides whether the
 // COM number leads to a device, opened on the real port, or to the simulated board's port, so
 // the port settings dialog can switch between the two at run time. Line operations go straight
-// to the port that is open: a device still sees exactly one system call per operation.
+// to the port that is open: a device still sees exactly one system call per operation, unless
+// the port skips idle writes (those that leave a line as it is), which on a USB adapter cost a
+// round trip each and change nothing on the bus. A device whose adapter is an FT232R may be
+// opened in fast mode instead: its bit-bang port then carries the lines, a frame at a time.
 class MappedComPort : public ComPort
 {
     Q_OBJECT
@@ -36,16 +42,32 @@ public:
     void setRts(bool asserted) override;
     bool dsr() override;
     void writeData(const QByteArray &bytes) override;
+    bool sendsWholeFrames() const override;
+    void markDsrSample() override;
+    void holdStep() override;
+    QList<bool> endFrame() override;
+
+    // Whether the open port skips idle writes, and whether it runs in fast mode.
+    bool skipsIdleWrites() const { return m_open && m_skipIdleWrites; }
+    bool inFastMode() const { return m_open && m_open->sendsWholeFrames(); }
 
     // Why the last open, line operation or write went wrong; empty after a clean open.
     QString lastError() const;
 
 private:
     void openPortFailed(int portNumber, const QString &reason);
+    OpenResult openFast(int portNumber, const PortTarget &where, const LineSettings &settings);
 
     PortMap m_map;
     SystemComPort m_device;
+    // Made at each open in fast mode, for the adapter the target names.
+    std::unique_ptr<LibFtdiDevice> m_adapter;
+    std::unique_ptr<BitBangComPort> m_fastPort;
     ComPort *m_open = nullptr;
+    bool m_skipIdleWrites = false;
+    // What the lines were last set to, known from the open on (which releases both).
+    bool m_dtr = false;
+    bool m_rts = false;
     QMetaObject::Connection m_failedConnection;
     // One record whatever the target, as a single port keeps it.
     PortTimeouts m_timeouts;

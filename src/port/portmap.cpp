@@ -26,6 +26,14 @@ constexpr DefaultRange defaultRanges[] = {
 };
 #endif
 
+PortTarget deviceTarget(const QString &devicePath)
+{
+    PortTarget target;
+    target.kind = PortTarget::Kind::Device;
+    target.devicePath = devicePath;
+    return target;
+}
+
 QString joinedDescription(const QSerialPortInfo &info)
 {
     const QString description = info.description();
@@ -109,6 +117,13 @@ PortOverride PortMap::parseOverride(const QString &text)
     if (const auto delay = parseSimulated(path, &error)) {
         result.simulated = true;
         result.lineDelay = *delay;
+    } else if (const auto latency =
+                   error.isEmpty() ? parseVirtualAdapter(path, &error) : std::nullopt) {
+        result.simulated = true;
+        result.virtualAdapter = true;
+        result.lineDelay = *latency;
+    } else if (path.compare(QLatin1String("ftdi"), Qt::CaseInsensitive) == 0) {
+        result.fastMode = true;
     } else if (!error.isEmpty()) {
         result.error = error;
     } else {
@@ -117,11 +132,12 @@ PortOverride PortMap::parseOverride(const QString &text)
     return result;
 }
 
-std::optional<std::chrono::microseconds> PortMap::parseSimulated(const QString &text,
-                                                                 QString *error)
+namespace {
+
+// "NAME" or "NAME:WAIT" with WAIT a time such as 1ms or 250us, at most 1 s.
+std::optional<std::chrono::microseconds>
+parseWait(const QRegularExpression &form, const QString &text, const QString &what, QString *error)
 {
-    static const QRegularExpression form(QStringLiteral("^sim(?::(.*))?$"),
-                                         QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression wait(QStringLiteral("^([0-9]+(?:\\.[0-9]+)?)(ms|us)$"),
                                          QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = form.match(text);
@@ -134,12 +150,29 @@ std::optional<std::chrono::microseconds> PortMap::parseSimulated(const QString &
         time.captured(1).toDouble() *
         (time.captured(2).compare(QLatin1String("ms"), Qt::CaseInsensitive) == 0 ? 1000.0 : 1.0);
     if (!time.hasMatch() || micro > 1e6) {
-        *error = QObject::tr("\"%1\": the simulated board's wait is a time such as 1ms or 250us, "
-                             "at most 1000ms")
-                     .arg(text);
+        *error = QObject::tr("\"%1\": %2 is a time such as 1ms or 250us, at most 1000ms")
+                     .arg(text, what);
         return std::nullopt;
     }
     return std::chrono::microseconds(qRound64(micro));
+}
+
+} // namespace
+
+std::optional<std::chrono::microseconds> PortMap::parseSimulated(const QString &text,
+                                                                 QString *error)
+{
+    static const QRegularExpression form(QStringLiteral("^sim(?::(.*))?$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    return parseWait(form, text, QObject::tr("the simulated board's wait"), error);
+}
+
+std::optional<std::chrono::microseconds> PortMap::parseVirtualAdapter(const QString &text,
+                                                                      QString *error)
+{
+    static const QRegularExpression form(QStringLiteral("^sim-ft232r(?::(.*))?$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    return parseWait(form, text, QObject::tr("the virtual adapter's latency"), error);
 }
 
 int PortMap::numberForDevice(const QString &devicePath)
@@ -158,20 +191,48 @@ int PortMap::numberForDevice(const QString &devicePath)
 void PortMap::mapToDevice(int portNumber, const QString &devicePath)
 {
     if (isPortNumber(portNumber))
-        m_overrides.insert(portNumber, {PortTarget::Kind::Device, devicePath, nullptr});
+        m_overrides.insert(portNumber, deviceTarget(devicePath));
 }
 
 void PortMap::mapToSimulated(int portNumber, ComPort *simulated)
 {
+    if (isPortNumber(portNumber)) {
+        PortTarget target;
+        target.kind = PortTarget::Kind::Simulated;
+        target.simulated = simulated;
+        m_overrides.insert(portNumber, target);
+    }
+}
+
+void PortMap::mapToFtdiSerial(int portNumber, const QString &serial)
+{
+    if (isPortNumber(portNumber)) {
+        PortTarget target = deviceTarget(QString());
+        target.fastMode = true;
+        target.ftdiSerial = serial;
+        m_overrides.insert(portNumber, target);
+    }
+}
+
+void PortMap::setFastMode(int portNumber, bool on)
+{
     if (isPortNumber(portNumber))
-        m_overrides.insert(portNumber, {PortTarget::Kind::Simulated, QString(), simulated});
+        m_modes[portNumber].fast = on;
+}
+
+void PortMap::setIdleWriteSkipping(int portNumber, std::optional<bool> skip)
+{
+    if (isPortNumber(portNumber))
+        m_modes[portNumber].skipIdleWrites = skip;
 }
 
 bool PortMap::apply(const PortOverride &entry, ComPort *simulated)
 {
     if (!entry.isValid() || !isPortNumber(entry.portNumber))
         return false;
-    if (entry.simulated)
+    if (entry.fastMode)
+        setFastMode(entry.portNumber, true);
+    else if (entry.simulated)
         mapToSimulated(entry.portNumber, simulated);
     else
         mapToDevice(entry.portNumber, entry.devicePath);
@@ -188,9 +249,12 @@ PortTarget PortMap::target(int portNumber) const
     if (!isPortNumber(portNumber))
         return {};
     const auto found = m_overrides.constFind(portNumber);
-    if (found != m_overrides.cend())
-        return *found;
-    return {PortTarget::Kind::Device, defaultDevicePath(portNumber), nullptr};
+    PortTarget result =
+        found != m_overrides.cend() ? *found : deviceTarget(defaultDevicePath(portNumber));
+    const Modes modes = m_modes.value(portNumber);
+    result.fastMode = result.kind == PortTarget::Kind::Device && (result.fastMode || modes.fast);
+    result.skipIdleWrites = modes.skipIdleWrites;
+    return result;
 }
 
 PortDescription PortMap::describe(int portNumber) const

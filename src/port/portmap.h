@@ -18,18 +18,28 @@ struct PortTarget
     enum class Kind { None, Device, Simulated };
 
     Kind kind = Kind::None;
-    QString devicePath;           // Device only
+    QString devicePath;           // Device only; empty for an FT232R chosen by its serial number
     ComPort *simulated = nullptr; // Simulated only: the board's port, owned by whoever built it
+    // Device only: the FT232R behind the device (or the one with this serial number) is driven in
+    // synchronous bit-bang mode, a whole frame per USB transfer.
+    bool fastMode = false;
+    QString ftdiSerial;
+    // Line writes that leave a line as it is are skipped: on, off, or nothing for the default
+    // (on for USB adapters, where each write is a USB round trip; off for built-in UARTs).
+    std::optional<bool> skipIdleWrites;
 };
 
 // One "COMn=PATH" or "COMn=sim" option, as the command line gives it.
 struct PortOverride
 {
     int portNumber = 0;
-    QString devicePath; // empty for the simulated board
+    QString devicePath; // empty for the simulated board and for COMn=ftdi
     bool simulated = false;
-    QString error;                          // why the text was refused; empty when it parsed
-    std::chrono::microseconds lineDelay{0}; // simulated only: the wait per line operation
+    QString error; // why the text was refused; empty when it parsed
+    // simulated only: the wait per line operation, or per USB transfer of the virtual FT232R
+    std::chrono::microseconds lineDelay{0};
+    bool virtualAdapter = false; // simulated only: the board behind a virtual FT232R
+    bool fastMode = false;       // COMn=ftdi: the port's adapter in bit-bang mode
 
     bool isValid() const { return error.isEmpty(); }
 };
@@ -67,6 +77,10 @@ public:
     // simulated board; the wait, or the reason it was refused in *error, when it does.
     static std::optional<std::chrono::microseconds> parseSimulated(const QString &text,
                                                                    QString *error);
+    // "sim-ft232r" or "sim-ft232r:1ms": the simulated board behind a virtual FT232R in bit-bang
+    // mode, with a latency per USB transfer. As parseSimulated otherwise.
+    static std::optional<std::chrono::microseconds> parseVirtualAdapter(const QString &text,
+                                                                        QString *error);
     // A number for a device given without one: the number whose default device it is, else the
     // first number whose default device the system does not have, else the last number.
     static int numberForDevice(const QString &devicePath);
@@ -74,6 +88,11 @@ public:
     // Numbers outside 1..16 are ignored: the program has no such port.
     void mapToDevice(int portNumber, const QString &devicePath);
     void mapToSimulated(int portNumber, ComPort *simulated);
+    // The FT232R with this serial number, in bit-bang mode, whatever node the system gave it.
+    void mapToFtdiSerial(int portNumber, const QString &serial);
+    // The modes of a device's port, kept apart from where the number leads.
+    void setFastMode(int portNumber, bool on);
+    void setIdleWriteSkipping(int portNumber, std::optional<bool> skip);
     // Applies a parsed override; the simulated board's port is the caller's, as it outlives the
     // map. Returns false for an override that did not parse.
     bool apply(const PortOverride &entry, ComPort *simulated);
@@ -89,7 +108,14 @@ public:
 private:
     PortDescription describe(int portNumber, const QList<QSerialPortInfo> &systemPorts) const;
 
+    struct Modes
+    {
+        bool fast = false;
+        std::optional<bool> skipIdleWrites;
+    };
+
     QHash<int, PortTarget> m_overrides;
+    QHash<int, Modes> m_modes;
 };
 
 } // namespace port

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 
 namespace port {
 
@@ -18,6 +19,18 @@ public:
     // DSR as the port reads it. A port that is not open reads it not asserted.
     virtual bool dsr() = 0;
     virtual void writeData(const QByteArray &bytes) = 0;
+
+    // Lines that send a whole frame at once (an adapter in bit-bang mode) queue their writes:
+    // a DSR reading becomes a sample marked in place and resolved when the frame ends. The bus
+    // engine needs what it read only after the frame, so it works the same on both kinds.
+    virtual bool sendsWholeFrames() const { return false; }
+    // Marks a DSR sample after the writes queued so far.
+    virtual void markDsrSample() {}
+    // One more step with the lines as they are: a pause in the frame's own clock.
+    virtual void holdStep() {}
+    // Sends what is queued and gives the marked samples in order, true where DSR was asserted.
+    // Missing ones (the port failed) read released, as on a closed port.
+    virtual QList<bool> endFrame() { return {}; }
 };
 
 } // namespace port

@@ -58,6 +58,32 @@ private slots:
         QCOMPARE(map.target(5).devicePath, PortMap::defaultDevicePath(5));
     }
 
+    // Fast mode and idle-write skipping are modes of a number, kept apart from where it leads.
+    void modesFollowTheNumber()
+    {
+        FakeComPort board;
+        PortMap map;
+        QVERIFY(map.apply(PortMap::parseOverride(QStringLiteral("COM5=ftdi")), &board));
+        map.mapToDevice(5, QStringLiteral("/dev/serial/by-id/usb-FTDI-if00"));
+        map.setIdleWriteSkipping(5, false);
+        QVERIFY(map.target(5).fastMode);
+        QCOMPARE(map.target(5).devicePath, "/dev/serial/by-id/usb-FTDI-if00");
+        QCOMPARE(map.target(5).skipIdleWrites, false);
+        QCOMPARE(map.target(6).skipIdleWrites, std::nullopt);
+
+        const PortOverride adapter = PortMap::parseOverride(QStringLiteral("COM2=sim-ft232r:2ms"));
+        QVERIFY(adapter.simulated && adapter.virtualAdapter);
+        QCOMPARE(adapter.lineDelay.count(), 2000);
+        map.apply(adapter, &board);
+        map.setFastMode(2, true); // a simulated target is never a USB device in fast mode
+        QVERIFY(!map.target(2).fastMode);
+
+        map.mapToFtdiSerial(3, QStringLiteral("A12345"));
+        QVERIFY(map.target(3).fastMode);
+        QCOMPARE(map.target(3).ftdiSerial, "A12345");
+        QVERIFY(!PortMap::parseOverride(QStringLiteral("COM2=sim-ft232r:5")).isValid());
+    }
+
     void overrideTexts_data()
     {
         QTest::addColumn<QString>("text");
