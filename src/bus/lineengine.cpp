@@ -1,16 +1,48 @@
 #include "bus/lineengine.h"
 
+#include <algorithm>
+#include <memory>
+
 namespace bus {
 
 LineEngine::LineEngine(port::SerialLines &lines) : m_lines(lines) {}
 
 void LineEngine::busPause()
 {
+    if (m_lines.sendsWholeFrames()) {
+        // The adapter's step (see BitBangComPort) is far longer than the loop below.
+        m_lines.holdStep();
+        ++m_pauseCount;
+        return;
+    }
     // Each pass stores to a volatile, so the optimiser must keep all 200 of them.
     [[maybe_unused]] volatile int pass = 0;
     for (int i = 1; i <= 200; ++i)
         pass = i;
     ++m_pauseCount;
+}
+
+void LineEngine::sampleDsr(bool &into)
+{
+    if (!m_lines.sendsWholeFrames()) {
+        into = m_lines.dsr();
+        return;
+    }
+    m_lines.markDsrSample();
+    m_pendingSamples.push_back(&into);
+}
+
+void LineEngine::endFrame()
+{
+    if (m_lines.sendsWholeFrames() || !m_pendingSamples.empty()) {
+        const QList<bool> samples = m_lines.endFrame();
+        for (std::size_t i = 0; i < m_pendingSamples.size(); ++i)
+            *m_pendingSamples[i] = qsizetype(i) < samples.size() && samples[qsizetype(i)];
+        m_pendingSamples.clear();
+    }
+    m_addressAcknowledged = m_ackDsr;
+    for (int position = 1; position <= 16; ++position)
+        m_readBackBits[position] = m_readDsr[position] ? 0 : 1;
 }
 
 int LineEngine::bitOfText(QStringView text, int k)
@@ -60,7 +92,7 @@ void LineEngine::ackSlot(Sample sample)
     sdaHigh();
     sclHigh();
     if (sample == Sample::Yes)
-        m_addressAcknowledged = m_lines.dsr();
+        sampleDsr(m_ackDsr);
     sdaHigh();
     sclLow();
     // leaves: scl low, sda released
@@ -75,7 +107,7 @@ void LineEngine::readBitCell(int position)
     sclLow();
     sdaHigh();
     sclHigh();
-    m_readBackBits[position] = m_lines.dsr() ? 0 : 1;
+    sampleDsr(m_readDsr[position]);
     // leaves: scl high, sda released (the chip drives the bit just sampled)
 }
 
@@ -144,7 +176,7 @@ void LineEngine::pacedBit(int bit, Sample sample)
     busPause();
     sclHigh();
     if (sample == Sample::Yes)
-        m_addressAcknowledged = m_lines.dsr();
+        sampleDsr(m_ackDsr);
     sdaBit(bit);
     busPause();
     sclLow();
@@ -182,21 +214,25 @@ void LineEngine::addressFrame(QStringView addressBits)
     startCondition();
     sendByte(1);
     stopCondition();
+    endFrame();
 }
 
 QList<bool> LineEngine::echoSda(int rounds)
 {
     // assert: the bus is idle; leaves it idle
-    QList<bool> readings;
+    // Filled in place (perhaps at the frame's end), so it must not move meanwhile.
+    const std::size_t count = std::size_t(std::max(rounds, 0)) * 2;
+    const auto raw = std::make_unique<bool[]>(count);
     sclHigh();
     sdaHigh();
     for (int round = 0; round < rounds; ++round) {
         sdaLow(); // START
-        readings.append(m_lines.dsr());
+        sampleDsr(raw[std::size_t(round) * 2]);
         sdaHigh(); // STOP
-        readings.append(m_lines.dsr());
+        sampleDsr(raw[std::size_t(round) * 2 + 1]);
     }
-    return readings;
+    endFrame();
+    return QList<bool>(raw.get(), raw.get() + count);
 }
 
 void LineEngine::writeShortFrame(QStringView addressBits, QStringView dataBits)
@@ -207,6 +243,7 @@ void LineEngine::writeShortFrame(QStringView addressBits, QStringView dataBits)
     sendByte(1);
     sendByte(9);
     stopCondition();
+    endFrame();
 }
 
 void LineEngine::readFrame(QStringView addressBits)
@@ -220,6 +257,7 @@ void LineEngine::readFrame(QStringView addressBits)
     for (int position = 9; position <= 16; ++position)
         readBitCell(position);
     nackAndStop();
+    endFrame();
 }
 
 void LineEngine::writeLongFrame(QStringView byte1, QStringView byte2, QStringView byte3,
@@ -235,6 +273,7 @@ void LineEngine::writeLongFrame(QStringView byte1, QStringView byte2, QStringVie
     if (extraPause == ExtraPause::Yes)
         busPause();
     pacedStop();
+    endFrame();
 }
 
 void LineEngine::writePacedFrame(QStringView byte1, QStringView byte2)
@@ -248,6 +287,7 @@ void LineEngine::writePacedFrame(QStringView byte1, QStringView byte2)
         pacedBit(1, b == 0 ? Sample::Yes : Sample::No);
     }
     pacedStop();
+    endFrame();
 }
 
 } // namespace bus

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QStringView>
 #include <array>
+#include <vector>
 
 namespace bus {
 
@@ -17,7 +18,9 @@ enum class ExtraPause { No, Yes };
 // and only the character '1' is a 1. Of the acknowledges only that of the address byte is
 // sampled (one DSR reading while SCL is high): it tells whether any chip answered the frame. The
 // bus has no clock of its own; its speed is that of the port's line changes, plus the fixed
-// pauses where they are listed.
+// pauses where they are listed. Lines that send whole frames get the same writes in the same
+// order; their DSR readings are resolved when each frame ends, and a pause is a step of their
+// clock.
 class LineEngine
 {
 public:
@@ -66,6 +69,11 @@ private:
     static int bitOfText(QStringView text, int k);
     void decodeByte(QStringView text, int firstPosition);
 
+    // Reads DSR into `into` now, or when the frame ends on lines that send whole frames.
+    void sampleDsr(bool &into);
+    // Every frame ends here: the deferred samples are resolved, then turned into results.
+    void endFrame();
+
     void startCondition();
     void sendBitCell(int bit);
     enum class Sample { No, Yes };
@@ -92,6 +100,10 @@ private:
     std::array<int, readBackBitCount> m_readBackBits{};
     quint64 m_pauseCount = 0;
     bool m_addressAcknowledged = false;
+    // DSR as read, true where asserted (SDA low); turned into the results at the frame's end.
+    bool m_ackDsr = false;
+    std::array<bool, readBackBitCount> m_readDsr{};
+    std::vector<bool *> m_pendingSamples;
 };
 
 } // namespace bus

@@ -14,6 +14,7 @@ void SimulatedBoard::setDtr(bool asserted)
     if (m_lineDelay.count() != 0)
         pace();
     m_dtr = asserted;
+    logLines();
     settle();
 }
 
@@ -22,7 +23,14 @@ void SimulatedBoard::setRts(bool asserted)
     if (m_lineDelay.count() != 0)
         pace();
     m_rts = asserted;
+    logLines();
     settle();
+}
+
+void SimulatedBoard::logLines()
+{
+    if (m_keepLineLog)
+        m_lineLog.append(char((m_dtr ? 1 : 0) | (m_rts ? 2 : 0)));
 }
 
 bool SimulatedBoard::dsr()

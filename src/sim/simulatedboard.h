@@ -24,6 +24,12 @@ public:
     bool dsr() override;
     void writeData(const QByteArray &bytes) override;
 
+    // Every line write from now on, as it left the lines: bit 0 DTR asserted, bit 1 RTS
+    // asserted. Off by default, as it grows with every write.
+    void keepLineLog(bool on) { m_keepLineLog = on; }
+    const QByteArray &lineLog() const { return m_lineLog; }
+    void clearLineLog() { m_lineLog.clear(); }
+
     // Bus levels, true = high.
     bool scl() const { return m_scl; }
     bool sda() const { return m_sda; }
@@ -52,6 +58,7 @@ private:
     void settle();
     void showChips();
     void pace() const;
+    void logLines();
 
     std::array<SimulatedChip, 2> m_chips{SimulatedChip(0), SimulatedChip(1)};
     std::array<bool, 2> m_present{true, true};
@@ -62,6 +69,8 @@ private:
     QByteArray m_dataWritten;
     std::chrono::nanoseconds m_lineDelay{0};
     DsrWiring m_dsrWiring = DsrWiring::Normal;
+    bool m_keepLineLog = false;
+    QByteArray m_lineLog;
 };
 
 } // namespace sim

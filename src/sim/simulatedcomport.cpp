@@ -27,8 +27,14 @@ bool SimulatedComPort::lineOperationSurvives()
 {
     if (!isOpen())
         return false;
-    if (m_lineDelay.count() > 0)
-        std::this_thread::sleep_for(m_lineDelay);
+    if (m_lineDelay.count() > 0) {
+        // Back to back, each operation ends one delay after the previous one; after a pause,
+        // one delay after it began. A late wake-up is thus made up by the next wait: it is the
+        // adapter's pace that is modelled, not this machine's timer.
+        const auto now = std::chrono::steady_clock::now();
+        m_lineDone = (now - m_lineDone < m_lineDelay ? m_lineDone : now) + m_lineDelay;
+        std::this_thread::sleep_until(m_lineDone);
+    }
     if (m_operationsLeft < 0 || m_operationsLeft-- > 0)
         return true;
     const int number = m_openPortNumber;

@@ -49,6 +49,7 @@ private:
     port::PortTimeouts m_timeouts;
     int m_operationsLeft = -1;
     std::chrono::microseconds m_lineDelay{0};
+    std::chrono::steady_clock::time_point m_lineDone;
 };
 
 } // namespace sim

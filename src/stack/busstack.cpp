@@ -35,9 +35,14 @@ void BusStack::route(const PortRouting &routing)
         map.mapToSimulated(port::PortMap::firstPortNumber, &m_simulatedPort);
     // There is one simulated board: the last wait given for it counts.
     for (const port::PortOverride &entry : routing.overrides) {
-        map.apply(entry, &m_simulatedPort);
-        if (entry.simulated)
-            m_simulatedPort.setLineDelay(entry.lineDelay);
+        if (entry.virtualAdapter) {
+            map.apply(entry, &m_virtualAdapterPort);
+            m_virtualAdapter.setTransferLatency(entry.lineDelay);
+        } else {
+            map.apply(entry, &m_simulatedPort);
+            if (entry.simulated)
+                m_simulatedPort.setLineDelay(entry.lineDelay);
+        }
     }
     m_port.setPortMap(map);
 }

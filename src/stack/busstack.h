@@ -7,6 +7,7 @@
 #include "port/portmap.h"
 #include "sim/simulatedboard.h"
 #include "sim/simulatedcomport.h"
+#include "sim/virtualft232r.h"
 #include "trace/bustrace.h"
 
 #include <QList>
@@ -49,6 +50,10 @@ public:
     bus::ChipBus &chip() { return *m_chip; }
     sim::SimulatedBoard &board() { return m_board; }
     sim::SimulatedComPort &simulatedPort() { return m_simulatedPort; }
+    // The board behind a virtual FT232R in bit-bang mode ("sim-ft232r").
+    sim::VirtualFt232r &virtualAdapter() { return m_virtualAdapter; }
+    port::BitBangComPort &virtualAdapterPort() { return m_virtualAdapterPort; }
+    port::MappedComPort &mappedPort() { return m_port; }
     // Why the last open was refused, or the open port went wrong; empty after a clean open.
     QString portError() const { return m_port.lastError(); }
 
@@ -67,6 +72,8 @@ private:
 
     sim::SimulatedBoard m_board;
     sim::SimulatedComPort m_simulatedPort{m_board};
+    sim::VirtualFt232r m_virtualAdapter{m_board};
+    port::BitBangComPort m_virtualAdapterPort{m_virtualAdapter};
     port::MappedComPort m_port;
     port::PortManager m_ports{m_port};
     std::unique_ptr<trace::BusTrace> m_trace;

@@ -42,8 +42,42 @@ void RecordingLines::writeData(const QByteArray &bytes)
     record(LineOperation::Kind::WriteData, false, bytes);
 }
 
+bool RecordingLines::sendsWholeFrames() const
+{
+    return m_inner && m_inner->sendsWholeFrames();
+}
+
+void RecordingLines::markDsrSample()
+{
+    if (!m_inner)
+        return;
+    m_inner->markDsrSample();
+    record(LineOperation::Kind::ReadDsr, false);
+    m_pendingSamples.append(m_dropped + m_operations.size() - 1);
+}
+
+void RecordingLines::holdStep()
+{
+    if (m_inner)
+        m_inner->holdStep();
+}
+
+QList<bool> RecordingLines::endFrame()
+{
+    const QList<bool> samples = m_inner ? m_inner->endFrame() : QList<bool>();
+    for (qsizetype i = 0; i < m_pendingSamples.size(); ++i) {
+        // A long frame may have pushed its first samples out of a bounded record.
+        const qint64 at = m_pendingSamples[i] - m_dropped;
+        if (at >= 0 && at < m_operations.size())
+            m_operations[at].value = i < samples.size() && samples[i];
+    }
+    m_pendingSamples.clear();
+    return samples;
+}
+
 void RecordingLines::clear()
 {
+    m_pendingSamples.clear();
     m_operations.clear();
     m_dropped = 0;
     m_stateBeforeFirst = {};

@@ -56,6 +56,11 @@ public:
     void setRts(bool asserted) override;
     bool dsr() override;
     void writeData(const QByteArray &bytes) override;
+    bool sendsWholeFrames() const override;
+    void markDsrSample() override;
+    void holdStep() override;
+    // The samples marked in the frame are recorded where they were taken, with their values.
+    QList<bool> endFrame() override;
 
     const QList<LineOperation> &operations() const { return m_operations; }
     void clear();
@@ -89,6 +94,8 @@ private:
     qsizetype m_limit = 0;
     qint64 m_dropped = 0;
     LineState m_stateBeforeFirst;
+    // Samples waiting for the frame's end, as counts of operations since the last clear().
+    QList<qint64> m_pendingSamples;
 };
 
 } // namespace trace

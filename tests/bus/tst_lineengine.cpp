@@ -1,7 +1,9 @@
 #include "bus/chipbus.h"
 #include "bus/lineengine.h"
 #include "device/bitstrings.h"
+#include "port/bitbangcomport.h"
 #include "sim/simulatedboard.h"
+#include "sim/virtualft232r.h"
 #include "trace/recordinglines.h"
 #include "wiredecoder.h"
 
@@ -56,12 +58,27 @@ FrameAction pointerWrite(QString data)
 const FrameAction readWord = [](ChipBus &c) { c.readRegisterWord(QStringLiteral("0")); };
 const FrameAction generalCall = [](ChipBus &c) { c.generalCallReset(); };
 
+// Run with -ft232r, every test reaches the board through a virtual FT232R in bit-bang mode.
+bool throughVirtualAdapter = false;
+
 // The engine and the register transactions end to end against the simulated board, which
 // decodes nothing but the line levels.
 struct Bench
 {
+    Bench()
+    {
+        if (throughVirtualAdapter)
+            fast.open(1, {});
+    }
+    port::SerialLines &lines()
+    {
+        return throughVirtualAdapter ? static_cast<port::SerialLines &>(fast) : board;
+    }
+
     sim::SimulatedBoard board;
-    bus::LineEngine engine{board};
+    sim::VirtualFt232r adapter{board};
+    port::BitBangComPort fast{adapter};
+    bus::LineEngine engine{lines()};
     ChipBus chip{engine};
 
     void write(const QString &a0, int reg, double code, bool burn = false)
@@ -230,7 +247,7 @@ private slots:
         Bench b;
         b.board.setChipPresent(0, chip0Present);
         b.board.setDsrWiring(dsr);
-        RecordingLines lines(&b.board);
+        RecordingLines lines(&b.lines());
         bus::LineEngine engine(lines);
         ChipBus chip(engine);
         const bool heard = dsr == sim::SimulatedBoard::DsrWiring::Normal;
@@ -274,5 +291,12 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLineEngine)
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList arguments = app.arguments();
+    throughVirtualAdapter = arguments.removeAll(QStringLiteral("-ft232r")) > 0;
+    TestLineEngine test;
+    return QTest::qExec(&test, arguments);
+}
 #include "tst_lineengine.moc"
