@@ -15,7 +15,9 @@ CommandLine::CommandLine()
                  "CommandLine",
                  "Map a port number to a device, e.g. COM5=/dev/serial/by-id/usb-FTDI-if00-port0, "
                  "or to the simulated board with COMn=sim (COMn=sim:1ms makes it as slow as a USB "
-                 "adapter). Repeatable."),
+                 "adapter). COMn=ftdi drives COMn's FT232R adapter in fast mode (bit-bang, a "
+                 "whole frame per USB transfer); COMn=sim-ft232r:1ms puts the simulated board "
+                 "behind a virtual FT232R with 1 ms per transfer. Repeatable."),
              QStringLiteral("COMn=PATH")),
       m_trace(QStringLiteral("trace"),
               QCoreApplication::translate(

@@ -37,20 +37,32 @@ ParsedOptions refuse(ParsedOptions parsed, ExitStatus status, const QString &err
 
 std::optional<PortChoice> portChoiceOf(const QString &text, QString *error)
 {
-    static const QRegularExpression comName(QStringLiteral("^COM([0-9]{1,5})$"),
+    static const QRegularExpression comName(QStringLiteral("^COM([0-9]{1,5})(=ftdi)?$"),
                                             QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression ftdiSerial(QStringLiteral("^ftdi:([!-~]{1,64})$"),
+                                               QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = comName.match(text);
     PortChoice choice;
     QString simError;
     if (const auto delay = port::PortMap::parseSimulated(text, &simError)) {
         choice.kind = PortChoice::Kind::Simulated;
         choice.simulatedDelay = *delay;
+    } else if (const auto latency = simError.isEmpty()
+                                        ? port::PortMap::parseVirtualAdapter(text, &simError)
+                                        : std::nullopt) {
+        choice.kind = PortChoice::Kind::Simulated;
+        choice.virtualAdapter = true;
+        choice.simulatedDelay = *latency;
+    } else if (const QRegularExpressionMatch serial = ftdiSerial.match(text); serial.hasMatch()) {
+        choice.kind = PortChoice::Kind::FtdiSerial;
+        choice.ftdiSerial = serial.captured(1);
     } else if (!simError.isEmpty()) {
         *error = QStringLiteral("--port: ") + simError;
         return std::nullopt;
     } else if (match.hasMatch()) {
         choice.kind = PortChoice::Kind::Number;
         choice.number = match.captured(1).toInt();
+        choice.fastMode = match.hasCaptured(2);
         if (!port::PortMap::isPortNumber(choice.number)) {
             *error = QStringLiteral("--port: %1 is outside COM1 to COM16").arg(text);
             return std::nullopt;
@@ -59,7 +71,8 @@ std::optional<PortChoice> portChoiceOf(const QString &text, QString *error)
         choice.kind = PortChoice::Kind::Device;
         choice.devicePath = text;
     } else {
-        *error = QStringLiteral("--port: \"%1\" is neither COM1 to COM16, a device path nor sim")
+        *error = QStringLiteral("--port: \"%1\" is neither COM1 to COM16, COMn=ftdi, "
+                                "ftdi:SERIAL, a device path, sim nor sim-ft232r")
                      .arg(text);
         return std::nullopt;
     }
@@ -233,6 +246,10 @@ QString helpText()
         "                        /dev/serial/by-id/...), or sim for a simulated board\n"
         "                        (sim:1ms makes it as slow as a USB adapter)\n"
         "                        (default: the port stored by the KALVENTA program)\n"
+        "         COMn=ftdi      fast mode: COMn's FT232R adapter in bit-bang mode, a whole\n"
+        "         ftdi:SERIAL    frame per USB transfer (or the FT232R with that serial)\n"
+        "         sim-ft232r     the simulated board behind a virtual FT232R in fast mode\n"
+        "                        (sim-ft232r:1ms: 1 ms per USB transfer)\n"
         "  --a0 0|1              the chip's A0 pin (default: the stored A0)\n"
         "  --vsup VOLTS          the full-scale voltage (default: the Vsup stored for that A0)\n"
         "  --trace FILE.vcd      record the bus as a VCD file (SCL, SDA, DTR, RTS, DSR)\n"

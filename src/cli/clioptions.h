@@ -17,11 +17,14 @@ namespace cli {
 // board.
 struct PortChoice
 {
-    enum class Kind { Stored, Number, Device, Simulated };
+    enum class Kind { Stored, Number, Device, Simulated, FtdiSerial };
     Kind kind = Kind::Stored;
     int number = 0;
     QString devicePath;
-    std::chrono::microseconds simulatedDelay{0};
+    std::chrono::microseconds simulatedDelay{0}; // per line operation, or per USB transfer
+    bool fastMode = false;                       // Number: COMn=ftdi
+    bool virtualAdapter = false;                 // Simulated: sim-ft232r
+    QString ftdiSerial;                          // FtdiSerial only
 };
 
 // A command and the script line it came from (0 on the command line).

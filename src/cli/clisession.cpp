@@ -208,6 +208,11 @@ int CliSession::routePorts()
         break;
     case PortChoice::Kind::Number:
         number = m_options.port.number;
+        routing.base.setFastMode(number, m_options.port.fastMode);
+        break;
+    case PortChoice::Kind::FtdiSerial:
+        number = port::PortMap::firstPortNumber;
+        routing.base.mapToFtdiSerial(number, m_options.port.ftdiSerial);
         break;
     case PortChoice::Kind::Device:
         number = port::PortMap::numberForDevice(m_options.port.devicePath);
@@ -215,8 +220,17 @@ int CliSession::routePorts()
         break;
     case PortChoice::Kind::Simulated:
         number = port::PortMap::firstPortNumber;
-        routing.simulate = true;
-        routing.simulatedDelay = m_options.port.simulatedDelay;
+        if (m_options.port.virtualAdapter) {
+            port::PortOverride adapter;
+            adapter.portNumber = number;
+            adapter.simulated = true;
+            adapter.virtualAdapter = true;
+            adapter.lineDelay = m_options.port.simulatedDelay;
+            routing.overrides.append(adapter);
+        } else {
+            routing.simulate = true;
+            routing.simulatedDelay = m_options.port.simulatedDelay;
+        }
         break;
     }
     m_stack.route(routing);
@@ -340,8 +354,18 @@ QString CliSession::portText(int number) const
     if (m_options.port.kind == PortChoice::Kind::Device)
         return m_options.port.devicePath;
     const port::PortTarget target = m_stack.portMap().target(number);
+    if (m_options.port.virtualAdapter) {
+        return QStringLiteral("%1 (simulated board, virtual FT232R)")
+            .arg(port::PortMap::portName(number));
+    }
     if (target.kind == port::PortTarget::Kind::Simulated)
         return QStringLiteral("%1 (simulated board)").arg(port::PortMap::portName(number));
+    if (!target.ftdiSerial.isEmpty())
+        return QStringLiteral("FT232R %1").arg(target.ftdiSerial);
+    if (target.fastMode) {
+        return QStringLiteral("%1 (%2, fast mode)")
+            .arg(port::PortMap::portName(number), target.devicePath);
+    }
     return QStringLiteral("%1 (%2)").arg(port::PortMap::portName(number), target.devicePath);
 }
 
