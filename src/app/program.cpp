@@ -11,13 +11,16 @@ Program::Program(const LaunchOptions &options)
     : m_stack({port::PortMap(), options.simulate, options.portOverrides},
               options.tracePath.isEmpty() ? stack::Tracing::Off : stack::Tracing::On),
       m_tracePath(options.tracePath), m_settings(storeFor(options)),
+      m_portModes(m_stack.mappedPort(), *m_settings),
       m_operations(m_stack.chip(), m_stack.ports(), &m_busThread), m_grid(m_model, m_operations),
       m_controller(m_model, m_grid, m_operations, m_stack.ports(), *m_settings, m_prompts),
       m_status(m_stack.ports(), m_stack.portMap(), m_model, m_prompts),
       m_batchRunner(m_model, m_grid, m_operations),
       m_window({m_model, m_grid, m_operations, m_controller, m_status, m_batchRunner,
-                m_stack.ports(), m_stack.portMap(), m_prompts})
+                m_stack.ports(), m_stack.portMap(), m_prompts, &m_portModes})
 {
+    // Before start opens the port (posted by show), so it opens the way the user chose.
+    m_portModes.apply();
     m_prompts.setParentWidget(&m_window);
     QObject::connect(&m_operations, &control::ChipOperations::chipHeard, &m_status,
                      &control::StatusLine::chipHeard);

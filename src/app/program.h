@@ -5,6 +5,7 @@
 #include "control/busthread.h"
 #include "control/chipoperations.h"
 #include "control/maincontroller.h"
+#include "control/portmodes.h"
 #include "control/registergrid.h"
 #include "control/statusline.h"
 #include "device/devicemodel.h"
@@ -45,6 +46,8 @@ private:
     QString m_settingsNote;
     device::DeviceModel m_model;
     std::unique_ptr<device::SettingsStore> m_settings;
+    // Writes the remembered port modes into the map the stack routed.
+    control::PortModes m_portModes;
     ui::MessageBoxPrompts m_prompts;
     control::BusThread m_busThread;
     control::ChipOperations m_operations;

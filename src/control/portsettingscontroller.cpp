@@ -1,6 +1,7 @@
 #include "control/portsettingscontroller.h"
 
 #include "control/chipoperations.h"
+#include "control/portmodes.h"
 #include "control/userprompts.h"
 #include "port/portmanager.h"
 #include "port/portmap.h"
@@ -53,6 +54,7 @@ void PortSettingsController::load()
         m_ports.setBitRate(9600);
     fillPortList();
     fillBitRateList();
+    refreshModes();
 }
 
 void PortSettingsController::fillPortList()
@@ -115,6 +117,7 @@ void PortSettingsController::choosePort(int row)
     m_selectedPortRow = row;
     m_ports.setPortNumber(qint16(m_portEntries[row].portNumber));
     reopenPort();
+    refreshModes();
 }
 
 void PortSettingsController::chooseBitRate(int row)
@@ -194,6 +197,8 @@ void PortSettingsController::reopenPort()
     const port::ComPort &com = m_ports.comPort();
     if (com.isOpen() && com.openPortNumber() == portNumber)
         setStatusText(m_loadStatusText);
+    else if (tried && m_modes && m_modes->fastMode(portNumber))
+        setStatusText(fastModeFailure(portNumber));
     else
         setStatusText(openFailure(portNumber, tried));
     checkWiring();
@@ -216,6 +221,76 @@ QString PortSettingsController::openFailure(int portNumber, bool tried) const
         break;
     }
     return tr("%1 could not be opened.").arg(name);
+}
+
+QString PortSettingsController::fastModeFailure(int portNumber) const
+{
+    QStringList lines{tr("%1 could not be opened in fast mode.").arg(shownName(portNumber))};
+    const QString reason = m_modes->portError();
+    if (!reason.isEmpty())
+        lines.append(reason);
+    lines.append(tr("Untick \"Fast mode\" to use the port as a serial port again."));
+    return lines.join(u' ');
+}
+
+void PortSettingsController::attachModes(PortModes &modes)
+{
+    m_modes = &modes;
+    refreshModes();
+}
+
+int PortSettingsController::selectedPortNumber() const
+{
+    if (m_selectedPortRow < 0 || m_selectedPortRow >= m_portEntries.size())
+        return 0;
+    return m_portEntries[m_selectedPortRow].portNumber;
+}
+
+void PortSettingsController::refreshModes()
+{
+    if (!m_modes)
+        return;
+    m_modeState = {};
+    m_modeState.portNumber = selectedPortNumber();
+    if (m_modeState.portNumber != 0) {
+        const int n = m_modeState.portNumber;
+        m_modeState.fastModeAvailable = m_modes->fastModeAvailable(n);
+        m_modeState.fastMode = m_modes->fastMode(n);
+        m_modeState.skipIdleWrites = m_modes->skipIdleWrites(n);
+        m_modeState.usbAdapter = m_modes->isUsbAdapter(n);
+    }
+    emit modesChanged();
+}
+
+void PortSettingsController::setFastMode(bool on)
+{
+    if (!m_modes || on == fastMode() || (on && !fastModeAvailable())) {
+        refreshModes(); // a box that was refused shows the state again
+        return;
+    }
+    const bool remembered = m_modes->setFastMode(m_modeState.portNumber, on);
+    // The port now opens another way: a busy verdict of the old way no longer holds.
+    m_ports.markAvailablePorts();
+    modeChosen(remembered);
+}
+
+void PortSettingsController::setSkipIdleWrites(bool on)
+{
+    if (!m_modes || on == skipIdleWrites() || !skipIdleWritesEditable()) {
+        refreshModes();
+        return;
+    }
+    modeChosen(m_modes->setSkipIdleWrites(m_modeState.portNumber, on));
+}
+
+void PortSettingsController::modeChosen(bool remembered)
+{
+    reopenPort();
+    if (!remembered) {
+        const QString note = m_modes->lastError();
+        setStatusText(m_statusText.isEmpty() ? note : m_statusText + u'\n' + note);
+    }
+    refreshModes();
 }
 
 void PortSettingsController::setStatusText(const QString &text)

@@ -13,12 +13,13 @@ class PortMap;
 namespace control {
 
 class ChipOperations;
+class PortModes;
 class UserPrompts;
 
 // The port settings dialog behind its window: the port and bit-rate lists, which entries are
-// selected, and the status text. A choice takes effect at once (the port is re-opened with it);
-// nothing is undone when the window closes. The lists are built afresh by every load from the
-// port list of the start-up probe.
+// selected, the selected port's modes, and the status text. A choice takes effect at once (the port
+// is re-opened with it); nothing is undone when the window closes. The lists are built afresh by
+// every load from the port list of the start-up probe.
 class PortSettingsController : public QObject
 {
     Q_OBJECT
@@ -65,9 +66,26 @@ public:
     QString chipsText() const { return m_chipsText; }
     bool switchA0Chosen() const { return m_switchA0; }
 
+    // With the port modes, the selected port's fast mode and idle-write skipping are shown and
+    // can be chosen; each choice is remembered and re-opens the port. What is shown is looked up
+    // once per port choice.
+    void attachModes(PortModes &modes);
+    bool fastModeAvailable() const { return m_modeState.fastModeAvailable; }
+    bool fastMode() const { return m_modeState.fastMode; }
+    bool skipIdleWrites() const { return m_modeState.skipIdleWrites; }
+    bool isUsbAdapter() const { return m_modeState.usbAdapter; }
+    // Fast mode can be turned on where it is available, and off always: a port whose adapter
+    // was swapped for another kind gets its serial path back.
+    bool fastModeEditable() const { return m_modeState.fastModeAvailable || m_modeState.fastMode; }
+    // In fast mode every write is a step of the adapter's clock, so none is skipped.
+    bool skipIdleWritesEditable() const { return m_modeState.portNumber != 0 && !fastMode(); }
+    void setFastMode(bool on);
+    void setSkipIdleWrites(bool on);
+
 signals:
     void statusTextChanged(const QString &text);
     void chipChecksChanged();
+    void modesChanged();
 
 private:
     void fillPortList();
@@ -76,6 +94,11 @@ private:
     QString openFailure(int portNumber, bool tried) const;
     void setStatusText(const QString &text);
     void checkWiring();
+    int selectedPortNumber() const;
+    void refreshModes();
+    // After a mode choice: re-opens the port, and adds why the choice was not remembered.
+    void modeChosen(bool remembered);
+    QString fastModeFailure(int portNumber) const;
 
     port::PortManager &m_ports;
     const port::PortMap &m_map;
@@ -91,6 +114,18 @@ private:
     QString m_wiringText;
     QString m_chipsText;
     bool m_switchA0 = false;
+
+    // The selected port's modes, as last looked up.
+    struct ModeState
+    {
+        int portNumber = 0; // 0: no port selected, or no modes attached
+        bool fastModeAvailable = false;
+        bool fastMode = false;
+        bool skipIdleWrites = false;
+        bool usbAdapter = false;
+    };
+    PortModes *m_modes = nullptr;
+    ModeState m_modeState;
 };
 
 } // namespace control

@@ -18,6 +18,12 @@ const QString a0Key = QStringLiteral("a0/1");
 const QString portNumberKey = QStringLiteral("PortNumb/2");
 const QString bitRateKey = QStringLiteral("BitRate/3");
 
+// "FastMode/COM5": one key per port in a section of the choice's own, apart from the six values.
+QString portChoiceKey(const QString &section, int portNumber)
+{
+    return QStringLiteral("%1/COM%2").arg(section).arg(portNumber);
+}
+
 // Where file dialogs open after a failed load: the root of the file system.
 QString fallbackFolder()
 {
@@ -165,21 +171,10 @@ bool SettingsStore::loadSettings(DeviceModel &model, StoredPort &port)
         return false;
     };
 
-    const FileCheck file = checkFile(m_path, maxStoreSize);
-    if (!isSafeToOpen(file)) {
-        return fail(
-            QStringLiteral("Cannot read the settings in %1: %2").arg(location(), file.problem));
-    }
-    if (!m_settings)
-        m_settings = openView(m_path);
-    // Picks up what another instance of the program may have stored meanwhile. A store found
-    // unreadable stays so for this object until a write of its own replaces the file.
-    m_settings->sync();
+    const QString problem = readProblem();
+    if (!problem.isEmpty())
+        return fail(QStringLiteral("Cannot read the settings in %1: %2").arg(location(), problem));
     const QSettings &settings = *m_settings;
-    if (settings.status() != QSettings::NoError) {
-        return fail(QStringLiteral("Cannot read the settings in %1: %2")
-                        .arg(location(), problemOf(settings.status())));
-    }
 
     model.defaultDir = storedText(settings, defaultDirKey);
     model.vrefHigh[0] = leadingNumber(storedText(settings, vrefHighKeys[0]));
@@ -232,6 +227,52 @@ bool SettingsStore::saveAtExit(const DeviceModel &model, const StoredPort &port)
     }
     m_lastError.clear();
     return true;
+}
+
+std::optional<bool> SettingsStore::portChoice(const QString &section, int portNumber)
+{
+    const QString problem = readProblem();
+    if (!problem.isEmpty()) {
+        m_lastError =
+            QStringLiteral("Cannot read the port choices in %1: %2").arg(location(), problem);
+        return std::nullopt;
+    }
+    m_lastError.clear();
+    // Anything but the two texts the program writes counts as no choice, so the default holds.
+    const QString text = storedText(*m_settings, portChoiceKey(section, portNumber));
+    if (text == QLatin1String("1"))
+        return true;
+    if (text == QLatin1String("0"))
+        return false;
+    return std::nullopt;
+}
+
+bool SettingsStore::savePortChoice(const QString &section, int portNumber, bool on)
+{
+    const QString problem = writeThrough(m_settings, m_path, [&](QSettings &settings) {
+        settings.setValue(portChoiceKey(section, portNumber),
+                          on ? QStringLiteral("1") : QStringLiteral("0"));
+    });
+    if (!problem.isEmpty()) {
+        m_lastError =
+            QStringLiteral("Cannot store the port choice in %1: %2").arg(location(), problem);
+        return false;
+    }
+    m_lastError.clear();
+    return true;
+}
+
+QString SettingsStore::readProblem()
+{
+    const FileCheck file = checkFile(m_path, maxStoreSize);
+    if (!isSafeToOpen(file))
+        return file.problem;
+    if (!m_settings)
+        m_settings = openView(m_path);
+    // Picks up what another instance of the program may have stored meanwhile. A store found
+    // unreadable stays so for this object until a write of its own replaces the file.
+    m_settings->sync();
+    return problemOf(m_settings->status());
 }
 
 QString SettingsStore::location() const

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <memory>
+#include <optional>
 
 class QSettings;
 
@@ -20,6 +21,8 @@ struct StoredPort
 // "KALVENTA". Each of five values has a section of its own holding one short numeric key:
 //   [vref_high0] 10 = " 10"   [vref_high1] 10 = " 3.3"   [a0] 1 = "0"
 //   [PortNumb] 2 = "5"        [BitRate] 3 = "9600"       [Startup] Default_Dir = "/data/"
+// Besides them, per-port on/off choices live in sections of their own, one key per port:
+//   [FastMode] COM5 = "1"
 class SettingsStore
 {
 public:
@@ -41,10 +44,18 @@ public:
     // The five values written when the program ends.
     bool saveAtExit(const DeviceModel &model, const StoredPort &port);
 
+    // A port's on/off choice in `section` ("1" or "0" under the key "COM5"): nothing when it was
+    // never made, or when the store cannot be read (then lastError says why).
+    std::optional<bool> portChoice(const QString &section, int portNumber);
+    bool savePortChoice(const QString &section, int portNumber, bool on);
+
     QString location() const;
     QString lastError() const { return m_lastError; }
 
 private:
+    // Opens or refreshes the reading view once the file has been checked; "" when it reads.
+    QString readProblem();
+
     QString m_path;
     // Made at the first load or write, once the file has been checked.
     std::unique_ptr<QSettings> m_settings;

@@ -207,6 +207,25 @@ private slots:
         QCOMPARE(load(store), "ok a0=0 vsup=0 vlow=0 vref=0/0 port=0 rate=0 dir=");
     }
 
+    void portChoices()
+    {
+        writeRaw("[PortNumb]\n2=5\n");
+        SettingsStore store(storePath());
+        QVERIFY2(store.savePortChoice(QStringLiteral("FastMode"), 5, true),
+                 qPrintable(store.lastError()));
+        QVERIFY(store.savePortChoice(QStringLiteral("SkipIdleWrites"), 5, false));
+        // A store of its own sees the choices, apart from each other and from the six values.
+        SettingsStore other(storePath());
+        QCOMPARE(other.portChoice(QStringLiteral("FastMode"), 5), std::optional(true));
+        QCOMPARE(other.portChoice(QStringLiteral("SkipIdleWrites"), 5), std::optional(false));
+        QCOMPARE(other.portChoice(QStringLiteral("FastMode"), 6), std::nullopt);
+        QVERIFY(load(other).contains(QLatin1String(" port=5 ")));
+        // An unreadable store holds no choice, and says why.
+        writeRaw("[FastMode\nCOM5=1\n");
+        QCOMPARE(other.portChoice(QStringLiteral("FastMode"), 5), std::nullopt);
+        QVERIFY2(other.lastError().contains(storePath()), qPrintable(other.lastError()));
+    }
+
 private:
     QString storePath() const { return m_dir->filePath(QStringLiteral("KALVENTA.conf")); }
     void writeRaw(const QByteArray &content) const { QVERIFY(writeFile(storePath(), content)); }

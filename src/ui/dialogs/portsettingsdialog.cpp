@@ -1,5 +1,8 @@
 #include "ui/dialogs/portsettingsdialog.h"
 
+#include "control/portmodes.h"
+
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -39,9 +42,12 @@ PortSettingsDialog::PortSettingsDialog(port::PortManager &ports, const port::Por
     auto *rows = new QGridLayout(frame);
     rows->addWidget(portLabel, 0, 0);
     rows->addWidget(m_portCombo, 0, 1);
-    rows->addWidget(bitRateLabel, 1, 0);
-    rows->addWidget(m_bitRateCombo, 1, 1);
-    rows->addWidget(m_status, 2, 0, 1, 2);
+    // The port's modes, once attached, belong right under the port they are for.
+    m_modeRows = new QVBoxLayout;
+    rows->addLayout(m_modeRows, 1, 1);
+    rows->addWidget(bitRateLabel, 2, 0);
+    rows->addWidget(m_bitRateCombo, 2, 1);
+    rows->addWidget(m_status, 3, 0, 1, 2);
     rows->setColumnStretch(1, 1);
     m_rows = rows;
 
@@ -89,9 +95,9 @@ void PortSettingsDialog::attachChip(control::ChipOperations &operations, const Q
     m_chips = new QLabel(frame);
     m_chips->setObjectName(QStringLiteral("chipsText"));
     m_chips->setWordWrap(true);
-    m_rows->addWidget(m_wiring, 3, 0, 1, 2);
-    m_rows->addWidget(find, 4, 0);
-    m_rows->addWidget(m_chips, 4, 1);
+    m_rows->addWidget(m_wiring, 4, 0, 1, 2);
+    m_rows->addWidget(find, 5, 0);
+    m_rows->addWidget(m_chips, 5, 1);
     connect(find, &QPushButton::clicked, &m_controller,
             &control::PortSettingsController::findChips);
     connect(&m_controller, &control::PortSettingsController::chipChecksChanged, this, [this] {
@@ -99,6 +105,47 @@ void PortSettingsDialog::attachChip(control::ChipOperations &operations, const Q
         m_chips->setText(m_controller.chipsText());
     });
     m_controller.attachChip(operations, a0Pin, prompts);
+}
+
+void PortSettingsDialog::attachModes(control::PortModes &modes)
+{
+    QWidget *frame = m_status->parentWidget();
+    m_fastModeAvailable = new QLabel(tr("fast mode available"), frame);
+    m_fastModeAvailable->setObjectName(QStringLiteral("fastModeAvailable"));
+    m_fastMode =
+        new QCheckBox(tr("Fast mode (FT232R bit-bang: a whole frame per USB transfer)"), frame);
+    m_fastMode->setObjectName(QStringLiteral("fastModeBox"));
+    m_fastMode->setAccessibleName(tr("Fast mode"));
+    m_skipIdleWrites = new QCheckBox(
+        tr("Skip idle writes (line writes that change nothing; saves a USB round trip each)"),
+        frame);
+    m_skipIdleWrites->setObjectName(QStringLiteral("skipIdleWritesBox"));
+    m_skipIdleWrites->setAccessibleName(tr("Skip idle writes"));
+    m_modeRows->addWidget(m_fastModeAvailable);
+    m_modeRows->addWidget(m_fastMode);
+    m_modeRows->addWidget(m_skipIdleWrites);
+
+    // Clicked comes from the user only, so mirroring the controller never calls it back.
+    connect(m_fastMode, &QCheckBox::clicked, &m_controller,
+            &control::PortSettingsController::setFastMode);
+    connect(m_skipIdleWrites, &QCheckBox::clicked, &m_controller,
+            &control::PortSettingsController::setSkipIdleWrites);
+    connect(&m_controller, &control::PortSettingsController::modesChanged, this,
+            &PortSettingsDialog::showModes);
+    m_controller.attachModes(modes);
+}
+
+void PortSettingsDialog::showModes()
+{
+    m_fastModeAvailable->setVisible(m_controller.fastModeAvailable());
+    m_fastMode->setChecked(m_controller.fastMode());
+    m_fastMode->setEnabled(m_controller.fastModeEditable());
+    m_skipIdleWrites->setChecked(m_controller.skipIdleWrites());
+    m_skipIdleWrites->setEnabled(m_controller.skipIdleWritesEditable());
+    m_skipIdleWrites->setToolTip(m_controller.isUsbAdapter()
+                                     ? tr("On unless chosen otherwise: the port is a USB adapter")
+                                     : tr("Off unless chosen otherwise: the port is no USB "
+                                          "adapter"));
 }
 
 } // namespace ui

@@ -4,9 +4,11 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QComboBox;
 class QGridLayout;
 class QLabel;
+class QVBoxLayout;
 
 namespace port {
 class PortManager;
@@ -30,13 +32,21 @@ public:
     void attachChip(control::ChipOperations &operations, const QString &a0Pin,
                     control::UserPrompts &prompts);
     bool switchA0Chosen() const { return m_controller.switchA0Chosen(); }
+    // Adds the selected port's fast mode and idle-write skipping below the port list.
+    void attachModes(control::PortModes &modes);
 
 private:
+    void showModes();
+
     control::PortSettingsController m_controller;
     QComboBox *m_portCombo = nullptr;
     QComboBox *m_bitRateCombo = nullptr;
     QLabel *m_status = nullptr;
     QGridLayout *m_rows = nullptr;
+    QVBoxLayout *m_modeRows = nullptr;
+    QLabel *m_fastModeAvailable = nullptr;
+    QCheckBox *m_fastMode = nullptr;
+    QCheckBox *m_skipIdleWrites = nullptr;
     QLabel *m_wiring = nullptr;
     QLabel *m_chips = nullptr;
 };

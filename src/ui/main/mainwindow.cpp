@@ -376,6 +376,8 @@ void MainWindow::openPortSettings()
     const int portBefore = m_parts.ports.comPort().openPortNumber();
     PortSettingsDialog dialog(m_parts.ports, m_parts.portMap, this);
     dialog.attachChip(m_parts.operations, m_parts.model.a0Pin, m_parts.prompts);
+    if (m_parts.portModes)
+        dialog.attachModes(*m_parts.portModes);
     dialog.exec();
     // Switching reads the other chip; otherwise a newly opened port is read.
     if (dialog.switchA0Chosen())

@@ -16,6 +16,7 @@ class BatchRunner;
 class BusThread;
 class ChipOperations;
 class MainController;
+class PortModes;
 class RegisterGrid;
 class StatusLine;
 class UserPrompts;
@@ -61,6 +62,8 @@ public:
         port::PortManager &ports;
         const port::PortMap &portMap; // only names the devices behind the port numbers
         control::UserPrompts &prompts;
+        // The ports' fast mode and idle-write skipping; the port dialog offers them when given.
+        control::PortModes *portModes = nullptr;
     };
 
     explicit MainWindow(const Parts &parts, QWidget *parent = nullptr);

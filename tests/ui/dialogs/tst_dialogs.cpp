@@ -1,3 +1,4 @@
+#include "control/portmodes.h"
 #include "control/portsettingscontroller.h"
 #include "controlfixture.h"
 #include "fakecomport.h"
@@ -26,8 +27,12 @@ struct Ports
     Ports(const QList<int> &present, int portNumber, qint32 bitRate)
     {
         stack::PortRouting routing{missingDevicePorts(dir), false, {}};
-        for (int n : present)
-            routing.overrides.append({n, QString(), true, QString()});
+        for (int n : present) {
+            port::PortOverride board;
+            board.portNumber = n;
+            board.simulated = true;
+            routing.overrides.append(board);
+        }
         stack.route(routing);
         manager.setYieldFunction([] {});
         manager.probeComPorts();
@@ -130,6 +135,32 @@ private slots:
         QCOMPARE(controller.switchA0Chosen(), offered);
         QCOMPARE(f.prompts.questions.size(), int(offered));
         QVERIFY(f.chip0().events().isEmpty() && f.board.chip(1).events().isEmpty());
+    }
+
+    void skipIdleWritesIsRememberedAndReopensThePort()
+    {
+        ControlFixture f;
+        control::PortModes modes(f.stack.mappedPort(), f.settings);
+        modes.apply();
+        PortSettingsController controller(f.stack.ports(), f.stack.portMap());
+        controller.load();
+        controller.attachModes(modes);
+        QVERIFY(!controller.fastModeAvailable() && !controller.isUsbAdapter());
+        QVERIFY(!controller.skipIdleWrites()); // the board is no USB adapter
+        QSignalSpy opened(&f.stack.ports(), &port::PortManager::portOpened);
+        for (bool on : {true, false}) {
+            controller.setSkipIdleWrites(on);
+            QCOMPARE(opened.size(), on ? 1 : 2);
+            QCOMPARE(f.stack.mappedPort().skipsIdleWrites(), on);
+            QCOMPARE(controller.skipIdleWrites(), on);
+            QCOMPARE(controller.statusText(), QString());
+            // Routing drops the map's modes; a fresh store and modes bring the choice back.
+            f.stack.route({missingDevicePorts(f.dir), true, {}});
+            device::SettingsStore store(f.settings.location());
+            control::PortModes fresh(f.stack.mappedPort(), store);
+            fresh.apply();
+            QCOMPARE(fresh.skipIdleWrites(1), on);
+        }
     }
 
     void portSettingsLoad_data()

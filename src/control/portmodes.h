@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QString>
+
+namespace device {
+class SettingsStore;
+}
+namespace port {
+class MappedComPort;
+}
+
+namespace control {
+
+// What each port does beyond where its number leads: fast mode (an FT232R driven in synchronous
+// bit-bang mode, a whole frame per USB transfer) and skipping idle writes (line writes that leave
+// a line as it is: they change nothing on the bus but cost a USB round trip each). The user's
+// choices are remembered per port in the settings store and written into the port's map, where
+// they take effect at the next open. A port without a choice keeps the default: no fast mode,
+// idle writes skipped on USB adapters only.
+class PortModes
+{
+    Q_DECLARE_TR_FUNCTIONS(PortModes)
+
+public:
+    // Both must outlive the modes.
+    PortModes(port::MappedComPort &port, device::SettingsStore &settings);
+    Q_DISABLE_COPY_MOVE(PortModes)
+
+    // Puts the remembered choices of COM1 to COM16 into the port's map. Routing replaces the map,
+    // so this runs after it. A port the command line put in fast mode keeps it for this run.
+    void apply();
+
+    // Whether the port leads to a device whose adapter is an FT232R. Asks the system each time.
+    bool fastModeAvailable(int portNumber) const;
+    bool fastMode(int portNumber) const;
+    // The choice, else the default for the port's device.
+    bool skipIdleWrites(int portNumber) const;
+    bool isUsbAdapter(int portNumber) const;
+
+    // Each choice takes effect at the next open, for this run even when it cannot be remembered:
+    // then the result is false and lastError says why.
+    bool setFastMode(int portNumber, bool on);
+    bool setSkipIdleWrites(int portNumber, bool on);
+    QString lastError() const { return m_lastError; }
+
+    // Why the port's last open went wrong, in the port layer's words; empty after a clean open.
+    QString portError() const;
+
+private:
+    bool remember(const QString &section, int portNumber, bool on);
+
+    port::MappedComPort &m_port;
+    device::SettingsStore &m_settings;
+    QString m_lastError;
+};
+
+} // namespace control
