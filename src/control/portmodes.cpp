@@ -1,6 +1,7 @@
 #include "control/portmodes.h"
 
 #include "device/settingsstore.h"
+#include "port/comport.h"
 #include "port/mappedcomport.h"
 #include "port/portmap.h"
 #include "port/usbadapter.h"
@@ -48,6 +49,13 @@ bool PortModes::fastModeAvailable(int portNumber) const
 bool PortModes::fastMode(int portNumber) const
 {
     return m_port.portMap().target(portNumber).fastMode;
+}
+
+bool PortModes::onlyFastMode(int portNumber) const
+{
+    const port::PortTarget target = m_port.portMap().target(portNumber);
+    return target.kind == port::PortTarget::Kind::Simulated && target.simulated &&
+           target.simulated->sendsWholeFrames();
 }
 
 bool PortModes::skipIdleWrites(int portNumber) const

@@ -34,6 +34,9 @@ public:
     // Whether the port leads to a device whose adapter is an FT232R. Asks the system each time.
     bool fastModeAvailable(int portNumber) const;
     bool fastMode(int portNumber) const;
+    // The port leads to an adapter that knows no other mode (the simulated board's virtual
+    // FT232R): fast mode is on and cannot be turned off.
+    bool onlyFastMode(int portNumber) const;
     // The choice, else the default for the port's device.
     bool skipIdleWrites(int portNumber) const;
     bool isUsbAdapter(int portNumber) const;

@@ -258,6 +258,8 @@ void PortSettingsController::refreshModes()
         m_modeState.fastMode = m_modes->fastMode(n);
         m_modeState.skipIdleWrites = m_modes->skipIdleWrites(n);
         m_modeState.usbAdapter = m_modes->isUsbAdapter(n);
+        m_modeState.onlyFastMode = m_modes->onlyFastMode(n);
+        m_modeState.fastMode = m_modeState.fastMode || m_modeState.onlyFastMode;
     }
     emit modesChanged();
 }

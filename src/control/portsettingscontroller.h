@@ -76,7 +76,10 @@ public:
     bool isUsbAdapter() const { return m_modeState.usbAdapter; }
     // Fast mode can be turned on where it is available, and off always: a port whose adapter
     // was swapped for another kind gets its serial path back.
-    bool fastModeEditable() const { return m_modeState.fastModeAvailable || m_modeState.fastMode; }
+    bool fastModeEditable() const
+    {
+        return !m_modeState.onlyFastMode && (m_modeState.fastModeAvailable || m_modeState.fastMode);
+    }
     // In fast mode every write is a step of the adapter's clock, so none is skipped.
     bool skipIdleWritesEditable() const { return m_modeState.portNumber != 0 && !fastMode(); }
     void setFastMode(bool on);
@@ -123,6 +126,7 @@ private:
         bool fastMode = false;
         bool skipIdleWrites = false;
         bool usbAdapter = false;
+        bool onlyFastMode = false;
     };
     PortModes *m_modes = nullptr;
     ModeState m_modeState;

@@ -50,9 +50,11 @@ void StatusLine::updatePortText()
 {
     const port::ComPort &com = m_ports.comPort();
     QString text;
-    if (com.isOpen())
+    if (com.isOpen()) {
         text = m_map.describe(com.openPortNumber()).text();
-    else if (m_failure.isEmpty())
+        if (com.sendsWholeFrames())
+            text += tr("  \u00b7 fast mode");
+    } else if (m_failure.isEmpty())
         text = tr("No port open: choose the board's port under \"COM Setting\"");
     else
         text = tr("No port open (%1)").arg(m_failure);
