@@ -13,6 +13,24 @@
 
 namespace ui {
 
+namespace {
+
+QLabel *statusLabel(QWidget *frame)
+{
+    auto *status = new QLabel(frame);
+    status->setObjectName(QStringLiteral("statusText"));
+    status->setAccessibleName(PortSettingsDialog::tr("Port status"));
+    status->setWordWrap(true);
+    status->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Room for the longer explanations without a tall, narrow column of text.
+    status->setMinimumSize(55 * frame->fontMetrics().averageCharWidth(),
+                           4 * frame->fontMetrics().lineSpacing());
+    return status;
+}
+
+} // namespace
+
 PortSettingsDialog::PortSettingsDialog(port::PortManager &ports, const port::PortMap &map,
                                        QWidget *parent)
     : QDialog(parent), m_controller(ports, map)
@@ -25,15 +43,7 @@ PortSettingsDialog::PortSettingsDialog(port::PortManager &ports, const port::Por
     m_portCombo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_bitRateCombo = new QComboBox(frame);
     m_bitRateCombo->setObjectName(QStringLiteral("bitRateCombo"));
-    m_status = new QLabel(frame);
-    m_status->setObjectName(QStringLiteral("statusText"));
-    m_status->setAccessibleName(tr("Port status"));
-    m_status->setWordWrap(true);
-    m_status->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    // Room for the longer explanations without a tall, narrow column of text.
-    m_status->setMinimumSize(55 * fontMetrics().averageCharWidth(),
-                             4 * fontMetrics().lineSpacing());
+    m_status = statusLabel(frame);
 
     auto *portLabel = new QLabel(QStringLiteral("Port # :"), frame);
     portLabel->setBuddy(m_portCombo);
