@@ -132,7 +132,7 @@ int main(int argc, char *argv[])
             std::printf("read all, serial / FT232R: %.0f times faster\n",
                         serialRead / row.readAllMs);
     }
-    std::printf("(a read of all registers here is the 50 frames alone; the program's Read DAC "
-                "and kalventa-cli read wait 0.1 s more before them)\n");
+    std::printf("(a read of all registers is its 50 frames, as kalventa-cli read sends them; "
+                "the program's Read DAC waits 0.1 s more before them)\n");
     return 0;
 }
