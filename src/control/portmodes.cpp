@@ -31,43 +31,31 @@ PortModes::PortModes(port::MappedComPort &port, device::SettingsStore &settings)
 void PortModes::apply()
 {
     port::PortMap map = m_port.portMap();
-    for (int n = port::PortMap::firstPortNumber; n <= port::PortMap::lastPortNumber; ++n) {
+    const QHash<int, bool> fast = m_settings.portChoices(fastModeSection);
+    for (auto choice = fast.cbegin(); choice != fast.cend(); ++choice) {
         // A remembered "off" never undoes the command line's fast mode.
-        if (m_settings.portChoice(fastModeSection, n).value_or(false))
-            map.setFastMode(n, true);
-        if (const auto skip = m_settings.portChoice(skipIdleWritesSection, n))
-            map.setIdleWriteSkipping(n, skip);
+        if (choice.value())
+            map.setFastMode(choice.key(), true);
     }
+    const QHash<int, bool> skip = m_settings.portChoices(skipIdleWritesSection);
+    for (auto choice = skip.cbegin(); choice != skip.cend(); ++choice)
+        map.setIdleWriteSkipping(choice.key(), choice.value());
     m_port.setPortMap(map);
 }
 
-bool PortModes::fastModeAvailable(int portNumber) const
-{
-    return adapterOf(m_port.portMap().target(portNumber)).isFt232r();
-}
-
-bool PortModes::fastMode(int portNumber) const
-{
-    return m_port.portMap().target(portNumber).fastMode;
-}
-
-bool PortModes::onlyFastMode(int portNumber) const
+PortModes::State PortModes::stateOf(int portNumber) const
 {
     const port::PortTarget target = m_port.portMap().target(portNumber);
-    return target.kind == port::PortTarget::Kind::Simulated && target.simulated &&
-           target.simulated->sendsWholeFrames();
-}
-
-bool PortModes::skipIdleWrites(int portNumber) const
-{
-    const port::PortTarget target = m_port.portMap().target(portNumber);
-    // The lookup only when there is no choice: the default is the port's own decision at open.
-    return target.skipIdleWrites ? *target.skipIdleWrites : adapterOf(target).isUsb;
-}
-
-bool PortModes::isUsbAdapter(int portNumber) const
-{
-    return adapterOf(m_port.portMap().target(portNumber)).isUsb;
+    const port::UsbAdapter adapter = adapterOf(target);
+    State state;
+    state.usbAdapter = adapter.isUsb;
+    state.fastModeAvailable = adapter.isFt232r();
+    state.onlyFastMode = target.kind == port::PortTarget::Kind::Simulated && target.simulated &&
+                         target.simulated->sendsWholeFrames();
+    state.fastMode = target.fastMode || state.onlyFastMode;
+    // Without a choice, the default the port applies at its open.
+    state.skipIdleWrites = target.skipIdleWrites.value_or(adapter.isUsb);
+    return state;
 }
 
 bool PortModes::setFastMode(int portNumber, bool on)

@@ -31,15 +31,20 @@ public:
     // so this runs after it. A port the command line put in fast mode keeps it for this run.
     void apply();
 
-    // Whether the port leads to a device whose adapter is an FT232R. Asks the system each time.
-    bool fastModeAvailable(int portNumber) const;
-    bool fastMode(int portNumber) const;
-    // The port leads to an adapter that knows no other mode (the simulated board's virtual
-    // FT232R): fast mode is on and cannot be turned off.
-    bool onlyFastMode(int portNumber) const;
-    // The choice, else the default for the port's device.
-    bool skipIdleWrites(int portNumber) const;
-    bool isUsbAdapter(int portNumber) const;
+    // What a port does and may do. Asks the system about its adapter once per call.
+    struct State
+    {
+        bool usbAdapter = false;
+        bool fastModeAvailable = false; // the port's adapter is an FT232R
+        // An adapter that knows no other mode (the simulated board's virtual FT232R): fast mode
+        // is on and cannot be turned off.
+        bool onlyFastMode = false;
+        bool fastMode = false;
+        bool skipIdleWrites = false; // the choice, else the default for the port's device
+    };
+    State stateOf(int portNumber) const;
+    bool fastMode(int portNumber) const { return stateOf(portNumber).fastMode; }
+    bool skipIdleWrites(int portNumber) const { return stateOf(portNumber).skipIdleWrites; }
 
     // Each choice takes effect at the next open, for this run even when it cannot be remembered:
     // then the result is false and lastError says why.

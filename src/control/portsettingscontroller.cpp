@@ -250,17 +250,8 @@ void PortSettingsController::refreshModes()
 {
     if (!m_modes)
         return;
-    m_modeState = {};
-    m_modeState.portNumber = selectedPortNumber();
-    if (m_modeState.portNumber != 0) {
-        const int n = m_modeState.portNumber;
-        m_modeState.fastModeAvailable = m_modes->fastModeAvailable(n);
-        m_modeState.fastMode = m_modes->fastMode(n);
-        m_modeState.skipIdleWrites = m_modes->skipIdleWrites(n);
-        m_modeState.usbAdapter = m_modes->isUsbAdapter(n);
-        m_modeState.onlyFastMode = m_modes->onlyFastMode(n);
-        m_modeState.fastMode = m_modeState.fastMode || m_modeState.onlyFastMode;
-    }
+    m_modesPortNumber = selectedPortNumber();
+    m_modeState = m_modesPortNumber != 0 ? m_modes->stateOf(m_modesPortNumber) : PortModes::State();
     emit modesChanged();
 }
 
@@ -270,7 +261,7 @@ void PortSettingsController::setFastMode(bool on)
         refreshModes(); // a box that was refused shows the state again
         return;
     }
-    const bool remembered = m_modes->setFastMode(m_modeState.portNumber, on);
+    const bool remembered = m_modes->setFastMode(m_modesPortNumber, on);
     // The port now opens another way: a busy verdict of the old way no longer holds.
     m_ports.markAvailablePorts();
     modeChosen(remembered);
@@ -282,7 +273,7 @@ void PortSettingsController::setSkipIdleWrites(bool on)
         refreshModes();
         return;
     }
-    modeChosen(m_modes->setSkipIdleWrites(m_modeState.portNumber, on));
+    modeChosen(m_modes->setSkipIdleWrites(m_modesPortNumber, on));
 }
 
 void PortSettingsController::modeChosen(bool remembered)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "control/portmodes.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -13,7 +15,6 @@ class PortMap;
 namespace control {
 
 class ChipOperations;
-class PortModes;
 class UserPrompts;
 
 // The port settings dialog behind its window: the port and bit-rate lists, which entries are
@@ -81,7 +82,7 @@ public:
         return !m_modeState.onlyFastMode && (m_modeState.fastModeAvailable || m_modeState.fastMode);
     }
     // In fast mode every write is a step of the adapter's clock, so none is skipped.
-    bool skipIdleWritesEditable() const { return m_modeState.portNumber != 0 && !fastMode(); }
+    bool skipIdleWritesEditable() const { return m_modesPortNumber != 0 && !fastMode(); }
     void setFastMode(bool on);
     void setSkipIdleWrites(bool on);
 
@@ -118,18 +119,10 @@ private:
     QString m_chipsText;
     bool m_switchA0 = false;
 
-    // The selected port's modes, as last looked up.
-    struct ModeState
-    {
-        int portNumber = 0; // 0: no port selected, or no modes attached
-        bool fastModeAvailable = false;
-        bool fastMode = false;
-        bool skipIdleWrites = false;
-        bool usbAdapter = false;
-        bool onlyFastMode = false;
-    };
     PortModes *m_modes = nullptr;
-    ModeState m_modeState;
+    // The selected port's modes, as last looked up; port 0: none selected, or no modes attached.
+    int m_modesPortNumber = 0;
+    PortModes::State m_modeState;
 };
 
 } // namespace control

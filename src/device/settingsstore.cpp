@@ -231,20 +231,34 @@ bool SettingsStore::saveAtExit(const DeviceModel &model, const StoredPort &port)
 
 std::optional<bool> SettingsStore::portChoice(const QString &section, int portNumber)
 {
+    const QHash<int, bool> choices = portChoices(section);
+    const auto found = choices.constFind(portNumber);
+    return found != choices.cend() ? std::optional(*found) : std::nullopt;
+}
+
+QHash<int, bool> SettingsStore::portChoices(const QString &section)
+{
+    QHash<int, bool> choices;
     const QString problem = readProblem();
     if (!problem.isEmpty()) {
         m_lastError =
             QStringLiteral("Cannot read the port choices in %1: %2").arg(location(), problem);
-        return std::nullopt;
+        return choices;
     }
     m_lastError.clear();
-    // Anything but the two texts the program writes counts as no choice, so the default holds.
-    const QString text = storedText(*m_settings, portChoiceKey(section, portNumber));
-    if (text == QLatin1String("1"))
-        return true;
-    if (text == QLatin1String("0"))
-        return false;
-    return std::nullopt;
+    m_settings->beginGroup(section);
+    const QStringList keys = m_settings->childKeys();
+    m_settings->endGroup();
+    for (const QString &key : keys) {
+        bool isNumber = false;
+        const int portNumber =
+            key.startsWith(QLatin1String("COM")) ? key.mid(3).toInt(&isNumber) : 0;
+        // Anything but the two texts the program writes counts as no choice: the default holds.
+        const QString text = storedText(*m_settings, portChoiceKey(section, portNumber));
+        if (isNumber && (text == QLatin1String("1") || text == QLatin1String("0")))
+            choices.insert(portNumber, text == QLatin1String("1"));
+    }
+    return choices;
 }
 
 bool SettingsStore::savePortChoice(const QString &section, int portNumber, bool on)

@@ -2,6 +2,7 @@
 
 #include "device/devicemodel.h"
 
+#include <QHash>
 #include <QString>
 #include <memory>
 #include <optional>
@@ -47,6 +48,8 @@ public:
     // A port's on/off choice in `section` ("1" or "0" under the key "COM5"): nothing when it was
     // never made, or when the store cannot be read (then lastError says why).
     std::optional<bool> portChoice(const QString &section, int portNumber);
+    // Every choice made in `section`, by port number, read in one pass.
+    QHash<int, bool> portChoices(const QString &section);
     bool savePortChoice(const QString &section, int portNumber, bool on);
 
     QString location() const;

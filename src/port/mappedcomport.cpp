@@ -53,16 +53,22 @@ OpenResult MappedComPort::open(int portNumber, const LineSettings &settings)
         result = target->open(portNumber, settings);
     }
     if (result == OpenResult::Opened && target->isOpen()) {
-        m_open = target;
-        // Direct: a failure on the bus thread must close the route before the next line call.
-        m_failedConnection = connect(target, &ComPort::failed, this, &MappedComPort::openPortFailed,
-                                     Qt::DirectConnection);
-        m_skipIdleWrites = where.skipIdleWrites.value_or(where.kind == PortTarget::Kind::Device &&
-                                                         usbAdapterOf(where.devicePath).isUsb);
-        m_dtr = false;
-        m_rts = false;
+        routeTo(target, where.skipIdleWrites.value_or(where.kind == PortTarget::Kind::Device &&
+                                                      usbAdapterOf(where.devicePath).isUsb));
     }
     return result;
+}
+
+void MappedComPort::routeTo(ComPort *target, bool skipIdleWrites)
+{
+    m_open = target;
+    // Direct: a failure on the bus thread must close the route before the next line call.
+    m_failedConnection = connect(target, &ComPort::failed, this, &MappedComPort::openPortFailed,
+                                 Qt::DirectConnection);
+    m_skipIdleWrites = skipIdleWrites;
+    // An open leaves both lines released.
+    m_dtr = false;
+    m_rts = false;
 }
 
 OpenResult MappedComPort::openFast(int portNumber, const PortTarget &where,
@@ -92,11 +98,8 @@ OpenResult MappedComPort::openFast(int portNumber, const PortTarget &where,
         m_lastError = m_fastPort->lastError();
         return result;
     }
-    m_open = m_fastPort.get();
-    m_failedConnection = connect(m_open, &ComPort::failed, this, &MappedComPort::openPortFailed,
-                                 Qt::DirectConnection);
-    // Every write is a step of the adapter's clock, and the timing rests on them.
-    m_skipIdleWrites = false;
+    // Every write is a step of the adapter's clock, and the timing rests on them: none is skipped.
+    routeTo(m_fastPort.get(), false);
     return result;
 }
 

@@ -57,6 +57,8 @@ public:
 private:
     void openPortFailed(int portNumber, const QString &reason);
     OpenResult openFast(int portNumber, const PortTarget &where, const LineSettings &settings);
+    // The open target carries the lines from now on.
+    void routeTo(ComPort *target, bool skipIdleWrites);
 
     PortMap m_map;
     SystemComPort m_device;
