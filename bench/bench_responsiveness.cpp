@@ -187,7 +187,9 @@ void fastCosts(int runs)
              r.controller->loadFromFile(back);
          }},
         {"burn all channels (sequence)",
-         [](Rig &r) { r.operations->burnAll(QStringLiteral("0"), {}); }},
+         [](Rig &r) {
+             r.operations->burn(QStringLiteral("0"), control::ChipOperations::allChannels(), {});
+         }},
     };
     for (const Row &row : rows) {
         const int n = QByteArray(row.name).startsWith("Read DAC") ? std::max(1, runs / 10) : runs;

@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 
 namespace app {
 
@@ -25,6 +26,15 @@ CommandLine::CommandLine()
                   "Record every line operation and write it as a VCD bus trace (SCL, SDA, DTR, "
                   "RTS, DSR) to FILE when the program ends."),
               QStringLiteral("FILE.vcd")),
+      m_simFault(QStringLiteral("sim-fault"),
+                 QCoreApplication::translate(
+                     "CommandLine",
+                     "Give the simulated board a fault, to see what the program says of it "
+                     "(repeatable): dsr-stuck (DSR reads SDA low always), frozen-read[=A0] (the "
+                     "chip starts stuck inside a read, holding SDA low), dead-cell=CH (channel "
+                     "CH's OTP cell takes no burn), bank-stays-open (a reset does not close the "
+                     "OTP bank)."),
+                 QStringLiteral("FAULT")),
       m_help(m_parser.addHelpOption()), m_version(m_parser.addVersionOption())
 {
     m_parser.setApplicationDescription(QCoreApplication::translate(
@@ -32,6 +42,7 @@ CommandLine::CommandLine()
     m_parser.addOption(m_simulate);
     m_parser.addOption(m_port);
     m_parser.addOption(m_trace);
+    m_parser.addOption(m_simFault);
 }
 
 CommandLine::Result CommandLine::parse(const QStringList &arguments)
@@ -61,6 +72,23 @@ CommandLine::Result CommandLine::parse(const QStringList &arguments)
             return Result::Error;
         }
         m_options.portOverrides.append(entry);
+    }
+    for (const QString &value : m_parser.values(m_simFault)) {
+        QString error;
+        if (!m_options.simFaults.add(value, &error)) {
+            m_errorText = QStringLiteral("--sim-fault: ") + error;
+            return Result::Error;
+        }
+    }
+    const bool simulated =
+        m_options.simulate ||
+        std::any_of(m_options.portOverrides.cbegin(), m_options.portOverrides.cend(),
+                    [](const port::PortOverride &entry) { return entry.simulated; });
+    if (!m_options.simFaults.isEmpty() && !simulated) {
+        m_errorText = QCoreApplication::translate(
+            "CommandLine", "--sim-fault: faults are for the simulated board (--simulate or "
+                           "--port COMn=sim)");
+        return Result::Error;
     }
     return Result::Run;
 }

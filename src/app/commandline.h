@@ -1,6 +1,7 @@
 #pragma once
 
 #include "port/portmap.h"
+#include "stack/simulatedfaults.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -17,9 +18,11 @@ struct LaunchOptions
     bool simulate = false;                   // the simulated board at COM1, with a store of its own
     QList<port::PortOverride> portOverrides; // --port COMn=PATH / COMn=sim, in the given order
     QString tracePath;                       // --trace: the bus trace written at exit
+    stack::SimulatedFaults simFaults;        // --sim-fault: the simulated board misbehaves
 };
 
-// The program's command line: --simulate, --port (repeatable), --trace, --help, --version.
+// The program's command line: --simulate, --port (repeatable), --trace, --sim-fault
+// (repeatable), --help, --version.
 class CommandLine
 {
 public:
@@ -43,6 +46,7 @@ private:
     QCommandLineOption m_simulate;
     QCommandLineOption m_port;
     QCommandLineOption m_trace;
+    QCommandLineOption m_simFault;
     QCommandLineOption m_help;
     QCommandLineOption m_version;
     LaunchOptions m_options;

@@ -1,3 +1,4 @@
+#include "app/closesignals.h"
 #include "app/commandline.h"
 #include "app/program.h"
 #include "device/bitstrings.h"
@@ -81,6 +82,11 @@ int main(int argc, char *argv[])
             QCoreApplication::quit();
         },
         Qt::QueuedConnection);
+    // A signal closes the window as the user would: what runs ends whole, then settings and trace
+    // are written.
+    const app::CloseSignals closeSignals;
+    QObject::connect(&closeSignals, &app::CloseSignals::received, &program.window(),
+                     &QWidget::close);
     program.show();
     const int status = QApplication::exec();
     return program.writeTrace() ? status : EXIT_FAILURE;

@@ -21,6 +21,7 @@ Program::Program(const LaunchOptions &options)
 {
     // Before start opens the port (posted by show), so it opens the way the user chose.
     m_portModes.apply();
+    m_stack.setSimulatedFaults(options.simFaults);
     m_prompts.setParentWidget(&m_window);
     QObject::connect(&m_operations, &control::ChipOperations::chipHeard, &m_status,
                      &control::StatusLine::chipHeard);

@@ -32,6 +32,14 @@ void LineEngine::sampleDsr(bool &into)
     m_pendingSamples.push_back(&into);
 }
 
+void LineEngine::beginFrame()
+{
+    m_busFreeDsr = false;
+    m_ackDsr.fill(false);
+    m_bytesWritten = 0;
+    m_frameSent = true;
+}
+
 void LineEngine::endFrame()
 {
     if (m_lines.sendsWholeFrames() || !m_pendingSamples.empty()) {
@@ -40,9 +48,40 @@ void LineEngine::endFrame()
             *m_pendingSamples[i] = qsizetype(i) < samples.size() && samples[qsizetype(i)];
         m_pendingSamples.clear();
     }
-    m_addressAcknowledged = m_ackDsr;
+    m_frame = {};
+    m_frame.busHeld = m_busFreeDsr;
+    m_frame.sent = m_frameSent;
+    m_frame.bytesWritten = m_bytesWritten;
+    m_frame.acknowledged = m_ackDsr;
     for (int position = 1; position <= 16; ++position)
         m_readBackBits[position] = m_readDsr[position] ? 0 : 1;
+    // Sent whole on a held bus: it counts for nothing, and the bus is cleared for the next one.
+    if (m_frame.busHeld && m_lines.sendsWholeFrames())
+        clearBus();
+}
+
+bool LineEngine::clearBus()
+{
+    // assert: scl and sda released, and sda reads low
+    ++m_busClears;
+    bool released = false;
+    for (int pulse = 0; pulse < 9 && !released; ++pulse) {
+        sclLow();
+        sclHigh();
+        released = !m_lines.dsr();
+    }
+    // SDA falls and rises while SCL is high: START, then STOP. On a held line neither moves.
+    sdaLow();
+    sdaHigh();
+    // leaves: scl and sda released
+    return released && !m_lines.dsr();
+}
+
+bool LineEngine::checkBus()
+{
+    sdaHigh();
+    sclHigh();
+    return !m_lines.dsr() || clearBus();
 }
 
 int LineEngine::bitOfText(QStringView text, int k)
@@ -61,13 +100,24 @@ void LineEngine::decodeByte(QStringView text, int firstPosition)
 // The levels below are those the PC drives; "released" means the PC does not pull the line.
 // SDA may change only while SCL is low, except in START and STOP.
 
-void LineEngine::startCondition()
+bool LineEngine::startCondition()
 {
     // assert: the bus is idle (scl and sda released); the first two writes say so again
     sdaHigh();
     sclHigh();
+    // Both lines released: SDA low now means a chip is stuck inside a transfer (or SDA is
+    // held), and a START would not be seen. Lines that send whole frames tell at the frame's end.
+    sampleDsr(m_busFreeDsr);
+    if (!m_lines.sendsWholeFrames() && m_busFreeDsr) {
+        m_busFreeDsr = !clearBus();
+        if (m_busFreeDsr) {
+            m_frameSent = false;
+            return false;
+        }
+    }
     sdaLow(); // SDA falls while SCL is high: START
     sclHigh();
+    return true;
     // leaves: scl high, sda low
 }
 
@@ -83,7 +133,7 @@ void LineEngine::sendBitCell(int bit)
     // leaves: scl low, sda holding the bit
 }
 
-void LineEngine::ackSlot(Sample sample)
+void LineEngine::ackSlot()
 {
     // assert: scl is low
     // SDA released for the ninth clock; a chip that answers holds it low while SCL is high.
@@ -91,8 +141,7 @@ void LineEngine::ackSlot(Sample sample)
     sclLow();
     sdaHigh();
     sclHigh();
-    if (sample == Sample::Yes)
-        sampleDsr(m_ackDsr);
+    sampleDsr(m_ackDsr[std::size_t(m_bytesWritten++)]);
     sdaHigh();
     sclLow();
     // leaves: scl low, sda released
@@ -156,27 +205,37 @@ void LineEngine::stopCondition()
 // The paced sequences are the plain ones with a pause after every second write; they serve the
 // STOP that ends a 4-byte write and the whole general call.
 
-void LineEngine::pacedStart()
+bool LineEngine::pacedStart()
 {
     // assert: the bus is idle (scl and sda released); the first two writes say so again
     sdaHigh();
     sclHigh();
     busPause();
+    // As in startCondition: a held bus is cleared first, or nothing is sent.
+    sampleDsr(m_busFreeDsr);
+    if (!m_lines.sendsWholeFrames() && m_busFreeDsr) {
+        m_busFreeDsr = !clearBus();
+        if (m_busFreeDsr) {
+            m_frameSent = false;
+            return false;
+        }
+    }
     sdaLow();
     sclHigh();
     busPause();
+    return true;
     // leaves: scl high, sda low
 }
 
-void LineEngine::pacedBit(int bit, Sample sample)
+void LineEngine::pacedBit(int bit, bool *sample)
 {
     // assert: scl is low, or high with sda low just after START; scl falls before sda changes
     sclLow();
     sdaBit(bit);
     busPause();
     sclHigh();
-    if (sample == Sample::Yes)
-        sampleDsr(m_ackDsr);
+    if (sample)
+        sampleDsr(*sample);
     sdaBit(bit);
     busPause();
     sclLow();
@@ -205,15 +264,17 @@ void LineEngine::sendByte(int firstPosition)
     // assert: as for sendBitCell; leaves: scl low, sda released by the acknowledge slot
     for (int k = 0; k < 8; ++k)
         sendBitCell(m_lineBits[firstPosition + k]);
-    ackSlot(firstPosition == 1 ? Sample::Yes : Sample::No);
+    ackSlot();
 }
 
 void LineEngine::addressFrame(QStringView addressBits)
 {
+    beginFrame();
     decodeByte(addressBits, 1);
-    startCondition();
-    sendByte(1);
-    stopCondition();
+    if (startCondition()) {
+        sendByte(1);
+        stopCondition();
+    }
     endFrame();
 }
 
@@ -223,6 +284,7 @@ QList<bool> LineEngine::echoSda(int rounds)
     // Filled in place (perhaps at the frame's end), so it must not move meanwhile.
     const std::size_t count = std::size_t(std::max(rounds, 0)) * 2;
     const auto raw = std::make_unique<bool[]>(count);
+    beginFrame();
     sclHigh();
     sdaHigh();
     for (int round = 0; round < rounds; ++round) {
@@ -237,56 +299,65 @@ QList<bool> LineEngine::echoSda(int rounds)
 
 void LineEngine::writeShortFrame(QStringView addressBits, QStringView dataBits)
 {
+    beginFrame();
     decodeByte(addressBits, 1);
     decodeByte(dataBits, 9);
-    startCondition();
-    sendByte(1);
-    sendByte(9);
-    stopCondition();
+    if (startCondition()) {
+        sendByte(1);
+        sendByte(9);
+        stopCondition();
+    }
     endFrame();
 }
 
 void LineEngine::readFrame(QStringView addressBits)
 {
+    beginFrame();
+    m_readDsr.fill(false);
     decodeByte(addressBits, 1);
-    startCondition();
-    sendByte(1);
-    for (int position = 1; position <= 8; ++position)
-        readBitCell(position);
-    masterAck();
-    for (int position = 9; position <= 16; ++position)
-        readBitCell(position);
-    nackAndStop();
+    if (startCondition()) {
+        sendByte(1);
+        for (int position = 1; position <= 8; ++position)
+            readBitCell(position);
+        masterAck();
+        for (int position = 9; position <= 16; ++position)
+            readBitCell(position);
+        nackAndStop();
+    }
     endFrame();
 }
 
 void LineEngine::writeLongFrame(QStringView byte1, QStringView byte2, QStringView byte3,
                                 QStringView byte4, ExtraPause extraPause)
 {
+    beginFrame();
     decodeByte(byte1, 1);
     decodeByte(byte2, 9);
     decodeByte(byte3, 17);
     decodeByte(byte4, 25);
-    startCondition();
-    for (int first = 1; first <= 25; first += 8)
-        sendByte(first);
-    if (extraPause == ExtraPause::Yes)
-        busPause();
-    pacedStop();
+    if (startCondition()) {
+        for (int first = 1; first <= 25; first += 8)
+            sendByte(first);
+        if (extraPause == ExtraPause::Yes)
+            busPause();
+        pacedStop();
+    }
     endFrame();
 }
 
 void LineEngine::writePacedFrame(QStringView byte1, QStringView byte2)
 {
-    pacedStart();
-    const std::array<QStringView, 2> bytes{byte1, byte2};
-    for (std::size_t b = 0; b < bytes.size(); ++b) {
-        for (int k = 0; k < 8; ++k)
-            pacedBit(bitOfText(bytes[b], k));
-        // The acknowledge slot: SDA released; sampled after the address.
-        pacedBit(1, b == 0 ? Sample::Yes : Sample::No);
+    beginFrame();
+    if (pacedStart()) {
+        const std::array<QStringView, 2> bytes{byte1, byte2};
+        for (const QStringView byte : bytes) {
+            for (int k = 0; k < 8; ++k)
+                pacedBit(bitOfText(byte, k));
+            // The acknowledge slot: SDA released, and sampled.
+            pacedBit(1, &m_ackDsr[std::size_t(m_bytesWritten++)]);
+        }
+        pacedStop();
     }
-    pacedStop();
     endFrame();
 }
 

@@ -47,9 +47,9 @@ ExitStatus ChipCommands::execute(const Command &command)
     case Kind::Reset:
         return resetChip();
     case Kind::Otp:
-        return burnChannel(command.channel);
+        return burn(QStringLiteral("otp"), {command.channel});
     case Kind::OtpAll:
-        return burnAll();
+        return burn(QStringLiteral("otp-all"), control::ChipOperations::allChannels());
     case Kind::Scan:
         return scan();
     case Kind::SelfTest:
@@ -65,7 +65,7 @@ ExitStatus ChipCommands::readAll()
 {
     const control::ChipReading reading = m_operations.readAll(m_model.a0Pin);
     if (const ExitStatus status = checkHeard(reading, QStringLiteral("read"));
-        status != ExitStatus::Ok)
+        status != ExitStatus::Ok && !reading.cancelled)
         return status;
     const QList<ChannelReading> readings = readingsOf(reading);
 
@@ -82,13 +82,20 @@ ExitStatus ChipCommands::readAll()
                      .arg(device::shownCode(word), 4)
                      .arg(voltageText(word), 7);
     }
-    table += QStringLiteral("Max bank: %1\n").arg(reading.maxBank);
-    m_output.result({{QStringLiteral("command"), QStringLiteral("read")},
+    QJsonObject json{{QStringLiteral("command"), QStringLiteral("read")},
                      {QStringLiteral("a0"), m_model.a0Pin.toInt()},
                      {QStringLiteral("vsup"), m_model.vsup},
-                     {QStringLiteral("channels"), channels},
-                     {QStringLiteral("maxBank"), reading.maxBank}},
-                    table);
+                     {QStringLiteral("channels"), channels}};
+    if (reading.cancelled) {
+        // What was read before the stop is shown; the rest was not read.
+        m_output.textOnly(table);
+        return stopped(QStringLiteral("after reading %1 of the 24 channel registers")
+                           .arg(reading.registersRead),
+                       json);
+    }
+    table += QStringLiteral("Max bank: %1\n").arg(reading.maxBank);
+    json.insert(QStringLiteral("maxBank"), reading.maxBank);
+    m_output.result(json, table);
     if (reading.maxBank == silentWord) {
         return fail(ExitStatus::ChipSilent,
                     QStringLiteral("no chip answered at A0 = %1: the max bank read %2")
@@ -165,14 +172,28 @@ ExitStatus ChipCommands::loadFile(const Command &command)
         command.registerSet ? command.registerSet : device::readRegisterSetFile(path, &error);
     if (!set)
         return fail(ExitStatus::BadInputFile, error);
-    const control::OperationResult loaded = m_operations.loadCodes(m_model.a0Pin, set->codes);
-    for (int index = 1; index <= channelCount; ++index) {
+    int written = 0;
+    const control::OperationResult loaded = m_operations.loadCodes(
+        m_model.a0Pin, set->codes, [&written](int index, bool) { written = index; });
+    for (int index = 1; index <= written; ++index) {
         m_model.dacCode[index] = set->codes[std::size_t(index - 1)];
         m_picture[std::size_t(index - 1)] = set->codes[std::size_t(index - 1)];
     }
     if (const ExitStatus status = checkHeard(loaded, QStringLiteral("load"));
         status != ExitStatus::Ok)
         return status;
+    if (loaded.cancelled) {
+        return stopped(written == 0
+                           ? QStringLiteral("before the first channel of %1 was written")
+                                 .arg(QDir::toNativeSeparators(path))
+                           : QStringLiteral("after writing channels %1 to %2 of %3; the others "
+                                            "keep their codes")
+                                 .arg(device::channelLabel(1), device::channelLabel(written),
+                                      QDir::toNativeSeparators(path)),
+                       {{QStringLiteral("command"), QStringLiteral("load")},
+                        {QStringLiteral("file"), path},
+                        {QStringLiteral("channelsWritten"), written}});
+    }
     // As in the main window, the file's Vsup is the one in use from now on.
     m_model.vsup = set->vsup;
 
@@ -191,6 +212,12 @@ ExitStatus ChipCommands::saveFile(const QString &path)
     if (const ExitStatus status = checkHeard(reading, QStringLiteral("save"));
         status != ExitStatus::Ok)
         return status;
+    if (reading.cancelled) {
+        return stopped(
+            QStringLiteral("before all registers were read; %1 was not written")
+                .arg(QDir::toNativeSeparators(path)),
+            {{QStringLiteral("command"), QStringLiteral("save")}, {QStringLiteral("file"), path}});
+    }
     // Words of a silent bus would replace a good file with nothing but full scale.
     if (const ExitStatus status = checkAnswered(readingsOf(reading)); status != ExitStatus::Ok)
         return status;
@@ -228,7 +255,8 @@ ExitStatus ChipCommands::pictureFor(const QList<int> &indices)
         if (m_picture[std::size_t(index - 1)])
             continue;
         const control::ChannelReading reading = m_operations.readChannel(m_model.a0Pin, index);
-        if (const ExitStatus status = checkHeard(reading, QStringLiteral("get"));
+        if (const ExitStatus status =
+                checkHeard(reading, QStringLiteral("the read before the burn"));
             status != ExitStatus::Ok)
             return status;
         readings.append({index, reading.word});
@@ -240,58 +268,144 @@ ExitStatus ChipCommands::pictureFor(const QList<int> &indices)
     return ExitStatus::Ok;
 }
 
-ExitStatus ChipCommands::burnChannel(int index)
+// Burned cells cannot be unburned: the burn goes through the program's one burn policy, and the
+// user learns exactly what was sent and what the chip now holds.
+ExitStatus ChipCommands::burn(const QString &commandName, const QList<int> &indices)
 {
-    if (const ExitStatus status = pictureFor({index}); status != ExitStatus::Ok)
+    if (const ExitStatus status = pictureFor(indices); status != ExitStatus::Ok)
         return status;
-    const int word = control::BurnReport::codeOnTheWire(*m_picture[std::size_t(index - 1)]);
-    m_model.dacCode[index] = word;
-    const control::BurnResult burned = m_operations.burnChannel(m_model.a0Pin, index, word);
-    if (!burned.portHeld())
-        return burnInterrupted(QStringLiteral("otp"), {index}, burned);
-    QJsonObject json = channelObject(index, word);
-    json.insert(QStringLiteral("command"), QStringLiteral("otp"));
-    json.insert(QStringLiteral("maxBank"), burned.maxBank);
-    m_output.result(json, QStringLiteral("%1: burned code %2 (hex %3) into OTP, sent the "
-                                         "general-call reset; max bank %4\n")
-                              .arg(channelTitle(index))
-                              .arg(word)
-                              .arg(device::shownCode(word))
-                              .arg(burned.maxBank));
-    return checkHeard(burned, QStringLiteral("otp"));
-}
-
-ExitStatus ChipCommands::burnAll()
-{
-    QList<int> all;
-    for (int index = 1; index <= channelCount; ++index)
-        all.append(index);
-    if (const ExitStatus status = pictureFor(all); status != ExitStatus::Ok)
-        return status;
-    control::ChannelCodes codes;
-    for (int index = 1; index <= channelCount; ++index) {
+    control::ChannelCodes codes{};
+    for (const int index : indices) {
         const int word = control::BurnReport::codeOnTheWire(*m_picture[std::size_t(index - 1)]);
         m_model.dacCode[index] = word;
         codes[std::size_t(index - 1)] = word;
     }
-    const control::BurnResult burned = m_operations.burnAll(m_model.a0Pin, codes);
+    if (m_burning)
+        m_burning(true);
+    // A stop asked for before the first OTP write is taken: nothing is burned then.
+    const control::BurnResult burned =
+        m_operations.burn(m_model.a0Pin, indices, codes,
+                          [this](const control::BurnResult &) { return !stopSignal(); });
+    if (m_burning)
+        m_burning(false);
+    const control::BurnReport report(burned);
+    QJsonObject json = burnObject(commandName, report);
+    if (report.declined())
+        return stopped(QStringLiteral("before the burn; nothing was burned"), json);
+    if (report.verified()) {
+        m_output.result(json, report.text() + u'\n');
+        return ExitStatus::Ok;
+    }
+    return fail(burnStatus(report), report.text(), json);
+}
+
+ExitStatus ChipCommands::burnStatus(const control::BurnReport &report)
+{
+    using Refusal = control::BurnResult::Refusal;
+    using Verdict = control::BurnReport::Verdict;
+    const control::BurnResult &burned = report.result();
+    switch (report.verdict()) {
+    case Verdict::Verified:
+        return ExitStatus::Ok;
+    case Verdict::NotVerified:
+        return ExitStatus::BurnNotVerified;
+    case Verdict::Interrupted:
+        return ExitStatus::BurnInterrupted;
+    case Verdict::NothingBurned:
+        break;
+    }
+    switch (burned.refusal) {
+    case Refusal::NoBankLeft:
+        return ExitStatus::NoBankLeft;
+    case Refusal::ChipSilent:
+    case Refusal::MaxBankInvalid:
+        return ExitStatus::ChipSilent;
+    case Refusal::NoPort:
+    case Refusal::PortFailed:
+        return ExitStatus::PortUnavailable;
+    case Refusal::BusHeld:
+    case Refusal::NotConfirmed:
+    case Refusal::None:
+        break;
+    }
+    return burned.portHeld() ? ExitStatus::SdaHeld : ExitStatus::PortUnavailable;
+}
+
+QJsonObject ChipCommands::burnObject(const QString &commandName,
+                                     const control::BurnReport &report) const
+{
+    using Verdict = control::BurnReport::Verdict;
+    const control::BurnResult &burned = report.result();
+    const auto names = [](const QList<int> &channels) {
+        QJsonArray array;
+        for (const int index : channels)
+            array.append(device::channelLabel(index));
+        return array;
+    };
+    const auto bank = [](const std::optional<int> &value) {
+        return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
+    };
+    QString outcome;
+    switch (report.verdict()) {
+    case Verdict::NothingBurned:
+        outcome = QStringLiteral("nothing burned");
+        break;
+    case Verdict::Interrupted:
+        outcome = QStringLiteral("interrupted");
+        break;
+    case Verdict::NotVerified:
+        outcome = QStringLiteral("not verified");
+        break;
+    case Verdict::Verified:
+        outcome = QStringLiteral("verified");
+        break;
+    }
+    QJsonArray sent;
+    for (const int index : burned.channels) {
+        QJsonObject channel = channelObject(index, burned.codes[std::size_t(index - 1)]);
+        channel.remove(QStringLiteral("voltage"));
+        sent.append(channel);
+    }
+    QJsonArray notHolding;
+    for (const control::BurnReport::Mismatch &m : report.mismatches()) {
+        notHolding.append(
+            QJsonObject{{QStringLiteral("channel"), device::channelLabel(m.index)},
+                        {QStringLiteral("burned"), m.burned},
+                        {QStringLiteral("reads"),
+                         m.read ? QJsonValue(*m.read) : QJsonValue(QJsonValue::Null)}});
+    }
+    QJsonObject json{{QStringLiteral("command"), commandName},
+                     {QStringLiteral("a0"), burned.a0Pin.toInt()},
+                     {QStringLiteral("outcome"), outcome},
+                     {QStringLiteral("verified"), report.verified()},
+                     {QStringLiteral("channels"), sent},
+                     {QStringLiteral("maxBankBefore"), bank(burned.maxBankBefore)},
+                     {QStringLiteral("maxBankAfter"), bank(burned.maxBankAfter)},
+                     {QStringLiteral("burned"), names(report.burnedChannels())},
+                     {QStringLiteral("cutOff"),
+                      burned.interruptedIndex ? names({burned.interruptedIndex}) : QJsonArray()},
+                     {QStringLiteral("notSent"), names(report.notSentChannels())},
+                     {QStringLiteral("unacknowledged"), names(burned.unacknowledged)},
+                     {QStringLiteral("notHolding"), notHolding}};
     if (!burned.portHeld())
-        return burnInterrupted(QStringLiteral("otp-all"), all, burned);
-    m_output.result({{QStringLiteral("command"), QStringLiteral("otp-all")},
-                     {QStringLiteral("a0"), m_model.a0Pin.toInt()},
-                     {QStringLiteral("codes"), jsonCodes(codes)},
-                     {QStringLiteral("maxBank"), burned.maxBank}},
-                    QStringLiteral("Burned the 24 codes into OTP, sent the general-call reset; "
-                                   "max bank %1\n")
-                        .arg(burned.maxBank));
-    return checkHeard(burned, QStringLiteral("otp-all"));
+        json.insert(QStringLiteral("portFailure"), burned.portFailure);
+    if (burned.busHeld)
+        json.insert(QStringLiteral("cause"), QStringLiteral("SDA held low"));
+    return json;
 }
 
 ExitStatus ChipCommands::scan()
 {
-    const std::array<bool, 2> found = m_operations.findChips();
-    if (const ExitStatus status = checkPort({}); status != ExitStatus::Ok)
+    const control::ChipScan scan = m_operations.findChips();
+    if (const ExitStatus status = checkPort(scan); status != ExitStatus::Ok)
         return status;
+    if (scan.busHeld) {
+        return fail(ExitStatus::SdaHeld,
+                    QStringLiteral("no chip can answer: %1").arg(sdaHeldText()),
+                    {{QStringLiteral("command"), QStringLiteral("scan")},
+                     {QStringLiteral("a0"), QJsonArray{false, false}}});
+    }
+    const std::array<bool, 2> &found = scan.found;
     QString text;
     for (int a0 = 0; a0 <= 1; ++a0) {
         text += found[std::size_t(a0)] ? QStringLiteral("A0 = %1: a chip answered\n").arg(a0)
@@ -310,46 +424,22 @@ ExitStatus ChipCommands::scan()
 ExitStatus ChipCommands::selfTest()
 {
     using Wiring = bus::ChipBus::Wiring;
-    const Wiring wiring = m_operations.checkWiring();
-    const QString text = control::ChipOperations::wiringText(wiring);
+    const control::WiringCheck check = m_operations.checkWiring();
+    if (const ExitStatus status = checkPort(check); status != ExitStatus::Ok)
+        return status;
+    const QString text = control::ChipOperations::wiringText(check.wiring);
     m_output.result({{QStringLiteral("command"), QStringLiteral("selftest")},
-                     {QStringLiteral("wiringFine"), wiring == Wiring::Fine},
+                     {QStringLiteral("wiringFine"), check.wiring == Wiring::Fine},
                      {QStringLiteral("finding"), text}},
                     text + u'\n');
-    return wiring == Wiring::Fine ? ExitStatus::Ok : ExitStatus::WiringFault;
-}
-
-// Burned cells cannot be unburned: the user learns exactly which registers the burn reached.
-ExitStatus ChipCommands::burnInterrupted(const QString &commandName, const QList<int> &indices,
-                                         const control::BurnResult &burned)
-{
-    const control::BurnReport report(m_model.a0Pin, 0, indices, {}, burned);
-    const QList<int> sent = report.burnedChannels();
-    const auto names = [](const QList<int> &channels) {
-        QJsonArray array;
-        for (const int index : channels)
-            array.append(device::channelLabel(index));
-        return array;
-    };
-    const QList<int> notSent = indices.mid(sent.size() + (burned.interruptedIndex ? 1 : 0));
-    m_output.result({{QStringLiteral("command"), commandName},
-                     {QStringLiteral("a0"), m_model.a0Pin.toInt()},
-                     {QStringLiteral("burned"), names(sent)},
-                     {QStringLiteral("cutOff"),
-                      burned.interruptedIndex ? names({burned.interruptedIndex}) : QJsonArray()},
-                     {QStringLiteral("notSent"), names(notSent)},
-                     {QStringLiteral("portFailure"), burned.portFailure}},
-                    {});
-    return fail(ExitStatus::BurnInterrupted,
-                QStringLiteral("the port failed during the burn: %1\n%2")
-                    .arg(burned.portFailure, report.interruptionText()));
+    return check.wiring == Wiring::Fine ? ExitStatus::Ok : ExitStatus::WiringFault;
 }
 
 QList<ChipCommands::ChannelReading>
 ChipCommands::readingsOf(const control::ChipReading &reading) const
 {
     QList<ChannelReading> readings;
-    for (int index = 1; index <= channelCount; ++index)
+    for (int index = 1; index <= reading.registersRead; ++index)
         readings.append({index, reading.word(index)});
     return readings;
 }
@@ -362,12 +452,25 @@ ExitStatus ChipCommands::checkPort(const control::OperationResult &result)
                 QStringLiteral("the port failed during use: %1").arg(result.portFailure));
 }
 
+QString ChipCommands::sdaHeldText()
+{
+    return QStringLiteral("SDA is held low, and a bus clear (nine clocks and a STOP) did not free "
+                          "it: a chip without power, a short on SDA, or DSR stuck (selftest "
+                          "tells which)");
+}
+
 ExitStatus ChipCommands::checkHeard(const control::OperationResult &result,
                                     const QString &operation)
 {
     if (const ExitStatus status = checkPort(result); status != ExitStatus::Ok)
         return status;
-    if (result.chipAnswered)
+    if (result.busHeld) {
+        return fail(ExitStatus::SdaHeld,
+                    QStringLiteral("%1 did not reach the chip: %2").arg(operation, sdaHeldText()),
+                    {{QStringLiteral("command"), operation},
+                     {QStringLiteral("cause"), QStringLiteral("SDA held low")}});
+    }
+    if (result.chipAnswered || result.cancelled)
         return ExitStatus::Ok;
     return fail(ExitStatus::ChipSilent,
                 QStringLiteral("no chip answered at A0 = %1 during %2: is the board powered, and "
@@ -421,6 +524,22 @@ QJsonObject ChipCommands::channelObject(int index, double code) const
 QString ChipCommands::voltageText(double code) const
 {
     return withLeadingZero(device::shownVoltage(m_model.displayedVoltage(code)));
+}
+
+int ChipCommands::stopSignal() const
+{
+    return m_stopSignal ? m_stopSignal() : 0;
+}
+
+ExitStatus ChipCommands::stopped(const QString &what, const QJsonObject &details)
+{
+    const int signal = stopSignal();
+    QJsonObject json = details;
+    json.insert(QStringLiteral("stoppedBy"), QString::fromLatin1(signalName(signal)));
+    return fail(statusForSignal(signal),
+                QStringLiteral("stopped by %1 %2; the bus is idle")
+                    .arg(QString::fromLatin1(signalName(signal)), what),
+                json);
 }
 
 ExitStatus ChipCommands::fail(ExitStatus status, const QString &message, const QJsonObject &details)

@@ -9,7 +9,12 @@
 #include <QList>
 #include <QString>
 #include <array>
+#include <functional>
 #include <optional>
+
+namespace control {
+class BurnReport;
+}
 
 namespace cli {
 
@@ -25,6 +30,13 @@ public:
 
     // Every command but ports and script.
     ExitStatus execute(const Command &command);
+
+    // The signal that asked the run to stop, 0 while none did.
+    void setStopSignal(std::function<int()> received) { m_stopSignal = std::move(received); }
+    // Told when a burn begins and ends: a signal meanwhile cannot stop it.
+    void setBurningNotice(std::function<void(bool)> notice) { m_burning = std::move(notice); }
+    // "SDA is held low, ..." with what it may mean.
+    static QString sdaHeldText();
 
 private:
     // The word a channel register read as.
@@ -42,14 +54,13 @@ private:
     ExitStatus loadFile(const Command &command);
     ExitStatus saveFile(const QString &path);
     ExitStatus resetChip();
-    ExitStatus burnChannel(int index);
-    ExitStatus burnAll();
+    ExitStatus burn(const QString &commandName, const QList<int> &indices);
+    static ExitStatus burnStatus(const control::BurnReport &report);
+    QJsonObject burnObject(const QString &commandName, const control::BurnReport &report) const;
     ExitStatus scan();
     ExitStatus selfTest();
     // The codes to burn: what this session set, else (read once) what the chip holds.
     ExitStatus pictureFor(const QList<int> &indices);
-    ExitStatus burnInterrupted(const QString &commandName, const QList<int> &indices,
-                               const control::BurnResult &burned);
 
     QList<ChannelReading> readingsOf(const control::ChipReading &reading) const;
     ExitStatus checkPort(const control::OperationResult &result);
@@ -61,6 +72,9 @@ private:
     QJsonObject channelObject(int index, double code) const;
     QString voltageText(double code) const;
     ExitStatus fail(ExitStatus status, const QString &message, const QJsonObject &details = {});
+    int stopSignal() const;
+    // The command stopped early for a signal: what it did, and the signal's status.
+    ExitStatus stopped(const QString &what, const QJsonObject &details);
 
     control::ChipOperations &m_operations;
     device::DeviceModel &m_model;
@@ -68,6 +82,8 @@ private:
     // The session's picture of the 24 codes, which burns use. A burn's general-call reset
     // reloads the chip from OTP, so the chip's registers no longer tell what the user set.
     std::array<std::optional<double>, device::channelCount> m_picture;
+    std::function<int()> m_stopSignal;
+    std::function<void(bool)> m_burning;
 };
 
 } // namespace cli

@@ -171,6 +171,13 @@ QString takeValues(const QCommandLineParser &parser, CliOptions &options)
         if (!options.vsup)
             return QStringLiteral("--vsup: \"%1\" is not a voltage above 0").arg(text);
     }
+    for (const QString &fault : parser.values(QStringLiteral("sim-fault"))) {
+        QString error;
+        if (!options.simFaults.add(fault, &error))
+            return QStringLiteral("--sim-fault: ") + error;
+    }
+    if (!options.simFaults.isEmpty() && options.port.kind != PortChoice::Kind::Simulated)
+        return QStringLiteral("--sim-fault: faults are for the simulated board (--port sim)");
     options.tracePath = parser.value(QStringLiteral("trace"));
     if (parser.isSet(QStringLiteral("trace")) && options.tracePath.isEmpty())
         return QStringLiteral("--trace: no file name given");
@@ -190,11 +197,13 @@ ParsedOptions parseOptions(const QStringList &arguments, QIODevice *input)
     const QCommandLineOption traceOption(QStringLiteral("trace"), QString(),
                                          QStringLiteral("file"));
     const QCommandLineOption jsonOption(QStringLiteral("json"));
+    const QCommandLineOption faultOption(QStringLiteral("sim-fault"), QString(),
+                                         QStringLiteral("fault"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(
         QStringList{QStringLiteral("v"), QStringLiteral("version")});
-    parser.addOptions(
-        {portOption, a0Option, vsupOption, traceOption, jsonOption, helpOption, versionOption});
+    parser.addOptions({portOption, a0Option, vsupOption, traceOption, jsonOption, faultOption,
+                       helpOption, versionOption});
 
     if (!parser.parse(arguments))
         return refuse(ExitStatus::Usage, parser.errorText());
@@ -237,64 +246,83 @@ QString versionText()
 QString helpText()
 {
     return QStringLiteral(
-        "Usage: kalventa-cli [options] COMMAND [ARGUMENTS]\n"
-        "Reads and writes a KALVENTA 24-channel DAC on its evaluation board, over I2C on a\n"
-        "serial port's modem-control lines.\n"
-        "\n"
-        "Options (before the command):\n"
-        "  --port COMn|PATH|sim  the port: COM1 to COM16, a device path (for example\n"
-        "                        /dev/serial/by-id/...), or sim for a simulated board\n"
-        "                        (sim:1ms makes it as slow as a USB adapter)\n"
-        "                        (default: the port stored by the KALVENTA program)\n"
-        "         COMn=ftdi      fast mode: COMn's FT232R adapter in bit-bang mode, a whole\n"
-        "         ftdi:SERIAL    frame per USB transfer (or the FT232R with that serial)\n"
-        "         sim-ft232r     the simulated board behind a virtual FT232R in fast mode\n"
-        "                        (sim-ft232r:1ms: 1 ms per USB transfer)\n"
-        "  --a0 0|1              the chip's A0 pin (default: the stored A0)\n"
-        "  --vsup VOLTS          the full-scale voltage (default: the Vsup stored for that A0)\n"
-        "  --trace FILE.vcd      record the bus as a VCD file (SCL, SDA, DTR, RTS, DSR)\n"
-        "  --json                one JSON object per command on standard output\n"
-        "  -h, --help            show this help\n"
-        "  -v, --version         show the version\n"
-        "\n"
-        "Commands:\n"
-        "  ports                 COM1 to COM16 with device, description and state\n"
-        "  read                  all 24 channels and the max bank\n"
-        "  get CH                one channel\n"
-        "  code CH N             write code N, 0 to 1024 (1024 = full scale, sent as 1023)\n"
-        "  set CH VOLTS          write the code of a voltage, clamped to 0..Vsup\n"
-        "  load FILE             write the 24 codes of a register-set file (checked first);\n"
-        "                        its Vsup becomes the one in use for the commands after it\n"
-        "  save FILE             read the chip and save Vsup and the 24 codes to FILE\n"
-        "  reset                 send the I2C general-call reset\n"
-        "  otp CH --yes          burn the channel's code into OTP memory (the code this run\n"
-        "                        set, else the chip's), then reset and read the chip back\n"
-        "  otp-all --yes         the same for all 24 channels\n"
-        "  scan                  which of the two chips (A0 = 0, A0 = 1) answer their address;\n"
-        "                        no register is touched\n"
-        "  selftest              check that DSR follows SDA, driven through RTS with SCL\n"
-        "                        released (a START and a STOP, which chips ignore)\n"
-        "  script FILE|-         run one command per line (blank lines and # comments are\n"
-        "                        skipped) on one open port; all lines are checked first,\n"
-        "                        and the first failing line stops the script\n"
-        "\n"
-        "CH is a channel's name on screen: 1 to 22, c1 or c2 (c1 and c2 lie between 18 and\n"
-        "19 in register order). Reading never writes the chip. Settings are only read.\n"
-        "\n"
-        "Exit status:\n"
-        "  0  success\n"
-        "  2  usage: unknown command or option, bad argument or channel name\n"
-        "  3  a register-set or script file is missing, unreadable or malformed\n"
-        "  4  the port is not available (absent, busy, no permission) or failed in use\n"
-        "  5  a burn was refused: otp and otp-all need --yes\n"
-        "  6  the file of save or --trace cannot be written\n"
-        "  7  the settings cannot be read, or lack the Vsup, and an option was left to them\n"
-        "  8  no chip acknowledged a read or a write (scan: no chip at all), or the chip\n"
-        "     holds no 10-bit code to burn\n"
-        "  9  the port failed during a burn: the message says which registers were burned,\n"
-        "     which one was cut off and which were not sent\n"
-        " 10  selftest: DSR does not follow RTS (no DSR on the adapter, SDA not wired back,\n"
-        "     or inverted)\n");
+               "Usage: kalventa-cli [options] COMMAND [ARGUMENTS]\n"
+               "Reads and writes a KALVENTA 24-channel DAC on its evaluation board, over I2C on a\n"
+               "serial port's modem-control lines.\n"
+               "\n"
+               "Options (before the command):\n"
+               "  --port COMn|PATH|sim  the port: COM1 to COM16, a device path (for example\n"
+               "                        /dev/serial/by-id/...), or sim for a simulated board\n"
+               "                        (sim:1ms makes it as slow as a USB adapter)\n"
+               "                        (default: the port stored by the KALVENTA program)\n"
+               "         COMn=ftdi      fast mode: COMn's FT232R adapter in bit-bang mode, a "
+               "whole\n"
+               "         ftdi:SERIAL    frame per USB transfer (or the FT232R with that serial)\n"
+               "         sim-ft232r     the simulated board behind a virtual FT232R in fast mode\n"
+               "                        (sim-ft232r:1ms: 1 ms per USB transfer)\n"
+               "  --a0 0|1              the chip's A0 pin (default: the stored A0)\n"
+               "  --vsup VOLTS          the full-scale voltage (default: the Vsup stored for that "
+               "A0)\n"
+               "  --trace FILE.vcd      record the bus as a VCD file (SCL, SDA, DTR, RTS, DSR)\n"
+               "  --json                one JSON object per command on standard output\n"
+               "  --sim-fault FAULT     give the simulated board a fault (repeatable):\n") +
+           stack::SimulatedFaults::helpText(24) +
+           QStringLiteral(
+               "  -h, --help            show this help\n"
+               "  -v, --version         show the version\n"
+               "\n"
+               "Commands:\n"
+               "  ports                 COM1 to COM16 with device, description and state\n"
+               "  read                  all 24 channels and the max bank\n"
+               "  get CH                one channel\n"
+               "  code CH N             write code N, 0 to 1024 (1024 = full scale, sent as 1023)\n"
+               "  set CH VOLTS          write the code of a voltage, clamped to 0..Vsup\n"
+               "  load FILE             write the 24 codes of a register-set file (checked "
+               "first);\n"
+               "                        its Vsup becomes the one in use for the commands after it\n"
+               "  save FILE             read the chip and save Vsup and the 24 codes to FILE\n"
+               "  reset                 send the I2C general-call reset\n"
+               "  otp CH --yes          burn the channel's code into OTP memory (the code this "
+               "run\n"
+               "                        set, else the chip's): the max bank is read first and\n"
+               "                        nothing is burned when no bank is left; then the reset,\n"
+               "                        the max bank again and a read-back that verifies the burn\n"
+               "  otp-all --yes         the same for all 24 channels\n"
+               "  scan                  which of the two chips (A0 = 0, A0 = 1) answer their "
+               "address;\n"
+               "                        no register is touched\n"
+               "  selftest              check that DSR follows SDA, driven through RTS with SCL\n"
+               "                        released (a START and a STOP, which chips ignore)\n"
+               "  script FILE|-         run one command per line (blank lines and # comments are\n"
+               "                        skipped) on one open port; all lines are checked first,\n"
+               "                        and the first failing line stops the script\n"
+               "\n"
+               "CH is a channel's name on screen: 1 to 22, c1 or c2 (c1 and c2 lie between 18 and\n"
+               "19 in register order). Reading never writes the chip. Settings are only read.\n"
+               "Every frame first checks that SDA is free (a chip stuck in a transfer is clocked\n"
+               "free), and every written byte must be acknowledged. SIGINT, SIGTERM or SIGHUP\n"
+               "stop a read, load or script after the frame under way; a burn runs to its end.\n"
+               "\n"
+               "Exit status:\n"
+               "  0  success\n"
+               "  2  usage: unknown command or option, bad argument or channel name\n"
+               "  3  a register-set or script file is missing, unreadable or malformed\n"
+               "  4  the port is not available (absent, busy, no permission) or failed in use\n"
+               "  5  a burn was refused: otp and otp-all need --yes\n"
+               "  6  the file of save or --trace cannot be written\n"
+               "  7  the settings cannot be read, or lack the Vsup, and an option was left to "
+               "them\n"
+               "  8  no chip acknowledged a read or a write (scan: no chip at all), or the chip\n"
+               "     holds no 10-bit code to burn\n"
+               "  9  a burn was interrupted (the port failed, or SDA was held low): the message\n"
+               "     says which registers were burned, which one was cut off and which not sent\n"
+               " 10  selftest: DSR does not follow RTS (SDA stuck low, no DSR on the adapter, SDA\n"
+               "     not wired back, or inverted)\n"
+               " 11  SDA is held low and a bus clear did not free it: nothing reached the chip\n"
+               " 12  a burn found every OTP bank used: nothing was burned\n"
+               " 13  a burn went out but is not verified: a register does not hold its code, the\n"
+               "     bank did not close, or a write was not acknowledged (all listed)\n"
+               "129, 130, 143  stopped by SIGHUP, SIGINT or SIGTERM after the frame under way\n");
 }
 
 } // namespace cli

@@ -2,6 +2,7 @@
 
 #include "cli/clicommand.h"
 #include "cli/exitstatus.h"
+#include "stack/simulatedfaults.h"
 
 #include <QList>
 #include <QString>
@@ -45,6 +46,7 @@ struct CliOptions
     std::optional<QString> a0;
     std::optional<double> vsup;
     QString tracePath;
+    stack::SimulatedFaults simFaults; // --sim-fault, for the simulated board only
     QList<ScriptLine> commands;
     QString scriptName; // how a script's lines name their file, empty without a script
 };

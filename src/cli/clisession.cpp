@@ -104,12 +104,19 @@ ExitStatus CliSession::runArguments(const QStringList &arguments)
             return finishTrace(status);
     }
 
+    int linesRun = 0;
     for (const ScriptLine &entry : std::as_const(commands)) {
+        if (stopSignal() != 0)
+            return finishTrace(stopBefore(&entry, linesRun));
         showLine(entry);
         status = execute(entry.command);
         if (status != ExitStatus::Ok)
             break;
+        ++linesRun;
     }
+    // A signal during the last command, which ran to its end all the same.
+    if (status == ExitStatus::Ok && stopSignal() != 0)
+        status = stopBefore(nullptr, linesRun);
     return finishTrace(status);
 }
 
@@ -188,8 +195,13 @@ ExitStatus CliSession::prepareBus()
         }
         m_stack.startTrace();
     }
+    if (m_options.port.kind == PortChoice::Kind::Simulated)
+        m_stack.setSimulatedFaults(m_options.simFaults);
     m_operations = std::make_unique<control::ChipOperations>(m_stack.chip(), m_stack.ports());
+    m_operations->setStopCheck([this] { return stopSignal() != 0; });
     m_commands = std::make_unique<ChipCommands>(*m_operations, m_model, *m_output);
+    m_commands->setStopSignal([this] { return stopSignal(); });
+    m_commands->setBurningNotice(m_burning);
     m_progress = std::make_unique<ProgressLine>(m_err, m_errorsOnTerminal);
     QObject::connect(m_operations.get(), &control::ChipOperations::progressed, m_operations.get(),
                      [this](int done, int total) { m_progress->progressed(done, total); });
@@ -347,6 +359,31 @@ ExitStatus CliSession::listPorts()
 }
 
 // Helpers -------------------------------------------------------------------------------------
+
+ExitStatus CliSession::stopBefore(const ScriptLine *entry, int linesRun)
+{
+    const int signal = stopSignal();
+    const QString name = QString::fromLatin1(signalName(signal));
+    m_output->setContext({});
+    QString message;
+    if (!entry)
+        message =
+            QStringLiteral("stopped by %1 after the last command, which ran to its end").arg(name);
+    else if (entry->line == 0 || linesRun == 0)
+        message =
+            QStringLiteral("stopped by %1 before the first command: nothing was sent").arg(name);
+    else
+        message = QStringLiteral("stopped by %1 before line %2 of %3: %4 command(s) ran")
+                      .arg(name)
+                      .arg(entry->line)
+                      .arg(m_options.scriptName)
+                      .arg(linesRun);
+    m_output->failure(statusForSignal(signal), message,
+                      {{QStringLiteral("command"), QStringLiteral("stop")},
+                       {QStringLiteral("stoppedBy"), name},
+                       {QStringLiteral("commandsRun"), linesRun}});
+    return statusForSignal(signal);
+}
 
 QString CliSession::portText(int number) const
 {

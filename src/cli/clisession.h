@@ -14,6 +14,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 class QIODevice;
@@ -38,6 +39,11 @@ public:
     ~CliSession();
     Q_DISABLE_COPY_MOVE(CliSession)
 
+    // The signal that asked the run to stop (0: none), and who hears when a burn begins and ends
+    // (a signal cannot stop one). The tool's own signals in the tool; tests stand in for them.
+    void setStopSignal(std::function<int()> received) { m_stopSignal = std::move(received); }
+    void setBurningNotice(std::function<void(bool)> notice) { m_burning = std::move(notice); }
+
     // What "script -" reads; standard input in the tool.
     void setInput(QIODevice *input) { m_input = input; }
     // The table the port names start from. Tests point every COM number away from real devices.
@@ -59,6 +65,9 @@ private:
     ExitStatus finishTrace(ExitStatus status);
     ExitStatus execute(const Command &command);
     ExitStatus listPorts();
+    int stopSignal() const { return m_stopSignal ? m_stopSignal() : 0; }
+    // The run stops before `entry` (nothing when it is the end) for the signal received.
+    ExitStatus stopBefore(const ScriptLine *entry, int linesRun);
 
     QString portText(int number) const;
 
@@ -84,6 +93,8 @@ private:
     std::unique_ptr<control::ChipOperations> m_operations;
     std::unique_ptr<ChipCommands> m_commands;
     bool m_portOpened = false;
+    std::function<int()> m_stopSignal;
+    std::function<void(bool)> m_burning;
 };
 
 } // namespace cli

@@ -1,4 +1,5 @@
 #include "cli/clisession.h"
+#include "cli/stopsignals.h"
 #include "device/filenames.h"
 #include "device/settingsstore.h"
 
@@ -47,8 +48,13 @@ int main(int argc, char *argv[])
     QFile input;
     input.open(stdin, QIODevice::ReadOnly);
 
+    // From here on a signal asks the run to stop; the session's end closes the port (and hands
+    // an FT232R back to its serial driver) and writes the trace, as on every other way out.
+    const cli::StopSignals stopSignals;
     device::SettingsStore settings;
     cli::CliSession session(settings, out, err);
+    session.setStopSignal(&cli::StopSignals::received);
+    session.setBurningNotice(&cli::StopSignals::setBurning);
     session.setInput(&input);
 #ifdef Q_OS_UNIX
     session.setErrorsOnTerminal(isatty(STDERR_FILENO) == 1);

@@ -20,6 +20,9 @@ public:
     Q_DISABLE_COPY_MOVE(Output)
 
     virtual void result(const QJsonObject &json, const QString &text) = 0;
+    // Text for people that programs get inside the failure that follows it (what a stopped
+    // command did before it stopped).
+    virtual void textOnly(const QString &text) = 0;
     // Everything the standard output holds goes out first, so the two streams keep their order.
     // details go into the JSON object of a failure.
     virtual void failure(ExitStatus status, const QString &message,
@@ -41,6 +44,7 @@ class TextOutput : public Output
 public:
     using Output::Output;
     void result(const QJsonObject &json, const QString &text) override;
+    void textOnly(const QString &text) override { result({}, text); }
 };
 
 // One compact JSON object per line, for programs: a failure is one too, so that a program
@@ -50,6 +54,7 @@ class JsonOutput : public Output
 public:
     using Output::Output;
     void result(const QJsonObject &json, const QString &text) override;
+    void textOnly(const QString &) override {}
     void failure(ExitStatus status, const QString &message,
                  const QJsonObject &details = {}) override;
 };

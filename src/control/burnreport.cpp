@@ -21,19 +21,40 @@ QString hexCode(int code)
     return device::shownCode(code) + u'h';
 }
 
+QString labels(const QList<int> &indices)
+{
+    QStringList names;
+    for (const int index : indices)
+        names << device::channelLabel(index);
+    return names.isEmpty() ? tr("none") : names.join(QStringLiteral(", "));
+}
+
 } // namespace
 
-BurnReport::BurnReport(const QString &a0Pin, int maxBankBefore, const QList<int> &channels,
-                       const ChannelCodes &codes, const BurnResult &result)
-    : m_a0Pin(a0Pin), m_maxBankBefore(maxBankBefore), m_channels(channels), m_codes(codes),
-      m_result(result)
+BurnReport::BurnReport(const BurnResult &result) : m_result(result)
 {
-    for (const int index : m_channels) {
-        const int burned = codeOnTheWire(m_codes[std::size_t(index - 1)]);
-        const int read = m_result.readBack.word(index);
-        if (read != burned)
-            m_mismatches.append({index, burned, read});
+    if (!m_result.started()) {
+        m_verdict = Verdict::NothingBurned;
+        return;
     }
+    // Every channel sent is checked against what it reads back; one not read back is not known
+    // to hold its code.
+    for (const int index : burnedChannels()) {
+        const int burned = codeOnTheWire(m_result.codes[std::size_t(index - 1)]);
+        if (!m_result.readBack.wasRead(index))
+            m_mismatches.append({index, burned, std::nullopt});
+        else if (m_result.readBack.word(index) != burned)
+            m_mismatches.append({index, burned, m_result.readBack.word(index)});
+    }
+    const bool wentOut = m_result.writesCompleted > 0 || m_result.interruptedIndex != 0;
+    if (!wentOut && m_result.interrupted())
+        m_verdict = Verdict::NothingBurned;
+    else if (m_result.interrupted() && !m_result.resetSent)
+        m_verdict = Verdict::Interrupted;
+    else if (doubts().isEmpty())
+        m_verdict = Verdict::Verified;
+    else
+        m_verdict = Verdict::NotVerified;
 }
 
 int BurnReport::codeOnTheWire(double code)
@@ -42,93 +63,178 @@ int BurnReport::codeOnTheWire(double code)
     return (bits.high + bits.low).toInt(nullptr, 2);
 }
 
-QString BurnReport::noBankLeftText(const QString &a0Pin, int maxBank)
+QList<int> BurnReport::burnedChannels() const
 {
-    if (maxBank > ChipOperations::otpBankCount) {
-        return tr("The max bank of the device with A0 = %1 reads %2: no chip answered. Nothing "
-                  "was burned.")
-            .arg(a0Pin)
-            .arg(maxBank);
+    return m_result.channels.mid(0, m_result.writesCompleted);
+}
+
+QList<int> BurnReport::notSentChannels() const
+{
+    if (!m_result.started())
+        return m_result.channels;
+    return m_result.channels.mid(m_result.writesCompleted + (m_result.interruptedIndex ? 1 : 0));
+}
+
+QString BurnReport::cause() const
+{
+    using Refusal = BurnResult::Refusal;
+    const QString &a0 = m_result.a0Pin;
+    const QString sdaHeld =
+        tr("SDA is held low, and a bus clear did not free it: a chip without power, a short "
+           "on SDA, or DSR stuck. The self-test under \"COM Setting\" tells which.");
+    switch (m_result.refusal) {
+    case Refusal::NoPort:
+        return tr("no port is open.");
+    case Refusal::PortFailed:
+        return tr("the port failed before the burn (%1).").arg(m_result.portFailure);
+    case Refusal::BusHeld:
+        return sdaHeld;
+    case Refusal::ChipSilent:
+        return tr("no chip answered at A0 = %1 when asked for its max bank. Is the board "
+                  "powered, and is A0 right?")
+            .arg(a0);
+    case Refusal::MaxBankInvalid:
+        return tr("the max bank of the device with A0 = %1 reads %2, which no chip gives.")
+            .arg(a0)
+            .arg(m_result.maxBankBefore.value_or(0));
+    case Refusal::NoBankLeft:
+        return tr("all %1 OTP banks of the device with A0 = %2 are used (Max Bank reads %3): the "
+                  "chip would ignore another burn.")
+            .arg(ChipOperations::otpBankCount)
+            .arg(a0)
+            .arg(m_result.maxBankBefore.value_or(0));
+    case Refusal::NotConfirmed:
+        return tr("the burn was not confirmed.");
+    case Refusal::None:
+        break;
     }
-    return tr("All %1 OTP banks of the device with A0 = %2 are used (Max Bank reads %3): the "
-              "chip would ignore another burn. Nothing was burned.")
-        .arg(ChipOperations::otpBankCount)
-        .arg(a0Pin)
-        .arg(maxBank);
+    if (!m_result.portHeld())
+        return tr("the port failed (%1).").arg(m_result.portFailure);
+    if (m_result.busHeld)
+        return sdaHeld;
+    return {};
+}
+
+QString BurnReport::whatWasBurned() const
+{
+    if (m_result.channels.size() == 1) {
+        const int index = m_result.channels.first();
+        return tr("code %1 into OTP register \"%2\" of the device with A0 = %3")
+            .arg(hexCode(codeOnTheWire(m_result.codes[std::size_t(index - 1)])),
+                 device::channelLabel(index), m_result.a0Pin);
+    }
+    return tr("the codes of all %1 channels into OTP of the device with A0 = %2")
+        .arg(m_result.channels.size())
+        .arg(m_result.a0Pin);
+}
+
+QString BurnReport::headline() const
+{
+    switch (m_verdict) {
+    case Verdict::NothingBurned:
+        return tr("Nothing was burned: %1").arg(cause());
+    case Verdict::Interrupted:
+        return tr("The burn of %1 was interrupted: %2").arg(whatWasBurned(), cause());
+    case Verdict::NotVerified:
+        return tr("Burned %1, but the burn is not verified.").arg(whatWasBurned());
+    case Verdict::Verified:
+        break;
+    }
+    return tr("Burned %1 and verified it.").arg(whatWasBurned());
+}
+
+QString BurnReport::maxBankLine() const
+{
+    const auto shown = [](const std::optional<int> &bank) {
+        return bank ? QString::number(*bank) : tr("not read");
+    };
+    if (!m_result.started())
+        return m_result.maxBankBefore ? tr("Max Bank: %1.").arg(*m_result.maxBankBefore)
+                                      : QString();
+    return tr("Max Bank: %1 before, %2 after.")
+        .arg(shown(m_result.maxBankBefore), shown(m_result.maxBankAfter));
+}
+
+QStringList BurnReport::doubts() const
+{
+    QStringList lines;
+    if (!m_result.started())
+        return lines;
+    if (!m_result.portHeld())
+        lines << tr("The port failed after the burn (%1).").arg(m_result.portFailure);
+    else if (m_result.busHeld)
+        lines << tr("SDA was held low after the burn, and a bus clear did not free it.");
+    if (!m_result.unacknowledged.isEmpty()) {
+        lines << tr("The chip did not acknowledge the OTP writes of channels %1: it took no burn "
+                    "there.")
+                     .arg(labels(m_result.unacknowledged));
+    }
+    if (m_result.resetSent && !m_result.resetAnswered)
+        lines << tr("No chip acknowledged the general-call reset that closes the bank.");
+    const std::optional<int> &before = m_result.maxBankBefore;
+    const std::optional<int> &after = m_result.maxBankAfter;
+    if (!after)
+        lines << tr("The max bank was not read after the reset.");
+    else if (before && *after == *before)
+        lines << tr("The chip did not close a new bank: the burn did not take.");
+    else if (before && *after != *before + 1)
+        lines << tr("The max bank should have gone to %1.").arg(*before + 1);
+    if (!m_mismatches.isEmpty()) {
+        lines << tr("Read back after the reset, these registers do not hold the code burned:");
+        for (const Mismatch &m : m_mismatches) {
+            lines << (m.read ? tr("  channel %1: burned %2, reads %3")
+                                   .arg(device::channelLabel(m.index), hexCode(m.burned),
+                                        hexCode(*m.read))
+                             : tr("  channel %1: burned %2, not read back")
+                                   .arg(device::channelLabel(m.index), hexCode(m.burned)));
+        }
+    }
+    return lines;
 }
 
 QString BurnReport::interruptionText() const
 {
-    const auto labels = [](const QList<int> &indices) {
-        QStringList names;
-        for (const int index : indices)
-            names << device::channelLabel(index);
-        return names.isEmpty() ? tr("none") : names.join(QStringLiteral(", "));
-    };
     const QList<int> sent = burnedChannels();
-    const QList<int> notSent = m_channels.mid(sent.size() + (m_result.interruptedIndex ? 1 : 0));
     QStringList lines;
     lines << tr("Burned (sent whole): %1.").arg(labels(sent));
     if (m_result.interruptedIndex) {
         lines << tr("Cut off while being sent, burned or not: %1.")
                      .arg(device::channelLabel(m_result.interruptedIndex));
     }
-    lines << tr("Not sent: %1.").arg(labels(notSent));
-    if (!m_result.interruptedIndex)
-        lines << tr("The reset that closes the bank, or the read-back, did not complete.");
+    lines << tr("Not sent: %1.").arg(labels(notSentChannels()));
+    if (!m_result.resetSent && !sent.isEmpty()) {
+        lines << tr("The general-call reset that closes the bank was not sent: the bank is still "
+                    "open, and the next reset (\"Reset\") closes it with these cells.");
+    }
     return lines.join(u'\n');
-}
-
-QList<int> BurnReport::burnedChannels() const
-{
-    return m_channels.mid(0, m_result.writesCompleted);
-}
-
-bool BurnReport::verified() const
-{
-    return m_result.portHeld() && m_result.chipAnswered && m_mismatches.isEmpty() &&
-           m_result.maxBank == m_maxBankBefore + 1;
 }
 
 QString BurnReport::text() const
 {
-    QStringList lines;
-    if (m_channels.size() == 1) {
-        const int index = m_channels.first();
-        lines << tr("Burned code %1 into OTP register \"%2\" of the device with A0 = %3.")
-                     .arg(hexCode(codeOnTheWire(m_codes[std::size_t(index - 1)])),
-                          device::channelLabel(index), m_a0Pin);
-    } else {
-        lines << tr("Burned the codes of all %1 channels into OTP of the device with A0 = %2.")
-                     .arg(m_channels.size())
-                     .arg(m_a0Pin);
-    }
-    lines << tr("Max Bank: %1 before, %2 after.").arg(m_maxBankBefore).arg(m_result.maxBank);
-    if (!m_result.portHeld()) {
-        lines << tr("The port failed during the burn (%1).").arg(m_result.portFailure);
+    QStringList lines{headline()};
+    const QString bank = maxBankLine();
+    if (!bank.isEmpty())
+        lines << bank;
+    switch (m_verdict) {
+    case Verdict::NothingBurned:
+        break;
+    case Verdict::Interrupted:
         lines << interruptionText();
-        return lines.join(u'\n');
-    }
-    if (!m_result.chipAnswered) {
-        lines << tr("The chip did not acknowledge every frame of the burn and its read-back: no "
-                    "chip may have heard it. Is the board powered, and is A0 right?");
-    }
-    if (m_result.maxBank != m_maxBankBefore + 1)
-        lines << tr("The chip did not close a new bank: the burn may not have taken.");
-    if (m_mismatches.isEmpty()) {
+        break;
+    case Verdict::NotVerified:
+        lines << doubts();
+        break;
+    case Verdict::Verified:
         lines << tr("Read back after the reset: every burned register holds its code.");
-    } else {
-        lines << tr("Read back after the reset, these registers do not hold the code burned:");
-        for (const Mismatch &m : m_mismatches) {
-            lines << tr("  channel %1: burned %2, reads %3")
-                         .arg(device::channelLabel(m.index), hexCode(m.burned), hexCode(m.read));
-        }
+        break;
     }
     return lines.join(u'\n');
 }
 
 void BurnReport::show(UserPrompts &prompts, const QString &title) const
 {
+    if (declined())
+        return;
     if (verified())
         prompts.showMessage(title, text());
     else

@@ -4,49 +4,68 @@
 
 #include <QList>
 #include <QString>
+#include <optional>
 
 namespace control {
 
 class UserPrompts;
 
-// What a burn did, told to the user: OTP cells cannot be unburned, so the program says what it
-// sent, what the max bank was before and after, and whether every burned register reads back
-// the code burned into it (the general-call reset after a burn reloads every register from OTP).
+// What a burn did, told to the user: OTP cells cannot be unburned, so the report opens with what
+// happened (nothing burned, interrupted, burned but not verified, verified), then says what was
+// sent, what the max bank was before and after (or that it was not read), and every register that
+// does not read back the code burned into it (the general-call reset after a burn reloads every
+// register from OTP).
 class BurnReport
 {
 public:
-    // channels: the indices burned, with codes[index - 1] the code each was given.
-    BurnReport(const QString &a0Pin, int maxBankBefore, const QList<int> &channels,
-               const ChannelCodes &codes, const BurnResult &result);
+    enum class Verdict {
+        NothingBurned, // refused before the first OTP write, or none of them went out
+        Interrupted,   // the port failed or the bus was held before the bank was closed
+        NotVerified,   // burned, but the chip does not say that it holds every code
+        Verified
+    };
 
-    // The register reads back the code the data bits carried (fractions dropped, saturated).
-    static int codeOnTheWire(double code);
-    // When every bank is closed, the chip ignores further burns.
-    static bool noBankLeft(int maxBank) { return maxBank >= ChipOperations::otpBankCount; }
-    static QString noBankLeftText(const QString &a0Pin, int maxBank);
-
-    bool verified() const;
-    // The result for a message box: "Burned ..., Max Bank 0 before, 1 after. ..."
-    QString text() const;
-    // After a port failure: which channels were burned, which one was cut off, which not sent.
-    QString interruptionText() const;
-    QList<int> burnedChannels() const;
-    // As a message, or as an error when the burn cannot be confirmed.
-    void show(UserPrompts &prompts, const QString &title) const;
-
-private:
     struct Mismatch
     {
         int index = 0;
         int burned = 0;
-        int read = 0;
+        std::optional<int> read; // nothing when the register was not read back
     };
 
-    QString m_a0Pin;
-    int m_maxBankBefore = 0;
-    QList<int> m_channels;
-    ChannelCodes m_codes{};
+    explicit BurnReport(const BurnResult &result);
+
+    // The register reads back the code the data bits carried (fractions dropped, saturated).
+    static int codeOnTheWire(double code);
+
+    const BurnResult &result() const { return m_result; }
+    Verdict verdict() const { return m_verdict; }
+    bool verified() const { return m_verdict == Verdict::Verified; }
+    // The user said no: there is nothing to report.
+    bool declined() const { return m_result.refusal == BurnResult::Refusal::NotConfirmed; }
+
+    // One sentence: what happened.
+    QString headline() const;
+    // The headline, then the details, one per line.
+    QString text() const;
+    // After a failure mid-burn: which channels were burned, which one was cut off, which not sent.
+    QString interruptionText() const;
+    QList<int> burnedChannels() const;
+    QList<int> notSentChannels() const;
+    const QList<Mismatch> &mismatches() const { return m_mismatches; }
+    // Why the burn is not verified, one reason a line; empty when it is.
+    QStringList doubts() const;
+    // Why nothing was burned, or what interrupted the burn.
+    QString cause() const;
+
+    // Verified as a message, everything else as an error; nothing when the user declined.
+    void show(UserPrompts &prompts, const QString &title) const;
+
+private:
+    QString whatWasBurned() const;
+    QString maxBankLine() const;
+
     BurnResult m_result;
+    Verdict m_verdict = Verdict::NothingBurned;
     QList<Mismatch> m_mismatches;
 };
 

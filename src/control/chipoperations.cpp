@@ -27,8 +27,11 @@ template<typename Work> auto ChipOperations::onBus(Work work, Heard heard)
 {
     auto result = m_busThread ? m_busThread->run(work) : work();
     // A closed or failed port says so itself; silence is news only on a port that works.
-    if (heard == Heard::Report && m_portFailure.isEmpty() && portOpen())
-        emit chipHeard(m_allAnswered);
+    if (heard == Heard::Report && m_portFailure.isEmpty() && portOpen()) {
+        emit chipHeard(m_busHeld       ? Hearing::SdaHeld
+                       : m_allAnswered ? Hearing::Answered
+                                       : Hearing::Silent);
+    }
     return result;
 }
 
@@ -44,39 +47,54 @@ bool ChipOperations::portOpen() const
 
 bool ChipOperations::stopRequested() const
 {
-    return m_busThread && m_busThread->cancelRequested();
+    return (m_busThread && m_busThread->cancelRequested()) || (m_stopCheck && m_stopCheck());
 }
 
-void ChipOperations::begin()
+bool ChipOperations::begin(BusCheck check)
 {
     m_portFailure.clear();
     m_allAnswered = true;
+    m_busHeld = check == BusCheck::Yes && !m_chip.prepareOperation();
+    if (m_busHeld)
+        m_allAnswered = false;
+    return !m_busHeld;
 }
 
 bool ChipOperations::heard()
 {
+    if (m_chip.busHeld())
+        m_busHeld = true;
     const bool answered = m_chip.chipAnswered();
     m_allAnswered = m_allAnswered && answered;
     return answered;
 }
 
+template<typename Result> Result &ChipOperations::finishInto(Result &result) const
+{
+    result.portFailure = m_portFailure;
+    result.busHeld = m_busHeld;
+    result.chipAnswered = m_allAnswered;
+    return result;
+}
+
 OperationResult ChipOperations::finish() const
 {
     OperationResult result;
-    result.portFailure = m_portFailure;
-    result.chipAnswered = m_allAnswered;
-    return result;
+    return finishInto(result);
 }
 
 ChannelReading ChipOperations::readChannel(const QString &a0Pin, int index)
 {
     return onBus([&] {
-        begin();
-        m_chip.readDacRegister(device::decmal_to_binary5(device::registerOfChannel(index)), a0Pin);
-        heard();
-        ChannelReading reading{finish()};
-        reading.word = m_chip.registerWord();
-        return reading;
+        ChannelReading reading;
+        reading.word = 0xFFFF;
+        if (begin()) {
+            m_chip.readDacRegister(device::decmal_to_binary5(device::registerOfChannel(index)),
+                                   a0Pin);
+            heard();
+            reading.word = m_chip.registerWord();
+        }
+        return finishInto(reading);
     });
 }
 
@@ -84,17 +102,18 @@ ChannelReading ChipOperations::readChannel(const QString &a0Pin, int index)
 void ChipOperations::readChannelsInto(const QString &a0Pin, ChipReading &reading, int total,
                                       const QString &what)
 {
-    for (int index = 1; index <= channelCount; ++index) {
+    for (int index = 1; index <= channelCount && !failed(); ++index) {
         if (stopRequested()) {
             reading.cancelled = true;
             return;
         }
         m_chip.readDacRegister(device::decmal_to_binary5(device::registerOfChannel(index)), a0Pin);
+        const bool answered = heard();
         // A frame the failure cut is no reading, and the rest would read no chip.
-        if (!m_portFailure.isEmpty())
+        if (failed())
             return;
         reading.words[std::size_t(index - 1)] = m_chip.registerWord();
-        reading.answered[std::size_t(index - 1)] = heard();
+        reading.answered[std::size_t(index - 1)] = answered;
         reading.registersRead = index;
         emit progressed(index, total, what);
     }
@@ -103,54 +122,58 @@ void ChipOperations::readChannelsInto(const QString &a0Pin, ChipReading &reading
 ChipReading ChipOperations::readChannels(const QString &a0Pin)
 {
     return onBus([&] {
-        begin();
         ChipReading reading;
-        readChannelsInto(a0Pin, reading, channelCount, tr("registers read"));
-        reading.portFailure = m_portFailure;
-        reading.chipAnswered = m_allAnswered;
-        return reading;
+        if (begin())
+            readChannelsInto(a0Pin, reading, channelCount, tr("registers read"));
+        return finishInto(reading);
     });
 }
 
 ChipReading ChipOperations::readAll(const QString &a0Pin)
 {
     return onBus([&] {
-        begin();
         ChipReading reading;
         const int total = channelCount + 1;
         const QString what = tr("registers read");
-        readChannelsInto(a0Pin, reading, total, what);
-        if (!reading.cancelled) {
+        if (begin())
+            readChannelsInto(a0Pin, reading, total, what);
+        if (!reading.cancelled && !failed()) {
             reading.maxBank = m_chip.readMaxBank(a0Pin);
             reading.maxBankAnswered = heard();
             emit progressed(total, total, what);
         }
-        reading.portFailure = m_portFailure;
-        reading.chipAnswered = m_allAnswered;
-        return reading;
+        return finishInto(reading);
     });
 }
 
 ChannelReading ChipOperations::readMaxBank(const QString &a0Pin)
 {
     return onBus([&] {
-        begin();
-        const int word = m_chip.readMaxBank(a0Pin);
-        heard();
-        ChannelReading reading{finish()};
-        reading.word = word;
-        return reading;
+        ChannelReading reading;
+        reading.word = 0xFFFF;
+        if (begin()) {
+            reading.word = m_chip.readMaxBank(a0Pin);
+            heard();
+        }
+        return finishInto(reading);
     });
 }
 
 OperationResult ChipOperations::writeChannel(const QString &a0Pin, int index, double code)
 {
+    return writeChannelChecked(a0Pin, index, code, BusCheck::Yes);
+}
+
+OperationResult ChipOperations::writeChannelChecked(const QString &a0Pin, int index, double code,
+                                                    BusCheck check)
+{
     const OperationResult result = onBus([&] {
-        begin();
-        const device::DataBits data = device::codeToDataBits(code);
-        m_chip.writeDacRegister(data.low, data.high, device::chipAddressBits(a0Pin),
-                                device::decmal_to_binary8(device::registerOfChannel(index)));
-        heard();
+        if (begin(check)) {
+            const device::DataBits data = device::codeToDataBits(code);
+            m_chip.writeDacRegister(data.low, data.high, device::chipAddressBits(a0Pin),
+                                    device::decmal_to_binary8(device::registerOfChannel(index)));
+            heard();
+        }
         return finish();
     });
     emit channelWritten(index);
@@ -166,9 +189,12 @@ OperationResult ChipOperations::loadCodes(const QString &a0Pin, const ChannelCod
             result.cancelled = true;
             break;
         }
-        const OperationResult written = writeChannel(a0Pin, index, codes[std::size_t(index - 1)]);
+        // One operation to the user: the bus is checked before its first frame.
+        const OperationResult written = writeChannelChecked(
+            a0Pin, index, codes[std::size_t(index - 1)], index == 1 ? BusCheck::Yes : BusCheck::No);
         if (result.portFailure.isEmpty())
             result.portFailure = written.portFailure;
+        result.busHeld = result.busHeld || written.busHeld;
         result.chipAnswered = result.chipAnswered && written.chipAnswered;
         emit progressed(index, channelCount, tr("channels written"));
         if (afterEach)
@@ -178,76 +204,132 @@ OperationResult ChipOperations::loadCodes(const QString &a0Pin, const ChannelCod
     return result;
 }
 
-// Never cancelled: a burn stopped half-way would leave a bank part burned and still open.
-BurnResult ChipOperations::burn(const QString &a0Pin, const QList<int> &indices,
-                                const ChannelCodes &codes)
-{
-    return onBus([&] {
-        begin();
-        BurnResult result;
-        for (qsizetype k = 0; k < indices.size(); ++k) {
-            const int index = indices[k];
-            const device::DataBits data = device::codeToDataBits(codes[std::size_t(index - 1)]);
-            m_chip.writeOtpRegister(data.low, data.high, device::chipAddressBits(a0Pin),
-                                    device::decmal_to_binary8(device::registerOfChannel(index)));
-            heard();
-            if (!m_portFailure.isEmpty()) {
-                result.interruptedIndex = index;
-                break;
-            }
-            result.writesCompleted = int(k + 1);
-            if (indices.size() > 1)
-                emit progressed(int(k + 1), int(indices.size()), tr("channels burned"));
-        }
-        // With the port gone the rest would only pretend: nothing of it reaches the chip.
-        if (m_portFailure.isEmpty()) {
-            m_chip.generalCallReset();
-            heard();
-            result.maxBank = m_chip.readMaxBank(a0Pin);
-            heard();
-            readChannelsInto(a0Pin, result.readBack, channelCount, tr("registers read back"));
-        }
-        result.portFailure = m_portFailure;
-        result.readBack.portFailure = m_portFailure;
-        result.chipAnswered = m_allAnswered;
-        result.readBack.chipAnswered = m_allAnswered;
-        return result;
-    });
-}
-
-BurnResult ChipOperations::burnChannel(const QString &a0Pin, int index, double code)
-{
-    ChannelCodes codes{};
-    codes[std::size_t(index - 1)] = code;
-    return burn(a0Pin, {index}, codes);
-}
-
-BurnResult ChipOperations::burnAll(const QString &a0Pin, const ChannelCodes &codes)
+QList<int> ChipOperations::allChannels()
 {
     QList<int> indices;
     for (int index = 1; index <= channelCount; ++index)
         indices.append(index);
-    return burn(a0Pin, indices, codes);
+    return indices;
+}
+
+BurnResult ChipOperations::burn(const QString &a0Pin, const QList<int> &channels,
+                                const ChannelCodes &codes, const BurnConfirmation &confirm)
+{
+    using Refusal = BurnResult::Refusal;
+    BurnResult result;
+    result.a0Pin = a0Pin;
+    result.channels = channels;
+    result.codes = codes;
+    if (!portOpen()) {
+        result.refusal = Refusal::NoPort;
+        result.portFailure = tr("no port is open");
+        result.chipAnswered = false;
+        return result;
+    }
+    // With every bank closed the chip ignores burns; a bus that does not carry the max bank
+    // would not carry the burn either.
+    const ChannelReading before = readMaxBank(a0Pin);
+    static_cast<OperationResult &>(result) = before;
+    if (!before.portHeld())
+        result.refusal = Refusal::PortFailed;
+    else if (before.busHeld)
+        result.refusal = Refusal::BusHeld;
+    else if (!before.chipAnswered)
+        result.refusal = Refusal::ChipSilent;
+    else
+        result.maxBankBefore = before.word;
+    if (result.maxBankBefore && *result.maxBankBefore > otpBankCount)
+        result.refusal = Refusal::MaxBankInvalid;
+    else if (result.maxBankBefore && *result.maxBankBefore == otpBankCount)
+        result.refusal = Refusal::NoBankLeft;
+    if (result.refusal == Refusal::None && confirm && !confirm(result))
+        result.refusal = Refusal::NotConfirmed;
+    if (result.refusal != Refusal::None)
+        return result;
+    return onBus([&] {
+        burnNow(result);
+        return result;
+    });
+}
+
+// Runs on the bus thread. Unacknowledged writes do not stop it: the read-back tells what every
+// register holds. A port failure or a held bus does, since nothing after it reaches a chip.
+void ChipOperations::burnNow(BurnResult &result)
+{
+    // Every OTP write checks the bus before it goes out on adapters that send whole frames.
+    begin(BusCheck::No);
+    if (!portOpen()) {
+        // Closed while the user was asked.
+        result.refusal = BurnResult::Refusal::NoPort;
+        m_portFailure = tr("no port is open");
+        finishInto(result);
+        return;
+    }
+    const qsizetype count = result.channels.size();
+    for (qsizetype k = 0; k < count; ++k) {
+        const int index = result.channels[k];
+        const device::DataBits data = device::codeToDataBits(result.codes[std::size_t(index - 1)]);
+        m_chip.writeOtpRegister(data.low, data.high, device::chipAddressBits(result.a0Pin),
+                                device::decmal_to_binary8(device::registerOfChannel(index)));
+        const bool answered = heard();
+        if (failed()) {
+            // A write the port failure cut, or one sent whole on a held bus, may have burned;
+            // one a held bus kept back did not go out.
+            if (!m_portFailure.isEmpty() || m_chip.frameSent())
+                result.interruptedIndex = index;
+            break;
+        }
+        if (!answered)
+            result.unacknowledged.append(index);
+        result.writesCompleted = int(k + 1);
+        if (count > 1)
+            emit progressed(int(k + 1), int(count), tr("channels burned"));
+    }
+    // With the port gone or the bus held the rest would only pretend: nothing reaches the chip.
+    if (!failed()) {
+        m_chip.generalCallReset();
+        result.resetAnswered = heard();
+        result.resetSent = !failed();
+    }
+    if (!failed()) {
+        const int maxBank = m_chip.readMaxBank(result.a0Pin);
+        if (heard())
+            result.maxBankAfter = maxBank;
+    }
+    if (!failed())
+        readChannelsInto(result.a0Pin, result.readBack, channelCount, tr("registers read back"));
+    finishInto(result);
+    finishInto(result.readBack);
 }
 
 OperationResult ChipOperations::reset()
 {
     return onBus([&] {
-        begin();
-        m_chip.generalCallReset();
-        heard();
+        if (begin()) {
+            m_chip.generalCallReset();
+            heard();
+        }
         return finish();
     });
 }
 
-std::array<bool, 2> ChipOperations::findChips()
+ChipScan ChipOperations::findChips()
 {
     return onBus(
         [&] {
-            begin();
-            std::array<bool, 2> found{m_chip.probe(QStringLiteral("0")), false};
-            found[1] = m_chip.probe(QStringLiteral("1"));
-            return found;
+            ChipScan scan;
+            begin(BusCheck::No);
+            // Each probe's START checks the bus, and clears it when a chip holds it.
+            for (int a0 = 0; a0 <= 1 && !failed(); ++a0) {
+                scan.found[std::size_t(a0)] = m_chip.probe(QString::number(a0));
+                heard();
+            }
+            if (!portOpen() && m_portFailure.isEmpty())
+                m_portFailure = tr("no port is open");
+            finishInto(scan);
+            // Not finding a chip is the answer here, not a failure of the scan.
+            scan.chipAnswered = scan.found[0] || scan.found[1];
+            return scan;
         },
         Heard::Keep);
 }
@@ -257,9 +339,13 @@ QString ChipOperations::wiringText(bus::ChipBus::Wiring wiring)
     switch (wiring) {
     case bus::ChipBus::Wiring::Fine:
         return tr("Wiring fine: DSR follows RTS.");
+    case bus::ChipBus::Wiring::StuckLow:
+        return tr("SDA stuck low: DSR reads SDA low whatever RTS does, even after a bus clear. "
+                  "SDA is shorted to ground, a chip without power clamps it, or DSR is stuck "
+                  "asserted. Check the board's power and the SDA wiring.");
     case bus::ChipBus::Wiring::NoEcho:
-        return tr("DSR never changes: the adapter has no DSR, or SDA is not wired back to it. "
-                  "Nothing can be read on this port.");
+        return tr("No DSR: DSR never changes and reads SDA high. The adapter has no DSR, or SDA "
+                  "is not wired back to it. Nothing can be read on this port.");
     case bus::ChipBus::Wiring::Inverted:
         return tr("DSR is inverted: a wiring or level problem between the adapter and the "
                   "board.");
@@ -269,12 +355,16 @@ QString ChipOperations::wiringText(bus::ChipBus::Wiring wiring)
     return tr("DSR changes but does not follow RTS: a loose contact or interference.");
 }
 
-bus::ChipBus::Wiring ChipOperations::checkWiring()
+WiringCheck ChipOperations::checkWiring()
 {
     return onBus(
         [&] {
-            begin();
-            return m_chip.checkWiring();
+            WiringCheck check;
+            begin(BusCheck::No);
+            check.wiring = m_chip.checkWiring();
+            if (!portOpen() && m_portFailure.isEmpty())
+                m_portFailure = tr("no port is open");
+            return finishInto(check);
         },
         Heard::Keep);
 }

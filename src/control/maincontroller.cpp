@@ -100,28 +100,18 @@ void MainController::burnAllChannels()
     const QString title = tr("Program OTP All Channels");
     if (refuseUnknownBurn(title))
         return;
-    const int maxBankBefore = m_operations.readMaxBank(m_model.a0Pin).word;
-    m_grid.setMaxBankText(QString::number(maxBankBefore));
-    if (BurnReport::noBankLeft(maxBankBefore)) {
-        m_prompts.showError(title, BurnReport::noBankLeftText(m_model.a0Pin, maxBankBefore));
-        return;
-    }
-    const QString question =
-        tr("Burn the codes of all 24 channels into the one-time-programmable memory of the "
-           "device with A0 = %1?\n\nThis cannot be undone.")
-            .arg(m_model.a0Pin);
-    if (!m_prompts.confirm(title, question))
-        return;
     ChannelCodes codes;
-    QList<int> channels;
-    for (int i = 1; i <= channelCount; ++i) {
+    for (int i = 1; i <= channelCount; ++i)
         codes[std::size_t(i - 1)] = m_model.dacCode[i];
-        channels.append(i);
-    }
-    const BurnResult burned = m_operations.burnAll(m_model.a0Pin, codes);
-    m_grid.setMaxBankText(QString::number(burned.maxBank));
-    m_grid.showReading(burned.readBack, false);
-    BurnReport(m_model.a0Pin, maxBankBefore, channels, codes, burned).show(m_prompts, title);
+    const BurnResult burned = m_operations.burn(
+        m_model.a0Pin, ChipOperations::allChannels(), codes, [this, &title](const BurnResult &) {
+            return m_prompts.confirm(
+                title, tr("Burn the codes of all 24 channels into the one-time-programmable "
+                          "memory of the device with A0 = %1?\n\nThis cannot be undone.")
+                           .arg(m_model.a0Pin));
+        });
+    m_grid.showBurn(burned);
+    BurnReport(burned).show(m_prompts, title);
 }
 
 bool MainController::refuseUnknownBurn(const QString &title)

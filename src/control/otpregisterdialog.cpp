@@ -85,12 +85,6 @@ bool OtpRegisterDialog::burnNow()
                                        .arg(device::channelLabel(index)));
         return false;
     }
-    const int maxBankBefore = m_operations.readMaxBank(m_model.a0Pin).word;
-    m_grid.setMaxBankText(QString::number(maxBankBefore));
-    if (BurnReport::noBankLeft(maxBankBefore)) {
-        m_prompts.showError(title, BurnReport::noBankLeftText(m_model.a0Pin, maxBankBefore));
-        return false;
-    }
     // The dialog's texts may be older than the model, so the question names the code that will
     // really be burned.
     const QString question =
@@ -102,16 +96,16 @@ bool OtpRegisterDialog::burnNow()
                      .arg(device::registerOfChannel(index), 2, 16, QLatin1Char('0'))
                      .toUpper(),
                  m_model.a0Pin);
-    if (!m_prompts.confirm(title, question))
-        return false;
     ChannelCodes codes{};
     codes[std::size_t(index - 1)] = m_model.dacCode[index];
-    const BurnResult burned = m_operations.burnChannel(m_model.a0Pin, index, codes[index - 1]);
-    m_grid.setMaxBankText(QString::number(burned.maxBank));
-    // The reset reloaded every register from OTP: the grid must show what the chip now holds.
-    m_grid.showReading(burned.readBack, false);
-    BurnReport(m_model.a0Pin, maxBankBefore, {index}, codes, burned).show(m_prompts, title);
-    return true;
+    const BurnResult burned = m_operations.burn(m_model.a0Pin, {index}, codes,
+                                                [this, &title, &question](const BurnResult &) {
+                                                    return m_prompts.confirm(title, question);
+                                                });
+    m_grid.showBurn(burned);
+    const BurnReport report(burned);
+    report.show(m_prompts, title);
+    return burned.started();
 }
 
 } // namespace control

@@ -144,10 +144,16 @@ void PortSettingsController::checkWiring()
     if (!m_operations)
         return;
     const port::ComPort &com = m_ports.comPort();
-    m_wiringText = com.isOpen()
-                       ? port::PortMap::portName(com.openPortNumber()) + QStringLiteral(": ") +
-                             ChipOperations::wiringText(m_operations->checkWiring())
-                       : QString();
+    m_wiringText.clear();
+    if (com.isOpen()) {
+        const QString name = port::PortMap::portName(com.openPortNumber());
+        const WiringCheck check = m_operations->checkWiring();
+        // A port that fails under the check says nothing of the wiring.
+        m_wiringText = name + QStringLiteral(": ") +
+                       (check.portHeld()
+                            ? ChipOperations::wiringText(check.wiring)
+                            : tr("the port failed during the check (%1).").arg(check.portFailure));
+    }
     m_chipsText.clear();
     emit chipChecksChanged();
 }
@@ -161,7 +167,17 @@ void PortSettingsController::findChips()
         emit chipChecksChanged();
         return;
     }
-    const std::array<bool, 2> found = m_operations->findChips();
+    const ChipScan scan = m_operations->findChips();
+    if (!scan.portHeld() || scan.busHeld) {
+        // Nothing was learnt of the chips: no answer here is no chip's silence.
+        m_chipsText = scan.portHeld()
+                          ? tr("No chip can answer: SDA is held low, and a bus clear did not free "
+                               "it. Is the board powered? See the wiring check.")
+                          : tr("The port failed during the search (%1).").arg(scan.portFailure);
+        emit chipChecksChanged();
+        return;
+    }
+    const std::array<bool, 2> &found = scan.found;
     QStringList lines;
     for (int a0 = 0; a0 <= 1; ++a0) {
         lines << (found[std::size_t(a0)] ? tr("A0 = %1: a chip answered.").arg(a0)

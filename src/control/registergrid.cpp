@@ -211,6 +211,15 @@ void RegisterGrid::showReading(const ChipReading &reading, bool withMaxBank)
     refreshAllChannels();
 }
 
+void RegisterGrid::showBurn(const BurnResult &burned)
+{
+    const std::optional<int> maxBank =
+        burned.started() ? burned.maxBankAfter : burned.maxBankBefore;
+    setMaxBankText(maxBank ? QString::number(*maxBank) : QString());
+    if (burned.resetSent)
+        showReading(burned.readBack, false);
+}
+
 void RegisterGrid::showVsup()
 {
     setVsupText(device::numberText(m_model.vsup));

@@ -14,6 +14,7 @@ struct RegisterSet;
 namespace control {
 
 class ChipOperations;
+struct BurnResult;
 struct ChipReading;
 
 // The register grid behind the main window: the texts of the 24 voltage boxes, the 24
@@ -55,6 +56,10 @@ public:
     // refreshing after each write (which writes again every channel whose shown voltage
     // changed) and once more at the end. The "Vsup" box shows the set's Vsup.
     void loadRegisterSet(const device::RegisterSet &set);
+    // What a burn leaves: the max bank as last read (empty once a burn began and it was not read
+    // again) and, once the reset went out, every register as read back after it (the reset
+    // reloaded them all from OTP). Before the reset the DAC registers are as they were.
+    void showBurn(const BurnResult &burned);
     // Shows what a read of the chip found: the codes and, when read, the max bank. Channels the
     // reading did not reach (a port failure, a cancel) become unknown.
     void showReading(const ChipReading &reading, bool withMaxBank = true);

@@ -1,5 +1,6 @@
 #include "control/statusline.h"
 
+#include "control/chipoperations.h"
 #include "control/userprompts.h"
 #include "device/devicemodel.h"
 #include "port/portmanager.h"
@@ -23,12 +24,16 @@ StatusLine::StatusLine(port::PortManager &ports, const port::PortMap &map,
     updatePortText();
 }
 
-void StatusLine::chipHeard(bool answered)
+void StatusLine::chipHeard(Hearing hearing)
 {
-    const QString silence =
-        answered ? QString()
-                 : tr("No chip answered at A0 = %1: is the board powered, and is A0 right?")
-                       .arg(m_model.a0Index());
+    QString silence;
+    if (hearing == Hearing::Silent) {
+        silence = tr("No chip answered at A0 = %1: is the board powered, and is A0 right?")
+                      .arg(m_model.a0Index());
+    } else if (hearing == Hearing::SdaHeld) {
+        silence = tr("SDA is held low: a bus clear did not free it. Is the board powered? The "
+                     "wiring check under \"COM Setting\" tells more.");
+    }
     if (silence == m_silence)
         return;
     m_silence = silence;

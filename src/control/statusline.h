@@ -13,6 +13,7 @@ class PortMap;
 
 namespace control {
 
+enum class Hearing;
 class UserPrompts;
 
 // The main window's status bar: the open port and the device behind it, why the last port was
@@ -33,9 +34,10 @@ public:
     void setSettingsNote(const QString &note);
     QString settingsNote() const { return m_settingsNote; }
     QString a0Text() const;
-    // Kept from the first operation a chip left unanswered until one it answers.
+    // Kept from the first operation a chip left unanswered (or that found SDA held low) until
+    // one it answers.
     QString silenceText() const { return m_silence; }
-    void chipHeard(bool answered);
+    void chipHeard(control::Hearing hearing);
 
 signals:
     void changed();

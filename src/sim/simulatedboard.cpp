@@ -42,6 +42,8 @@ bool SimulatedBoard::dsr()
         return false;
     case DsrWiring::Inverted:
         return m_sda;
+    case DsrWiring::StuckAsserted:
+        return true;
     case DsrWiring::Normal:
         break;
     }
@@ -66,6 +68,12 @@ void SimulatedBoard::setChipPresent(int a0, bool present)
     else
         m_chips[index].leaveBus();
     // A chip that held SDA low lets it go: the other chip hears that like any SDA change.
+    settle();
+}
+
+void SimulatedBoard::freezeChipMidRead(int a0)
+{
+    m_chips[a0 & 1].freezeMidRead();
     settle();
 }
 

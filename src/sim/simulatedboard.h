@@ -35,6 +35,8 @@ public:
     bool sda() const { return m_sda; }
 
     SimulatedChip &chip(int a0) { return m_chips[a0 & 1]; }
+    // The chip is left in the middle of a read, holding SDA low (see SimulatedChip).
+    void freezeChipMidRead(int a0);
     const SimulatedChip &chip(int a0) const { return m_chips[a0 & 1]; }
     // An absent chip hears nothing and drives nothing; it keeps its registers meanwhile.
     bool isChipPresent(int a0) const { return m_present[a0 & 1]; }
@@ -45,8 +47,9 @@ public:
     void clearDataWritten() { m_dataWritten.clear(); }
 
     // How the adapter brings SDA back to the PC: DSR asserted while SDA is low (the board's
-    // wiring), no DSR at all (it reads released), or a level problem that inverts it.
-    enum class DsrWiring { Normal, Missing, Inverted };
+    // wiring), no DSR at all (it reads released), a level problem that inverts it, or DSR stuck
+    // asserted (as with SDA shorted to ground, or clamped by an unpowered chip).
+    enum class DsrWiring { Normal, Missing, Inverted, StuckAsserted };
     void setDsrWiring(DsrWiring wiring) { m_dsrWiring = wiring; }
 
     // Makes every port operation take at least this long, like a slow adapter. 0 = no delay.

@@ -59,6 +59,30 @@ std::optional<quint16> SimulatedChip::otpCell(int bank, int reg) const
     return m_otp[bank][reg];
 }
 
+void SimulatedChip::setDeadOtpCell(int reg, bool dead)
+{
+    if (reg >= 0 && reg < channelRegisterCount)
+        m_deadCells[std::size_t(reg)] = dead;
+}
+
+void SimulatedChip::freezeMidRead()
+{
+    m_frame = Frame::Read;
+    m_phase = Phase::Transmitting;
+    m_sendingLowByte = false;
+    m_readWord = readRegister(m_pointer);
+    // The high byte of a 10-bit code starts with six 0 bits; the chip stopped on the first 0 it
+    // drives, just after the master's rising edge (so that bit counts as sent).
+    int bit = 0;
+    while (bit < 7 && ((m_readWord >> (15 - bit)) & 1))
+        ++bit;
+    m_bitCount = bit + 1;
+    m_drivingSdaLow = !((m_readWord >> (15 - bit)) & 1);
+    // It has been driving all along: the level it sees is its own.
+    m_scl = true;
+    m_sda = !m_drivingSdaLow;
+}
+
 /* START or repeated START: whatever was going on is over, an address byte follows. */
 void SimulatedChip::busStarted()
 {
@@ -233,9 +257,11 @@ void SimulatedChip::applyDataWord(int reg, quint16 word)
     case Command::BurnOtp:
         if (m_closedBanks == otpBankCount)
             return; // every bank closed: nothing left to burn
+        m_openBankBurned = true;
+        if (m_deadCells[std::size_t(reg)])
+            return; // acknowledged, but the cell does not program
         // The open bank is not yet closed, so burning a cell twice keeps the later code.
         m_otp[m_closedBanks][reg] = code;
-        m_openBankBurned = true;
         log(ChipEvent::Kind::OtpWrite, reg, code);
         return;
     }
@@ -246,7 +272,7 @@ void SimulatedChip::applyDataWord(int reg, quint16 word)
  * register from the newest closed bank that burned it. */
 void SimulatedChip::resetFromOtp()
 {
-    if (m_openBankBurned) {
+    if (m_openBankBurned && !m_bankStaysOpen) {
         ++m_closedBanks;
         m_openBankBurned = false;
     }

@@ -71,6 +71,15 @@ public:
     // The code burned into one cell, bank 0 to 2; empty if never burned.
     std::optional<quint16> otpCell(int bank, int reg) const;
 
+    // Faults, for tests and for trying the program: a cell that ignores every burn (in every
+    // bank), a bank that a reset does not close (the burned codes never load), and a chip that
+    // was cut off in the middle of a read (a master gone mid-transfer) and drives a 0 bit of the
+    // pointed register's word with SCL high: it holds SDA low until it is clocked out or sees a
+    // START or STOP.
+    void setDeadOtpCell(int reg, bool dead);
+    void setBankStaysOpen(bool staysOpen) { m_bankStaysOpen = staysOpen; }
+    void freezeMidRead();
+
     // The most recent events, oldest first. The log is bounded (it drops its older half when full)
     // so that a simulated session left running does not grow without end.
     static constexpr qsizetype eventLogLimit = 1 << 16;
@@ -125,6 +134,8 @@ private:
     std::array<std::array<std::optional<quint16>, channelRegisterCount>, otpBankCount> m_otp{};
     int m_closedBanks = 0;
     bool m_openBankBurned = false;
+    std::array<bool, channelRegisterCount> m_deadCells{};
+    bool m_bankStaysOpen = false;
 
     QList<ChipEvent> m_events;
 };

@@ -20,6 +20,15 @@ bool untraced(QString *error)
 
 BusStack::BusStack(const PortRouting &routing, Tracing tracing)
 {
+    // A run that died mid-frame (killed, powered off) may have left a chip inside a transfer,
+    // holding SDA low: the bus is checked, and cleared, before the first frame on the new port.
+    QObject::connect(
+        &m_ports, &port::PortManager::portOpened, &m_ports,
+        [this] {
+            if (m_chip)
+                m_chip->checkBus();
+        },
+        Qt::DirectConnection);
     route(routing);
     if (tracing == Tracing::On)
         startTrace();
@@ -67,6 +76,11 @@ void BusStack::buildBus(port::SerialLines &lines)
     m_chip.reset();
     m_engine = std::make_unique<bus::LineEngine>(lines);
     m_chip = std::make_unique<bus::ChipBus>(*m_engine);
+}
+
+void BusStack::setSimulatedFaults(const SimulatedFaults &faults)
+{
+    faults.applyTo(m_board);
 }
 
 bool BusStack::writeTrace(const QString &path, QString *error) const

@@ -8,6 +8,7 @@
 #include "sim/simulatedboard.h"
 #include "sim/simulatedcomport.h"
 #include "sim/virtualft232r.h"
+#include "stack/simulatedfaults.h"
 #include "trace/bustrace.h"
 
 #include <QList>
@@ -49,6 +50,9 @@ public:
     port::PortManager &ports() { return m_ports; }
     bus::ChipBus &chip() { return *m_chip; }
     sim::SimulatedBoard &board() { return m_board; }
+    // Gives the simulated board the faults asked for (before its port opens: a chip frozen
+    // mid-read is frozen now).
+    void setSimulatedFaults(const SimulatedFaults &faults);
     sim::SimulatedComPort &simulatedPort() { return m_simulatedPort; }
     // The board behind a virtual FT232R in bit-bang mode ("sim-ft232r").
     sim::VirtualFt232r &virtualAdapter() { return m_virtualAdapter; }

@@ -105,7 +105,7 @@ private slots:
     void readBackFollowsDsr()
     {
         for (const int word : {0, 65535, 0xA55A}) {
-            QList<int> sdaBits{0}; // the chip acknowledges its address
+            QList<int> sdaBits{1, 0}; // the bus is free; the chip acknowledges its address
             for (int k = 15; k >= 0; --k)
                 sdaBits.append((word >> k) & 1);
             ScriptedDsr script(sdaBits);
@@ -176,10 +176,12 @@ private slots:
         for (int i = 0; i < frames.size(); ++i) {
             QCOMPARE(decoded[i].bytes, frames[i]);
             QVERIFY(decoded[i].stopped);
-            // Six writes to each of nine bit cells a byte, START and STOP; a frame samples its
-            // address acknowledge and, when it reads, every data bit it receives.
+            // Six writes to each of nine bit cells a byte, START and STOP; a frame samples SDA
+            // before its START, the acknowledge of every byte it writes and, when it reads,
+            // every data bit it receives.
             writes += 10 + 54 * int(frames[i].size());
-            reads += 1 + (frames[i][0] & 1 ? 8 * int(frames[i].size() - 1) : 0);
+            reads +=
+                1 + (frames[i][0] & 1 ? 1 + 8 * int(frames[i].size() - 1) : int(frames[i].size()));
         }
         const QStringList written = lineWrites(lines.operations());
         QCOMPARE(written.size(), writes);
@@ -237,6 +239,7 @@ private slots:
         QTest::newRow("chip 0 absent (or A0 wrong)") << false << Dsr::Normal << Wiring::Fine;
         QTest::newRow("no DSR on the adapter") << true << Dsr::Missing << Wiring::NoEcho;
         QTest::newRow("DSR inverted") << true << Dsr::Inverted << Wiring::Inverted;
+        QTest::newRow("DSR stuck asserted") << true << Dsr::StuckAsserted << Wiring::StuckLow;
     }
 
     void whoAnswers()
@@ -254,11 +257,26 @@ private slots:
         QCOMPARE(chip.checkWiring(), wiring);
         QVERIFY(b.board.scl() && b.board.sda());
         QCOMPARE(b.board.chip(1).events().size(), 0); // START and STOP touch nothing
-        // The probe is an address and nothing more: 64 writes, one sample, no register moves.
+        // The probe is an address and nothing more: on a free bus 64 writes and two samples (the
+        // bus free, the acknowledge); no register moves. Where idle SDA reads low, the bus is
+        // held, and a clear runs instead of the frame.
         lines.clear();
         QCOMPARE(chip.probe(QStringLiteral("0")), heard && chip0Present);
-        QCOMPARE(lineWrites(lines.operations()).size(), 64);
-        QCOMPARE(lines.count(LineOperation::Kind::ReadDsr), 1);
+        const bool readsFree = dsr == sim::SimulatedBoard::DsrWiring::Normal ||
+                               dsr == sim::SimulatedBoard::DsrWiring::Missing;
+        QCOMPARE(chip.busHeld(), !readsFree);
+        if (readsFree) {
+            QCOMPARE(lineWrites(lines.operations()).size(), 64);
+            QCOMPARE(lines.count(LineOperation::Kind::ReadDsr), 2);
+        } else if (!throughVirtualAdapter) {
+            // The START's releasing writes and its reading, then the clear: nine pulses, each
+            // with a reading, and a START and STOP. The frame is not sent.
+            QCOMPARE(lineWrites(lines.operations()).size(), 2 + 18 + 2);
+            QCOMPARE(lines.count(LineOperation::Kind::ReadDsr), 1 + 9);
+        } else {
+            // A whole frame goes out before its START's reading is known; the clear follows.
+            QCOMPARE(lineWrites(lines.operations()).size(), 64 + 18 + 2);
+        }
         QCOMPARE(chip.probe(QStringLiteral("1")), heard);
         QCOMPARE(b.board.chip(1).events().size(), 0);
 

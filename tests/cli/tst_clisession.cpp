@@ -350,8 +350,11 @@ private slots:
         QTest::newRow("all fine") << true << Dsr::Normal << "[true,true]" << ok << ok;
         QTest::newRow("chip 0 absent") << false << Dsr::Normal << "[false,true]" << ok << ok;
         QTest::newRow("no DSR") << true << Dsr::Missing << "[false,false]" << silent << fault;
+        // An idle bus reads as SDA held low.
         QTest::newRow("DSR inverted")
-            << true << Dsr::Inverted << "[false,false]" << silent << fault;
+            << true << Dsr::Inverted << "[false,false]" << exitCode(ExitStatus::SdaHeld) << fault;
+        QTest::newRow("DSR stuck asserted") << true << Dsr::StuckAsserted << "[false,false]"
+                                            << exitCode(ExitStatus::SdaHeld) << fault;
     }
 
     void scanAndSelfTestTellTheCause()
@@ -415,7 +418,7 @@ private slots:
         f.out.clear();
         QCOMPARE(f.onSim({"--json", "otp", "10", "--yes"}), exitCode(ExitStatus::Ok));
         QCOMPARE(f.chip().otpCell(2, 9), std::optional<quint16>(700));
-        QCOMPARE(f.jsonLines().value(0).value("maxBank").toInt(), 3);
+        QCOMPARE(f.jsonLines().value(0).value("maxBankAfter").toInt(), 3);
     }
 };
 

@@ -248,11 +248,11 @@ private slots:
             channels.append(i);
         }
         f.stack.simulatedPort().unplugAfter(unplugAfter);
-        const control::BurnResult burned = f.operations->burnAll(QStringLiteral("0"), codes);
+        const control::BurnResult burned =
+            f.operations->burn(QStringLiteral("0"), control::ChipOperations::allChannels(), codes);
         QVERIFY(!burned.portHeld());
 
-        const QString report =
-            control::BurnReport(QStringLiteral("0"), 0, channels, codes, burned).interruptionText();
+        const QString report = control::BurnReport(burned).interruptionText();
         const QSet<QString> sent = listed(report, "Burned (sent whole)");
         const QSet<QString> cut = listed(report, "Cut off while being sent, burned or not");
         const QSet<QString> notSent = listed(report, "Not sent");

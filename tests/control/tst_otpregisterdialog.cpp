@@ -131,7 +131,8 @@ private slots:
         QVERIFY(f.events(ChipEvent::Kind::OtpWrite).isEmpty());
         QVERIFY(f.prompts.questions.isEmpty());
         QCOMPARE(f.prompts.errors.size(), 2);
-        QVERIFY(f.prompts.errors.first().contains(QStringLiteral("All 3 OTP banks")));
+        QVERIFY(f.prompts.errors.first().contains(
+            QStringLiteral("Nothing was burned: all 3 OTP banks")));
 
         f.board.setChipPresent(0, false); // a silent chip is not mistaken for a full one
         f.controller->programOtpAllChannels();

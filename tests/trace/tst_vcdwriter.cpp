@@ -106,8 +106,8 @@ private slots:
     void dumpDecodesAsTheFramesSent_data()
     {
         QTest::addColumn<bool>("probe");
-        // On the board the chip's acknowledges show; a real port never samples them, so its trace
-        // shows SDA there as the PC left it: released. Read data it samples, and folds in.
+        // On the board the chip's acknowledges show; a real port shows what it samples: the
+        // acknowledge of every byte it writes, and the read data.
         QTest::newRow("bus levels from the board") << true;
         QTest::newRow("levels driven by the PC, DSR folded in") << false;
     }
@@ -149,11 +149,10 @@ private slots:
         for (qsizetype i = 0; i < frames.size(); ++i) {
             QCOMPARE(frames[i].bytes, bytes[i]);
             QVERIFY(frames[i].stopped);
-            // The chip's acknowledges (SDA low; of those the PC leaves unsampled, only the
-            // address's shows in its own view); in the read, then the PC's ACK and NACK.
-            QList<bool> ninth =
-                i == 2 ? QList<bool>{false, false, true} : QList<bool>(bytes[i].size(), !probe);
-            ninth[0] = false;
+            // The chip's acknowledges (SDA low), in both views; in the read, then the PC's ACK
+            // and NACK.
+            const QList<bool> ninth =
+                i == 2 ? QList<bool>{false, false, true} : QList<bool>(bytes[i].size(), false);
             QCOMPARE(frames[i].ninthBits, ninth);
         }
     }

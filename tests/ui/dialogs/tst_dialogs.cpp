@@ -109,10 +109,13 @@ private slots:
         QTest::newRow("only the other chip")
             << false << Dsr::Normal << "COM1: Wiring fine"
             << "A0 = 0: no answer. A0 = 1: a chip answered." << true;
-        QTest::newRow("no DSR") << true << Dsr::Missing << "COM1: DSR never changes"
+        QTest::newRow("no DSR") << true << Dsr::Missing << "COM1: No DSR"
                                 << "No chip answered" << false;
+        // An idle bus reads as SDA low: nothing can answer, and no A0 is offered.
         QTest::newRow("DSR inverted") << true << Dsr::Inverted << "COM1: DSR is inverted"
-                                      << "No chip answered" << false;
+                                      << "SDA is held low" << false;
+        QTest::newRow("DSR stuck asserted") << true << Dsr::StuckAsserted << "COM1: SDA stuck low"
+                                            << "SDA is held low" << false;
     }
 
     void portDialogFindsTheChipsAndChecksTheWiring()
