@@ -254,6 +254,10 @@ ExitStatus ChipCommands::pictureFor(const QList<int> &indices)
     for (const int index : indices) {
         if (m_picture[std::size_t(index - 1)])
             continue;
+        if (stopSignal() != 0) {
+            return stopped(QStringLiteral("while the codes to burn were read; nothing was burned"),
+                           {{QStringLiteral("command"), QStringLiteral("otp")}});
+        }
         const control::ChannelReading reading = m_operations.readChannel(m_model.a0Pin, index);
         if (const ExitStatus status =
                 checkHeard(reading, QStringLiteral("the read before the burn"));

@@ -100,10 +100,10 @@ ChannelReading ChipOperations::readChannel(const QString &a0Pin, int index)
 
 // Runs on the bus thread. A cancel stops it between two frames, never inside one.
 void ChipOperations::readChannelsInto(const QString &a0Pin, ChipReading &reading, int total,
-                                      const QString &what)
+                                      const QString &what, Stop stop)
 {
     for (int index = 1; index <= channelCount && !failed(); ++index) {
-        if (stopRequested()) {
+        if (stop == Stop::Allowed && stopRequested()) {
             reading.cancelled = true;
             return;
         }
@@ -297,7 +297,8 @@ void ChipOperations::burnNow(BurnResult &result)
             result.maxBankAfter = maxBank;
     }
     if (!failed())
-        readChannelsInto(result.a0Pin, result.readBack, channelCount, tr("registers read back"));
+        readChannelsInto(result.a0Pin, result.readBack, channelCount, tr("registers read back"),
+                         Stop::Never);
     finishInto(result);
     finishInto(result.readBack);
 }

@@ -209,8 +209,10 @@ private:
     // does not.
     enum class Heard { Report, Keep };
     template<typename Work> auto onBus(Work work, Heard heard = Heard::Report);
+    // A burn's read-back belongs to the burn, which is never stopped.
+    enum class Stop { Allowed, Never };
     void readChannelsInto(const QString &a0Pin, ChipReading &reading, int total,
-                          const QString &what);
+                          const QString &what, Stop stop = Stop::Allowed);
     OperationResult finish() const;
     OperationResult writeChannelChecked(const QString &a0Pin, int index, double code,
                                         BusCheck check);

@@ -16,6 +16,7 @@ using trace::RecordingLines;
 
 using FrameAction = std::function<void(ChipBus &)>;
 Q_DECLARE_METATYPE(FrameAction)
+Q_DECLARE_METATYPE(ChipBus::Outcome)
 
 namespace {
 
@@ -286,6 +287,105 @@ private slots:
         QCOMPARE(b.chip.chipAnswered(), chip0Present && heard);
         b.chip.generalCallReset();
         QCOMPARE(b.chip.chipAnswered(), heard); // any chip answers the general call
+    }
+
+    // Each DSR reading of a write, in order: the bus before the START, then the acknowledge of
+    // every byte the PC writes (0 = SDA low). A NACK on any byte means the write did not take.
+    void everyAcknowledgeCounts_data()
+    {
+        QTest::addColumn<QList<int>>("sda");
+        QTest::addColumn<ChipBus::Outcome>("outcome");
+        using O = ChipBus::Outcome;
+        QTest::newRow("all acknowledged") << QList<int>{1, 0, 0, 0, 0} << O::Answered;
+        QTest::newRow("address not acknowledged") << QList<int>{1, 1, 0, 0, 0} << O::Unanswered;
+        QTest::newRow("register byte refused") << QList<int>{1, 0, 1, 0, 0} << O::Unanswered;
+        QTest::newRow("last data byte refused") << QList<int>{1, 0, 0, 0, 1} << O::Unanswered;
+        // SDA low before the START and through all nine clocks of the clear.
+        QTest::newRow("bus held") << QList<int>(11, 0) << O::BusHeld;
+    }
+
+    void everyAcknowledgeCounts()
+    {
+        QFETCH(QList<int>, sda);
+        QFETCH(ChipBus::Outcome, outcome);
+        ScriptedDsr script(sda);
+        RecordingLines lines(&script);
+        bus::LineEngine engine(lines);
+        ChipBus chip(engine);
+        dac("11111111", "00000011", "11101000", "00000100")(chip);
+        QCOMPARE(chip.outcome(), outcome);
+        const QList<WireFrame> frames = decodeFrames(lines.operations());
+        if (outcome == ChipBus::Outcome::BusHeld) {
+            // Nothing but the check and the clear went out: no frame, no byte.
+            QVERIFY(!chip.frameSent());
+            QCOMPARE(lineWrites(lines.operations()).size(), 2 + 18 + 2);
+            QCOMPARE(lines.count(LineOperation::Kind::ReadDsr), 1 + 9);
+            for (const WireFrame &frame : frames)
+                QVERIFY(frame.bytes.isEmpty());
+        } else {
+            QCOMPARE(frames.size(), 1);
+            QCOMPARE(frames[0].bytes, (QList<quint8>{0xE8, 0x04, 0x83, 0xFF}));
+            QCOMPARE(lines.count(LineOperation::Kind::ReadDsr), 5);
+        }
+    }
+
+    // A chip left inside a read (its master killed mid-frame) drives a 0 with SCL high: it
+    // would not see a START. The frame checks the bus, clocks the chip free, then sends itself.
+    void heldBusIsClearedBeforeTheFrame()
+    {
+        Bench b;
+        b.board.chip(0).setDacRegister(0, 341); // the pointed register: the word it was sending
+        b.board.chip(0).setDacRegister(6, 0x2AA);
+        b.board.freezeChipMidRead(0);
+        QVERIFY(!b.board.sda());
+        RecordingLines lines(&b.lines());
+        bus::LineEngine engine(lines);
+        ChipBus chip(engine);
+        // Where a frame cannot be held back, the callers check the bus in a transfer of its own.
+        if (throughVirtualAdapter)
+            QVERIFY(chip.prepareOperation());
+        chip.readDacRegister(QStringLiteral("00110"), QStringLiteral("0"));
+        QCOMPARE(chip.registerWord(), 0x2AA);
+        QVERIFY(chip.chipAnswered());
+        QCOMPARE(engine.busClearCount(), quint64(1));
+        QCOMPARE(b.board.chip(0).events().first(),
+                 (sim::ChipEvent{sim::ChipEvent::Kind::PointerWrite, 6, 0}));
+
+        // The clear: SDA released by the PC throughout, each reading taken with SCL high after
+        // a pulse, stopping at the first released one (341 is sent 0000 0001 0101 0101: the
+        // chip holds the first bit, so seven more clocks bring out its 1), then SDA falls and
+        // rises with SCL high (START, STOP), and the frame's START follows.
+        const QStringList written = lineWrites(lines.operations());
+        QStringList clear{"R0", "D0"};
+        for (int pulse = 0; pulse < 7; ++pulse)
+            clear << "D1"
+                  << "D0";
+        clear << "R1"
+              << "R0";
+        QCOMPARE(written.mid(0, clear.size()), clear);
+        // On a serial line the START goes on from the released lines; an adapter sending whole
+        // frames ended the check's transfer there, and the frame starts as every frame does.
+        const QStringList start =
+            throughVirtualAdapter ? QStringList{"R0", "D0", "R1", "D0"} : QStringList{"R1", "D0"};
+        QCOMPARE(written.mid(clear.size(), start.size()), start);
+        QCOMPARE(written.size(), clear.size() + start.size() - 4 + 118 + 172);
+        bool sclLow = false;
+        bool rtsLow = false;
+        int readings = 0;
+        for (const LineOperation &op : lines.operations()) {
+            if (op.kind == LineOperation::Kind::SetDtr)
+                sclLow = op.value;
+            else if (op.kind == LineOperation::Kind::SetRts)
+                rtsLow = op.value;
+            else if (op.kind == LineOperation::Kind::ReadDsr && readings++ < 1 + 7 + 1)
+                QVERIFY(!sclLow && !rtsLow);
+        }
+
+        // A free bus costs one reading and no write more.
+        lines.clear();
+        QVERIFY(engine.checkBus());
+        QCOMPARE(lineWrites(lines.operations()), (QStringList{"R0", "D0"}));
+        QCOMPARE(engine.busClearCount(), quint64(1));
     }
 
     void otpBanks()
