@@ -284,13 +284,19 @@ ExitStatus ChipCommands::burn(const QString &commandName, const QList<int> &indi
         m_model.dacCode[index] = word;
         codes[std::size_t(index - 1)] = word;
     }
-    if (m_burning)
-        m_burning(true);
-    // A stop asked for before the first OTP write is taken: nothing is burned then.
-    const control::BurnResult burned =
-        m_operations.burn(m_model.a0Pin, indices, codes,
-                          [this](const control::BurnResult &) { return !stopSignal(); });
-    if (m_burning)
+    // A stop asked for before the burn is committed is taken: nothing is burned then. From the
+    // commitment on, a signal only hears that the burn is finishing.
+    bool committed = false;
+    const control::BurnResult burned = m_operations.burn(
+        m_model.a0Pin, indices, codes, [this, &committed](const control::BurnResult &) {
+            if (stopSignal() != 0)
+                return false;
+            committed = true;
+            if (m_burning)
+                m_burning(true);
+            return true;
+        });
+    if (committed && m_burning)
         m_burning(false);
     const control::BurnReport report(burned);
     QJsonObject json = burnObject(commandName, report);

@@ -50,6 +50,8 @@ public:
     void setPortMap(const port::PortMap &map) { m_baseMap = map; }
     // The board behind "--port sim": tests prepare its chips before run() and look at them after.
     sim::SimulatedBoard &simulatedBoard() { return m_stack.board(); }
+    // Its port, which tests may pull out mid-command.
+    sim::SimulatedComPort &simulatedPort() { return m_stack.simulatedPort(); }
 
     // Arguments start with the program's name. Returns the exit status.
     int run(const QStringList &arguments);

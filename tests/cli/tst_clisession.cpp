@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
+#include <csignal>
 #include <sys/stat.h>
 
 using cli::exitCode;
@@ -184,6 +185,9 @@ private slots:
             {"--port", "/nonexistent/ttyUSB9", "--vsup", "10", "read"}, ExitStatus::PortUnavailable,
             "kalventa-cli: /nonexistent/ttyUSB9 is not");
         row("slow board without a unit", {"--port", "sim:5", "read"}, usage, "1ms");
+        row("unknown fault", {"--sim-fault", "gremlins", "read"}, usage, "dsr-stuck");
+        row("fault of a real port", {"--port", "COM3", "--sim-fault", "dsr-stuck", "read"}, usage,
+            "--port sim");
         // A script is checked whole before the bus moves.
         row("otp without --yes", {"script"}, ExitStatus::BurnRefused, "script.txt:1: ", {"otp 5"});
         row("burn late in the script", {"script"}, ExitStatus::BurnRefused,
@@ -419,6 +423,147 @@ private slots:
         QCOMPARE(f.onSim({"--json", "otp", "10", "--yes"}), exitCode(ExitStatus::Ok));
         QCOMPARE(f.chip().otpCell(2, 9), std::optional<quint16>(700));
         QCOMPARE(f.jsonLines().value(0).value("maxBankAfter").toInt(), 3);
+    }
+
+    // Every burn reads the max bank first and verifies what it burned; the status says which
+    // way it went, and the JSON object gives the max bank before and after and every register
+    // that does not hold its code.
+    void burnsAreCheckedAndReported_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QStringList>("script");
+        QTest::addColumn<int>("exitStatus");
+        QTest::addColumn<QString>("json"); // parts of the last object
+        QTest::newRow("verified") << "" << QStringList{"code 5 300", "otp 5 --yes"} << 0
+                                  << R"("maxBankAfter":1,"maxBankBefore":0,"notHolding":[])";
+        QTest::newRow("no bank left")
+            << "" << QStringList{"otp-all --yes", "otp-all --yes", "otp-all --yes", "otp 5 --yes"}
+            << exitCode(ExitStatus::NoBankLeft)
+            << R"("maxBankAfter":null,"maxBankBefore":3,"notHolding":[],"notSent":["5"])";
+        QTest::newRow("a cell that does not take the burn")
+            << "dead-cell=5" << QStringList{"code 5 300", "otp 5 --yes"}
+            << exitCode(ExitStatus::BurnNotVerified)
+            << R"("maxBankAfter":1,"maxBankBefore":0,"notHolding":[{"burned":300,"channel":"5","reads":0}])";
+        QTest::newRow("a bank that does not close")
+            << "bank-stays-open" << QStringList{"otp-all --yes"}
+            << exitCode(ExitStatus::BurnNotVerified)
+            << R"("maxBankAfter":0,"maxBankBefore":0,"notHolding":[],"notSent":[],"outcome":"not verified")";
+        QTest::newRow("SDA held low")
+            << "dsr-stuck" << QStringList{"otp-all --yes"} << exitCode(ExitStatus::SdaHeld)
+            << R"("cause":"SDA held low")";
+    }
+
+    void burnsAreCheckedAndReported()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QStringList, script);
+        QFETCH(int, exitStatus);
+        QFETCH(QString, json);
+        CliFixture f;
+        QStringList options{"--a0", "0", "--vsup", "10", "--json"};
+        if (!fault.isEmpty())
+            options << "--sim-fault" << fault;
+        QCOMPARE(f.runScript(script, options), exitStatus);
+        QVERIFY2(f.out.trimmed().split(u'\n').last().contains(json), qPrintable(f.out));
+        QCOMPARE(f.jsonLines().last().value("exitStatus").toInt(), exitStatus);
+        // A refused burn sends no OTP write at all.
+        if (exitStatus == exitCode(ExitStatus::NoBankLeft) ||
+            exitStatus == exitCode(ExitStatus::SdaHeld)) {
+            QCOMPARE(f.chip().maxBank(), exitStatus == exitCode(ExitStatus::NoBankLeft) ? 3 : 0);
+            QCOMPARE(f.chip().otpCell(0, 4),
+                     std::optional<quint16>(exitStatus == exitCode(ExitStatus::SdaHeld)
+                                                ? std::nullopt
+                                                : std::optional<quint16>(0)));
+        }
+    }
+
+    // A run killed in the middle of a read leaves the chip holding SDA: the next run clears the
+    // bus when it opens the port, and reads the right code.
+    void aStuckChipIsClockedFree()
+    {
+        CliFixture f;
+        f.chip().setDacRegister(0, 341); // the word the chip was sending
+        f.chip().setDacRegister(6, 341);
+        QCOMPARE(f.onSim({"--json", "--a0", "0", "--vsup", "10", "--sim-fault", "frozen-read",
+                          "get", "7"}),
+                 exitCode(ExitStatus::Ok));
+        QCOMPARE(f.jsonLines().value(0).value("code").toInt(), 341);
+    }
+
+    // A signal asks the run to stop: a read stops after the register under way and shows what
+    // it read, a burn runs to its end with its report, and the trace is written either way.
+    void signalsStopTheRun_data()
+    {
+        QTest::addColumn<QStringList>("script");
+        QTest::addColumn<int>("signal");
+        // Stop checks answered before the signal (the run checks before every line, a read before
+        // every register, a load before every channel); -1: once the burn is committed.
+        QTest::addColumn<int>("checksBeforeTheSignal");
+        QTest::addColumn<int>("exitStatus");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("SIGTERM in a read")
+            << QStringList{"read", "code 1 5"} << SIGTERM << 6 << 143
+            << "stopped by SIGTERM after reading 5 of the 24 channel registers";
+        QTest::newRow("SIGHUP before anything") << QStringList{"code 1 5"} << SIGHUP << 0 << 129
+                                                << "stopped by SIGHUP before the first command";
+        QTest::newRow("SIGINT in a load") << QStringList{"load LOAD", "get 1"} << SIGINT << 4 << 130
+                                          << "stopped by SIGINT after writing channels 1 to 3 of";
+        QTest::newRow("SIGINT as the burn begins")
+            << QStringList{"code 5 300", "otp-all --yes", "code 1 5"} << SIGINT << -1 << 130
+            << "stopped by SIGINT before line 3";
+    }
+
+    void signalsStopTheRun()
+    {
+        QFETCH(QStringList, script);
+        QFETCH(int, signal);
+        QFETCH(int, checksBeforeTheSignal);
+        QFETCH(int, exitStatus);
+        QFETCH(QString, said);
+        CliFixture f;
+        const QString file = f.writeFile("load.csv", registerSet("10", QList<int>(24, 9)));
+        script.replaceInStrings(QStringLiteral("LOAD"), file);
+        int checks = 0;
+        bool burning = false;
+        bool burnBegan = false;
+        f.session.setStopSignal([&] {
+            if (checksBeforeTheSignal < 0)
+                return burnBegan ? signal : 0;
+            return checks++ >= checksBeforeTheSignal ? signal : 0;
+        });
+        f.session.setBurningNotice([&](bool on) {
+            burning = on;
+            burnBegan = burnBegan || on;
+        });
+        const QString trace = f.dir.filePath("trace.vcd");
+        QCOMPARE(f.runScript(script, {"--a0", "0", "--vsup", "10", "--trace", trace}), exitStatus);
+        QVERIFY2(f.err.contains(said), qPrintable(f.err));
+        QVERIFY(!burning);
+        QVERIFY(f.session.simulatedBoard().scl() && f.session.simulatedBoard().sda());
+        QVERIFY(QFile::exists(trace));
+        // Nothing after the stop reached the chip.
+        QVERIFY(!f.chip().events().contains(ChipEvent{ChipEvent::Kind::DacWrite, 0, 5}));
+        if (checksBeforeTheSignal == 6) // the rows read so far are shown
+            QVERIFY(f.out.contains("      5      0x04") && !f.out.contains("      6      0x05"));
+        if (checksBeforeTheSignal < 0) {
+            // The whole burn, its reset and its read-back, then its report.
+            QCOMPARE(f.chip().otpCell(0, 23), std::optional<quint16>(0));
+            QCOMPARE(f.chip().otpCell(0, 4), std::optional<quint16>(300));
+            QVERIFY(f.out.contains("verified it"));
+        }
+    }
+
+    // A port that fails under scan or selftest is a port failure, whatever the chips would say.
+    void portFailingUnderAChecks()
+    {
+        for (const char *command : {"scan", "selftest"}) {
+            CliFixture f;
+            f.session.simulatedBoard().setChipPresent(0, false);
+            f.session.simulatedPort().unplugAfter(8);
+            QCOMPARE(f.onSim({QString::fromLatin1(command)}),
+                     exitCode(ExitStatus::PortUnavailable));
+            QVERIFY2(f.err.contains("the port failed") && f.out.isEmpty(), qPrintable(f.err));
+        }
     }
 };
 

@@ -1,6 +1,9 @@
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <sys/types.h>
 
 // The built program, run as a user would, with a settings location of its own.
 class TestCliTool : public QObject
@@ -35,7 +38,44 @@ private slots:
             QVERIFY2(m_out.contains(shown) && m_err.isEmpty(), m_out.constData());
     }
 
+    // The signals a shell, a test stand or a closed SSH session sends: the read stops after the
+    // register under way, says so, shows what it read, writes its trace and exits as shells
+    // expect, 128 + the signal.
+    void signalsStopARead_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QByteArray>("name");
+        QTest::newRow("SIGINT") << SIGINT << QByteArray("SIGINT");
+        QTest::newRow("SIGTERM") << SIGTERM << QByteArray("SIGTERM");
+        QTest::newRow("SIGHUP") << SIGHUP << QByteArray("SIGHUP");
+    }
+
+    void signalsStopARead()
+    {
+        QFETCH(int, signal);
+        QFETCH(QByteArray, name);
+        const QString trace = m_dir.filePath(QStringLiteral("stopped.vcd"));
+        QFile::remove(trace);
+        QProcess process;
+        prepare(process);
+        // About 8 s at 1 ms per line operation: the signal comes well inside it.
+        process.start(QStringLiteral(KALVENTA_CLI_PATH),
+                      {"--port", "sim:1ms", "--a0", "0", "--vsup", "10", "--trace", trace, "read"});
+        QVERIFY(process.waitForStarted());
+        QTest::qWait(1500);
+        QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 128 + signal);
+        const QByteArray out = process.readAllStandardOutput();
+        const QByteArray err = process.readAllStandardError();
+        QVERIFY2(err.contains("stopped by " + name + " after reading"), err.constData());
+        QVERIFY2(out.contains("      1      0x00") && !out.contains("Max bank"), out.constData());
+        QVERIFY(QFile::exists(trace));
+    }
+
 private:
+    void prepare(QProcess &process);
     int runTool(const QStringList &arguments);
 
     QTemporaryDir m_dir;
@@ -43,13 +83,18 @@ private:
     QByteArray m_err;
 };
 
-int TestCliTool::runTool(const QStringList &arguments)
+void TestCliTool::prepare(QProcess &process)
 {
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("xdg")));
     environment.insert(QStringLiteral("HOME"), m_dir.path());
     process.setProcessEnvironment(environment);
+}
+
+int TestCliTool::runTool(const QStringList &arguments)
+{
+    QProcess process;
+    prepare(process);
     process.start(QStringLiteral(KALVENTA_CLI_PATH), arguments);
     if (!process.waitForFinished(30000))
         return -1;

@@ -1,10 +1,16 @@
+#include "app/closesignals.h"
 #include "app/commandline.h"
 #include "app/demostore.h"
 #include "device/settingsstore.h"
 
+#include <QFile>
+#include <QProcess>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <sys/types.h>
 
 using app::CommandLine;
 
@@ -38,6 +44,16 @@ private slots:
         row("port 17", {"--port", "COM17=sim"}, R::Error, {}, "COM17");
         row("no value", {"--port"}, R::Error, {}, "port");
         row("stray word", {"COM1"}, R::Error, {}, "COM1");
+        row("faults of the simulated board",
+            {"--simulate", "--sim-fault", "dsr-stuck", "--sim-fault", "dead-cell=C1"}, R::Run);
+        row("a fault on COMn=sim", {"--port", "COM2=sim", "--sim-fault", "frozen-read=1"}, R::Run,
+            {"2=sim"});
+        row("a fault without the board", {"--sim-fault", "dsr-stuck"}, R::Error, {},
+            "simulated board");
+        row("an unknown fault", {"--simulate", "--sim-fault", "gremlins"}, R::Error, {},
+            "dsr-stuck");
+        row("a dead cell of no channel", {"--simulate", "--sim-fault", "dead-cell=23"}, R::Error,
+            {}, "channel name");
     }
 
     void parse()
@@ -61,6 +77,59 @@ private slots:
                            .arg(entry.simulated ? QStringLiteral("sim") : entry.devicePath));
         }
         QCOMPARE(got, mapped);
+        const stack::SimulatedFaults &faults = commandLine.options().simFaults;
+        QCOMPARE(faults.dsrStuck, arguments.contains("dsr-stuck"));
+        QCOMPARE(faults.deadCells,
+                 arguments.contains("dead-cell=C1") ? QList<int>{19} : QList<int>());
+        QCOMPARE(faults.frozenChip,
+                 arguments.contains("frozen-read=1") ? std::optional<int>(1) : std::nullopt);
+    }
+
+    void closeSignalsReachTheEventLoop()
+    {
+        const app::CloseSignals closeSignals;
+        QSignalSpy heard(&closeSignals, &app::CloseSignals::received);
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+            QCOMPARE(::raise(signal), 0); // would end the test without the handler
+            QVERIFY(heard.wait(5000));
+            QCOMPARE(heard.takeFirst().value(0).toInt(), signal);
+        }
+    }
+
+    // The program, sent a signal, closes as when the user closes it: settings and the trace are
+    // written, and it exits normally.
+    void signalsCloseTheProgramAsTheUserWould_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+
+    void signalsCloseTheProgramAsTheUserWould()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir dir;
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+        environment.insert(QStringLiteral("HOME"), dir.path());
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        program.setProcessEnvironment(environment);
+        const QString trace = dir.filePath(QStringLiteral("bus.vcd"));
+        program.start(QStringLiteral(KALVENTA_PATH), {"--simulate", "--trace", trace});
+        QVERIFY(program.waitForStarted());
+        const QString store = dir.filePath(QStringLiteral("KALVENTA/simulated.ini"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(store), 10000);
+        QTest::qWait(1000);
+        // What the exit stores comes back once taken out.
+        QSettings(store, QSettings::IniFormat).remove(QStringLiteral("PortNumb"));
+        QCOMPARE(::kill(pid_t(program.processId()), signal), 0);
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY(QFile::exists(trace));
+        QVERIFY(QSettings(store, QSettings::IniFormat).contains(QStringLiteral("PortNumb/2")));
     }
 
     void demoStoreIsSeededOnce()
