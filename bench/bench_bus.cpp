@@ -22,8 +22,13 @@ public:
     void writeData(const QByteArray &) override {}
 };
 
-constexpr int dacWriteLineOperations = 226;
-constexpr int readAllLineOperations = 25 * (118 + 172 + 16);
+// Line writes and DSR readings: a frame reads SDA before its START and every acknowledge of a byte
+// it writes.
+constexpr int dacWriteLineOperations = 226 + 5;
+constexpr int readAllLineOperations = 25 * (118 + 3 + 172 + 18);
+// A chip stuck at the start of a zero word: the check, eight pulses until the chip lets go at its
+// acknowledge slot, the START and STOP, the last reading.
+constexpr int busClearLineOperations = 2 + 1 + 8 * 3 + 2 + 1;
 
 void perLineOperation(benchmark::State &state, int operationsPerIteration)
 {
@@ -68,6 +73,22 @@ template<class Lines> void readAllRegisters(benchmark::State &state)
     perLineOperation(state, readAllLineOperations);
 }
 
+// The bus clear, as the program runs it on a chip left inside a read.
+void busClear(benchmark::State &state)
+{
+    sim::SimulatedBoard board;
+    bus::LineEngine engine(board);
+    for (auto _ : state) {
+        state.PauseTiming();
+        board.freezeChipMidRead(0);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(engine.checkBus());
+    }
+    if (engine.busClearCount() != quint64(state.iterations()))
+        state.SkipWithError("the bus was not held");
+    perLineOperation(state, busClearLineOperations);
+}
+
 void busPause(benchmark::State &state)
 {
     NullLines lines;
@@ -82,6 +103,7 @@ BENCHMARK(dacWrite<sim::SimulatedBoard>)->Name("DacWrite/SimulatedBoard");
 BENCHMARK(dacWrite<NullLines>)->Name("DacWrite/EngineOnly");
 BENCHMARK(readAllRegisters<sim::SimulatedBoard>)->Name("ReadAll25Pairs/SimulatedBoard");
 BENCHMARK(readAllRegisters<NullLines>)->Name("ReadAll25Pairs/EngineOnly");
+BENCHMARK(busClear)->Name("BusClear/SimulatedBoard");
 BENCHMARK(busPause)->Name("BusPause");
 
 BENCHMARK_MAIN();

@@ -100,7 +100,7 @@ void dacWrite(benchmark::State &state)
     const long before = modemRequests;
     for (auto _ : state)
         chip.writeDacRegister(data.low, data.high, address, reg);
-    countPerTransaction(state, before, 226 + 1);
+    countPerTransaction(state, before, 226 + 5);
 }
 
 void registerRead(benchmark::State &state)
@@ -115,7 +115,7 @@ void registerRead(benchmark::State &state)
         chip.readDacRegister(reg, QStringLiteral("0"));
         benchmark::DoNotOptimize(chip.registerWord());
     }
-    countPerTransaction(state, before, 118 + 172 + 16 + 2);
+    countPerTransaction(state, before, 118 + 3 + 172 + 18);
 }
 
 } // namespace

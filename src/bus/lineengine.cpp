@@ -100,21 +100,26 @@ void LineEngine::decodeByte(QStringView text, int firstPosition)
 // The levels below are those the PC drives; "released" means the PC does not pull the line.
 // SDA may change only while SCL is low, except in START and STOP.
 
+bool LineEngine::busFreeForStart()
+{
+    // assert: scl and sda released
+    // SDA low now means a chip is stuck inside a transfer (or SDA is held), and a START would
+    // not be seen. Lines that send whole frames tell only at the frame's end.
+    sampleDsr(m_busFreeDsr);
+    if (m_lines.sendsWholeFrames() || !m_busFreeDsr)
+        return true;
+    m_busFreeDsr = !clearBus();
+    m_frameSent = !m_busFreeDsr;
+    return m_frameSent;
+}
+
 bool LineEngine::startCondition()
 {
     // assert: the bus is idle (scl and sda released); the first two writes say so again
     sdaHigh();
     sclHigh();
-    // Both lines released: SDA low now means a chip is stuck inside a transfer (or SDA is
-    // held), and a START would not be seen. Lines that send whole frames tell at the frame's end.
-    sampleDsr(m_busFreeDsr);
-    if (!m_lines.sendsWholeFrames() && m_busFreeDsr) {
-        m_busFreeDsr = !clearBus();
-        if (m_busFreeDsr) {
-            m_frameSent = false;
-            return false;
-        }
-    }
+    if (!busFreeForStart())
+        return false;
     sdaLow(); // SDA falls while SCL is high: START
     sclHigh();
     return true;
@@ -211,15 +216,8 @@ bool LineEngine::pacedStart()
     sdaHigh();
     sclHigh();
     busPause();
-    // As in startCondition: a held bus is cleared first, or nothing is sent.
-    sampleDsr(m_busFreeDsr);
-    if (!m_lines.sendsWholeFrames() && m_busFreeDsr) {
-        m_busFreeDsr = !clearBus();
-        if (m_busFreeDsr) {
-            m_frameSent = false;
-            return false;
-        }
-    }
+    if (!busFreeForStart())
+        return false;
     sdaLow();
     sclHigh();
     busPause();

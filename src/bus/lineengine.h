@@ -122,8 +122,9 @@ private:
     // waits for a new START. Whether SDA reads released at the end.
     bool clearBus();
 
-    // False when the bus was held and could not be cleared: then nothing more of the frame goes
-    // out.
+    // The reading before a START, with both lines released; a held bus is cleared. False when it
+    // stays held: then nothing more of the frame goes out.
+    bool busFreeForStart();
     bool startCondition();
     void sendBitCell(int bit);
     // The ninth clock of a byte the PC wrote, sampled with SCL high.

@@ -352,7 +352,8 @@ QJsonObject ChipCommands::burnObject(const QString &commandName,
             array.append(device::channelLabel(index));
         return array;
     };
-    const auto bank = [](const std::optional<int> &value) {
+    // A value that was never read is null, never a number.
+    const auto orNull = [](const std::optional<int> &value) {
         return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
     };
     QString outcome;
@@ -378,19 +379,17 @@ QJsonObject ChipCommands::burnObject(const QString &commandName,
     }
     QJsonArray notHolding;
     for (const control::BurnReport::Mismatch &m : report.mismatches()) {
-        notHolding.append(
-            QJsonObject{{QStringLiteral("channel"), device::channelLabel(m.index)},
-                        {QStringLiteral("burned"), m.burned},
-                        {QStringLiteral("reads"),
-                         m.read ? QJsonValue(*m.read) : QJsonValue(QJsonValue::Null)}});
+        notHolding.append(QJsonObject{{QStringLiteral("channel"), device::channelLabel(m.index)},
+                                      {QStringLiteral("burned"), m.burned},
+                                      {QStringLiteral("reads"), orNull(m.read)}});
     }
     QJsonObject json{{QStringLiteral("command"), commandName},
                      {QStringLiteral("a0"), burned.a0Pin.toInt()},
                      {QStringLiteral("outcome"), outcome},
                      {QStringLiteral("verified"), report.verified()},
                      {QStringLiteral("channels"), sent},
-                     {QStringLiteral("maxBankBefore"), bank(burned.maxBankBefore)},
-                     {QStringLiteral("maxBankAfter"), bank(burned.maxBankAfter)},
+                     {QStringLiteral("maxBankBefore"), orNull(burned.maxBankBefore)},
+                     {QStringLiteral("maxBankAfter"), orNull(burned.maxBankAfter)},
                      {QStringLiteral("burned"), names(report.burnedChannels())},
                      {QStringLiteral("cutOff"),
                       burned.interruptedIndex ? names({burned.interruptedIndex}) : QJsonArray()},

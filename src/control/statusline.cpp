@@ -31,8 +31,7 @@ void StatusLine::chipHeard(Hearing hearing)
         silence = tr("No chip answered at A0 = %1: is the board powered, and is A0 right?")
                       .arg(m_model.a0Index());
     } else if (hearing == Hearing::SdaHeld) {
-        silence = tr("SDA is held low: a bus clear did not free it. Is the board powered? The "
-                     "wiring check under \"COM Setting\" tells more.");
+        silence = tr("SDA is held low, even after a bus clear: is the board powered?");
     }
     if (silence == m_silence)
         return;
