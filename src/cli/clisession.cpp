@@ -370,8 +370,7 @@ ExitStatus CliSession::stopBefore(const ScriptLine *entry, int linesRun)
         message =
             QStringLiteral("stopped by %1 after the last command, which ran to its end").arg(name);
     else if (entry->line == 0 || linesRun == 0)
-        message =
-            QStringLiteral("stopped by %1 before the first command: nothing was sent").arg(name);
+        message = QStringLiteral("stopped by %1 before the first command ran").arg(name);
     else
         message = QStringLiteral("stopped by %1 before line %2 of %3: %4 command(s) ran")
                       .arg(name)
