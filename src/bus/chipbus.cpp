@@ -2,11 +2,6 @@
 
 namespace bus {
 
-namespace {
-// A bus on which nothing answers reads every bit released.
-constexpr int silentWord = 0xFFFF;
-} // namespace
-
 QString ChipBus::readAddressBits(const QString &a0Pin)
 {
     return QStringLiteral("111010") + a0Pin + QLatin1Char('1');

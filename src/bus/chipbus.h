@@ -16,6 +16,8 @@ class ChipBus
 {
 public:
     static constexpr int maxBankRegister = 0x3F;
+    // What a register reads when nothing answers: every bit released.
+    static constexpr int silentWord = 0xFFFF;
 
     // What the wiring check found: DSR follows RTS through SDA (fine), never moves and reads SDA
     // low (stuck low: SDA held or shorted, or DSR stuck), never moves and reads SDA high (no DSR

@@ -47,4 +47,13 @@ QJsonArray jsonCodes(const control::ChannelCodes &codes)
     return array;
 }
 
+QJsonObject channelJson(int index, double code)
+{
+    return {{QStringLiteral("channel"), device::channelLabel(index)},
+            {QStringLiteral("index"), index},
+            {QStringLiteral("register"), device::registerOfChannel(index)},
+            {QStringLiteral("code"), code},
+            {QStringLiteral("hex"), device::shownCode(code)}};
+}
+
 } // namespace cli

@@ -3,6 +3,7 @@
 #include "control/chipoperations.h"
 
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QString>
 
 namespace cli {
@@ -20,5 +21,7 @@ QString channelText(int index);
 // The same, to begin a line.
 QString channelTitle(int index);
 QJsonArray jsonCodes(const control::ChannelCodes &codes);
+// A channel and a code: name, index, register, code and its hexadecimal text.
+QJsonObject channelJson(int index, double code);
 
 } // namespace cli

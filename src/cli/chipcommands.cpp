@@ -1,5 +1,6 @@
 #include "cli/chipcommands.h"
 
+#include "cli/burnoutput.h"
 #include "cli/channeltext.h"
 #include "cli/output.h"
 #include "control/burnreport.h"
@@ -18,8 +19,7 @@ namespace {
 using device::channelCount;
 using Kind = Command::Kind;
 
-// A bus on which nothing answers reads every bit released.
-constexpr int silentWord = 0xFFFF;
+constexpr int silentWord = bus::ChipBus::silentWord;
 constexpr int largestCode = 1023;
 
 } // namespace
@@ -299,108 +299,14 @@ ExitStatus ChipCommands::burn(const QString &commandName, const QList<int> &indi
     if (committed && m_burning)
         m_burning(false);
     const control::BurnReport report(burned);
-    QJsonObject json = burnObject(commandName, report);
+    QJsonObject json = burnJson(commandName, report);
     if (report.declined())
         return stopped(QStringLiteral("before the burn; nothing was burned"), json);
     if (report.verified()) {
         m_output.result(json, report.text() + u'\n');
         return ExitStatus::Ok;
     }
-    return fail(burnStatus(report), report.text(), json);
-}
-
-ExitStatus ChipCommands::burnStatus(const control::BurnReport &report)
-{
-    using Refusal = control::BurnResult::Refusal;
-    using Verdict = control::BurnReport::Verdict;
-    const control::BurnResult &burned = report.result();
-    switch (report.verdict()) {
-    case Verdict::Verified:
-        return ExitStatus::Ok;
-    case Verdict::NotVerified:
-        return ExitStatus::BurnNotVerified;
-    case Verdict::Interrupted:
-        return ExitStatus::BurnInterrupted;
-    case Verdict::NothingBurned:
-        break;
-    }
-    switch (burned.refusal) {
-    case Refusal::NoBankLeft:
-        return ExitStatus::NoBankLeft;
-    case Refusal::ChipSilent:
-    case Refusal::MaxBankInvalid:
-        return ExitStatus::ChipSilent;
-    case Refusal::NoPort:
-    case Refusal::PortFailed:
-        return ExitStatus::PortUnavailable;
-    case Refusal::BusHeld:
-    case Refusal::NotConfirmed:
-    case Refusal::None:
-        break;
-    }
-    return burned.portHeld() ? ExitStatus::SdaHeld : ExitStatus::PortUnavailable;
-}
-
-QJsonObject ChipCommands::burnObject(const QString &commandName,
-                                     const control::BurnReport &report) const
-{
-    using Verdict = control::BurnReport::Verdict;
-    const control::BurnResult &burned = report.result();
-    const auto names = [](const QList<int> &channels) {
-        QJsonArray array;
-        for (const int index : channels)
-            array.append(device::channelLabel(index));
-        return array;
-    };
-    // A value that was never read is null, never a number.
-    const auto orNull = [](const std::optional<int> &value) {
-        return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
-    };
-    QString outcome;
-    switch (report.verdict()) {
-    case Verdict::NothingBurned:
-        outcome = QStringLiteral("nothing burned");
-        break;
-    case Verdict::Interrupted:
-        outcome = QStringLiteral("interrupted");
-        break;
-    case Verdict::NotVerified:
-        outcome = QStringLiteral("not verified");
-        break;
-    case Verdict::Verified:
-        outcome = QStringLiteral("verified");
-        break;
-    }
-    QJsonArray sent;
-    for (const int index : burned.channels) {
-        QJsonObject channel = channelObject(index, burned.codes[std::size_t(index - 1)]);
-        channel.remove(QStringLiteral("voltage"));
-        sent.append(channel);
-    }
-    QJsonArray notHolding;
-    for (const control::BurnReport::Mismatch &m : report.mismatches()) {
-        notHolding.append(QJsonObject{{QStringLiteral("channel"), device::channelLabel(m.index)},
-                                      {QStringLiteral("burned"), m.burned},
-                                      {QStringLiteral("reads"), orNull(m.read)}});
-    }
-    QJsonObject json{{QStringLiteral("command"), commandName},
-                     {QStringLiteral("a0"), burned.a0Pin.toInt()},
-                     {QStringLiteral("outcome"), outcome},
-                     {QStringLiteral("verified"), report.verified()},
-                     {QStringLiteral("channels"), sent},
-                     {QStringLiteral("maxBankBefore"), orNull(burned.maxBankBefore)},
-                     {QStringLiteral("maxBankAfter"), orNull(burned.maxBankAfter)},
-                     {QStringLiteral("burned"), names(report.burnedChannels())},
-                     {QStringLiteral("cutOff"),
-                      burned.interruptedIndex ? names({burned.interruptedIndex}) : QJsonArray()},
-                     {QStringLiteral("notSent"), names(report.notSentChannels())},
-                     {QStringLiteral("unacknowledged"), names(burned.unacknowledged)},
-                     {QStringLiteral("notHolding"), notHolding}};
-    if (!burned.portHeld())
-        json.insert(QStringLiteral("portFailure"), burned.portFailure);
-    if (burned.busHeld)
-        json.insert(QStringLiteral("cause"), QStringLiteral("SDA held low"));
-    return json;
+    return fail(burnExitStatus(report), report.text(), json);
 }
 
 ExitStatus ChipCommands::scan()
@@ -521,12 +427,9 @@ ExitStatus ChipCommands::checkBurnable(const QList<ChannelReading> &readings)
 
 QJsonObject ChipCommands::channelObject(int index, double code) const
 {
-    return {{QStringLiteral("channel"), device::channelLabel(index)},
-            {QStringLiteral("index"), index},
-            {QStringLiteral("register"), device::registerOfChannel(index)},
-            {QStringLiteral("code"), code},
-            {QStringLiteral("hex"), device::shownCode(code)},
-            {QStringLiteral("voltage"), device::leadingNumber(voltageText(code))}};
+    QJsonObject json = channelJson(index, code);
+    json.insert(QStringLiteral("voltage"), device::leadingNumber(voltageText(code)));
+    return json;
 }
 
 // As the main window shows it: full scale above 1023, truncated to whole millivolts.

@@ -12,10 +12,6 @@
 #include <functional>
 #include <optional>
 
-namespace control {
-class BurnReport;
-}
-
 namespace cli {
 
 class Output;
@@ -55,8 +51,6 @@ private:
     ExitStatus saveFile(const QString &path);
     ExitStatus resetChip();
     ExitStatus burn(const QString &commandName, const QList<int> &indices);
-    static ExitStatus burnStatus(const control::BurnReport &report);
-    QJsonObject burnObject(const QString &commandName, const control::BurnReport &report) const;
     ExitStatus scan();
     ExitStatus selfTest();
     // The codes to burn: what this session set, else (read once) what the chip holds.

@@ -39,37 +39,34 @@ void onSignal(int signalNumber)
 
 ExitStatus statusForSignal(int signalNumber)
 {
-#ifdef Q_OS_UNIX
     switch (signalNumber) {
-    case SIGHUP:
-        return ExitStatus::Hangup;
     case SIGINT:
         return ExitStatus::Interrupted;
     case SIGTERM:
         return ExitStatus::Terminated;
-    default:
-        break;
-    }
-#else
-    if (signalNumber == SIGINT)
-        return ExitStatus::Interrupted;
-    if (signalNumber == SIGTERM)
-        return ExitStatus::Terminated;
+#ifdef SIGHUP
+    case SIGHUP:
+        return ExitStatus::Hangup;
 #endif
-    return ExitStatus::Ok;
+    default:
+        return ExitStatus::Ok;
+    }
 }
 
 const char *signalName(int signalNumber)
 {
-#ifdef Q_OS_UNIX
-    if (signalNumber == SIGHUP)
+    switch (signalNumber) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+#ifdef SIGHUP
+    case SIGHUP:
         return "SIGHUP";
 #endif
-    if (signalNumber == SIGINT)
-        return "SIGINT";
-    if (signalNumber == SIGTERM)
-        return "SIGTERM";
-    return "a signal";
+    default:
+        return "a signal";
+    }
 }
 
 StopSignals::StopSignals()

@@ -60,6 +60,15 @@ bool ChipOperations::begin(BusCheck check)
     return !m_busHeld;
 }
 
+bool ChipOperations::notePortClosed()
+{
+    if (portOpen())
+        return false;
+    if (m_portFailure.isEmpty())
+        m_portFailure = tr("no port is open");
+    return true;
+}
+
 bool ChipOperations::heard()
 {
     if (m_chip.busHeld())
@@ -87,7 +96,7 @@ ChannelReading ChipOperations::readChannel(const QString &a0Pin, int index)
 {
     return onBus([&] {
         ChannelReading reading;
-        reading.word = 0xFFFF;
+        reading.word = bus::ChipBus::silentWord;
         if (begin()) {
             m_chip.readDacRegister(device::decmal_to_binary5(device::registerOfChannel(index)),
                                    a0Pin);
@@ -150,7 +159,7 @@ ChannelReading ChipOperations::readMaxBank(const QString &a0Pin)
 {
     return onBus([&] {
         ChannelReading reading;
-        reading.word = 0xFFFF;
+        reading.word = bus::ChipBus::silentWord;
         if (begin()) {
             reading.word = m_chip.readMaxBank(a0Pin);
             heard();
@@ -258,10 +267,9 @@ void ChipOperations::burnNow(BurnResult &result)
 {
     // Every OTP write checks the bus before it goes out on adapters that send whole frames.
     begin(BusCheck::No);
-    if (!portOpen()) {
+    if (notePortClosed()) {
         // Closed while the user was asked.
         result.refusal = BurnResult::Refusal::NoPort;
-        m_portFailure = tr("no port is open");
         finishInto(result);
         return;
     }
@@ -325,8 +333,7 @@ ChipScan ChipOperations::findChips()
                 scan.found[std::size_t(a0)] = m_chip.probe(QString::number(a0));
                 heard();
             }
-            if (!portOpen() && m_portFailure.isEmpty())
-                m_portFailure = tr("no port is open");
+            notePortClosed();
             finishInto(scan);
             // Not finding a chip is the answer here, not a failure of the scan.
             scan.chipAnswered = scan.found[0] || scan.found[1];
@@ -363,8 +370,7 @@ WiringCheck ChipOperations::checkWiring()
             WiringCheck check;
             begin(BusCheck::No);
             check.wiring = m_chip.checkWiring();
-            if (!portOpen() && m_portFailure.isEmpty())
-                m_portFailure = tr("no port is open");
+            notePortClosed();
             return finishInto(check);
         },
         Heard::Keep);

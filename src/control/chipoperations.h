@@ -199,6 +199,9 @@ private:
     // nothing.
     enum class BusCheck { Yes, No };
     bool begin(BusCheck check = BusCheck::Yes);
+    // A closed port (none was open, or it failed earlier) is a port failure of the operation
+    // under way, for those that would otherwise take its silence for an answer.
+    bool notePortClosed();
     // Notes how the bus answered the transaction just made; gives whether the chip answered.
     bool heard();
     // The port failed or the bus is held: nothing more of the operation can reach a chip.
