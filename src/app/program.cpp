@@ -1,6 +1,7 @@
 #include "app/program.h"
 
 #include "app/demostore.h"
+#include "version.h"
 
 #include <QTimer>
 #include <cstdio>
@@ -26,6 +27,14 @@ Program::Program(const LaunchOptions &options)
     QObject::connect(&m_operations, &control::ChipOperations::chipHeard, &m_status,
                      &control::StatusLine::chipHeard);
     m_status.setSettingsNote(m_settingsNote);
+    m_operations.setBurnLog(control::BurnLog(), [this] {
+        return control::BurnLog::sourceOf(QStringLiteral("kalventa %1.%2.%3")
+                                              .arg(version::major)
+                                              .arg(version::minor)
+                                              .arg(version::revision),
+                                          m_stack.portMap(),
+                                          m_stack.ports().selection().portNumber);
+    });
 }
 
 std::unique_ptr<device::SettingsStore> Program::storeFor(const LaunchOptions &options)

@@ -3,7 +3,6 @@
 #include "cli/exitstatus.h"
 
 #include <QJsonObject>
-#include <QString>
 
 namespace control {
 class BurnReport;
@@ -12,9 +11,9 @@ class BurnReport;
 namespace cli {
 
 // How the tool reports a burn to a calling program: the exit status its outcome calls for, and
-// its JSON object (what was asked, the max bank before and after, null where it was not read,
+// its JSON object (the burn log's: the max bank before and after, null where it was not read,
 // what was sent, cut off or not sent, and every register that does not hold its code).
 ExitStatus burnExitStatus(const control::BurnReport &report);
-QJsonObject burnJson(const QString &commandName, const control::BurnReport &report);
+QJsonObject burnJson(const control::BurnReport &report);
 
 } // namespace cli

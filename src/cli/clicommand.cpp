@@ -20,17 +20,31 @@ struct CommandInfo
     qsizetype argumentCount;
 };
 
+// An argument count of -1: one or more.
 constexpr CommandInfo commandTable[] = {
-    {"ports", Kind::Ports, "", 0},         {"read", Kind::Read, "", 0},
-    {"get", Kind::Get, "CH", 1},           {"code", Kind::Code, "CH N", 2},
-    {"set", Kind::Set, "CH VOLTS", 2},     {"load", Kind::Load, "FILE", 1},
-    {"save", Kind::Save, "FILE", 1},       {"reset", Kind::Reset, "", 0},
-    {"otp", Kind::Otp, "CH --yes", 1},     {"otp-all", Kind::OtpAll, "--yes", 0},
-    {"script", Kind::Script, "FILE|-", 1}, {"scan", Kind::Scan, "", 0},
+    {"ports", Kind::Ports, "", 0},
+    {"read", Kind::Read, "", 0},
+    {"get", Kind::Get, "CH", 1},
+    {"code", Kind::Code, "CH N [--verify]", 2},
+    {"set", Kind::Set, "CH VOLTS [--verify]", 2},
+    {"load", Kind::Load, "FILE [--verify]", 1},
+    {"save", Kind::Save, "FILE", 1},
+    {"verify", Kind::Verify, "FILE", 1},
+    {"reset", Kind::Reset, "", 0},
+    {"otp", Kind::Otp, "CH --yes", 1},
+    {"otp-all", Kind::OtpAll, "--yes", 0},
+    {"play", Kind::Play, "[--delay SECONDS] [--loop N|forever] FILE...|FOLDER", -1},
+    {"sleep", Kind::Sleep, "SECONDS", 1},
+    {"marker", Kind::Marker, "", 0},
+    {"script", Kind::Script, "FILE|-", 1},
+    {"scan", Kind::Scan, "", 0},
     {"selftest", Kind::SelfTest, "", 0},
+    {"burns", Kind::Burns, "", 0},
+    {"help", Kind::Help, "", 0},
 };
 
 const QString confirmFlag = QStringLiteral("--yes");
+const QString verifyFlag = QStringLiteral("--verify");
 
 ParsedCommand refused(ExitStatus status, const QString &error)
 {
@@ -47,17 +61,6 @@ QString usageOf(const CommandInfo &info)
     const QString arguments = QString::fromLatin1(info.arguments);
     const QString name = QString::fromLatin1(info.name);
     return arguments.isEmpty() ? name : name + u' ' + arguments;
-}
-
-std::optional<int> wholeCode(const QString &text)
-{
-    static const QRegularExpression digits(QStringLiteral("^0*[0-9]{1,4}$"));
-    if (!digits.match(text).hasMatch())
-        return std::nullopt;
-    const int value = text.toInt();
-    if (value > 1024)
-        return std::nullopt;
-    return value;
 }
 
 std::optional<double> plainNumber(const QString &text)
@@ -85,7 +88,7 @@ std::optional<ParsedCommand> takeArguments(const CommandInfo &info, const QStrin
         const std::optional<int> channel = channelOfName(arguments.first());
         if (!channel) {
             return usage(QStringLiteral("there is no channel \"%1\": the channels are 1 to 22, "
-                                        "c1 and c2")
+                                        "c1 and c2, or registers 0x00 to 0x17")
                              .arg(arguments.first()));
         }
         command.channel = *channel;
@@ -93,25 +96,43 @@ std::optional<ParsedCommand> takeArguments(const CommandInfo &info, const QStrin
     }
     case Kind::Load:
     case Kind::Save:
+    case Kind::Verify:
     case Kind::Script:
         command.path = arguments.first();
         if (command.path.isEmpty())
             return usage(QStringLiteral("usage: %1").arg(usageOf(info)));
         break;
+    case Kind::Play:
+        command.paths = arguments;
+        if (command.paths.contains(QString()))
+            return usage(QStringLiteral("usage: %1").arg(usageOf(info)));
+        break;
+    case Kind::Sleep: {
+        const std::optional<double> seconds = secondsOfText(arguments.first());
+        if (!seconds) {
+            return usage(QStringLiteral("\"%1\" is not a time: give seconds, 0 to 86400")
+                             .arg(arguments.first()));
+        }
+        command.seconds = *seconds;
+        break;
+    }
     case Kind::Ports:
     case Kind::Read:
     case Kind::Reset:
     case Kind::OtpAll:
     case Kind::Scan:
     case Kind::SelfTest:
+    case Kind::Marker:
+    case Kind::Burns:
+    case Kind::Help:
         break;
     }
 
     if (info.kind == Kind::Code) {
-        const std::optional<int> code = wholeCode(arguments.at(1));
+        const std::optional<int> code = codeOfText(arguments.at(1));
         if (!code) {
             return usage(QStringLiteral("\"%1\" is not a code: give a whole number from 0 to "
-                                        "1024 (1024 = full scale)")
+                                        "1024 (1024 = full scale), or 0x0 to 0x400")
                              .arg(arguments.at(1)));
         }
         command.code = *code;
@@ -132,11 +153,44 @@ std::optional<ParsedCommand> takeArguments(const CommandInfo &info, const QStrin
 
 std::optional<int> channelOfName(const QString &name)
 {
+    static const QRegularExpression registerName(QStringLiteral("^0x0*([0-9a-f]{1,2})$"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = registerName.match(name);
     for (int index = 1; index <= device::channelCount; ++index) {
-        if (name.compare(device::channelLabel(index), Qt::CaseInsensitive) == 0)
+        if (match.hasMatch()
+                ? match.captured(1).toInt(nullptr, 16) == device::registerOfChannel(index)
+                : name.compare(device::channelLabel(index), Qt::CaseInsensitive) == 0)
             return index;
     }
     return std::nullopt;
+}
+
+std::optional<int> codeOfText(const QString &text)
+{
+    static const QRegularExpression decimal(QStringLiteral("^0*[0-9]{1,4}$"));
+    static const QRegularExpression hex(QStringLiteral("^0x0*([0-9a-f]{1,3})$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    int value = 0;
+    if (decimal.match(text).hasMatch())
+        value = text.toInt();
+    else if (const QRegularExpressionMatch match = hex.match(text); match.hasMatch())
+        value = match.captured(1).toInt(nullptr, 16);
+    else
+        return std::nullopt;
+    if (value > 1024)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<double> secondsOfText(const QString &text)
+{
+    static const QRegularExpression number(QStringLiteral("^([0-9]+\\.?[0-9]*|\\.[0-9]+)$"));
+    if (!number.match(text).hasMatch())
+        return std::nullopt;
+    const double seconds = text.toDouble();
+    if (!(seconds <= 86400))
+        return std::nullopt;
+    return seconds;
 }
 
 QString commandName(Command::Kind kind)
@@ -161,17 +215,48 @@ ParsedCommand parseCommand(const QStringList &words)
     if (!info)
         return usage(QStringLiteral("unknown command \"%1\"").arg(words.first()));
 
-    // Burning asks for --yes anywhere after the command's name; nothing else takes options.
+    // Burning asks for --yes anywhere after the command's name, writes take --verify, and play
+    // takes its delay and passes; nothing else takes options.
     QStringList arguments;
     bool confirmed = false;
-    for (const QString &word : words.mid(1)) {
-        if (word == confirmFlag && (info->kind == Kind::Otp || info->kind == Kind::OtpAll))
+    bool verify = false;
+    std::optional<QString> delayText;
+    std::optional<QString> loopText;
+    const QStringList rest = words.mid(1);
+    for (qsizetype i = 0; i < rest.size(); ++i) {
+        const QString &word = rest.at(i);
+        const bool isPlay = info->kind == Kind::Play;
+        std::optional<QString> *value = !isPlay                       ? nullptr
+                                        : word.startsWith(u"--delay") ? &delayText
+                                        : word.startsWith(u"--loop")  ? &loopText
+                                                                      : nullptr;
+        if (word == confirmFlag && (info->kind == Kind::Otp || info->kind == Kind::OtpAll)) {
             confirmed = true;
-        else
+        } else if (word == verifyFlag && (info->kind == Kind::Code || info->kind == Kind::Set ||
+                                          info->kind == Kind::Load)) {
+            verify = true;
+        } else if (value) {
+            const QString name = word.section(u'=', 0, 0);
+            if (name != QLatin1String("--delay") && name != QLatin1String("--loop")) {
+                arguments.append(word);
+                continue;
+            }
+            if (value->has_value())
+                return usage(QStringLiteral("play: %1 is given twice").arg(name));
+            if (word.contains(u'='))
+                *value = word.section(u'=', 1);
+            else if (i + 1 < rest.size())
+                *value = rest.at(++i);
+            else
+                return usage(QStringLiteral("play: %1 needs a value").arg(name));
+        } else {
             arguments.append(word);
+        }
     }
 
-    if (arguments.size() != info->argumentCount) {
+    const bool countFits =
+        info->argumentCount < 0 ? !arguments.isEmpty() : arguments.size() == info->argumentCount;
+    if (!countFits) {
         const bool optionLate = std::any_of(arguments.cbegin(), arguments.cend(),
                                             [](const QString &a) { return a.startsWith(u'-'); });
         return usage(QStringLiteral("usage: %1%2")
@@ -183,8 +268,29 @@ ParsedCommand parseCommand(const QStringList &words)
 
     Command command;
     command.kind = info->kind;
+    command.verify = verify;
     if (std::optional<ParsedCommand> refusal = takeArguments(*info, arguments, command))
         return *refusal;
+    if (delayText) {
+        const std::optional<double> delay = secondsOfText(*delayText);
+        if (!delay) {
+            return usage(QStringLiteral("play: --delay \"%1\" is not a time: give seconds, 0 to "
+                                        "86400")
+                             .arg(*delayText));
+        }
+        command.seconds = *delay;
+    }
+    if (loopText) {
+        static const QRegularExpression passes(QStringLiteral("^0*[1-9][0-9]{0,8}$"));
+        if (loopText->compare(QLatin1String("forever"), Qt::CaseInsensitive) == 0)
+            command.passes = std::nullopt;
+        else if (passes.match(*loopText).hasMatch())
+            command.passes = loopText->toInt();
+        else
+            return usage(QStringLiteral("play: --loop \"%1\" is neither a count of passes (1 or "
+                                        "more) nor forever")
+                             .arg(*loopText));
+    }
     if ((info->kind == Kind::Otp || info->kind == Kind::OtpAll) && !confirmed) {
         return refused(ExitStatus::BurnRefused,
                        QStringLiteral("%1 burns one-time-programmable memory, which cannot be "

@@ -26,19 +26,33 @@ struct Command
         OtpAll,
         Script,
         Scan,
-        SelfTest
+        SelfTest,
+        Verify,
+        Play,
+        Sleep,
+        Marker,
+        Burns,
+        Help
     };
 
     Kind kind = Kind::Read;
     int channel = 0; // index 1 to 24
     int code = 0;
     double volts = 0;
-    QString path; // Load, Save, Script ("-" = standard input)
-    // Load: the file, read and checked before the bus is touched.
-    std::optional<device::RegisterSet> registerSet;
+    QString path;                  // Load, Save, Verify, Script ("-" = standard input)
+    QStringList paths;             // Play: the files, or one folder
+    double seconds = 0;            // Sleep, and Play's delay after each file
+    std::optional<int> passes = 1; // Play: how often the files are played; nothing = forever
+    bool verify = false;           // Code, Set, Load: read each written register back
 
-    // Every command but ports and script runs transactions on the bus.
-    bool usesBus() const { return kind != Kind::Ports && kind != Kind::Script; }
+    // Every command but these runs transactions on the bus.
+    bool usesBus() const
+    {
+        return kind != Kind::Ports && kind != Kind::Script && kind != Kind::Sleep &&
+               kind != Kind::Burns && kind != Kind::Help;
+    }
+    bool burns() const { return kind == Kind::Otp || kind == Kind::OtpAll; }
+    bool writes() const { return kind == Kind::Code || kind == Kind::Set || kind == Kind::Load; }
 };
 
 struct ParsedCommand
@@ -54,8 +68,13 @@ QString commandName(Command::Kind kind);
 // The words of one command: its name and arguments, as on the command line or a script line.
 ParsedCommand parseCommand(const QStringList &words);
 
-// The channel index for an on-screen name ("1" to "22", "c1", "c2"); nothing for anything else.
+// The channel index for an on-screen name ("1" to "22", "c1", "c2") or a register ("0x00" to
+// "0x17"); nothing for anything else.
 std::optional<int> channelOfName(const QString &name);
+// A code as engineers type it: 0 to 1024, decimal or hex ("0x3ff"); nothing for anything else.
+std::optional<int> codeOfText(const QString &text);
+// Seconds as a plain number, 0 or more (at most a day); nothing for anything else.
+std::optional<double> secondsOfText(const QString &text);
 
 // A script line as words: blanks separate them, double quotes keep blanks inside one, and a word
 // starting with "#" begins a comment. Nothing on an unclosed quote (with the reason in *error).

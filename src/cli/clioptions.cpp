@@ -19,14 +19,6 @@ using Kind = Command::Kind;
 // A script is a short list of commands; anything this large is not one.
 constexpr qint64 maxScriptBytes = 1 << 20;
 
-ParsedOptions refuse(ExitStatus status, const QString &error)
-{
-    ParsedOptions parsed;
-    parsed.status = status;
-    parsed.error = error;
-    return parsed;
-}
-
 // A refusal that keeps what the options said so far (--json among them).
 ParsedOptions refuse(ParsedOptions parsed, ExitStatus status, const QString &error)
 {
@@ -35,48 +27,13 @@ ParsedOptions refuse(ParsedOptions parsed, ExitStatus status, const QString &err
     return parsed;
 }
 
-std::optional<PortChoice> portChoiceOf(const QString &text, QString *error)
+std::optional<bool> onOrOff(const QString &text)
 {
-    static const QRegularExpression comName(QStringLiteral("^COM([0-9]{1,5})(=ftdi)?$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression ftdiSerial(QStringLiteral("^ftdi:([!-~]{1,64})$"),
-                                               QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = comName.match(text);
-    PortChoice choice;
-    QString simError;
-    if (const auto delay = port::PortMap::parseSimulated(text, &simError)) {
-        choice.kind = PortChoice::Kind::Simulated;
-        choice.simulatedDelay = *delay;
-    } else if (const auto latency = simError.isEmpty()
-                                        ? port::PortMap::parseVirtualAdapter(text, &simError)
-                                        : std::nullopt) {
-        choice.kind = PortChoice::Kind::Simulated;
-        choice.virtualAdapter = true;
-        choice.simulatedDelay = *latency;
-    } else if (const QRegularExpressionMatch serial = ftdiSerial.match(text); serial.hasMatch()) {
-        choice.kind = PortChoice::Kind::FtdiSerial;
-        choice.ftdiSerial = serial.captured(1);
-    } else if (!simError.isEmpty()) {
-        *error = QStringLiteral("--port: ") + simError;
-        return std::nullopt;
-    } else if (match.hasMatch()) {
-        choice.kind = PortChoice::Kind::Number;
-        choice.number = match.captured(1).toInt();
-        choice.fastMode = match.hasCaptured(2);
-        if (!port::PortMap::isPortNumber(choice.number)) {
-            *error = QStringLiteral("--port: %1 is outside COM1 to COM16").arg(text);
-            return std::nullopt;
-        }
-    } else if (text.contains(u'/') || text.contains(u'\\')) {
-        choice.kind = PortChoice::Kind::Device;
-        choice.devicePath = text;
-    } else {
-        *error = QStringLiteral("--port: \"%1\" is neither COM1 to COM16, COMn=ftdi, "
-                                "ftdi:SERIAL, a device path, sim nor sim-ft232r")
-                     .arg(text);
-        return std::nullopt;
-    }
-    return choice;
+    if (text.compare(QLatin1String("on"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (text.compare(QLatin1String("off"), Qt::CaseInsensitive) == 0)
+        return false;
+    return std::nullopt;
 }
 
 std::optional<double> vsupOf(const QString &text)
@@ -128,6 +85,8 @@ ParsedOptions readScript(const QString &path, QIODevice *input, ParsedOptions pa
         const int line = int(i + 1);
         const QString &text = lines.at(i);
         const QString where = QStringLiteral("%1:%2: ").arg(name).arg(line);
+        parsed.line = line;
+        parsed.command = QStringLiteral("script");
         QString error;
         const std::optional<QStringList> words = splitScriptLine(text, &error);
         if (!words)
@@ -144,6 +103,8 @@ ParsedOptions readScript(const QString &path, QIODevice *input, ParsedOptions pa
         }
         parsed.options.commands.append({line, *command.command});
     }
+    parsed.line = 0;
+    parsed.command.clear();
     parsed.options.scriptName = name;
     return parsed;
 }
@@ -152,12 +113,11 @@ ParsedOptions readScript(const QString &path, QIODevice *input, ParsedOptions pa
 QString takeValues(const QCommandLineParser &parser, CliOptions &options)
 {
     if (parser.isSet(QStringLiteral("port"))) {
-        QString error;
-        const std::optional<PortChoice> choice =
-            portChoiceOf(parser.value(QStringLiteral("port")), &error);
-        if (!choice)
-            return error;
-        options.port = *choice;
+        const port::PortOverride port =
+            port::PortMap::parsePort(parser.value(QStringLiteral("port")));
+        if (!port.isValid())
+            return QStringLiteral("--port: ") + port.error;
+        options.port = port;
     }
     if (parser.isSet(QStringLiteral("a0"))) {
         const QString text = parser.value(QStringLiteral("a0"));
@@ -176,8 +136,32 @@ QString takeValues(const QCommandLineParser &parser, CliOptions &options)
         if (!options.simFaults.add(fault, &error))
             return QStringLiteral("--sim-fault: ") + error;
     }
-    if (!options.simFaults.isEmpty() && options.port.kind != PortChoice::Kind::Simulated)
+    if (!options.simFaults.isEmpty() && !options.simulated())
         return QStringLiteral("--sim-fault: faults are for the simulated board (--port sim)");
+    if (parser.isSet(QStringLiteral("fast-mode"))) {
+        const QString text = parser.value(QStringLiteral("fast-mode"));
+        options.fastMode = onOrOff(text);
+        if (!options.fastMode)
+            return QStringLiteral("--fast-mode: \"%1\" is not on or off").arg(text);
+        if (options.port && options.port->virtualAdapter && !*options.fastMode)
+            return QStringLiteral("--fast-mode: the virtual FT232R knows only fast mode");
+        if (options.port && (options.port->fastMode || !options.port->ftdiSerial.isEmpty()) &&
+            !*options.fastMode)
+            return QStringLiteral("--fast-mode: off, but --port asks for fast mode");
+        if (options.simulated() && !options.port->virtualAdapter && *options.fastMode)
+            return QStringLiteral("--fast-mode: the simulated board has no FT232R; "
+                                  "--port sim-ft232r puts one in front of it");
+    }
+    if (parser.isSet(QStringLiteral("skip-idle-writes"))) {
+        const QString text = parser.value(QStringLiteral("skip-idle-writes"));
+        const std::optional<bool> choice = onOrOff(text);
+        if (choice)
+            options.skipIdleWrites = *choice ? CliOptions::Skipping::On : CliOptions::Skipping::Off;
+        else if (text.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0)
+            options.skipIdleWrites = CliOptions::Skipping::Auto;
+        else
+            return QStringLiteral("--skip-idle-writes: \"%1\" is not on, off or auto").arg(text);
+    }
     options.tracePath = parser.value(QStringLiteral("trace"));
     if (parser.isSet(QStringLiteral("trace")) && options.tracePath.isEmpty())
         return QStringLiteral("--trace: no file name given");
@@ -199,16 +183,34 @@ ParsedOptions parseOptions(const QStringList &arguments, QIODevice *input)
     const QCommandLineOption jsonOption(QStringLiteral("json"));
     const QCommandLineOption faultOption(QStringLiteral("sim-fault"), QString(),
                                          QStringLiteral("fault"));
+    const QCommandLineOption fastModeOption(QStringLiteral("fast-mode"), QString(),
+                                            QStringLiteral("on|off"));
+    const QCommandLineOption skipOption(QStringLiteral("skip-idle-writes"), QString(),
+                                        QStringLiteral("on|off|auto"));
+    const QCommandLineOption verifyOption(QStringLiteral("verify"));
+    const QCommandLineOption noLogOption(QStringLiteral("no-log"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(
         QStringList{QStringLiteral("v"), QStringLiteral("version")});
     parser.addOptions({portOption, a0Option, vsupOption, traceOption, jsonOption, faultOption,
-                       helpOption, versionOption});
+                       fastModeOption, skipOption, verifyOption, noLogOption, helpOption,
+                       versionOption});
 
-    if (!parser.parse(arguments))
-        return refuse(ExitStatus::Usage, parser.errorText());
     ParsedOptions parsed;
     CliOptions &options = parsed.options;
+    // A JSON reader learns of a refused option as JSON too.
+    options.json = arguments.mid(1).contains(QStringLiteral("--json"));
+    if (!parser.parse(arguments))
+        return refuse(parsed, ExitStatus::Usage, parser.errorText());
+    // The last of two values is not silently the one: a script that says --a0 twice is wrong.
+    QStringList seen;
+    for (const QString &name : parser.optionNames()) {
+        if (seen.contains(name) && name != faultOption.names().constFirst()) {
+            return refuse(parsed, ExitStatus::Usage,
+                          QStringLiteral("--%1 is given twice: give it once").arg(name));
+        }
+        seen.append(name);
+    }
     if (parser.isSet(helpOption)) {
         options.action = CliOptions::Action::ShowHelp;
         return parsed;
@@ -218,6 +220,8 @@ ParsedOptions parseOptions(const QStringList &arguments, QIODevice *input)
         return parsed;
     }
     options.json = parser.isSet(jsonOption);
+    options.verify = parser.isSet(verifyOption);
+    options.noLog = parser.isSet(noLogOption);
 
     if (const QString error = takeValues(parser, options); !error.isEmpty())
         return refuse(parsed, ExitStatus::Usage, error);
@@ -230,8 +234,13 @@ ParsedOptions parseOptions(const QStringList &arguments, QIODevice *input)
         return refuse(parsed, command.status, command.error);
     }
     if (command.command->kind == Kind::Script)
-        return readScript(command.command->path, input, parsed);
-    options.commands.append({0, *command.command});
+        parsed = readScript(command.command->path, input, parsed);
+    else
+        options.commands.append({0, *command.command});
+    // --verify before the command counts for every write of the run.
+    for (ScriptLine &entry : parsed.options.commands)
+        entry.command.verify =
+            entry.command.verify || (parsed.options.verify && entry.command.writes());
     return parsed;
 }
 
@@ -250,21 +259,30 @@ QString helpText()
                "Reads and writes a KALVENTA 24-channel DAC on its evaluation board, over I2C on a\n"
                "serial port's modem-control lines.\n"
                "\n"
-               "Options (before the command):\n"
-               "  --port COMn|PATH|sim  the port: COM1 to COM16, a device path (for example\n"
-               "                        /dev/serial/by-id/...), or sim for a simulated board\n"
-               "                        (sim:1ms makes it as slow as a USB adapter)\n"
-               "                        (default: the port stored by the KALVENTA program)\n"
-               "         COMn=ftdi      fast mode: COMn's FT232R adapter in bit-bang mode, a "
-               "whole\n"
-               "         ftdi:SERIAL    frame per USB transfer (or the FT232R with that serial)\n"
-               "         sim-ft232r     the simulated board behind a virtual FT232R in fast mode\n"
-               "                        (sim-ft232r:1ms: 1 ms per USB transfer)\n"
+               "Options (before the command, each at most once but --sim-fault):\n"
+               "  --port PORT           the port, as the KALVENTA program takes it (default: the\n"
+               "                        port stored by the KALVENTA program):\n"
+               "         COMn           COM1 to COM16 (COM5 = /dev/ttyUSB0)\n"
+               "         [COMn=]PATH    a device, e.g. COM5=/dev/serial/by-id/usb-FTDI-...\n"
+               "         COMn=ftdi      fast mode: COMn's FT232R in bit-bang mode, a whole frame\n"
+               "                        per USB transfer\n"
+               "         [COMn=]ftdi:SERIAL  the FT232R with that serial number, in fast mode\n"
+               "         [COMn=]sim     a simulated board (sim:1ms: as slow as a USB adapter)\n"
+               "         [COMn=]sim-ft232r  the simulated board behind a virtual FT232R in fast\n"
+               "                        mode (sim-ft232r:1ms: 1 ms per USB transfer)\n"
+               "  --fast-mode=on|off    fast mode for this run (default: the port's choice in\n"
+               "                        \"COM Setting\")\n"
+               "  --skip-idle-writes=on|off|auto\n"
+               "                        skip line writes that change nothing (auto: on USB\n"
+               "                        adapters only; default: the port's choice)\n"
                "  --a0 0|1              the chip's A0 pin (default: the stored A0)\n"
                "  --vsup VOLTS          the full-scale voltage (default: the Vsup stored for that "
                "A0)\n"
+               "  --verify              every code, set and load reads back what it wrote\n"
+               "  --no-log              burn even when the burn log cannot be written\n"
                "  --trace FILE.vcd      record the bus as a VCD file (SCL, SDA, DTR, RTS, DSR)\n"
-               "  --json                one JSON object per command on standard output\n"
+               "  --json                one JSON object per command on standard output (schema\n"
+               "                        version 1: see the manual page)\n"
                "  --sim-fault FAULT     give the simulated board a fault (repeatable):\n") +
            stack::SimulatedFaults::helpText(24) +
            QStringLiteral(
@@ -275,41 +293,59 @@ QString helpText()
                "  ports                 COM1 to COM16 with device, description and state\n"
                "  read                  all 24 channels and the max bank\n"
                "  get CH                one channel\n"
-               "  code CH N             write code N, 0 to 1024 (1024 = full scale, sent as 1023)\n"
-               "  set CH VOLTS          write the code of a voltage, clamped to 0..Vsup\n"
-               "  load FILE             write the 24 codes of a register-set file (checked "
-               "first);\n"
-               "                        its Vsup becomes the one in use for the commands after it\n"
+               "  code CH N [--verify]  write code N: 0 to 1024 or 0x0 to 0x400 (1024 = full\n"
+               "                        scale, sent as 1023); --verify reads it back\n"
+               "  set CH VOLTS [--verify]  write the code of a voltage, clamped to 0..Vsup\n"
+               "  load FILE [--verify]  write the 24 codes of a register-set file as the window's\n"
+               "                        Load does; its Vsup is in use for the commands after it\n"
                "  save FILE             read the chip and save Vsup and the 24 codes to FILE\n"
+               "  verify FILE           compare the chip with a register-set file; every channel\n"
+               "                        that differs is listed\n"
                "  reset                 send the I2C general-call reset\n"
                "  otp CH --yes          burn the channel's code into OTP memory (the code this "
                "run\n"
                "                        set, else the chip's): the max bank is read first and\n"
                "                        nothing is burned when no bank is left; then the reset,\n"
-               "                        the max bank again and a read-back that verifies the burn\n"
+               "                        the max bank again and a read-back that verifies the "
+               "burn;\n"
+               "                        every burn is added to the burn log\n"
                "  otp-all --yes         the same for all 24 channels\n"
+               "  burns                 the burn log: every burn, from the window or this tool\n"
+               "  play [--delay SECONDS] [--loop N|forever] FILE...|FOLDER\n"
+               "                        the batch runner: load each file (a folder's files in\n"
+               "                        the batch window's order), send the marker block on TXD,\n"
+               "                        wait the delay; a signal ends it after the file under way\n"
+               "  marker                send the marker block on TXD\n"
+               "  sleep SECONDS         wait\n"
                "  scan                  which of the two chips (A0 = 0, A0 = 1) answer their "
                "address;\n"
                "                        no register is touched\n"
                "  selftest              check that DSR follows SDA, driven through RTS with SCL\n"
                "                        released (a START and a STOP, which chips ignore)\n"
                "  script FILE|-         run one command per line (blank lines and # comments are\n"
-               "                        skipped) on one open port; all lines are checked first,\n"
-               "                        and the first failing line stops the script\n"
+               "                        skipped) on one open port; all lines and the files they\n"
+               "                        read are checked first, and the first failing line stops\n"
+               "                        the script\n"
+               "  help                  show this help\n"
                "\n"
                "CH is a channel's name on screen: 1 to 22, c1 or c2 (c1 and c2 lie between 18 and\n"
-               "19 in register order). Reading never writes the chip. Settings are only read.\n"
-               "Every frame first checks that SDA is free (a chip stuck in a transfer is clocked\n"
-               "free), and every written byte must be acknowledged. SIGINT, SIGTERM or SIGHUP\n"
-               "stop a read, load or script after the frame under way; a burn runs to its end.\n"
+               "19 in register order), or its register, 0x00 to 0x17. Reading never writes the\n"
+               "chip. Settings are only read. Every frame first checks that SDA is free (a chip\n"
+               "stuck in a transfer is clocked free), and every written byte must be "
+               "acknowledged.\n"
+               "SIGINT, SIGTERM or SIGHUP stop a read, load or script after the frame under way;\n"
+               "a burn runs to its end, play ends after the file under way.\n"
                "\n"
                "Exit status:\n"
                "  0  success\n"
-               "  2  usage: unknown command or option, bad argument or channel name\n"
-               "  3  a register-set or script file is missing, unreadable or malformed\n"
+               "  2  usage: unknown command or option, an option given twice, a bad argument or\n"
+               "     channel name\n"
+               "  3  a register-set, script or play file is missing, unreadable or malformed, or\n"
+               "     the burn log cannot be read\n"
                "  4  the port is not available (absent, busy, no permission) or failed in use\n"
                "  5  a burn was refused: otp and otp-all need --yes\n"
-               "  6  the file of save or --trace cannot be written\n"
+               "  6  the file of save or --trace cannot be written, or the burn log (nothing is\n"
+               "     burned then, unless --no-log)\n"
                "  7  the settings cannot be read, or lack the Vsup, and an option was left to "
                "them\n"
                "  8  no chip acknowledged a read or a write (scan: no chip at all), or the chip\n"
@@ -322,7 +358,8 @@ QString helpText()
                " 12  a burn found every OTP bank used: nothing was burned\n"
                " 13  a burn went out but is not verified: a register does not hold its code, the\n"
                "     bank did not close, or a write was not acknowledged (all listed)\n"
-               "129, 130, 143  stopped by SIGHUP, SIGINT or SIGTERM after the frame under way\n");
+               " 14  verify, or a write with --verify, found a register that differs (all listed)\n"
+               "129, 130, 143  stopped by SIGHUP, SIGINT or SIGTERM\n");
 }
 
 } // namespace cli

@@ -2,6 +2,7 @@
 
 #include "cli/clicommand.h"
 #include "cli/exitstatus.h"
+#include "port/portmap.h"
 #include "stack/simulatedfaults.h"
 
 #include <QList>
@@ -13,20 +14,6 @@
 class QIODevice;
 
 namespace cli {
-
-// Where the tool finds its port: the stored one, a COM number, a device path or the simulated
-// board.
-struct PortChoice
-{
-    enum class Kind { Stored, Number, Device, Simulated, FtdiSerial };
-    Kind kind = Kind::Stored;
-    int number = 0;
-    QString devicePath;
-    std::chrono::microseconds simulatedDelay{0}; // per line operation, or per USB transfer
-    bool fastMode = false;                       // Number: COMn=ftdi
-    bool virtualAdapter = false;                 // Simulated: sim-ft232r
-    QString ftdiSerial;                          // FtdiSerial only
-};
 
 // A command and the script line it came from (0 on the command line).
 struct ScriptLine
@@ -42,13 +29,22 @@ struct CliOptions
 
     Action action = Action::Run;
     bool json = false;
-    PortChoice port;
+    // The port in the grammar of both programs; nothing: the port the KALVENTA program stored.
+    std::optional<port::PortOverride> port;
     std::optional<QString> a0;
     std::optional<double> vsup;
     QString tracePath;
     stack::SimulatedFaults simFaults; // --sim-fault, for the simulated board only
+    // The port's modes for this run; nothing: the choice remembered in "COM Setting".
+    std::optional<bool> fastMode;
+    enum class Skipping { Remembered, On, Off, Auto };
+    Skipping skipIdleWrites = Skipping::Remembered;
+    bool verify = false; // every code, set and load reads back what it wrote
+    bool noLog = false;  // burn even when the burn log cannot be written
     QList<ScriptLine> commands;
     QString scriptName; // how a script's lines name their file, empty without a script
+
+    bool simulated() const { return port && port->simulated; }
 };
 
 // What the options and the command (or every line of its script) say, or why they cannot run:
@@ -58,6 +54,9 @@ struct ParsedOptions
     CliOptions options;
     ExitStatus status = ExitStatus::Ok;
     QString error;
+    // Where a refusal lies: the script's line, or nothing before any command is known.
+    int line = 0;
+    QString command;
 };
 
 // Arguments start with the program's name. "script -" reads input (standard input in the tool).

@@ -2,21 +2,27 @@
 
 #include "cli/channeltext.h"
 #include "cli/chipcommands.h"
+#include "cli/playlist.h"
+#include "control/portmodes.h"
+#include "device/registersetfile.h"
 #include "device/regularfile.h"
 #include "device/settingsstore.h"
+#include "version.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QTextStream>
+#include <QThread>
 
 namespace cli {
 
 namespace {
 
-// Why a trace could not be written to path, found without touching it: only a regular file (or
-// nothing yet) in an existing folder is replaced.
-QString traceProblem(const QString &path)
+// Why a trace or a saved file could not be written to path, found without touching it: only a
+// regular file (or nothing yet) in an existing folder is replaced.
+QString writeProblem(const QString &path)
 {
     const device::FileCheck file = device::checkFile(path);
     if (file.kind != device::FileKind::Missing && file.kind != device::FileKind::Regular)
@@ -73,6 +79,7 @@ ExitStatus CliSession::runArguments(const QStringList &arguments)
     // A program that asked for JSON gets its failure as JSON, even one in the options.
     if (parsed.options.json)
         m_output = std::make_unique<JsonOutput>(m_out, m_err);
+    m_output->setCommand(parsed.command, parsed.line);
     if (parsed.status != ExitStatus::Ok)
         return fail(parsed.status, parsed.error);
     m_options = parsed.options;
@@ -86,7 +93,7 @@ ExitStatus CliSession::runArguments(const QStringList &arguments)
     }
     QList<ScriptLine> &commands = m_options.commands;
 
-    ExitStatus status = readRegisterSets();
+    ExitStatus status = checkFiles();
     if (status != ExitStatus::Ok)
         return status;
     const bool usesBus = std::any_of(commands.cbegin(), commands.cend(),
@@ -120,22 +127,80 @@ ExitStatus CliSession::runArguments(const QStringList &arguments)
     return finishTrace(status);
 }
 
-// Every file a command loads is read and checked first: a bad one later in a script must not
-// stop it after earlier lines have reached the chip.
-ExitStatus CliSession::readRegisterSets()
+// Every file a line reads is read and checked first, and every file it writes is looked at: a
+// bad one later in a script must not stop it after earlier lines have reached the chip. Files
+// are read again when their line runs.
+ExitStatus CliSession::checkFiles()
 {
-    for (ScriptLine &entry : m_options.commands) {
-        if (entry.command.kind != Command::Kind::Load)
+    // A file an earlier line saves is there by the time a later one reads it.
+    QStringList saved;
+    const auto savedBefore = [&saved](const QString &path) {
+        return saved.contains(QFileInfo(path).absoluteFilePath());
+    };
+    for (const ScriptLine &entry : std::as_const(m_options.commands)) {
+        const Command &command = entry.command;
+        if (command.kind == Command::Kind::Save)
+            saved.append(QFileInfo(command.path).absoluteFilePath());
+        if (!command.path.isEmpty() && command.kind != Command::Kind::Save &&
+            savedBefore(command.path))
             continue;
-        QString error;
-        entry.command.registerSet = device::readRegisterSetFile(entry.command.path, &error);
-        if (!entry.command.registerSet) {
-            showLine(entry);
-            return fail(ExitStatus::BadInputFile, error);
-        }
+        if (std::any_of(command.paths.cbegin(), command.paths.cend(), savedBefore))
+            continue;
+        const QString problem = checkFilesOf(entry.command);
+        if (problem.isEmpty())
+            continue;
+        showLine(entry);
+        const Command::Kind kind = entry.command.kind;
+        const ExitStatus status = kind == Command::Kind::Save || entry.command.burns()
+                                      ? ExitStatus::CannotWrite
+                                      : ExitStatus::BadInputFile;
+        return fail(status, problem);
     }
     m_output->setContext({});
+    m_output->setCommand({}, 0);
     return ExitStatus::Ok;
+}
+
+QString CliSession::checkFilesOf(const Command &command)
+{
+    QString error;
+    switch (command.kind) {
+    case Command::Kind::Load:
+    case Command::Kind::Verify:
+        if (!device::readRegisterSetFile(command.path, &error))
+            return error;
+        break;
+    case Command::Kind::Play: {
+        const std::optional<QStringList> files = playListOf(command.paths, &error);
+        if (!files)
+            return error;
+        for (const QString &path : *files) {
+            if (!device::readRegisterSetFile(path, &error))
+                return error;
+        }
+        break;
+    }
+    case Command::Kind::Save:
+        if (const QString problem = writeProblem(command.path); !problem.isEmpty()) {
+            return QStringLiteral("cannot save to %1: %2")
+                .arg(QDir::toNativeSeparators(command.path), problem);
+        }
+        break;
+    case Command::Kind::Otp:
+    case Command::Kind::OtpAll:
+        if (m_options.noLog)
+            break;
+        if (const QString problem = control::BurnLog(m_burnLogPath).writeProblem();
+            !problem.isEmpty()) {
+            return QStringLiteral("the burn log %1 cannot be written (%2), so nothing was "
+                                  "burned; --no-log burns without it")
+                .arg(QDir::toNativeSeparators(m_burnLogPath), problem);
+        }
+        break;
+    default:
+        break;
+    }
+    return {};
 }
 
 // The stored settings fill in what the options leave open. The tool only reads them.
@@ -144,8 +209,7 @@ ExitStatus CliSession::applySettings(bool forBus)
     device::StoredPort stored;
     const bool loaded = m_settings.loadSettings(m_model, stored);
     m_stored = {stored.portNumber, stored.bitRate};
-    const bool needsStore = forBus && (m_options.port.kind == PortChoice::Kind::Stored ||
-                                       !m_options.a0 || !m_options.vsup);
+    const bool needsStore = forBus && (!m_options.port || !m_options.a0 || !m_options.vsup);
     if (!loaded) {
         m_stored = {0, port::PortManager::fallbackBitRate};
         if (needsStore) {
@@ -187,7 +251,7 @@ ExitStatus CliSession::prepareBus()
 {
     if (!m_options.tracePath.isEmpty()) {
         // Checked now, so that a trace bound to fail stops the run before the bus moves.
-        const QString problem = traceProblem(m_options.tracePath);
+        const QString problem = writeProblem(m_options.tracePath);
         if (!problem.isEmpty()) {
             return fail(ExitStatus::CannotWrite,
                         QStringLiteral("cannot write the trace %1: %2")
@@ -195,58 +259,78 @@ ExitStatus CliSession::prepareBus()
         }
         m_stack.startTrace();
     }
-    if (m_options.port.kind == PortChoice::Kind::Simulated)
+    if (m_options.simulated())
         m_stack.setSimulatedFaults(m_options.simFaults);
     m_operations = std::make_unique<control::ChipOperations>(m_stack.chip(), m_stack.ports());
-    m_operations->setStopCheck([this] { return stopSignal() != 0; });
     m_commands = std::make_unique<ChipCommands>(*m_operations, m_model, *m_output);
     m_commands->setStopSignal([this] { return stopSignal(); });
     m_commands->setBurningNotice(m_burning);
+    m_commands->setWait([this](double seconds) { return wait(seconds); });
     m_progress = std::make_unique<ProgressLine>(m_err, m_errorsOnTerminal);
     QObject::connect(m_operations.get(), &control::ChipOperations::progressed, m_operations.get(),
                      [this](int done, int total) { m_progress->progressed(done, total); });
     return ExitStatus::Ok;
 }
 
-// Routes the port map for the --port choice and gives the COM number chosen: a device path gets
-// a number of its own, the simulated board is COM1, and without --port the stored number counts.
+// Routes the port map for the --port choice and gives the COM number chosen: a port named
+// without a number gets one (the simulated board and an FT232R by serial COM1, a device path the
+// number it is the default device of, else a free one); without --port the stored number counts.
 int CliSession::routePorts()
 {
     stack::PortRouting routing;
     routing.base = m_baseMap;
     int number = m_stored.portNumber;
-    switch (m_options.port.kind) {
-    case PortChoice::Kind::Stored:
-        break;
-    case PortChoice::Kind::Number:
-        number = m_options.port.number;
-        routing.base.setFastMode(number, m_options.port.fastMode);
-        break;
-    case PortChoice::Kind::FtdiSerial:
-        number = port::PortMap::firstPortNumber;
-        routing.base.mapToFtdiSerial(number, m_options.port.ftdiSerial);
-        break;
-    case PortChoice::Kind::Device:
-        number = port::PortMap::numberForDevice(m_options.port.devicePath);
-        routing.base.mapToDevice(number, m_options.port.devicePath);
-        break;
-    case PortChoice::Kind::Simulated:
-        number = port::PortMap::firstPortNumber;
-        if (m_options.port.virtualAdapter) {
-            port::PortOverride adapter;
-            adapter.portNumber = number;
-            adapter.simulated = true;
-            adapter.virtualAdapter = true;
-            adapter.lineDelay = m_options.port.simulatedDelay;
-            routing.overrides.append(adapter);
-        } else {
-            routing.simulate = true;
-            routing.simulatedDelay = m_options.port.simulatedDelay;
+    if (m_options.port) {
+        port::PortOverride entry = *m_options.port;
+        if (entry.portNumber == 0) {
+            entry.portNumber = entry.devicePath.isEmpty()
+                                   ? port::PortMap::firstPortNumber
+                                   : port::PortMap::numberForDevice(entry.devicePath);
         }
-        break;
+        number = entry.portNumber;
+        if (!entry.namesOnlyNumber())
+            routing.overrides.append(entry);
     }
     m_stack.route(routing);
+    applyPortModes(number);
     return number;
+}
+
+// The modes the user chose for the port in "COM Setting", unless the options say otherwise for
+// this run. A device path is the port of that number only when it is the number's own device.
+void CliSession::applyPortModes(int number)
+{
+    const bool ownDevice = !m_options.port || m_options.port->devicePath.isEmpty() ||
+                           m_options.port->portNumber != 0 ||
+                           port::PortMap::defaultDevicePath(number) == m_options.port->devicePath;
+    if (ownDevice)
+        control::PortModes(m_stack.mappedPort(), m_settings).apply();
+    port::PortMap map = m_stack.portMap();
+    if (m_options.fastMode)
+        map.setFastMode(number, *m_options.fastMode);
+    switch (m_options.skipIdleWrites) {
+    case CliOptions::Skipping::Remembered:
+        break;
+    case CliOptions::Skipping::On:
+        map.setIdleWriteSkipping(number, true);
+        break;
+    case CliOptions::Skipping::Off:
+        map.setIdleWriteSkipping(number, false);
+        break;
+    case CliOptions::Skipping::Auto:
+        map.setIdleWriteSkipping(number, std::nullopt);
+        break;
+    }
+    m_stack.mappedPort().setPortMap(map);
+}
+
+control::BurnSource CliSession::burnSource(int number) const
+{
+    control::BurnSource source;
+    source.program = versionText().trimmed();
+    source.port = portText(number);
+    source.adapter = control::BurnLog::adapterText(m_stack.portMap().target(number));
+    return source;
 }
 
 // Only the chosen port is opened: probing the others would toggle the lines of whatever hangs
@@ -254,7 +338,7 @@ int CliSession::routePorts()
 ExitStatus CliSession::openPort()
 {
     const int number = routePorts();
-    if (m_options.port.kind == PortChoice::Kind::Stored && !port::PortMap::isPortNumber(number)) {
+    if (!m_options.port && !port::PortMap::isPortNumber(number)) {
         return fail(ExitStatus::PortUnavailable,
                     QStringLiteral("no port is chosen in the settings (port number %1): give "
                                    "--port COMn, a device path or sim")
@@ -279,6 +363,10 @@ ExitStatus CliSession::openPort()
     }
     ports.setComTimeouts(selection.bitRate);
     m_portOpened = true;
+    if (!m_options.noLog) {
+        const control::BurnSource source = burnSource(number);
+        m_operations->setBurnLog(control::BurnLog(m_burnLogPath), [source] { return source; });
+    }
     return ExitStatus::Ok;
 }
 
@@ -295,6 +383,7 @@ ExitStatus CliSession::finishTrace(ExitStatus status)
     QString problem;
     if (!m_stack.writeTrace(m_options.tracePath, &problem)) {
         m_output->setContext({});
+        m_output->setCommand(QStringLiteral("trace"), 0);
         const ExitStatus failed = fail(ExitStatus::CannotWrite, problem);
         return status == ExitStatus::Ok ? failed : status;
     }
@@ -306,8 +395,19 @@ ExitStatus CliSession::finishTrace(ExitStatus status)
 
 ExitStatus CliSession::execute(const Command &command)
 {
-    if (command.kind == Command::Kind::Ports)
+    switch (command.kind) {
+    case Command::Kind::Ports:
         return listPorts();
+    case Command::Kind::Burns:
+        return listBurns();
+    case Command::Kind::Sleep:
+        return sleep(command.seconds);
+    case Command::Kind::Help:
+        m_output->result({{QStringLiteral("text"), helpText()}}, helpText());
+        return ExitStatus::Ok;
+    default:
+        break;
+    }
     m_progress->begin(commandName(command.kind));
     const ExitStatus status = m_commands->execute(command);
     m_progress->end();
@@ -358,6 +458,61 @@ ExitStatus CliSession::listPorts()
     return ExitStatus::Ok;
 }
 
+ExitStatus CliSession::listBurns()
+{
+    const control::BurnLog log(m_burnLogPath);
+    QString error;
+    const std::optional<control::BurnLog::Contents> contents = log.read(&error);
+    if (!contents)
+        return fail(ExitStatus::BadInputFile, error);
+    QJsonArray entries;
+    QString text;
+    for (const QJsonObject &entry : contents->entries) {
+        entries.append(entry);
+        text += control::BurnLog::entryText(entry) + u'\n';
+    }
+    if (contents->entries.isEmpty())
+        text =
+            QStringLiteral("No burn is logged in %1\n").arg(QDir::toNativeSeparators(log.path()));
+    if (contents->unreadableLines > 0) {
+        m_output->note(QStringLiteral("%1 line(s) of %2 do not read as a burn and are left out")
+                           .arg(contents->unreadableLines)
+                           .arg(QDir::toNativeSeparators(log.path())));
+    }
+    m_output->result({{QStringLiteral("log"), log.path()},
+                      {QStringLiteral("entries"), entries},
+                      {QStringLiteral("unreadableLines"), contents->unreadableLines}},
+                     text);
+    return ExitStatus::Ok;
+}
+
+ExitStatus CliSession::sleep(double seconds)
+{
+    if (!wait(seconds)) {
+        const int signal = stopSignal();
+        m_output->failure(statusForSignal(signal),
+                          QStringLiteral("stopped by %1 during the sleep")
+                              .arg(QString::fromLatin1(signalName(signal))),
+                          {{QStringLiteral("seconds"), seconds},
+                           {QStringLiteral("stoppedBy"), QString::fromLatin1(signalName(signal))}});
+        return statusForSignal(signal);
+    }
+    m_output->result({{QStringLiteral("seconds"), seconds}}, {});
+    return ExitStatus::Ok;
+}
+
+bool CliSession::wait(double seconds) const
+{
+    // Short naps, so that a signal ends the wait at once.
+    const QDeadlineTimer deadline(qint64(std::ceil(seconds * 1000)));
+    while (!deadline.hasExpired()) {
+        if (stopSignal() != 0)
+            return false;
+        QThread::msleep(std::min<qint64>(20, std::max<qint64>(deadline.remainingTime(), 1)));
+    }
+    return stopSignal() == 0;
+}
+
 // Helpers -------------------------------------------------------------------------------------
 
 ExitStatus CliSession::stopBefore(const ScriptLine *entry, int linesRun)
@@ -365,6 +520,15 @@ ExitStatus CliSession::stopBefore(const ScriptLine *entry, int linesRun)
     const int signal = stopSignal();
     const QString name = QString::fromLatin1(signalName(signal));
     m_output->setContext({});
+    // Between two commands of a script the stop is the script's; on the command line, the one
+    // command's.
+    if (m_options.scriptName.isEmpty())
+        m_output->setCommand(m_options.commands.isEmpty()
+                                 ? QString()
+                                 : commandName(m_options.commands.constFirst().command.kind),
+                             0);
+    else
+        m_output->setCommand(QStringLiteral("script"), entry ? entry->line : 0);
     QString message;
     if (!entry)
         message =
@@ -377,20 +541,19 @@ ExitStatus CliSession::stopBefore(const ScriptLine *entry, int linesRun)
                       .arg(entry->line)
                       .arg(m_options.scriptName)
                       .arg(linesRun);
-    m_output->failure(statusForSignal(signal), message,
-                      {{QStringLiteral("command"), QStringLiteral("stop")},
-                       {QStringLiteral("stoppedBy"), name},
-                       {QStringLiteral("commandsRun"), linesRun}});
+    m_output->failure(
+        statusForSignal(signal), message,
+        {{QStringLiteral("stoppedBy"), name}, {QStringLiteral("commandsRun"), linesRun}});
     return statusForSignal(signal);
 }
 
 QString CliSession::portText(int number) const
 {
     // A device path the user gave is named as given: its COM number is the program's own.
-    if (m_options.port.kind == PortChoice::Kind::Device)
-        return m_options.port.devicePath;
+    if (m_options.port && m_options.port->portNumber == 0 && !m_options.port->devicePath.isEmpty())
+        return m_options.port->devicePath;
     const port::PortTarget target = m_stack.portMap().target(number);
-    if (m_options.port.virtualAdapter) {
+    if (m_options.port && m_options.port->virtualAdapter) {
         return QStringLiteral("%1 (simulated board, virtual FT232R)")
             .arg(port::PortMap::portName(number));
     }
@@ -407,6 +570,7 @@ QString CliSession::portText(int number) const
 
 void CliSession::showLine(const ScriptLine &entry)
 {
+    m_output->setCommand(commandName(entry.command.kind), entry.line);
     if (entry.line > 0)
         m_output->setContext(QStringLiteral("%1:%2: ").arg(m_options.scriptName).arg(entry.line));
 }

@@ -52,21 +52,33 @@ public:
     sim::SimulatedBoard &simulatedBoard() { return m_stack.board(); }
     // Its port, which tests may pull out mid-command.
     sim::SimulatedComPort &simulatedPort() { return m_stack.simulatedPort(); }
+    // The stack itself, whose virtual FT232R and map tests look at.
+    stack::BusStack &busStack() { return m_stack; }
+    // Where burns are logged; the user's data folder unless a test points it elsewhere.
+    void setBurnLogPath(const QString &path) { m_burnLogPath = path; }
 
     // Arguments start with the program's name. Returns the exit status.
     int run(const QStringList &arguments);
 
 private:
     ExitStatus runArguments(const QStringList &arguments);
-    ExitStatus readRegisterSets();
+    // Every file a line reads or writes, and the burn log, checked before the bus moves.
+    ExitStatus checkFiles();
+    QString checkFilesOf(const Command &command);
     ExitStatus applySettings(bool forBus);
     ExitStatus requireVsup();
     ExitStatus prepareBus();
     int routePorts();
+    void applyPortModes(int number);
+    control::BurnSource burnSource(int number) const;
     ExitStatus openPort();
     ExitStatus finishTrace(ExitStatus status);
     ExitStatus execute(const Command &command);
     ExitStatus listPorts();
+    ExitStatus listBurns();
+    ExitStatus sleep(double seconds);
+    // Waits, a stop cutting it short: false then.
+    bool wait(double seconds) const;
     int stopSignal() const { return m_stopSignal ? m_stopSignal() : 0; }
     // The run stops before `entry` (nothing when it is the end) for the signal received.
     ExitStatus stopBefore(const ScriptLine *entry, int linesRun);
@@ -95,6 +107,7 @@ private:
     std::unique_ptr<control::ChipOperations> m_operations;
     std::unique_ptr<ChipCommands> m_commands;
     bool m_portOpened = false;
+    QString m_burnLogPath = control::BurnLog::defaultPath();
     std::function<int()> m_stopSignal;
     std::function<void(bool)> m_burning;
 };

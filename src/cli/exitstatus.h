@@ -18,6 +18,7 @@ enum class ExitStatus {
     SdaHeld = 11,         // SDA stayed low through a bus clear: nothing went over the bus
     NoBankLeft = 12,      // every OTP bank is closed: nothing was burned
     BurnNotVerified = 13, // burned, but a register does not hold its code or the bank did not close
+    Differs = 14,         // verify or --verify: a register does not hold the code expected
     // Stopped by a signal, as shells report it: 128 + the signal's number.
     Hangup = 129,
     Interrupted = 130,

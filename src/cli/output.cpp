@@ -28,13 +28,29 @@ void TextOutput::result(const QJsonObject &, const QString &text)
 
 void JsonOutput::result(const QJsonObject &json, const QString &)
 {
-    m_out << QJsonDocument(json).toJson(QJsonDocument::Compact) << '\n';
+    QJsonObject object = json;
+    const auto fill = [&object](const QString &key, const QJsonValue &value) {
+        if (!object.contains(key))
+            object.insert(key, value);
+    };
+    const QJsonValue null(QJsonValue::Null);
+    fill(QStringLiteral("schema"), schemaVersion);
+    fill(QStringLiteral("command"), m_command.isEmpty() ? null : QJsonValue(m_command));
+    fill(QStringLiteral("line"), m_line > 0 ? QJsonValue(m_line) : null);
+    fill(QStringLiteral("ok"), true);
+    fill(QStringLiteral("exitStatus"), 0);
+    fill(QStringLiteral("error"), null);
+    fill(QStringLiteral("stoppedBy"), null);
+    fill(QStringLiteral("a0"), null);
+    fill(QStringLiteral("vsup"), null);
+    m_out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
     m_out.flush();
 }
 
 void JsonOutput::failure(ExitStatus status, const QString &message, const QJsonObject &details)
 {
     QJsonObject json = details;
+    json.insert(QStringLiteral("ok"), false);
     json.insert(QStringLiteral("error"), m_context + message);
     json.insert(QStringLiteral("exitStatus"), exitCode(status));
     result(json, {});

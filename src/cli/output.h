@@ -31,11 +31,20 @@ public:
 
     // Put before every failure: "file:line: " while a script runs.
     void setContext(const QString &context) { m_context = context; }
+    // The command whose object comes next, and its script line (0 on the command line). Empty
+    // before any command is known.
+    void setCommand(const QString &name, int line)
+    {
+        m_command = name;
+        m_line = line;
+    }
 
 protected:
     QTextStream &m_out;
     QTextStream &m_err;
     QString m_context;
+    QString m_command;
+    int m_line = 0;
 };
 
 // Text for people.
@@ -48,10 +57,14 @@ public:
 };
 
 // One compact JSON object per line, for programs: a failure is one too, so that a program
-// reading standard output always learns how the run ended.
+// reading standard output always learns how the run ended. Every object carries the keys that
+// docs/cli-json.md lists for all of them; a command leaves out the ones it has nothing for and
+// they come as null.
 class JsonOutput : public Output
 {
 public:
+    static constexpr int schemaVersion = 1;
+
     using Output::Output;
     void result(const QJsonObject &json, const QString &text) override;
     void textOnly(const QString &) override {}

@@ -228,6 +228,8 @@ QString BurnReport::text() const
         lines << tr("Read back after the reset: every burned register holds its code.");
         break;
     }
+    if (!m_result.logError.isEmpty())
+        lines << tr("This burn is not in the burn log. %1").arg(m_result.logError);
     return lines.join(u'\n');
 }
 
@@ -235,10 +237,21 @@ void BurnReport::show(UserPrompts &prompts, const QString &title) const
 {
     if (declined())
         return;
-    if (verified())
+    if (verified() && m_result.logError.isEmpty())
         prompts.showMessage(title, text());
     else
         prompts.showError(title, text());
+}
+
+bool burnMayGoAhead(const QString &logProblem, UserPrompts &prompts, const QString &title)
+{
+    if (logProblem.isEmpty())
+        return true;
+    return prompts.confirm(title, QCoreApplication::translate(
+                                      "BurnReport", "The burn log cannot be written (%1), so this "
+                                                    "burn would not be recorded.\n\nBurn without "
+                                                    "a record?")
+                                      .arg(logProblem));
 }
 
 } // namespace control

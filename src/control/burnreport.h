@@ -69,4 +69,8 @@ private:
     QList<Mismatch> m_mismatches;
 };
 
+// Before a burn from the windows: true when the burn log can take it, or when the user chooses
+// to burn without a record after being told why there will be none.
+bool burnMayGoAhead(const QString &logProblem, UserPrompts &prompts, const QString &title);
+
 } // namespace control

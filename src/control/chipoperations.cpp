@@ -1,6 +1,7 @@
 #include "control/chipoperations.h"
 
 #include "bus/chipbus.h"
+#include "control/burnreport.h"
 #include "control/busthread.h"
 #include "device/bitstrings.h"
 #include "port/portmanager.h"
@@ -221,8 +222,39 @@ QList<int> ChipOperations::allChannels()
     return indices;
 }
 
+void ChipOperations::setBurnLog(std::optional<BurnLog> log, std::function<BurnSource()> source)
+{
+    m_burnLog = std::move(log);
+    m_burnSource = std::move(source);
+}
+
+QString ChipOperations::burnLogProblem() const
+{
+    return m_burnLog ? m_burnLog->writeProblem() : QString();
+}
+
 BurnResult ChipOperations::burn(const QString &a0Pin, const QList<int> &channels,
                                 const ChannelCodes &codes, const BurnConfirmation &confirm)
+{
+    BurnResult result = runBurn(a0Pin, channels, codes, confirm);
+    logBurn(result);
+    return result;
+}
+
+// A refusal the chip gave (no bank left, no answer) is logged as well: it tells what the board
+// held when it was tried.
+void ChipOperations::logBurn(BurnResult &result) const
+{
+    using Refusal = BurnResult::Refusal;
+    if (!m_burnLog || result.refusal == Refusal::NotConfirmed || result.refusal == Refusal::NoPort)
+        return;
+    const QJsonObject entry =
+        BurnLog::entryOf(BurnReport(result), m_burnSource ? m_burnSource() : BurnSource{});
+    result.logged = m_burnLog->append(entry, &result.logError);
+}
+
+BurnResult ChipOperations::runBurn(const QString &a0Pin, const QList<int> &channels,
+                                   const ChannelCodes &codes, const BurnConfirmation &confirm)
 {
     using Refusal = BurnResult::Refusal;
     BurnResult result;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bus/chipbus.h"
+#include "control/burnlog.h"
 #include "device/devicemodel.h"
 
 #include <QList>
@@ -111,6 +112,9 @@ struct BurnResult : OperationResult
     bool resetSent = false;     // the general-call reset went out whole
     bool resetAnswered = false; // and a chip acknowledged both its bytes
     ChipReading readBack;
+    // The burn log took the burn; else why not (empty without a log).
+    bool logged = false;
+    QString logError;
 
     bool started() const { return refusal == Refusal::None; }
     // The writes stopped early, or the reset and read-back did not run to their end.
@@ -169,6 +173,12 @@ public:
     BurnResult burn(const QString &a0Pin, const QList<int> &channels, const ChannelCodes &codes,
                     const BurnConfirmation &confirm = {});
     static QList<int> allChannels();
+    // Every burn but one the user declined (or one without a port) goes into this log, as this
+    // source; without a log nothing is logged.
+    void setBurnLog(std::optional<BurnLog> log, std::function<BurnSource()> source);
+    const std::optional<BurnLog> &burnLog() const { return m_burnLog; }
+    // Why the log cannot take a burn now; empty when it can, or when there is no log.
+    QString burnLogProblem() const;
 
     // The general-call reset: every chip on the bus reloads its registers from OTP.
     OperationResult reset();
@@ -220,6 +230,9 @@ private:
     OperationResult writeChannelChecked(const QString &a0Pin, int index, double code,
                                         BusCheck check);
     void burnNow(BurnResult &result);
+    BurnResult runBurn(const QString &a0Pin, const QList<int> &channels, const ChannelCodes &codes,
+                       const BurnConfirmation &confirm);
+    void logBurn(BurnResult &result) const;
 
     bus::ChipBus &m_chip;
     port::PortManager &m_ports;
@@ -228,6 +241,8 @@ private:
     bool m_allAnswered = true; // of the operation under way
     bool m_busHeld = false;    // of the operation under way
     std::function<bool()> m_stopCheck;
+    std::optional<BurnLog> m_burnLog;
+    std::function<BurnSource()> m_burnSource;
 };
 
 } // namespace control

@@ -98,7 +98,8 @@ void MainController::programOtpAllChannels()
 void MainController::burnAllChannels()
 {
     const QString title = tr("Program OTP All Channels");
-    if (refuseUnknownBurn(title))
+    if (refuseUnknownBurn(title) ||
+        !burnMayGoAhead(m_operations.burnLogProblem(), m_prompts, title))
         return;
     ChannelCodes codes;
     for (int i = 1; i <= channelCount; ++i)

@@ -85,6 +85,8 @@ bool OtpRegisterDialog::burnNow()
                                        .arg(device::channelLabel(index)));
         return false;
     }
+    if (!burnMayGoAhead(m_operations.burnLogProblem(), m_prompts, title))
+        return false;
     // The dialog's texts may be older than the model, so the question names the code that will
     // really be burned.
     const QString question =

@@ -1,5 +1,7 @@
 #include "device/devicemodel.h"
 
+#include "device/numbertext.h"
+
 #include <cmath>
 
 namespace device {
@@ -17,6 +19,15 @@ QStringList DeviceModel::unknownChannels() const
 double DeviceModel::displayedVoltage(double code) const
 {
     return code > 1023 ? vsup : voltageOfCode(code);
+}
+
+double DeviceModel::loadedCode(double value) const
+{
+    if (value >= 0 && value <= 1024 && value == std::floor(value))
+        return value;
+    if (!(vsup > vlow))
+        return value;
+    return codeOfVoltage(leadingNumber(shownVoltage(displayedVoltage(value))));
 }
 
 double DeviceModel::codeOfVoltage(double volts) const

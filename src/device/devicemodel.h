@@ -38,6 +38,10 @@ struct DeviceModel
     // The code of a voltage: clamped into vlow..vsup, then rounded half up. Saturates to
     // 0..1024 for any double, infinities and NaN included; 0 while vsup is not above vlow.
     double codeOfVoltage(double volts) const;
+    // The code a register-set file's value leaves on the chip once loaded, as the register grid
+    // takes it: a whole code from 0 to 1024 as it is; anything else (a fraction, a negative or a
+    // larger value) through the voltage text the grid shows for it, as the grid reads it back.
+    double loadedCode(double value) const;
     // The on-screen names of the channels whose code is unknown, in channel order.
     QStringList unknownChannels() const;
 };

@@ -82,53 +82,97 @@ QString PortMap::defaultDevicePath(int portNumber)
 #endif
 }
 
-PortOverride PortMap::parseOverride(const QString &text)
+namespace {
+
+PortOverride refusedPort(const QString &error)
 {
     PortOverride result;
-    const qsizetype equals = text.indexOf(QLatin1Char('='));
-    if (equals < 0) {
-        result.error = QObject::tr("\"%1\" is not of the form COMn=PATH or COMn=sim").arg(text);
-        return result;
-    }
+    result.error = error;
+    return result;
+}
 
-    const QString name = text.left(equals);
+// What follows "COMn=", or the whole text without one.
+PortOverride parseTarget(const QString &text, bool numbered)
+{
+    static const QRegularExpression ftdiSerial(QStringLiteral("^ftdi:([!-~]{1,64})$"),
+                                               QRegularExpression::CaseInsensitiveOption);
+    PortOverride result;
+    QString error;
+    if (const auto delay = PortMap::parseSimulated(text, &error)) {
+        result.simulated = true;
+        result.lineDelay = *delay;
+    } else if (const auto latency =
+                   error.isEmpty() ? PortMap::parseVirtualAdapter(text, &error) : std::nullopt) {
+        result.simulated = true;
+        result.virtualAdapter = true;
+        result.lineDelay = *latency;
+    } else if (!error.isEmpty()) {
+        result.error = error;
+    } else if (const QRegularExpressionMatch serial = ftdiSerial.match(text); serial.hasMatch()) {
+        result.ftdiSerial = serial.captured(1);
+    } else if (text.compare(QLatin1String("ftdi"), Qt::CaseInsensitive) == 0) {
+        if (numbered)
+            result.fastMode = true;
+        else
+            result.error = QObject::tr("ftdi needs its port: COMn=ftdi, or ftdi:SERIAL");
+    } else if (numbered || text.contains(u'/') || text.contains(u'\\')) {
+        result.devicePath = text;
+    } else {
+        result.error = QObject::tr("\"%1\" is neither COM1 to COM16, COMn=PATH, COMn=ftdi, "
+                                   "ftdi:SERIAL, a device path, sim nor sim-ft232r")
+                           .arg(text);
+    }
+    return result;
+}
+
+// "COM" and one to five digits: the number, 0 for anything else.
+int comNumberOf(const QString &name)
+{
     const QString digits = name.mid(3);
     const bool digitsOnly =
         !digits.isEmpty() && digits.size() <= 5 &&
         std::all_of(digits.cbegin(), digits.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-    if (!name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) || !digitsOnly) {
-        result.error = QObject::tr("\"%1\" is not a port name COM1 to COM16").arg(name);
-        return result;
-    }
-    const int number = digits.toInt();
-    if (!isPortNumber(number)) {
-        result.error = QObject::tr("%1 is outside COM1 to COM16").arg(name);
-        return result;
-    }
+    if (!name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) || !digitsOnly)
+        return 0;
+    return std::max(digits.toInt(), 0);
+}
 
-    const QString path = text.mid(equals + 1);
-    if (path.isEmpty()) {
-        result.error = QObject::tr("no device path given for COM%1").arg(number);
-        return result;
-    }
+} // namespace
 
-    result.portNumber = number;
-    QString error;
-    if (const auto delay = parseSimulated(path, &error)) {
-        result.simulated = true;
-        result.lineDelay = *delay;
-    } else if (const auto latency =
-                   error.isEmpty() ? parseVirtualAdapter(path, &error) : std::nullopt) {
-        result.simulated = true;
-        result.virtualAdapter = true;
-        result.lineDelay = *latency;
-    } else if (path.compare(QLatin1String("ftdi"), Qt::CaseInsensitive) == 0) {
-        result.fastMode = true;
-    } else if (!error.isEmpty()) {
-        result.error = error;
-    } else {
-        result.devicePath = path;
+PortOverride PortMap::parsePort(const QString &text)
+{
+    // A path may hold "=" itself: only a name before it without separators is a port name.
+    const qsizetype equals = text.indexOf(QLatin1Char('='));
+    const QString name = equals < 0 ? text : text.left(equals);
+    const bool hasSeparator = name.contains(u'/') || name.contains(u'\\');
+    const int number = hasSeparator ? 0 : comNumberOf(name);
+    if (equals < 0 && number == 0)
+        return parseTarget(text, false);
+    if (number == 0 && !hasSeparator)
+        return refusedPort(QObject::tr("\"%1\" is not a port name COM1 to COM16").arg(name));
+    if (number == 0)
+        return parseTarget(text, false);
+    if (!isPortNumber(number))
+        return refusedPort(QObject::tr("%1 is outside COM1 to COM16").arg(name));
+
+    PortOverride result;
+    if (equals >= 0) {
+        const QString target = text.mid(equals + 1);
+        if (target.isEmpty())
+            return refusedPort(QObject::tr("no device path given for COM%1").arg(number));
+        result = parseTarget(target, true);
     }
+    if (result.isValid())
+        result.portNumber = number;
+    return result;
+}
+
+PortOverride PortMap::parseOverride(const QString &text)
+{
+    const PortOverride result = parsePort(text);
+    if (result.isValid() && (result.portNumber == 0 || result.namesOnlyNumber()))
+        return refusedPort(
+            QObject::tr("\"%1\" is not of the form COMn=PATH or COMn=sim").arg(text));
     return result;
 }
 
@@ -232,6 +276,8 @@ bool PortMap::apply(const PortOverride &entry, ComPort *simulated)
         return false;
     if (entry.fastMode)
         setFastMode(entry.portNumber, true);
+    else if (!entry.ftdiSerial.isEmpty())
+        mapToFtdiSerial(entry.portNumber, entry.ftdiSerial);
     else if (entry.simulated)
         mapToSimulated(entry.portNumber, simulated);
     else

@@ -29,19 +29,27 @@ struct PortTarget
     std::optional<bool> skipIdleWrites;
 };
 
-// One "COMn=PATH" or "COMn=sim" option, as the command line gives it.
+// One --port value, in the grammar both programs take: "[COMn=]TARGET" or a bare "COMn", where
+// TARGET is a device path, sim[:WAIT], sim-ft232r[:WAIT], ftdi (COMn's FT232R in fast mode, only
+// after COMn=) or ftdi:SERIAL.
 struct PortOverride
 {
-    int portNumber = 0;
-    QString devicePath; // empty for the simulated board and for COMn=ftdi
+    int portNumber = 0; // 0: the text named no COM number ("sim", a path, "ftdi:SERIAL")
+    QString devicePath; // empty for the simulated board, ftdi and ftdi:SERIAL
     bool simulated = false;
     QString error; // why the text was refused; empty when it parsed
     // simulated only: the wait per line operation, or per USB transfer of the virtual FT232R
     std::chrono::microseconds lineDelay{0};
     bool virtualAdapter = false; // simulated only: the board behind a virtual FT232R
     bool fastMode = false;       // COMn=ftdi: the port's adapter in bit-bang mode
+    QString ftdiSerial;          // ftdi:SERIAL: the FT232R with that serial, in fast mode
 
     bool isValid() const { return error.isEmpty(); }
+    // A bare "COMn" names a port and leaves where it leads to the map.
+    bool namesOnlyNumber() const
+    {
+        return isValid() && !simulated && !fastMode && devicePath.isEmpty() && ftdiSerial.isEmpty();
+    }
 };
 
 // The device behind one COM number, for a person to read.
@@ -71,6 +79,9 @@ public:
     // /dev/ttyACM0-3. Empty outside 1..16.
     static QString defaultDevicePath(int portNumber);
 
+    // Every form of a --port value.
+    static PortOverride parsePort(const QString &text);
+    // The window program's --port: a COM number and where it leads, "COMn=TARGET".
     static PortOverride parseOverride(const QString &text);
     // "sim", or "sim:" with a wait per line operation that makes the simulated board as slow
     // as a USB adapter: "sim:1ms", "sim:250us" (at most 1 s). Nothing when the text names no

@@ -1,5 +1,7 @@
 #include "ui/dialogs/otpdialog.h"
 
+#include "control/chipoperations.h"
+#include "ui/dialogs/burnlogdialog.h"
 #include "ui/widgets/spinarrows.h"
 
 #include <QGridLayout>
@@ -12,7 +14,7 @@ namespace ui {
 OtpDialog::OtpDialog(device::DeviceModel &model, control::RegisterGrid &grid,
                      control::ChipOperations &operations, control::UserPrompts &prompts,
                      QWidget *parent)
-    : QDialog(parent), m_logic(model, grid, operations, prompts)
+    : QDialog(parent), m_logic(model, grid, operations, prompts), m_operations(operations)
 {
     setWindowTitle(QStringLiteral("Write OTP Reg"));
     setModal(false);
@@ -36,6 +38,12 @@ OtpDialog::OtpDialog(device::DeviceModel &model, control::RegisterGrid &grid,
     m_burn->setToolTip(tr("Burns this channel's code into the chip's one-time-programmable "
                           "memory, after a question. A burn cannot be undone"));
 
+    m_burnLog = new QPushButton(tr("Burn Log..."), this);
+    m_burnLog->setAutoDefault(false);
+    m_burnLog->setToolTip(tr("Every burn so far: when, on which port and chip, the codes, and "
+                             "whether it verified"));
+    m_burnLog->setEnabled(m_operations.burnLog().has_value());
+
     auto *layout = new QGridLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("OTP Register:"), this), 0, 0);
     layout->addWidget(m_name, 0, 1);
@@ -45,6 +53,7 @@ OtpDialog::OtpDialog(device::DeviceModel &model, control::RegisterGrid &grid,
     layout->addWidget(m_hex, 2, 0);
     layout->addWidget(new QLabel(QStringLiteral("h"), this), 2, 1);
     layout->addWidget(m_burn, 3, 0, 1, 3);
+    layout->addWidget(m_burnLog, 4, 0, 1, 3);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(m_spin, &SpinArrows::stepped, this, [this](int step) {
@@ -55,6 +64,10 @@ OtpDialog::OtpDialog(device::DeviceModel &model, control::RegisterGrid &grid,
             m_logic.previousRegister();
     });
     connect(m_burn, &QPushButton::clicked, this, [this] { m_logic.burnShownRegister(); });
+    connect(m_burnLog, &QPushButton::clicked, this, [this] {
+        if (const auto &log = m_operations.burnLog())
+            BurnLogDialog(*log, this).exec();
+    });
     connect(&m_logic, &control::OtpRegisterDialog::registerShown, this, &OtpDialog::mirror);
 }
 

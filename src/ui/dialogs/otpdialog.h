@@ -41,6 +41,8 @@ private:
     QLineEdit *m_voltage = nullptr;
     QLineEdit *m_hex = nullptr;
     QPushButton *m_burn = nullptr;
+    QPushButton *m_burnLog = nullptr;
+    control::ChipOperations &m_operations;
 };
 
 } // namespace ui
