@@ -522,7 +522,8 @@ ExitStatus ChipCommands::scan()
         chips.append(
             QJsonObject{{QStringLiteral("a0"), a0}, {QStringLiteral("answered"), answered}});
     }
-    const QJsonObject json{{QStringLiteral("chips"), chips}};
+    const QJsonObject json{{QStringLiteral("chips"), chips},
+                           {QStringLiteral("cause"), QJsonValue::Null}};
     if (!found[0] && !found[1]) {
         m_output.textOnly(text);
         return fail(ExitStatus::ChipSilent,

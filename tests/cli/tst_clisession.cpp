@@ -1,7 +1,10 @@
 #include "cli/clisession.h"
+#include "control/chipoperations.h"
+#include "control/registergrid.h"
 #include "device/settingsstore.h"
 #include "missingdeviceports.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -204,6 +207,15 @@ private slots:
         row("nested script", {"script"}, usage, "script.txt:1: ", {"script other.txt"});
         row("unclosed quote", {"script"}, usage, "script.txt:2: ", {"read", "load \"a b.csv"});
         row("bad channel", {"script"}, usage, "script.txt:2: ", {"code 1 5", "get 23"});
+        row("an option twice", {"--a0", "0", "--a0", "1", "read"}, usage, "--a0 is given twice");
+        row("virtual FT232R without fast mode", {"--port", "sim-ft232r", "--fast-mode=off", "read"},
+            usage, "only fast mode");
+        row("skipping neither on nor off", {"--skip-idle-writes=maybe", "read"}, usage, "auto");
+        row("a loop of no passes", {"play", "--loop", "0", "a.csv"}, usage, "forever");
+        row("save into a missing folder", {"--vsup", "10", "script"}, ExitStatus::CannotWrite,
+            "script.txt:2: cannot save to", {"code 1 5", "save /nonexistent/folder/x.csv"});
+        row("play of a missing file", {"script"}, ExitStatus::BadInputFile,
+            "script.txt:2: ", {"code 1 5", "play gone.csv"});
         row("Vsup unknown", {"--port", "sim", "--a0", "0", "script"},
             ExitStatus::SettingsUnreadable, "script.txt:2: set needs the board's Vsup",
             {"code 1 5", "set 5 1"});
@@ -219,6 +231,10 @@ private slots:
         ran("JSON failure", "--vsup 10 --json code 5 2000", 2, "\"exitStatus\":2");
         ran("absurd Vsup saturates", "--vsup 1e308 set 5 1e308", 0, "sent as 1023");
         ran("trace of no bus work", "ports", 0, "no trace was written");
+        ran("hex code by register", "--vsup 10 code 0x17 0x3FF", 0,
+            "Channel 22 (register 0x17): wrote code 1023");
+        ran("help as a command", "help", 0, "Usage: kalventa-cli");
+        ran("no Vsup, no voltage", "get 5", 0, "Vsup is unknown");
     }
 
     void runs()
@@ -491,6 +507,181 @@ private slots:
                                                 ? std::nullopt
                                                 : std::optional<quint16>(0)));
         }
+    }
+
+    // A line acts on the file as the lines before it left it, and a file saved by an earlier
+    // line may be loaded by a later one.
+    void aScriptActsOnFilesAsTheyAreWhenItsLineRuns()
+    {
+        CliFixture f;
+        const QString old = f.writeFile("b.csv", registerSet("10", QList<int>(24, 100)));
+        QCOMPARE(
+            f.runScript({"code 1 777", "save " + old, "code 1 5", "load " + old, "get 1",
+                         "save " + f.dir.filePath("new.csv"), "load " + f.dir.filePath("new.csv")},
+                        {"--vsup", "10"}),
+            exitCode(ExitStatus::Ok));
+        QVERIFY2(f.out.contains("Channel 1 (register 0x00): code 777"), qPrintable(f.out));
+        QCOMPARE(f.chip().dacRegister(0), 777);
+    }
+
+    // The same file through the window's Load and the tool's load leaves the same codes.
+    void loadLeavesWhatTheWindowLeaves()
+    {
+        const QList<double> values{512.7, -5, 2000, 1024, 3.49, 0.5, 1023, 0, 511.5, 7, 1e6, -0.2};
+        QByteArray bytes = "3.3\r\n";
+        for (int i = 0; i < 24; ++i)
+            bytes += QByteArray::number(values.at(i % values.size())) + "\r\n";
+        CliFixture f;
+        const QString path = f.writeFile("odd.csv", bytes);
+        QCOMPARE(f.onSim({"--a0", "0", "--vsup", "10", "load", path}), exitCode(ExitStatus::Ok));
+
+        stack::PortRouting routing;
+        routing.simulate = true;
+        stack::BusStack window(routing);
+        QVERIFY(window.ports().fncInitializeComPort(9600, 1));
+        control::ChipOperations operations(window.chip(), window.ports());
+        device::DeviceModel model;
+        control::RegisterGrid grid(model, operations);
+        QString error;
+        grid.loadRegisterSet(*device::readRegisterSetFile(path, &error));
+        for (int reg = 0; reg < 24; ++reg)
+            QCOMPARE(f.chip().dacRegister(reg), window.board().chip(0).dacRegister(reg));
+        QCOMPARE(f.chip().dacRegister(0), 513);
+    }
+
+    void verifyListsEveryDifference()
+    {
+        CliFixture f;
+        const QString path = f.writeFile("golden.csv", registerSet("10", QList<int>(24, 300)));
+        QCOMPARE(f.onSim({"--a0", "0", "--vsup", "10", "--json", "load", path, "--verify"}),
+                 exitCode(ExitStatus::Ok));
+        const QJsonObject loaded = f.jsonLines().value(0);
+        QCOMPARE(loaded.value("verified").toBool(), true);
+        QCOMPARE(loaded.value("channels")[23].toObject().value("readBack").toInt(), 300);
+        f.chip().setDacRegister(4, 301);
+        f.chip().setDacRegister(19, 0);
+        f.out.clear();
+        QCOMPARE(f.onSim({"--a0", "0", "--json", "verify", path}), exitCode(ExitStatus::Differs));
+        QCOMPARE(f.jsonLines().value(0).value("differing").toArray(), (QJsonArray{"5", "c2"}));
+        QVERIFY2(f.err.contains("channel 5 (register 0x04): chip 0x12D (2.939 V), file 0x12C "
+                                "(2.929 V)"),
+                 qPrintable(f.err));
+        QCOMPARE(f.onSim({"--a0", "0", "verify", path + ".none"}),
+                 exitCode(ExitStatus::BadInputFile));
+    }
+
+    // The port's choices in "COM Setting" hold for the tool, unless its options say otherwise.
+    void portModesAreTheRememberedOnes_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("skip"); // -1: the default, else 0 or 1
+        QTest::addColumn<bool>("fast");
+        QTest::newRow("remembered") << QStringList() << 0 << true;
+        QTest::newRow("skipping on") << QStringList{"--skip-idle-writes=on"} << 1 << true;
+        QTest::newRow("skipping auto") << QStringList{"--skip-idle-writes=auto"} << -1 << true;
+        QTest::newRow("fast mode off") << QStringList{"--fast-mode=off"} << 0 << false;
+    }
+
+    void portModesAreTheRememberedOnes()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, skip);
+        QFETCH(bool, fast);
+        CliFixture f;
+        f.store({{"SkipIdleWrites/COM5", "0"}, {"FastMode/COM5", "1"}});
+        f.run(QStringList{"--port", "COM5", "--a0", "0", "--vsup", "10"} + options +
+              QStringList{"read"});
+        const port::PortTarget target = f.session.busStack().portMap().target(5);
+        QCOMPARE(target.skipIdleWrites.has_value(), skip >= 0);
+        if (skip >= 0)
+            QCOMPARE(*target.skipIdleWrites, skip == 1);
+        QCOMPARE(target.fastMode, fast);
+    }
+
+    // The batch runner from the command line: a folder's files in the window's order, each one
+    // whole and followed by the marker block, pass after pass.
+    void playRunsTheFolder()
+    {
+        CliFixture f;
+        QDir(f.dir.path()).mkdir("sets");
+        f.writeFile("sets/B.csv", registerSet("10", QList<int>(24, 2)));
+        f.writeFile("sets/a.csv", registerSet("10", QList<int>(24, 1)));
+        f.writeFile("sets/c.csv", registerSet("10", QList<int>(24, 3)));
+        QCOMPARE(f.onSim({"--a0", "0", "--json", "play", "--loop", "2", "--delay", "0.01",
+                          f.dir.filePath("sets")}),
+                 exitCode(ExitStatus::Ok));
+        const QList<ChipEvent> events = eventsOf(f.chip());
+        QCOMPARE(events.size(), 6 * 24);
+        for (int file = 0; file < 6; ++file)
+            QCOMPARE(events.at(file * 24 + 23).value, file % 3 + 1);
+        QCOMPARE(f.session.simulatedBoard().dataWritten().size(), 6 * 4);
+        const QJsonObject json = f.jsonLines().value(0);
+        QCOMPARE(json.value("filesPlayed").toInt(), 6);
+        QCOMPARE(json.value("passesDone").toInt(), 2);
+    }
+
+    // A stop ends play after the file under way: never half a file.
+    void aStopEndsPlayAfterTheFile()
+    {
+        CliFixture f;
+        const QString a = f.writeFile("a.csv", registerSet("10", QList<int>(24, 1)));
+        int writes = 0;
+        f.session.setStopSignal([&f, &writes] {
+            writes = int(eventsOf(f.chip()).size());
+            return writes >= 30 ? SIGINT : 0;
+        });
+        QCOMPARE(f.onSim({"--a0", "0", "play", "--loop", "forever", a}),
+                 exitCode(ExitStatus::Interrupted));
+        QCOMPARE(eventsOf(f.chip()).size() % 24, 0);
+        QVERIFY2(f.err.contains("after playing 2 file(s)"), qPrintable(f.err));
+    }
+
+    // Every burn is logged; a log that cannot be written stops the burn before the bus moves,
+    // unless --no-log.
+    void burnsAreLogged()
+    {
+        CliFixture f;
+        QCOMPARE(f.runScript({"code 5 300", "otp 5 --yes", "burns"}, {"--a0", "0", "--vsup", "10"}),
+                 exitCode(ExitStatus::Ok));
+        QVERIFY2(f.out.contains("COM1 (simulated board)  A0 = 0  verified, max bank 0 -> 1"),
+                 qPrintable(f.out));
+        QVERIFY(f.out.contains("codes: 5=300"));
+        QFile log(f.dir.filePath("burns.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = log.readAll().trimmed().split('\n');
+        QCOMPARE(lines.size(), 1);
+        const QJsonObject entry = QJsonDocument::fromJson(lines.first()).object();
+        QCOMPARE(entry.value("maxBankAfter").toInt(), 1);
+        QCOMPARE(entry.value("verified").toBool(), true);
+        QVERIFY(entry.value("program").toString().startsWith("kalventa-cli "));
+        log.close();
+
+        CliFixture g;
+        g.writeFile("file", "not a folder");
+        g.session.setBurnLogPath(g.dir.filePath("file/burns.log"));
+        QCOMPARE(g.runScript({"code 5 300", "otp 5 --yes"}, {"--a0", "0", "--vsup", "10"}),
+                 exitCode(ExitStatus::CannotWrite));
+        QVERIFY(g.chip().events().isEmpty());
+        QCOMPARE(
+            g.runScript({"code 5 300", "otp 5 --yes"}, {"--a0", "0", "--vsup", "10", "--no-log"}),
+            exitCode(ExitStatus::Ok));
+        QCOMPARE(g.chip().maxBank(), 1);
+    }
+
+    // The general call has no A0, and a burn's failing read says what it was for.
+    void failuresNameWhatFailed()
+    {
+        CliFixture f;
+        f.session.simulatedBoard().setChipPresent(0, false);
+        f.session.simulatedBoard().setChipPresent(1, false);
+        QCOMPARE(f.onSim({"--a0", "0", "reset"}), exitCode(ExitStatus::ChipSilent));
+        QVERIFY2(f.err.contains("no chip acknowledged the general-call reset") &&
+                     !f.err.contains("A0"),
+                 qPrintable(f.err));
+        f.err.clear();
+        QCOMPARE(f.onSim({"--a0", "0", "otp", "5", "--yes"}), exitCode(ExitStatus::ChipSilent));
+        QVERIFY2(f.err.contains("during the read of the codes to burn") && !f.err.contains("get"),
+                 qPrintable(f.err));
     }
 
     // A run killed in the middle of a read leaves the chip holding SDA: the next run clears the

@@ -84,6 +84,78 @@ private slots:
         QVERIFY(!PortMap::parseOverride(QStringLiteral("COM2=sim-ft232r:5")).isValid());
     }
 
+    // The one grammar of --port: the command-line tool takes every form, the program only those
+    // that map a number.
+    void portTexts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("portNumber"); // 0: none given
+        QTest::addColumn<QString>("kind");   // device, number, sim, virtual, ftdi, serial, refused
+        QTest::addColumn<QString>("value");  // the path, serial or wait; the error's words
+        QTest::addColumn<bool>("forProgram");
+        QTest::newRow("number and path")
+            << "COM5=/dev/serial/by-id/usb-FTDI_A1-if00-port0" << 5 << "device"
+            << "/dev/serial/by-id/usb-FTDI_A1-if00-port0" << true;
+        QTest::newRow("bare number") << "com7" << 7 << "number"
+                                     << "" << false;
+        QTest::newRow("bare path") << "/dev/ttyUSB3" << 0 << "device"
+                                   << "/dev/ttyUSB3" << false;
+        QTest::newRow("path holding =") << "/tmp/a=b" << 0 << "device"
+                                        << "/tmp/a=b" << false;
+        QTest::newRow("sim") << "sim" << 0 << "sim"
+                             << "0" << false;
+        QTest::newRow("numbered slow sim") << "COM3=sim:2ms" << 3 << "sim"
+                                           << "2000" << true;
+        QTest::newRow("virtual adapter") << "sim-ft232r:1ms" << 0 << "virtual"
+                                         << "1000" << false;
+        QTest::newRow("fast mode") << "COM5=ftdi" << 5 << "ftdi"
+                                   << "" << true;
+        QTest::newRow("serial") << "ftdi:A10K3XYZ" << 0 << "serial"
+                                << "A10K3XYZ" << false;
+        QTest::newRow("numbered serial") << "COM9=ftdi:A10K3XYZ" << 9 << "serial"
+                                         << "A10K3XYZ" << true;
+        QTest::newRow("ftdi without a port") << "ftdi" << 0 << "refused"
+                                             << "COMn=ftdi" << false;
+        QTest::newRow("COM17") << "COM17" << 0 << "refused"
+                               << "COM1 to COM16" << false;
+        QTest::newRow("neither") << "ttyUSB0" << 0 << "refused"
+                                 << "neither" << false;
+        QTest::newRow("bad name") << "PORT5=/dev/ttyS0" << 0 << "refused"
+                                  << "PORT5" << false;
+    }
+
+    void portTexts()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, portNumber);
+        QFETCH(QString, kind);
+        QFETCH(QString, value);
+        QFETCH(bool, forProgram);
+        const PortOverride parsed = PortMap::parsePort(text);
+        QCOMPARE(PortMap::parseOverride(text).isValid(), forProgram);
+        if (kind == QLatin1String("refused")) {
+            QVERIFY2(!parsed.isValid() && parsed.error.contains(value), qPrintable(parsed.error));
+            return;
+        }
+        QVERIFY2(parsed.isValid(), qPrintable(parsed.error));
+        QCOMPARE(parsed.portNumber, portNumber);
+        QCOMPARE(parsed.namesOnlyNumber(), kind == QLatin1String("number"));
+        QCOMPARE(parsed.simulated,
+                 kind == QLatin1String("sim") || kind == QLatin1String("virtual"));
+        QCOMPARE(parsed.virtualAdapter, kind == QLatin1String("virtual"));
+        QCOMPARE(parsed.fastMode, kind == QLatin1String("ftdi"));
+        QCOMPARE(parsed.devicePath, kind == QLatin1String("device") ? value : QString());
+        QCOMPARE(parsed.ftdiSerial, kind == QLatin1String("serial") ? value : QString());
+        if (parsed.simulated)
+            QCOMPARE(QString::number(parsed.lineDelay.count()), value);
+        if (kind == QLatin1String("serial") && forProgram) {
+            PortMap map;
+            QVERIFY(map.apply(parsed, nullptr));
+            QCOMPARE(map.target(portNumber).ftdiSerial, value);
+            QVERIFY(map.target(portNumber).fastMode);
+        }
+    }
+
     void overrideTexts_data()
     {
         QTest::addColumn<QString>("text");
