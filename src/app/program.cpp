@@ -1,8 +1,11 @@
 #include "app/program.h"
 
 #include "app/demostore.h"
+#include "device/paths.h"
+#include "device/settingsstore.h"
 #include "version.h"
 
+#include <QFileInfo>
 #include <QTimer>
 #include <cstdio>
 
@@ -27,7 +30,13 @@ Program::Program(const LaunchOptions &options)
     QObject::connect(&m_operations, &control::ChipOperations::chipHeard, &m_status,
                      &control::StatusLine::chipHeard);
     m_status.setSettingsNote(m_settingsNote);
-    m_operations.setBurnLog(control::BurnLog(), [this] {
+    // Burns on the simulated board are no record of a real one: they stay beside its settings.
+    const control::BurnLog log =
+        options.simulate
+            ? control::BurnLog(device::joinPath(QFileInfo(m_settings->location()).absolutePath(),
+                                                QStringLiteral("simulated-burns.log")))
+            : control::BurnLog();
+    m_operations.setBurnLog(log, [this] {
         return control::BurnLog::sourceOf(QStringLiteral("kalventa %1.%2.%3")
                                               .arg(version::major)
                                               .arg(version::minor)

@@ -61,6 +61,7 @@ void ChipCommands::setStopSignal(std::function<int()> received)
 
 ExitStatus ChipCommands::execute(const Command &command)
 {
+    m_commandName = commandName(command.kind);
     // The general call, the scan and the self-test address no chip of their own.
     m_addressesChip = command.kind != Kind::Reset && command.kind != Kind::Scan &&
                       command.kind != Kind::SelfTest && command.kind != Kind::Marker &&
@@ -682,7 +683,7 @@ ExitStatus ChipCommands::checkHeard(const control::OperationResult &result,
 {
     if (const ExitStatus status = checkPort(result); status != ExitStatus::Ok)
         return status;
-    const QString what = operation.isEmpty() ? QStringLiteral("the command") : operation;
+    const QString what = operation.isEmpty() ? m_commandName : operation;
     if (result.busHeld) {
         return fail(ExitStatus::SdaHeld,
                     QStringLiteral("%1 did not reach the chip: %2").arg(what, sdaHeldText()),

@@ -119,6 +119,7 @@ private:
     std::function<int()> m_stopSignal;
     std::function<void(bool)> m_burning;
     std::function<bool(double)> m_wait;
+    QString m_commandName;        // of the command under way, for its messages
     bool m_addressesChip = false; // the command under way talks to the chip at the A0 in use
     bool m_holdStops = false;     // a stop waits for the end of what is under way
     bool m_vsupHintGiven = false;

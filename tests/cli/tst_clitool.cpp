@@ -87,6 +87,7 @@ void TestCliTool::prepare(QProcess &process)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("xdg")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("xdg")));
     environment.insert(QStringLiteral("HOME"), m_dir.path());
     process.setProcessEnvironment(environment);
 }

@@ -1,3 +1,4 @@
+#include "control/burnlog.h"
 #include "control/burnreport.h"
 #include "control/statusline.h"
 #include "controlfixture.h"
@@ -5,8 +6,11 @@
 #include "sim/simulatedcomport.h"
 #include "version.h"
 
+#include <QFile>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
 using device::channelCount;
@@ -168,6 +172,41 @@ private slots:
         f.controller->resetChip();
         QCOMPARE(f.model.dacCode[24], 24.0);
         QCOMPARE(f.grid().hexText(5), QStringLiteral("3FF"));
+    }
+
+    // A burn from the windows goes into the burn log; a log that cannot take it is asked about
+    // before anything is burned.
+    void burnsFromTheWindowsAreLogged()
+    {
+        ControlFixture f;
+        QTemporaryDir dir;
+        const control::BurnSource source{QStringLiteral("kalventa test"),
+                                         QStringLiteral("COM1 (simulated board)"), QString()};
+        f.operations->setBurnLog(control::BurnLog(dir.filePath(QStringLiteral("burns.log"))),
+                                 [source] { return source; });
+        f.prompts.answerYes = true;
+        f.controller->programOtpAllChannels();
+        QString error;
+        const auto contents = f.operations->burnLog()->read(&error);
+        QVERIFY2(contents && contents->entries.size() == 1, qPrintable(error));
+        const QJsonObject entry = contents->entries.first();
+        QCOMPARE(entry.value(QStringLiteral("program")).toString(), source.program);
+        QCOMPARE(entry.value(QStringLiteral("verified")).toBool(), true);
+        QCOMPARE(entry.value(QStringLiteral("maxBankAfter")).toInt(), 1);
+
+        QFile blocker(dir.filePath(QStringLiteral("file")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        f.operations->setBurnLog(control::BurnLog(dir.filePath(QStringLiteral("file/burns.log"))),
+                                 [source] { return source; });
+        f.prompts.answerYes = false;
+        f.prompts.questions.clear();
+        const qsizetype writes = f.events(ChipEvent::Kind::OtpWrite, 0).size();
+        f.controller->programOtpAllChannels();
+        QCOMPARE(f.prompts.questions.size(), 1);
+        QVERIFY2(f.prompts.questions.first().contains(QStringLiteral("burn log cannot be written")),
+                 qPrintable(f.prompts.questions.first()));
+        QCOMPARE(f.events(ChipEvent::Kind::OtpWrite, 0).size(), writes);
     }
 
     void saveAndLoad()
