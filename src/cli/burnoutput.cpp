@@ -1,6 +1,5 @@
 #include "cli/burnoutput.h"
 
-#include "control/burnlog.h"
 #include "control/burnreport.h"
 
 namespace cli {
@@ -40,11 +39,6 @@ ExitStatus burnExitStatus(const control::BurnReport &report)
         break;
     }
     return burned.portHeld() ? ExitStatus::SdaHeld : ExitStatus::PortUnavailable;
-}
-
-QJsonObject burnJson(const control::BurnReport &report)
-{
-    return control::BurnLog::burnObject(report);
 }
 
 } // namespace cli

@@ -4,6 +4,7 @@
 #include "cli/channeltext.h"
 #include "cli/output.h"
 #include "cli/playlist.h"
+#include "control/burnlog.h"
 #include "control/burnreport.h"
 #include "device/devicemodel.h"
 #include "device/numbertext.h"
@@ -472,7 +473,7 @@ ExitStatus ChipCommands::burn(const QList<int> &indices)
     if (committed && m_burning)
         m_burning(false);
     const control::BurnReport burnReport(burned);
-    QJsonObject json = burnJson(burnReport);
+    QJsonObject json = control::BurnLog::burnObject(burnReport);
     QJsonArray channels;
     for (const int index : indices) {
         const int code = codes[std::size_t(index - 1)];
