@@ -261,10 +261,17 @@ std::optional<RegisterSet> parseRegisterSet(QIODevice &input, QString *error)
         const std::optional<double> value = recordValue(*field, isCode, error);
         if (!value)
             return std::nullopt;
-        if (isCode)
+        if (isCode) {
             set.codes[std::size_t(record - 1)] = *value;
-        else
+        } else if (!(*value > 0)) {
+            // Every voltage is a share of Vsup: at 0 or below they would all be nonsense.
+            setError(error, QStringLiteral("line %1: Vsup %2 is not a positive number")
+                                .arg(field->line)
+                                .arg(quoted(field->text)));
+            return std::nullopt;
+        } else {
             set.vsup = *value;
+        }
     }
     // What follows the 25th value is not read at all.
     return set;

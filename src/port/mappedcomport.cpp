@@ -26,7 +26,10 @@ OpenResult MappedComPort::presence(int portNumber) const
 OpenResult MappedComPort::open(int portNumber, const LineSettings &settings)
 {
     close();
-    m_lastError.clear();
+    {
+        const std::lock_guard lock(m_errorLock);
+        m_lastError.clear();
+    }
     m_deviceTried = false;
 
     const PortTarget where = m_map.target(portNumber);
@@ -105,76 +108,98 @@ OpenResult MappedComPort::openFast(int portNumber, const PortTarget &where,
 
 void MappedComPort::close()
 {
-    if (!m_open)
+    ComPort *open = m_open.exchange(nullptr);
+    if (!open)
         return;
     disconnect(m_failedConnection);
-    std::exchange(m_open, nullptr)->close();
+    open->close();
+}
+
+int MappedComPort::openPortNumber() const
+{
+    const ComPort *open = m_open.load();
+    return open ? open->openPortNumber() : 0;
+}
+
+bool MappedComPort::isOpen() const
+{
+    const ComPort *open = m_open.load();
+    return open && open->isOpen();
 }
 
 PortTimeouts MappedComPort::timeouts() const
 {
-    return m_open ? m_open->timeouts() : m_timeouts;
+    const ComPort *open = m_open.load();
+    return open ? open->timeouts() : m_timeouts;
 }
 
 void MappedComPort::setTimeouts(const PortTimeouts &timeouts)
 {
     m_timeouts = timeouts;
-    if (m_open)
-        m_open->setTimeouts(timeouts);
+    if (ComPort *open = m_open.load())
+        open->setTimeouts(timeouts);
 }
 
 void MappedComPort::setDtr(bool asserted)
 {
-    if (!m_open || (m_skipIdleWrites && m_dtr == asserted))
+    ComPort *open = m_open.load();
+    if (!open || (m_skipIdleWrites && m_dtr == asserted))
         return;
     m_dtr = asserted;
-    m_open->setDtr(asserted);
+    open->setDtr(asserted);
 }
 
 void MappedComPort::setRts(bool asserted)
 {
-    if (!m_open || (m_skipIdleWrites && m_rts == asserted))
+    ComPort *open = m_open.load();
+    if (!open || (m_skipIdleWrites && m_rts == asserted))
         return;
     m_rts = asserted;
-    m_open->setRts(asserted);
+    open->setRts(asserted);
 }
 
 bool MappedComPort::dsr()
 {
-    return m_open && m_open->dsr();
+    ComPort *open = m_open.load();
+    return open && open->dsr();
 }
 
 void MappedComPort::writeData(const QByteArray &bytes)
 {
-    if (m_open)
-        m_open->writeData(bytes);
+    if (ComPort *open = m_open.load())
+        open->writeData(bytes);
 }
 
 bool MappedComPort::sendsWholeFrames() const
 {
-    return m_open && m_open->sendsWholeFrames();
+    const ComPort *open = m_open.load();
+    return open && open->sendsWholeFrames();
 }
 
 void MappedComPort::markDsrSample()
 {
-    if (m_open)
-        m_open->markDsrSample();
+    if (ComPort *open = m_open.load())
+        open->markDsrSample();
 }
 
 void MappedComPort::holdStep()
 {
-    if (m_open)
-        m_open->holdStep();
+    if (ComPort *open = m_open.load())
+        open->holdStep();
 }
 
 QList<bool> MappedComPort::endFrame()
 {
-    return m_open ? m_open->endFrame() : QList<bool>();
+    ComPort *open = m_open.load();
+    return open ? open->endFrame() : QList<bool>();
 }
 
 QString MappedComPort::lastError() const
 {
-    return m_deviceTried ? m_device.lastError() : m_lastError;
+    if (m_deviceTried)
+        return m_device.lastError();
+    const std::lock_guard lock(m_errorLock);
+    return m_lastError;
 }
 
 // The port has closed itself already.
@@ -182,8 +207,10 @@ void MappedComPort::openPortFailed(int portNumber, const QString &reason)
 {
     disconnect(m_failedConnection);
     m_open = nullptr;
-    if (!m_deviceTried)
+    if (!m_deviceTried) {
+        const std::lock_guard lock(m_errorLock);
         m_lastError = reason;
+    }
     emit failed(portNumber, reason);
 }
 

@@ -7,7 +7,9 @@
 #include "port/systemcomport.h"
 
 #include <QMetaObject>
+#include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace port {
 
@@ -32,12 +34,12 @@ public:
     OpenResult presence(int portNumber) const override;
     OpenResult open(int portNumber, const LineSettings &settings) override;
     void close() override;
-    int openPortNumber() const override { return m_open ? m_open->openPortNumber() : 0; }
+    int openPortNumber() const override;
 
     PortTimeouts timeouts() const override;
     void setTimeouts(const PortTimeouts &timeouts) override;
 
-    bool isOpen() const override { return m_open && m_open->isOpen(); }
+    bool isOpen() const override;
     void setDtr(bool asserted) override;
     void setRts(bool asserted) override;
     bool dsr() override;
@@ -48,8 +50,8 @@ public:
     QList<bool> endFrame() override;
 
     // Whether the open port skips idle writes, and whether it runs in fast mode.
-    bool skipsIdleWrites() const { return m_open && m_skipIdleWrites; }
-    bool inFastMode() const { return m_open && m_open->sendsWholeFrames(); }
+    bool skipsIdleWrites() const { return m_open.load() && m_skipIdleWrites; }
+    bool inFastMode() const { return sendsWholeFrames(); }
 
     // Why the last open, line operation or write went wrong; empty after a clean open.
     QString lastError() const;
@@ -65,7 +67,9 @@ private:
     // Made at each open in fast mode, for the adapter the target names.
     std::unique_ptr<LibFtdiDevice> m_adapter;
     std::unique_ptr<BitBangComPort> m_fastPort;
-    ComPort *m_open = nullptr;
+    // The target carrying the lines. A failure clears it on whichever thread saw it (the port
+    // has closed itself by then), so each call reads it once.
+    std::atomic<ComPort *> m_open{nullptr};
     bool m_skipIdleWrites = false;
     // What the lines were last set to, known from the open on (which releases both).
     bool m_dtr = false;
@@ -75,6 +79,7 @@ private:
     PortTimeouts m_timeouts;
     // The device's own errors count while the device was the last target; otherwise this one.
     bool m_deviceTried = false;
+    mutable std::mutex m_errorLock; // a failure on the bus thread writes the error
     QString m_lastError;
 };
 

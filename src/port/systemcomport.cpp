@@ -13,6 +13,7 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -149,13 +150,14 @@ OpenResult SystemComPort::openDevice(int portNumber, const QString &path,
         }
     }
 
+    const std::lock_guard lock(m_lock);
     m_handle = m_serial.handle();
     m_open = true;
     m_openPortNumber = portNumber;
     // The system raises DTR and RTS when it opens a port; the bus idles with both released.
     if (!writeLine(Line::Dtr, false) || !writeLine(Line::Rts, false)) {
         const QString reason = m_lastError;
-        close();
+        closeLocked();
         return refuse(OpenResult::Failed, reason);
     }
     return OpenResult::Opened;
@@ -163,13 +165,26 @@ OpenResult SystemComPort::openDevice(int portNumber, const QString &path,
 
 OpenResult SystemComPort::refuse(OpenResult result, const QString &reason)
 {
+    const std::lock_guard lock(m_lock);
     m_lastError = reason;
     return result;
 }
 
+QString SystemComPort::lastError() const
+{
+    const std::lock_guard lock(m_lock);
+    return m_lastError;
+}
+
 void SystemComPort::close()
 {
-    const bool was = std::exchange(m_open, false);
+    const std::lock_guard lock(m_lock);
+    closeLocked();
+}
+
+void SystemComPort::closeLocked()
+{
+    const bool was = m_open.exchange(false);
     m_openPortNumber = 0;
     m_handle = {};
     ++m_session;
@@ -177,6 +192,7 @@ void SystemComPort::close()
         // A line call failed on the bus thread. The port's notifiers belong to this object's
         // thread, so the handle is closed there; nothing uses it meanwhile (m_open is false).
         QMetaObject::invokeMethod(this, [this, session = m_session] {
+            const std::lock_guard lock(m_lock);
             if (session == m_session && m_serial.isOpen())
                 m_serial.close();
             m_serial.clearError();
@@ -190,6 +206,7 @@ void SystemComPort::close()
 
 PortTimeouts SystemComPort::timeouts() const
 {
+    const std::lock_guard lock(m_lock);
 #ifdef Q_OS_WIN
     COMMTIMEOUTS current = {};
     if (m_open && ::GetCommTimeouts(m_handle, &current)) {
@@ -207,6 +224,7 @@ PortTimeouts SystemComPort::timeouts() const
 
 void SystemComPort::setTimeouts(const PortTimeouts &timeouts)
 {
+    const std::lock_guard lock(m_lock);
     m_timeouts = timeouts;
 #ifdef Q_OS_WIN
     if (m_open) {
@@ -221,26 +239,35 @@ void SystemComPort::setTimeouts(const PortTimeouts &timeouts)
 #endif
 }
 
+template<typename Call> bool SystemComPort::lineCall(const Call &call)
+{
+    QString reason;
+    {
+        const std::lock_guard lock(m_lock);
+        if (!m_open)
+            return false;
+        if (call())
+            return true;
+        reason = m_lastError;
+    }
+    fail(reason);
+    return false;
+}
+
 void SystemComPort::setDtr(bool asserted)
 {
-    if (m_open && !writeLine(Line::Dtr, asserted))
-        fail(m_lastError);
+    lineCall([&] { return writeLine(Line::Dtr, asserted); });
 }
 
 void SystemComPort::setRts(bool asserted)
 {
-    if (m_open && !writeLine(Line::Rts, asserted))
-        fail(m_lastError);
+    lineCall([&] { return writeLine(Line::Rts, asserted); });
 }
 
 bool SystemComPort::dsr()
 {
-    if (!m_open)
-        return false;
     bool asserted = false;
-    if (!readDsr(&asserted))
-        fail(m_lastError);
-    return asserted;
+    return lineCall([&] { return readDsr(&asserted); }) && asserted;
 }
 
 // One system call per line write: the bus is paced by these calls.
@@ -298,43 +325,88 @@ bool SystemComPort::readDsr(bool *asserted)
 
 void SystemComPort::writeData(const QByteArray &bytes)
 {
-    if (!m_open || bytes.isEmpty())
-        return;
+    if (!bytes.isEmpty())
+        lineCall([&] { return writeBytes(bytes); });
+}
 
-    if (m_serial.write(bytes) != bytes.size()) {
-        fail(tr("%1: writing to the data line failed: %2").arg(portName(), m_serial.errorString()));
-        return;
-    }
-
+// False only when the port failed; a block that timed out is dropped, and the port still works.
+bool SystemComPort::writeBytes(const QByteArray &bytes)
+{
     // The write time-outs bound the whole block, as the system's own would.
     qint64 budget = qint64(m_timeouts.writeTotalTimeoutMultiplier) * bytes.size() +
                     m_timeouts.writeTotalTimeoutConstant;
     if (budget <= 0)
         budget = unsetWriteBudgetMs;
     const QDeadlineTimer deadline(budget);
+    const auto timedOut = [&] {
+        m_lastError = tr("%1: writing %2 bytes to the data line timed out after %3 ms")
+                          .arg(portName())
+                          .arg(bytes.size())
+                          .arg(budget);
+        return true;
+    };
+#ifdef Q_OS_WIN
+    // The handle belongs to QSerialPort's own overlapped I/O there.
+    if (m_serial.write(bytes) != bytes.size()) {
+        m_lastError =
+            tr("%1: writing to the data line failed: %2").arg(portName(), m_serial.errorString());
+        return false;
+    }
     while (m_serial.bytesToWrite() > 0) {
         if (m_serial.waitForBytesWritten(int(qMax<qint64>(0, deadline.remainingTime()))))
             continue;
         if (m_serial.error() == QSerialPort::TimeoutError) {
-            // A late marker is dropped, not sent after the bus has moved on; the port still works.
+            // A late marker is dropped, not sent after the bus has moved on.
             m_serial.clearError();
             m_serial.clear(QSerialPort::Output);
-            m_lastError = tr("%1: writing %2 bytes to the data line timed out after %3 ms")
-                              .arg(portName())
-                              .arg(bytes.size())
-                              .arg(budget);
-            return;
+            return timedOut();
         }
-        fail(tr("%1: writing to the data line failed: %2").arg(portName(), m_serial.errorString()));
-        return;
+        m_lastError =
+            tr("%1: writing to the data line failed: %2").arg(portName(), m_serial.errorString());
+        return false;
     }
+    return true;
+#else
+    // Straight to the descriptor, not through QSerialPort: its buffers and notifiers belong to
+    // the window thread, and this runs on the bus thread.
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written =
+            ::write(m_handle, bytes.constData() + done, std::size_t(bytes.size() - done));
+        if (written > 0) {
+            done += written;
+            continue;
+        }
+        if (written == -1 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            break;
+        pollfd ready = {m_handle, POLLOUT, 0};
+        const qint64 left = deadline.remainingTime();
+        if (left == 0 || (::poll(&ready, 1, int(left)) == 0)) {
+            // A late marker is dropped, not sent after the bus has moved on.
+            ::tcflush(m_handle, TCOFLUSH);
+            return timedOut();
+        }
+    }
+    if (done == bytes.size())
+        return true;
+    m_lastError =
+        tr("%1: writing to the data line failed: %2").arg(portName(), qt_error_string(errno));
+    return false;
+#endif
 }
 
 void SystemComPort::fail(QString reason)
 {
-    const int portNumber = m_openPortNumber;
-    close();
-    m_lastError = reason;
+    int portNumber = 0;
+    {
+        const std::lock_guard lock(m_lock);
+        // Seen on both threads at once, a failure is reported once.
+        if (!m_open)
+            return;
+        portNumber = m_openPortNumber;
+        closeLocked();
+        m_lastError = reason;
+    }
     emit failed(portNumber, reason);
 }
 
@@ -346,12 +418,18 @@ void SystemComPort::handleSerialError(QSerialPort::SerialPortError error)
     if (error != QSerialPort::ResourceError || !m_open)
         return;
     const QString reason = tr("%1: %2").arg(portName(), m_serial.errorString());
+    const std::lock_guard lock(m_lock);
     const quint64 session = m_session;
+    // The close waits for a line call under way on the bus thread, then the next one finds the
+    // port closed.
     QMetaObject::invokeMethod(
         this,
         [this, session, reason] {
-            if (session == m_session && m_open)
-                fail(reason);
+            std::unique_lock lock(m_lock);
+            if (session != m_session || !m_open)
+                return;
+            lock.unlock();
+            fail(reason);
         },
         Qt::QueuedConnection);
 }

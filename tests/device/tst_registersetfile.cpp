@@ -195,6 +195,9 @@ private slots:
         bad("exponent without digits", withRecord(4, "1e"), {"line 4", "\"1e\""});
         bad("nan", withRecord(2, "nan"), {"line 2", "\"nan\""});
         bad("vsup overflows", withRecord(1, "1e999"), {"line 1", "\"1e999\""});
+        bad("vsup 0", withRecord(1, "0"), {"line 1", "Vsup \"0\""});
+        bad("vsup -0", withRecord(1, "-0"), {"line 1", "Vsup \"-0\""});
+        bad("vsup negative", withRecord(1, "-5"), {"line 1", "Vsup \"-5\""});
         bad("code 2^31", withRecord(25, "2147483648"), {"line 25", "\"2147483648\""});
         bad("empty field", "1,,2\r\n", {"line 1", "empty"});
         bad("comma at line end", "10,\r\n512\r\n", {"line 1", "empty"});
