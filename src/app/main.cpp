@@ -2,6 +2,7 @@
 #include "app/commandline.h"
 #include "app/program.h"
 #include "device/bitstrings.h"
+#include "device/paths.h"
 #include "version.h"
 
 #include <QApplication>
@@ -51,6 +52,7 @@ void endOnFatal(const QString &message)
 
 int main(int argc, char *argv[])
 {
+    device::ignoreRelativeXdgFolders();
     QCoreApplication::setApplicationName(QStringLiteral("KALVENTA"));
     QCoreApplication::setApplicationVersion(
         QStringLiteral("%1.%2.%3").arg(version::major).arg(version::minor).arg(version::revision));

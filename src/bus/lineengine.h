@@ -100,7 +100,6 @@ public:
     QList<bool> echoSda(int rounds);
 
     // Positions 1..32 hold the bytes of the last frame; 0 and 33..50 are unused.
-    const std::array<int, lineBitCount> &lineBits() const { return m_lineBits; }
     // Positions 1..16 hold the bits of the last read, 1 where SDA was high.
     const std::array<int, readBackBitCount> &readBackBits() const { return m_readBackBits; }
 

@@ -1,6 +1,7 @@
 #include "cli/clisession.h"
 #include "cli/stopsignals.h"
 #include "device/filenames.h"
+#include "device/paths.h"
 #include "device/settingsstore.h"
 
 #include <QCoreApplication>
@@ -39,6 +40,7 @@ QStringList argumentsOf(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    device::ignoreRelativeXdgFolders();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kalventa-cli"));
 

@@ -2,8 +2,19 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QtGlobal>
 
 namespace device {
+
+void ignoreRelativeXdgFolders()
+{
+    for (const char *name :
+         {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+        const QString folder = qEnvironmentVariable(name);
+        if (!folder.isEmpty() && QDir::isRelativePath(folder))
+            qunsetenv(name);
+    }
+}
 
 QString folderOfPath(const QString &path)
 {

@@ -2,6 +2,8 @@
 
 #include "device/filenames.h"
 
+#include <QDir>
+#include <QFile>
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -90,6 +92,35 @@ FileCheck checkFile(const QString &path, qint64 maxSize)
     if (reason == ELOOP)
         return {FileKind::Other, QStringLiteral("it is a loop of symbolic links")};
     return {FileKind::Unreachable, qt_error_string(reason)};
+}
+
+QString untrustedLink(const QString &path)
+{
+    QByteArray name = encodeFileName(path);
+    // The kernel gives up on longer chains (ELOOP), and so does checkFile().
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat link = {};
+        if (::lstat(name.constData(), &link) != 0 || !S_ISLNK(link.st_mode))
+            return {};
+        const qsizetype slash = name.lastIndexOf('/');
+        const QByteArray folder =
+            slash < 0 ? QByteArray(".") : name.left(qMax<qsizetype>(slash, 1));
+        struct stat shared = {};
+        if (::stat(folder.constData(), &shared) == 0 && (shared.st_mode & S_ISVTX) != 0 &&
+            (shared.st_mode & S_IWOTH) != 0 && link.st_uid != ::geteuid() &&
+            link.st_uid != shared.st_uid) {
+            return QStringLiteral("it is a link that another user made in the shared folder %1, "
+                                  "and it is not followed")
+                .arg(QDir::toNativeSeparators(QFile::decodeName(folder)));
+        }
+        QByteArray target(qsizetype(link.st_size > 0 ? link.st_size : 4095) + 1, '\0');
+        const ssize_t length = ::readlink(name.constData(), target.data(), size_t(target.size()));
+        if (length <= 0 || length >= target.size())
+            return {}; // changed meanwhile: the open that follows judges what is there now
+        target.truncate(length);
+        name = target.startsWith('/') || slash < 0 ? target : name.left(slash + 1) + target;
+    }
+    return {};
 }
 
 std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxSize, QString *error)

@@ -39,4 +39,10 @@ FileCheck checkFile(const QString &path, qint64 maxSize = noSizeLimit);
 // "Cannot read NAME: reason" in *error.
 std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxSize, QString *error);
 
+// Why following the link at path (or a link it leads to) would be unsafe, or "" when it is not
+// a link or is safe. A link in a sticky, world-writable folder (such as /tmp) that neither this
+// user nor the folder's owner made may point anywhere, at a file of root's say: the kernel's
+// protected_symlinks rule, applied also where it is turned off.
+QString untrustedLink(const QString &path);
+
 } // namespace device

@@ -92,6 +92,8 @@ bool writeFileSafely(const QString &path, const QByteArray &bytes, QString *erro
     const FileCheck check = checkFile(path);
     if (check.kind != FileKind::Missing && check.kind != FileKind::Regular)
         return fail(check.problem);
+    if (const QString problem = untrustedLink(path); !problem.isEmpty())
+        return fail(problem);
 
     QByteArray target = encodeFileName(path);
     struct stat old = {};

@@ -55,6 +55,8 @@ void SimulatedBoard::writeData(const QByteArray &bytes)
     if (m_lineDelay.count() != 0)
         pace();
     m_dataWritten.append(bytes);
+    if (m_dataWritten.size() > keptDataBytes)
+        m_dataWritten.remove(0, m_dataWritten.size() - keptDataBytes);
 }
 
 void SimulatedBoard::setChipPresent(int a0, bool present)

@@ -39,12 +39,12 @@ public:
     void freezeChipMidRead(int a0);
     const SimulatedChip &chip(int a0) const { return m_chips[a0 & 1]; }
     // An absent chip hears nothing and drives nothing; it keeps its registers meanwhile.
-    bool isChipPresent(int a0) const { return m_present[a0 & 1]; }
     void setChipPresent(int a0, bool present);
 
-    // Everything written on the transmit data line, in order.
+    // The latest bytes written on the transmit data line (up to keptDataBytes), in order. A
+    // batch run writes a marker block per file for as long as it runs: the board keeps a bound.
+    static constexpr qsizetype keptDataBytes = 4096;
     const QByteArray &dataWritten() const { return m_dataWritten; }
-    void clearDataWritten() { m_dataWritten.clear(); }
 
     // How the adapter brings SDA back to the PC: DSR asserted while SDA is low (the board's
     // wiring), no DSR at all (it reads released), a level problem that inverts it, or DSR stuck

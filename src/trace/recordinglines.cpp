@@ -30,7 +30,7 @@ void RecordingLines::setRts(bool asserted)
 
 bool RecordingLines::dsr()
 {
-    const bool value = m_inner ? m_inner->dsr() : m_idleDsr;
+    const bool value = m_inner && m_inner->dsr();
     record(LineOperation::Kind::ReadDsr, value);
     return value;
 }

@@ -65,9 +65,6 @@ public:
     const QList<LineOperation> &operations() const { return m_operations; }
     void clear();
 
-    // DSR value returned when there is no inner port; tests use it to feed bits.
-    void setIdleDsr(bool asserted) { m_idleDsr = asserted; }
-
     void setLevelProbe(LevelProbe probe) { m_probe = std::move(probe); }
 
     // Bounds the record for long sessions: once it holds this many operations, the older half is
@@ -89,7 +86,6 @@ private:
     port::SerialLines *m_inner = nullptr;
     QList<LineOperation> m_operations;
     QElapsedTimer m_clock;
-    bool m_idleDsr = false;
     LevelProbe m_probe;
     qsizetype m_limit = 0;
     qint64 m_dropped = 0;

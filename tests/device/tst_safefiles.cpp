@@ -242,6 +242,59 @@ private slots:
         }
     }
 
+    // The protected_symlinks rule: a link in a sticky, world-writable folder is followed only when
+    // this user or the folder's owner made it. Owners other than the user need root to make.
+    void linksInSharedFolders_data()
+    {
+        QTest::addColumn<mode_t>("folderMode");
+        QTest::addColumn<bool>("otherOwnsFolder");
+        QTest::addColumn<bool>("otherOwnsLink");
+        QTest::addColumn<bool>("chained"); // the user's own link leads to the shared one
+        QTest::addColumn<bool>("followed");
+
+        QTest::newRow("another user's link, sticky shared folder")
+            << mode_t(01777) << false << true << false << false;
+        QTest::newRow("the same, reached through the user's own link")
+            << mode_t(01777) << false << true << true << false;
+        QTest::newRow("the user's own link") << mode_t(01777) << false << false << false << true;
+        QTest::newRow("the folder owner's link") << mode_t(01777) << true << true << false << true;
+        QTest::newRow("not sticky") << mode_t(0777) << false << true << false << true;
+        QTest::newRow("sticky, not world-writable")
+            << mode_t(01775) << false << true << false << true;
+    }
+
+    void linksInSharedFolders()
+    {
+        QFETCH(mode_t, folderMode);
+        QFETCH(bool, otherOwnsFolder);
+        QFETCH(bool, otherOwnsLink);
+        QFETCH(bool, chained);
+        QFETCH(bool, followed);
+        if (::geteuid() != 0 && (otherOwnsFolder || otherOwnsLink))
+            QSKIP("needs root to give a link to another user");
+        const uid_t other = 54321;
+        const QByteArray shared = QFile::encodeName(inDir("shared"));
+        const QByteArray link = shared + "/entry";
+        QVERIFY(writeFile(inDir("target"), content));
+        QVERIFY(::mkdir(shared.constData(), 0700) == 0 &&
+                ::chmod(shared.constData(), folderMode) == 0);
+        QVERIFY(::symlink("../target", link.constData()) == 0);
+        if (otherOwnsLink)
+            QVERIFY(::lchown(link.constData(), other, uid_t(-1)) == 0);
+        if (otherOwnsFolder)
+            QVERIFY(::chown(shared.constData(), other, uid_t(-1)) == 0);
+        const QString path = chained ? inDir("mine") : QFile::decodeName(link);
+        if (chained)
+            QVERIFY(::symlink("shared/entry", QFile::encodeName(path).constData()) == 0);
+
+        QString error;
+        const RegisterSet set = uniformSet(3.3, 100);
+        QCOMPARE(writeRegisterSetFile(path, set, &error), followed);
+        QCOMPARE(contentOf(inDir("target")), followed ? formatRegisterSet(set) : content);
+        if (!followed)
+            QVERIFY2(error.contains(path) && error.contains("another user"), qPrintable(error));
+    }
+
 private:
     QString inDir(const char *name) const { return m_dir->filePath(QLatin1String(name)); }
     // Puts the entry at m_path, regular files holding content; false when the system refuses.

@@ -1,8 +1,10 @@
+#include "device/paths.h"
 #include "device/settingsstore.h"
 #include "registersets.h"
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -55,6 +57,19 @@ class TestSettingsStore : public QObject
     Q_OBJECT
 
 private slots:
+    // A relative folder would put the settings wherever the program was started.
+    void relativeXdgFoldersIgnored()
+    {
+        const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+        const QByteArray data = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_CONFIG_HOME", "relative/config");
+        ignoreRelativeXdgFolders();
+        QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation),
+                 QDir::homePath() + QStringLiteral("/.config"));
+        QCOMPARE(qgetenv("XDG_DATA_HOME"), data); // absolute: kept
+        qputenv("XDG_CONFIG_HOME", config);
+    }
+
     void initTestCase()
     {
         QVERIFY(m_userConfig.isValid());

@@ -63,6 +63,13 @@ private slots:
         port.setRts(false);
         port.writeData(QByteArray("\x00\xff", 2));
         QCOMPARE(board.dataWritten(), QByteArray("\x00\xff", 2));
+        // A long batch run: the board keeps the latest bytes only, in order.
+        QByteArray counting;
+        for (int k = 0; k < 3 * SimulatedBoard::keptDataBytes; ++k)
+            counting.append(char(k % 251));
+        for (qsizetype k = 0; k < counting.size(); k += 4)
+            port.writeData(counting.mid(k, 4));
+        QCOMPARE(board.dataWritten(), counting.right(SimulatedBoard::keptDataBytes));
         QVERIFY(board.scl() && board.sda() && board.chip(0).events().isEmpty());
 
         port.close();
