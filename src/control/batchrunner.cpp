@@ -42,9 +42,26 @@ QString BatchRunner::openWindow()
     return QDir::currentPath();
 }
 
+// A click served while a transaction is on the bus (inside its wait) must not start playing
+// there: a run's commands would only queue behind that transaction, without end, and the run
+// would never give the transaction back. It is taken up once the bus is free.
+bool BatchRunner::deferredWhileOnBus(const std::function<void()> &action)
+{
+    BusThread *bus = m_operations.busThread();
+    if (!bus || !bus->inFlight())
+        return false;
+    const quint64 generation = m_runGeneration;
+    bus->whenFree([this, generation, action] {
+        // A stop or a closed window meanwhile cancels what was asked for before it.
+        if (m_runGeneration == generation)
+            action();
+    });
+    return true;
+}
+
 void BatchRunner::run(const QString &delayText)
 {
-    if (!m_list)
+    if (!m_list || deferredWhileOnBus([this, delayText] { run(delayText); }))
         return;
     m_batchStopRequest = false;
     const double batchDelay = device::leadingNumber(delayText);
@@ -90,6 +107,7 @@ void BatchRunner::run(const QString &delayText)
 void BatchRunner::stop()
 {
     m_batchStopRequest = true;
+    ++m_runGeneration; // what a click asked for while the bus was busy is dropped too
     endWaits();
 }
 
@@ -106,7 +124,7 @@ void BatchRunner::stepUp()
 void BatchRunner::step(Direction direction)
 {
     BatchList *list = m_list;
-    if (!list)
+    if (!list || deferredWhileOnBus([this, direction] { step(direction); }))
         return;
     const int n = list->count();
     if (n <= 0) {

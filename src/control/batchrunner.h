@@ -89,6 +89,8 @@ private:
     enum class Direction { Down, Up };
 
     void step(Direction direction);
+    // True when the action was put off until the bus is free.
+    bool deferredWhileOnBus(const std::function<void()> &action);
     // Ends every run under way, waits included, without touching the stop request.
     void endAllRuns();
     void endWaits();

@@ -1,5 +1,6 @@
 #include "control/batchlist.h"
 #include "control/batchrunner.h"
+#include "control/busthread.h"
 #include "controlfixture.h"
 
 #include <QDir>
@@ -24,7 +25,8 @@ int codeOf(int file, int channel)
 // window's list of files in a folder; a test selects entries directly.
 struct BatchFixture : ControlFixture, control::BatchList
 {
-    BatchFixture() : runner(model, grid(), *operations)
+    explicit BatchFixture(control::BusThread *bus = nullptr)
+        : ControlFixture(true, bus), runner(model, grid(), *operations)
     {
         runner.setList(this);
         QObject::connect(&runner, &BatchRunner::entryPlayed,
@@ -161,6 +163,46 @@ private slots:
         // in its wait); the outer run ends at its own check, without reaching entry 3.
         QCOMPARE(f.played, (QList<int>{0, 0, 2, 0, 2}));
         QVERIFY(!f.runner.isRunning());
+    }
+
+    // On a slow port the buttons are served inside a transaction's wait. Stop, Single Step and
+    // Run clicked there once left a run queueing files behind that transaction without end:
+    // after the window closed they played on, and the program never ended.
+    void clicksDuringATransactionWaitForTheBus()
+    {
+        using namespace std::chrono_literals;
+        control::BusThread bus;
+        BatchFixture f(&bus);
+        f.stack.simulatedPort().setLineDelay(100us);
+        f.addGoodFiles(3);
+        f.select({0, 1, 2});
+        bool clicked = false;
+        // The user's clicks: served by the wait of a transaction, as on a slow port.
+        QTimer clicks;
+        clicks.setInterval(1);
+        QObject::connect(&clicks, &QTimer::timeout, &f.runner, [&] {
+            if (clicked || !bus.inFlight())
+                return;
+            clicked = true;
+            f.runner.stop();
+            f.runner.stepDown();
+            f.runner.run(QStringLiteral("0"));
+        });
+        clicks.start();
+        int playedOnBus = 0;
+        QObject::connect(&f.runner, &BatchRunner::entryPlayed, [&] {
+            playedOnBus += bus.inFlight();
+            if (f.played.size() == 8)
+                f.runner.setList(nullptr); // the window closes
+        });
+        f.runner.run(QStringLiteral("0"));
+        QVERIFY(clicked);
+        QCOMPARE(playedOnBus, 0);
+        // Every file asked for was played once the bus was free, and nothing after the window
+        // closed but what was under way then.
+        QVERIFY2(f.played.size() >= 8 && f.played.size() <= 10,
+                 qPrintable(QString::number(f.played.size())));
+        QVERIFY(!f.runner.isRunning() && !bus.busy());
     }
 
     void singleSteps()
