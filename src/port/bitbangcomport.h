@@ -41,8 +41,10 @@ public:
     void setRts(bool asserted) override;
     // A reading outside a frame: what is queued goes out with one step more, whose sample it is.
     bool dsr() override;
-    // The transmit line is a plain pin in bit-bang mode: the data line's bytes have no way out.
-    void writeData(const QByteArray &) override {}
+    // The transmit line is a plain pin in bit-bang mode (D0, held at mark between blocks): the
+    // bytes go out on it as UART frames at the open's bit rate, no parity, 8 data bits, 1 stop
+    // bit, so an instrument on TXD sees what it sees from a serial port.
+    void writeData(const QByteArray &bytes) override;
 
     bool sendsWholeFrames() const override { return true; }
     void markDsrSample() override;
@@ -62,6 +64,7 @@ private:
     BitBangDevice &m_device;
     int m_openPortNumber = 0;
     PortTimeouts m_timeouts;
+    qint32 m_bitRate = LineSettings().bitRate;
     quint8 m_state = 0xFF;
     QByteArray m_queue;
     // For each marked sample, the step whose sample it is: the one after the writes before it,

@@ -17,6 +17,7 @@ namespace port {
 class BitBangDevice
 {
 public:
+    static constexpr quint8 txdPin = 0x01;
     static constexpr quint8 rtsPin = 0x04;
     static constexpr quint8 dtrPin = 0x10;
     static constexpr quint8 dsrPin = 0x20;

@@ -88,6 +88,33 @@ const Transaction readAllRegisters = [](ChipBus &c) {
     c.readMaxBank(QStringLiteral("0"));
 };
 
+// What an instrument on TXD (D0) decodes from the adapter's steps: each character's bits are
+// sampled in their middle, timed from its start bit's falling edge; a character without its
+// stop bit ends the decoding.
+QByteArray decodeTxd(const QByteArray &steps, double stepsPerBit)
+{
+    const auto txd = [&](double at) {
+        const qsizetype step = qsizetype(at);
+        return step >= steps.size() || (quint8(steps[step]) & 0x01);
+    };
+    QByteArray decoded;
+    double at = 0;
+    for (;;) {
+        while (at < steps.size() && txd(at))
+            at += 1;
+        if (at >= steps.size() || txd(at + 0.5 * stepsPerBit))
+            return decoded;
+        const double start = at;
+        int byte = 0;
+        for (int bit = 0; bit < 8; ++bit)
+            byte |= int(txd(start + (1.5 + bit) * stepsPerBit)) << bit;
+        if (!txd(start + 9.5 * stepsPerBit))
+            return decoded;
+        decoded.append(char(byte));
+        at = start + 9.5 * stepsPerBit;
+    }
+}
+
 } // namespace
 
 class TestFastModes : public QObject
@@ -176,30 +203,101 @@ private slots:
         QCOMPARE(rig.board.lineLog().size(), 7250 - 4352);
     }
 
-    void adapterPulledOutMidFrameFailsTheOperation_data()
+    void markerBlockLeavesOnTxdAsUartFrames_data()
     {
-        QTest::addColumn<int>("transfersBefore");
-        QTest::newRow("first transfer") << 0;
-        QTest::newRow("in a later register") << 7;
+        QTest::addColumn<int>("bitRate");
+        QTest::addColumn<QByteArray>("block");
+        QTest::newRow("4800") << 4800 << QByteArray("\x07\0\0\0", 4);
+        QTest::newRow("9600") << 9600 << QByteArray("\x55\xAA\x01\x80", 4);
+        QTest::newRow("19200") << 19200 << QByteArray("\xFF\0\xFF\0", 4);
+        QTest::newRow("28800") << 28800 << QByteArray("\x12\x34\x56\x78", 4);
+        QTest::newRow("38400") << 38400 << QByteArray("\xFE\x7F\xC3\x3C", 4);
     }
 
-    void adapterPulledOutMidFrameFailsTheOperation()
+    // An instrument on TXD decodes the block as from a serial port.
+    void markerBlockLeavesOnTxdAsUartFrames()
     {
-        QFETCH(int, transfersBefore);
+        QFETCH(int, bitRate);
+        QFETCH(QByteArray, block);
+        Rig rig(Path::VirtualFt232r);
+        rig.fast.close();
+        rig.fast.open(1, port::LineSettings{bitRate});
+        rig.board.clearLineLog();
+        const qsizetype before = rig.adapter.stepsApplied().size();
+        rig.fast.writeData(block);
+        // It left at once, without waiting for a frame, and touched neither bus line.
+        const QByteArray steps = rig.adapter.stepsApplied().mid(before);
+        QVERIFY(!steps.isEmpty());
+        QVERIFY(rig.board.lineLog().isEmpty());
+        const double stepsPerBit = double(port::BitBangComPort::stepsPerSecond) / bitRate;
+        const QByteArray decoded = decodeTxd(steps, stepsPerBit);
+        QCOMPARE(decoded.toHex(), block.toHex());
+        // The whole block takes its ten bits a character, and ends at mark.
+        QVERIFY(qAbs(steps.size() - 10 * block.size() * stepsPerBit) <= 1);
+        QVERIFY(quint8(steps.back()) & 0x01);
+    }
+
+    // The batch runner's block, through the port selection, in fast mode.
+    void outputBytesLeaveOnTxdInFastMode()
+    {
         ControlFixture f(false);
-        port::PortOverride adapter =
-            port::PortMap::parseOverride(QStringLiteral("COM1=sim-ft232r"));
-        f.stack.route({missingDevicePorts(f.dir), false, {adapter}});
+        f.stack.route({missingDevicePorts(f.dir),
+                       false,
+                       {port::PortMap::parseOverride(QStringLiteral("COM1=sim-ft232r"))}});
         f.openPort();
         QVERIFY(f.stack.mappedPort().inFastMode());
-        f.stack.virtualAdapter().unplugAfter(transfersBefore);
+        const qsizetype before = f.stack.virtualAdapter().stepsApplied().size();
+        f.stack.ports().setOutputBytes(1, 7);
+        f.stack.ports().setOutputBytes(2, 0xC5);
+        f.stack.ports().sendOutputBytes(2);
+        const QByteArray steps = f.stack.virtualAdapter().stepsApplied().mid(before);
+        QCOMPARE(decodeTxd(steps, port::BitBangComPort::stepsPerSecond / 9600.0).toHex(),
+                 QByteArray("07c50000"));
+    }
 
-        const control::ChipReading reading = f.operations->readAll(QStringLiteral("0"));
-        QVERIFY(!reading.portHeld());
-        QVERIFY(!f.stack.mappedPort().isOpen());
-        QVERIFY(reading.registersRead < device::channelCount);
-        QVERIFY(!reading.wasRead(reading.registersRead + 1));
-        QVERIFY(!f.stack.portError().isEmpty());
+    // Cut at every transfer of a whole reading, the last chunk of each frame among them: the
+    // operation fails, and every register it counts as read holds what the board holds.
+    void adapterPulledOutAnywhereCountsOnlyWholeRegisters()
+    {
+        const auto fastFixture = [](ControlFixture &f) {
+            port::PortOverride adapter =
+                port::PortMap::parseOverride(QStringLiteral("COM1=sim-ft232r"));
+            f.stack.route({missingDevicePorts(f.dir), false, {adapter}});
+            for (int reg = 0; reg < device::channelCount; ++reg)
+                f.chip0().setDacRegister(reg, quint16(0x2A5 - 7 * reg));
+            f.openPort();
+        };
+        int transfers = 0;
+        {
+            ControlFixture f(false);
+            fastFixture(f);
+            f.stack.virtualAdapter().setTransferLimit(50);
+            const int opened = int(f.stack.virtualAdapter().transferSizes().size());
+            QVERIFY(f.operations->readAll(QStringLiteral("0")).registersRead == 24);
+            transfers = int(f.stack.virtualAdapter().transferSizes().size()) - opened;
+        }
+        QVERIFY(transfers > 24 * 2);
+        for (int cut = 0; cut < transfers; ++cut) {
+            ControlFixture f(false);
+            fastFixture(f);
+            f.stack.virtualAdapter().setTransferLimit(50);
+            QVERIFY(f.stack.mappedPort().inFastMode());
+            f.stack.virtualAdapter().unplugAfter(cut);
+
+            const control::ChipReading reading = f.operations->readAll(QStringLiteral("0"));
+            QVERIFY(!reading.portHeld());
+            QVERIFY(!f.stack.mappedPort().isOpen());
+            QVERIFY(!f.stack.portError().isEmpty());
+            // The last transfers are the max bank's.
+            QVERIFY2(reading.registersRead < device::channelCount || !reading.maxBankAnswered,
+                     qPrintable(QString::number(cut)));
+            if (reading.registersRead < device::channelCount)
+                QVERIFY(!reading.wasRead(reading.registersRead + 1));
+            for (int index = 1; index <= reading.registersRead; ++index) {
+                if (reading.wasRead(index))
+                    QCOMPARE(reading.word(index), int(f.chip0().dacRegister(index - 1)));
+            }
+        }
     }
 };
 
