@@ -5,7 +5,6 @@
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
-#include <ftdi.h>
 #include <utility>
 
 #ifdef Q_OS_UNIX
@@ -15,9 +14,6 @@
 namespace port {
 
 namespace {
-
-constexpr int ftdiVendorId = 0x0403;
-constexpr int ft232rProductId = 0x6001;
 
 // A transfer's samples are back within a few milliseconds plus the steps' own time; a second
 // more without them means the adapter is gone or wedged. No single USB call waits longer than a
@@ -29,20 +25,9 @@ constexpr int usbCallTimeoutMs = 250;
 // smallest, 1 ms, a short frame's samples do not wait the default 16 ms.
 constexpr unsigned char latencyMs = 1;
 
-// What libftdi's open functions return (libftdi 1.5).
-constexpr int deviceNotFound = -3;
-constexpr int libusbOpenFailed = -4;
-constexpr int claimFailed = -5;
-constexpr int detachNotPermitted = -8;
-
 QString tr(const char *text)
 {
     return QCoreApplication::translate("port::LibFtdiDevice", text);
-}
-
-QString libftdiError(ftdi_context *context)
-{
-    return QString::fromUtf8(ftdi_get_error_string(context));
 }
 
 // Whether the system refused us the USB device node: libusb leaves errno as its open left it.
@@ -60,7 +45,9 @@ bool accessDenied(int openErrno, const QString &node)
 
 } // namespace
 
-LibFtdiDevice::LibFtdiDevice(FtdiSelection selection) : m_selection(std::move(selection)) {}
+LibFtdiDevice::LibFtdiDevice(FtdiSelection selection, std::unique_ptr<FtdiLibrary> library)
+    : m_selection(std::move(selection)), m_library(std::move(library))
+{}
 
 LibFtdiDevice::~LibFtdiDevice()
 {
@@ -71,37 +58,24 @@ OpenResult LibFtdiDevice::open(quint8 outputPins, quint8 initial, int stepsPerSe
                                QString *error)
 {
     close();
-    ftdi_context *context = ftdi_new();
-    if (!context) {
+    if (!m_library->start(usbCallTimeoutMs)) {
         *error = tr("%1: libftdi could not start (no USB support or out of memory).")
                      .arg(m_selection.name);
         return OpenResult::Failed;
     }
-    // libftdi takes the chip from the kernel's ftdi_sio driver when it claims it and, in this
-    // mode, hands it back when it lets go in ftdi_usb_close().
-    context->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
-    context->usb_read_timeout = usbCallTimeoutMs;
-    context->usb_write_timeout = usbCallTimeoutMs;
-    const OpenResult claimed = claim(context, error);
+    const OpenResult claimed = claim(error);
     if (claimed != OpenResult::Opened) {
-        ftdi_free(context);
+        m_library->finish();
         return claimed;
     }
-    m_context = context;
+    m_open = true;
     m_stepsPerSecond = stepsPerSecond;
 
-    // The step clock. In bit-bang mode libftdi multiplies the rate it is given by four before it
-    // picks the chip's baud divisor, so that the argument is the rate of steps; it does so only
-    // once bit-bang mode is on, hence the order. FTDI's notes tie the bit-bang clock to the baud
-    // rate by other factors for some chips, so the FT232R's real step is as exact as libftdi's
-    // factor: not yet measured on a chip.
-    const bool started =
-        ftdi_usb_reset(context) == 0 && ftdi_set_latency_timer(context, latencyMs) == 0 &&
-        ftdi_set_bitmode(context, outputPins, BITMODE_SYNCBB) == 0 &&
-        ftdi_set_baudrate(context, stepsPerSecond) == 0 && ftdi_tcioflush(context) == 0;
-    if (!started) {
+    // FTDI's notes tie the bit-bang clock to the baud rate by other factors for some chips, so
+    // the FT232R's real step is as exact as libftdi's factor: not yet measured on a chip.
+    if (!m_library->startBitBang(outputPins, stepsPerSecond, latencyMs)) {
         *error = tr("%1: the FT232R would not start synchronous bit-bang mode: %2")
-                     .arg(m_selection.name, libftdiError(context));
+                     .arg(m_selection.name, m_library->errorText());
         close();
         return OpenResult::Failed;
     }
@@ -119,7 +93,7 @@ OpenResult LibFtdiDevice::open(quint8 outputPins, quint8 initial, int stepsPerSe
     return OpenResult::Opened;
 }
 
-OpenResult LibFtdiDevice::claim(ftdi_context *context, QString *error) const
+OpenResult LibFtdiDevice::claim(QString *error)
 {
     const int bus = m_selection.busNumber;
     const int address = m_selection.deviceAddress;
@@ -127,12 +101,9 @@ OpenResult LibFtdiDevice::claim(ftdi_context *context, QString *error) const
     const QByteArray serial = m_selection.serial.toUtf8();
     const QString &name = m_selection.name;
 
-    errno = 0;
-    const int result = byAddress
-                           ? ftdi_usb_open_bus_addr(context, quint8(bus), quint8(address))
-                           : ftdi_usb_open_desc(context, ftdiVendorId, ft232rProductId, nullptr,
-                                                serial.isEmpty() ? nullptr : serial.constData());
-    const int openErrno = errno;
+    int openErrno = 0;
+    const int result = byAddress ? m_library->openByAddress(bus, address, &openErrno)
+                                 : m_library->openBySerial(serial, &openErrno);
     if (result == 0)
         return OpenResult::Opened;
 
@@ -140,7 +111,7 @@ OpenResult LibFtdiDevice::claim(ftdi_context *context, QString *error) const
                                          .arg(bus, 3, 10, QChar(u'0'))
                                          .arg(address, 3, 10, QChar(u'0'))
                                    : QString();
-    if (result == deviceNotFound) {
+    if (result == FtdiLibrary::deviceNotFound) {
         if (byAddress)
             *error = tr("%1: no FT232R at USB bus %2, device %3. Plug the adapter in again and "
                         "choose its port anew.")
@@ -154,38 +125,35 @@ OpenResult LibFtdiDevice::claim(ftdi_context *context, QString *error) const
             *error = tr("%1: no FT232R is plugged in.").arg(name);
         return OpenResult::NotPresent;
     }
-    if (result == detachNotPermitted ||
-        (result == libusbOpenFailed && accessDenied(openErrno, node))) {
+    if (result == FtdiLibrary::detachNotPermitted ||
+        (result == FtdiLibrary::libusbOpenFailed && accessDenied(openErrno, node))) {
         *error = tr("%1: no permission to use the FT232R's USB device%2. The package's udev rule "
                     "gives it to the user at the computer once the adapter is plugged in again "
                     "after installing; otherwise run as a user with access to it.")
                      .arg(name, node.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(node));
         return OpenResult::NoPermission;
     }
-    if (result == claimFailed) {
+    if (result == FtdiLibrary::claimFailed) {
         *error =
             tr("%1: another program holds the FT232R. Close that program and try again.").arg(name);
         return OpenResult::Busy;
     }
-    *error = tr("%1: the FT232R could not be opened: %2").arg(name, libftdiError(context));
+    *error = tr("%1: the FT232R could not be opened: %2").arg(name, m_library->errorText());
     return OpenResult::Failed;
 }
 
 void LibFtdiDevice::close()
 {
-    if (!m_context)
+    if (!m_open)
         return;
-    // Back to serial mode, then the interface is released, which gives it to ftdi_sio again.
-    ftdi_set_bitmode(m_context, 0, BITMODE_RESET);
-    ftdi_usb_close(m_context);
-    ftdi_free(m_context);
-    m_context = nullptr;
+    m_open = false;
+    m_library->finish();
 }
 
 QByteArray LibFtdiDevice::transfer(const QByteArray &states, QString *error)
 {
     QByteArray samples;
-    if (!m_context) {
+    if (!m_open) {
         *error = tr("%1: the FT232R is not open.").arg(m_selection.name);
         return samples;
     }
@@ -205,9 +173,9 @@ QByteArray LibFtdiDevice::transfer(const QByteArray &states, QString *error)
 bool LibFtdiDevice::exchange(const char *states, int count, QByteArray *samples, QString *reason)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(states);
-    const int written = ftdi_write_data(m_context, bytes, count);
+    const int written = m_library->write(bytes, count);
     if (written != count) {
-        *reason = written < 0 ? libftdiError(m_context)
+        *reason = written < 0 ? m_library->errorText()
                               : tr("it took %1 of %2 bytes").arg(written).arg(count);
         return false;
     }
@@ -222,9 +190,9 @@ bool LibFtdiDevice::exchange(const char *states, int count, QByteArray *samples,
     // ftdi_read_data() returns 0 while the samples are still on their way; each call waits for
     // at most one USB packet, which the chip sends every latency period.
     while (length < count) {
-        const int got = ftdi_read_data(m_context, received + length, count - length);
+        const int got = m_library->read(received + length, count - length);
         if (got < 0) {
-            *reason = libftdiError(m_context);
+            *reason = m_library->errorText();
             complete = false;
             break;
         }

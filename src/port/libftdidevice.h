@@ -1,11 +1,11 @@
 #pragma once
 
 #include "port/bitbangdevice.h"
+#include "port/ftdilibrary.h"
 
 #include <QByteArray>
 #include <QString>
-
-struct ftdi_context;
+#include <memory>
 
 namespace port {
 
@@ -30,26 +30,28 @@ public:
     // then neither buffer can fill and stall the chip.
     static constexpr int transferLimit = 128;
 
-    explicit LibFtdiDevice(FtdiSelection selection);
+    explicit LibFtdiDevice(FtdiSelection selection,
+                           std::unique_ptr<FtdiLibrary> library = makeLibFtdi());
     ~LibFtdiDevice() override;
     LibFtdiDevice(const LibFtdiDevice &) = delete;
     LibFtdiDevice &operator=(const LibFtdiDevice &) = delete;
 
     OpenResult open(quint8 outputPins, quint8 initial, int stepsPerSecond, QString *error) override;
     void close() override;
-    bool isOpen() const override { return m_context != nullptr; }
+    bool isOpen() const override { return m_open; }
     int maxTransferBytes() const override { return transferLimit; }
     QByteArray transfer(const QByteArray &states, QString *error) override;
 
 private:
-    // Finds and claims the chip; anything but Opened leaves no device open in `context`.
-    OpenResult claim(ftdi_context *context, QString *error) const;
+    // Finds and claims the chip; anything but Opened leaves it unclaimed.
+    OpenResult claim(QString *error);
     // Writes at most transferLimit states and appends their samples; false, with what was read
     // so far appended, when they did not all come back.
     bool exchange(const char *states, int count, QByteArray *samples, QString *reason);
 
     FtdiSelection m_selection;
-    ftdi_context *m_context = nullptr;
+    std::unique_ptr<FtdiLibrary> m_library;
+    bool m_open = false;
     int m_stepsPerSecond = 0;
 };
 
