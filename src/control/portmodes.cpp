@@ -4,7 +4,6 @@
 #include "port/comport.h"
 #include "port/mappedcomport.h"
 #include "port/portmap.h"
-#include "port/usbadapter.h"
 
 namespace control {
 
@@ -13,14 +12,6 @@ namespace {
 // The store's sections for the two choices, one "COMn" key each.
 const QString fastModeSection = QStringLiteral("FastMode");
 const QString skipIdleWritesSection = QStringLiteral("SkipIdleWrites");
-
-// The adapter behind a port that leads to a device node; none for anything else.
-port::UsbAdapter adapterOf(const port::PortTarget &target)
-{
-    if (target.kind != port::PortTarget::Kind::Device || target.devicePath.isEmpty())
-        return {};
-    return port::usbAdapterOf(target.devicePath);
-}
 
 } // namespace
 
@@ -46,7 +37,11 @@ void PortModes::apply()
 PortModes::State PortModes::stateOf(int portNumber) const
 {
     const port::PortTarget target = m_port.portMap().target(portNumber);
-    const port::UsbAdapter adapter = adapterOf(target);
+    // Only a port that leads to a device node has an adapter.
+    const bool device =
+        target.kind == port::PortTarget::Kind::Device && !target.devicePath.isEmpty();
+    const port::UsbAdapter adapter =
+        device ? m_port.adapterOf(target.devicePath) : port::UsbAdapter();
     State state;
     state.usbAdapter = adapter.isUsb;
     state.fastModeAvailable = adapter.isFt232r();

@@ -55,11 +55,24 @@ OpenResult MappedComPort::open(int portNumber, const LineSettings &settings)
     } else {
         result = target->open(portNumber, settings);
     }
-    if (result == OpenResult::Opened && target->isOpen()) {
-        routeTo(target, where.skipIdleWrites.value_or(where.kind == PortTarget::Kind::Device &&
-                                                      usbAdapterOf(where.devicePath).isUsb));
-    }
+    if (result == OpenResult::Opened && target->isOpen())
+        routeTo(target, skipsIdleWritesAt(portNumber));
     return result;
+}
+
+bool MappedComPort::skipsIdleWritesAt(int portNumber) const
+{
+    const PortTarget where = m_map.target(portNumber);
+    switch (where.kind) {
+    case PortTarget::Kind::None:
+        return false;
+    case PortTarget::Kind::Simulated:
+        return where.simulated && !where.simulated->sendsWholeFrames() &&
+               where.skipIdleWrites.value_or(false);
+    case PortTarget::Kind::Device:
+        break;
+    }
+    return !where.fastMode && where.skipIdleWrites.value_or(adapterOf(where.devicePath).isUsb);
 }
 
 void MappedComPort::routeTo(ComPort *target, bool skipIdleWrites)
@@ -80,7 +93,7 @@ OpenResult MappedComPort::openFast(int portNumber, const PortTarget &where,
     const QString name = PortMap::portName(portNumber);
     FtdiSelection selection;
     if (where.ftdiSerial.isEmpty()) {
-        const UsbAdapter adapter = usbAdapterOf(where.devicePath);
+        const UsbAdapter adapter = adapterOf(where.devicePath);
         if (!adapter.isFt232r()) {
             m_lastError = tr("%1 (%2) is not an FT232R adapter, which fast mode needs; turn fast "
                              "mode off to use it as a serial port.")
@@ -101,8 +114,7 @@ OpenResult MappedComPort::openFast(int portNumber, const PortTarget &where,
         m_lastError = m_fastPort->lastError();
         return result;
     }
-    // Every write is a step of the adapter's clock, and the timing rests on them: none is skipped.
-    routeTo(m_fastPort.get(), false);
+    routeTo(m_fastPort.get(), skipsIdleWritesAt(portNumber));
     return result;
 }
 

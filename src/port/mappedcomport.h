@@ -5,6 +5,7 @@
 #include "port/libftdidevice.h"
 #include "port/portmap.h"
 #include "port/systemcomport.h"
+#include "port/usbadapter.h"
 
 #include <QMetaObject>
 #include <atomic>
@@ -30,6 +31,14 @@ public:
     // Takes effect at the next open.
     void setPortMap(const PortMap &map) { m_map = map; }
     const PortMap &portMap() const { return m_map; }
+
+    void setAdapterLookup(AdapterLookup lookup) { m_adapterLookup = std::move(lookup); }
+    // The USB adapter behind a device path, as the lookup tells.
+    UsbAdapter adapterOf(const QString &devicePath) const { return m_adapterLookup(devicePath); }
+    // Whether an open of the port as the map routes it now would skip idle writes: the map's
+    // choice, else on a USB adapter only; never on a port that sends whole frames, whose timing
+    // rests on every write.
+    bool skipsIdleWritesAt(int portNumber) const;
 
     OpenResult presence(int portNumber) const override;
     OpenResult open(int portNumber, const LineSettings &settings) override;
@@ -63,6 +72,7 @@ private:
     void routeTo(ComPort *target, bool skipIdleWrites);
 
     PortMap m_map;
+    AdapterLookup m_adapterLookup = [](const QString &path) { return usbAdapterOf(path); };
     SystemComPort m_device;
     // Made at each open in fast mode, for the adapter the target names.
     std::unique_ptr<LibFtdiDevice> m_adapter;

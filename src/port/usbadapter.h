@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QtGlobal>
+#include <functional>
 
 namespace port {
 
@@ -26,5 +27,9 @@ struct UsbAdapter
 // Other systems than Linux always get the default.
 UsbAdapter usbAdapterOf(const QString &devicePath,
                         const QString &sysfsRoot = QStringLiteral("/sys"));
+
+// How a port finds the adapter behind a device path; usbAdapterOf on the system's sysfs unless
+// a test presents adapters of its own.
+using AdapterLookup = std::function<UsbAdapter(const QString &devicePath)>;
 
 } // namespace port

@@ -1,0 +1,141 @@
+#include "control/portmodes.h"
+#include "device/settingsstore.h"
+#include "port/bitbangcomport.h"
+#include "port/mappedcomport.h"
+#include "sim/simulatedboard.h"
+#include "sim/simulatedcomport.h"
+#include "sim/virtualft232r.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using port::PortMap;
+using port::UsbAdapter;
+
+namespace {
+
+// Three device paths that are never opened, each with the adapter a system would describe:
+// COM1 an FT232R, COM2 a CH340, COM3 a built-in UART.
+struct Rig
+{
+    Rig() : settings(dir.filePath(QStringLiteral("settings.ini")))
+    {
+        port.setAdapterLookup([this](const QString &path) {
+            if (path == ft232r)
+                return UsbAdapter{true, 0x0403, 0x6001, QStringLiteral("A1"), {}, 1, 5};
+            if (path == ch340)
+                return UsbAdapter{true, 0x1a86, 0x7523, {}, {}, 1, 7};
+            return UsbAdapter{};
+        });
+        map.mapToDevice(1, ft232r);
+        map.mapToDevice(2, ch340);
+        map.mapToDevice(3, builtIn);
+        port.setPortMap(map);
+    }
+
+    QTemporaryDir dir;
+    const QString ft232r = dir.filePath(QStringLiteral("ttyUSB0"));
+    const QString ch340 = dir.filePath(QStringLiteral("ttyUSB1"));
+    const QString builtIn = dir.filePath(QStringLiteral("ttyS0"));
+    device::SettingsStore settings;
+    PortMap map;
+    port::MappedComPort port;
+    control::PortModes modes{port, settings};
+};
+
+} // namespace
+
+class TestPortModes : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void defaultsFollowTheAdapter_data()
+    {
+        QTest::addColumn<int>("portNumber");
+        QTest::addColumn<bool>("usb");
+        QTest::addColumn<bool>("fastAvailable");
+        QTest::addColumn<bool>("skips");
+        QTest::newRow("FT232R") << 1 << true << true << true;
+        QTest::newRow("other USB adapter") << 2 << true << false << true;
+        QTest::newRow("built-in port") << 3 << false << false << false;
+        QTest::newRow("no target") << 4 << false << false << false;
+    }
+
+    // Without a choice, a USB adapter skips idle writes (each costs a round trip) and a built-in
+    // port does not; the port's open and the dialog's state agree on it.
+    void defaultsFollowTheAdapter()
+    {
+        QFETCH(int, portNumber);
+        QFETCH(bool, usb);
+        QFETCH(bool, fastAvailable);
+        QFETCH(bool, skips);
+        Rig rig;
+        const control::PortModes::State state = rig.modes.stateOf(portNumber);
+        QCOMPARE(state.usbAdapter, usb);
+        QCOMPARE(state.fastModeAvailable, fastAvailable);
+        QVERIFY(!state.fastMode && !state.onlyFastMode);
+        QCOMPARE(state.skipIdleWrites, skips);
+        QCOMPARE(rig.port.skipsIdleWritesAt(portNumber), skips);
+    }
+
+    // A choice overrides the default either way, but fast mode never skips a write: each one is a
+    // step of the adapter's clock.
+    void choicesAndFastMode()
+    {
+        Rig rig;
+        QVERIFY(rig.modes.setSkipIdleWrites(1, false));
+        QVERIFY(rig.modes.setSkipIdleWrites(3, true));
+        QVERIFY(!rig.port.skipsIdleWritesAt(1));
+        QVERIFY(rig.port.skipsIdleWritesAt(3));
+        QVERIFY(rig.modes.setSkipIdleWrites(1, true));
+        QVERIFY(rig.modes.setFastMode(1, true));
+        QVERIFY(rig.modes.fastMode(1));
+        QVERIFY(!rig.port.skipsIdleWritesAt(1));
+    }
+
+    // The virtual FT232R sends whole frames: a skip choice on it is not applied either.
+    void wholeFramePortNeverSkips()
+    {
+        Rig rig;
+        sim::SimulatedBoard board;
+        sim::VirtualFt232r adapter(board);
+        port::BitBangComPort fast(adapter);
+        sim::SimulatedComPort serial(board);
+        PortMap map = rig.port.portMap();
+        map.mapToSimulated(5, &fast);
+        map.mapToSimulated(6, &serial);
+        map.setIdleWriteSkipping(5, true);
+        map.setIdleWriteSkipping(6, true);
+        rig.port.setPortMap(map);
+        QCOMPARE(rig.port.open(5, {}), port::OpenResult::Opened);
+        QVERIFY(rig.port.inFastMode() && !rig.port.skipsIdleWrites());
+        QVERIFY(rig.modes.stateOf(5).onlyFastMode);
+        QCOMPARE(rig.port.open(6, {}), port::OpenResult::Opened);
+        QVERIFY(!rig.port.inFastMode() && rig.port.skipsIdleWrites());
+    }
+
+    // What is remembered comes back in a later run; a remembered "off" leaves a fast mode that
+    // the command line asked for in place.
+    void rememberedChoicesComeBack()
+    {
+        Rig rig;
+        QVERIFY(rig.modes.setFastMode(1, false));
+        QVERIFY(rig.modes.setFastMode(2, true));
+        QVERIFY(rig.modes.setSkipIdleWrites(3, true));
+
+        PortMap commandLine = rig.map;
+        commandLine.setFastMode(1, true);
+        rig.port.setPortMap(commandLine);
+        device::SettingsStore store(rig.settings.location());
+        control::PortModes later(rig.port, store);
+        later.apply();
+        QVERIFY(later.fastMode(1));
+        QVERIFY(later.fastMode(2));
+        QVERIFY(later.skipIdleWrites(3));
+        QVERIFY(rig.port.skipsIdleWritesAt(3));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPortModes)
+#include "tst_portmodes.moc"
