@@ -3,6 +3,9 @@
 #include "sim/simulatedcomport.h"
 
 #include <QTest>
+#include <QTimer>
+#include <atomic>
+#include <thread>
 
 using device::channelCount;
 using sim::ChipEvent;
@@ -131,6 +134,116 @@ private slots:
                  device::shownVoltage(f->model.displayedVoltage(codeOf(3))));
         QCOMPARE(f->model.dacCode[5], double(codeOf(4)));
         QVERIFY(!f->grid().writesHeld());
+    }
+
+    // A transaction asked for from an event served during another runs after it, whole, and
+    // returns only once it has run.
+    void aTransactionAskedMeanwhileWaits()
+    {
+        std::atomic<bool> firstEnded{false};
+        bool secondAfterFirst = false;
+        bool secondDone = false;
+        bool returnedAfterSecond = false;
+        QTimer::singleShot(10, this, [&] {
+            QVERIFY(bus.inFlight());
+            bus.run([&] {
+                secondAfterFirst = firstEnded.load();
+                secondDone = true;
+            });
+            returnedAfterSecond = secondDone;
+        });
+        bus.run([&] {
+            std::this_thread::sleep_for(100ms);
+            firstEnded = true;
+        });
+        QTRY_VERIFY(secondDone);
+        QVERIFY(secondAfterFirst);
+        QVERIFY(returnedAfterSecond);
+    }
+
+    // An action that must not meet a transaction runs once the read is over, not inside it.
+    void whenFreeNeverRunsDuringATransaction()
+    {
+        int ran = 0;
+        bool ranInFlight = false;
+        readWhile(4, [&] {
+            bus.whenFree([&] {
+                ++ran;
+                ranInFlight =
+                    bus.inFlight() || f->board.chip(0).events().size() < 2 * (channelCount + 1);
+            });
+            QCOMPARE(ran, 0);
+        });
+        QCOMPARE(ran, 1);
+        QVERIFY(!ranInFlight);
+        bool now = false;
+        bus.whenFree([&] { now = true; });
+        QVERIFY(now); // a free bus runs it at once
+    }
+
+    // Cancelling a load stops it between two channels: every write sent went whole, with the
+    // file's code, and none after the stop.
+    void cancelledLoadStopsBetweenChannels()
+    {
+        f->showCodes(10, 700, 3);
+        const QString path = f->dir.filePath(QStringLiteral("set.csv"));
+        f->controller->saveToFile(path);
+        f->showCodes(10, 100);
+        const auto connection =
+            connect(f->operations.get(), &control::ChipOperations::progressed, this, [&](int done) {
+                if (done == 6)
+                    bus.cancel();
+            });
+        f->controller->loadFromFile(path);
+        disconnect(connection);
+        // In channel order; the grid may write a channel back after its load.
+        int sent = 0;
+        for (const ChipEvent &e : f->events(ChipEvent::Kind::DacWrite)) {
+            QVERIFY(e.reg == sent - 1 || e.reg == sent);
+            sent = e.reg + 1;
+        }
+        QVERIFY2(sent >= 6 && sent < channelCount, qPrintable(QString::number(sent)));
+        for (int index = 1; index <= channelCount; ++index) {
+            const int reg = index - 1;
+            QCOMPARE(int(f->chip0().dacRegister(reg)), index <= sent ? 700 + 3 * index : 100);
+        }
+        QVERIFY(f->board.scl() && f->board.sda());
+        // The screen shows what the chip holds, the new codes where they went out.
+        QCOMPARE(f->model.dacCode[1], 703.0);
+        QCOMPARE(f->model.dacCode[channelCount], 100.0);
+    }
+
+    // A burn is not cancellable: a cancel (as closing the window asks for) while it burns or
+    // reads back, even with the command line's stop asked as well, lets it end whole, verified.
+    void aBurnRunsWholeThroughACancel()
+    {
+        f->showCodes(10, 200, 5);
+        f->prompts.answerYes = true;
+        bool stop = false;
+        bool cancelTaken = false;
+        f->operations->setStopCheck([&] { return stop; });
+        QStringList cancelledIn;
+        const auto connection = connect(f->operations.get(), &control::ChipOperations::progressed,
+                                        this, [&](int done, int, const QString &what) {
+                                            if (done == 5) {
+                                                bus.cancel();
+                                                cancelTaken = cancelTaken || bus.cancelRequested();
+                                                stop = true;
+                                                cancelledIn << what;
+                                            }
+                                        });
+        f->controller->programOtpAllChannels();
+        disconnect(connection);
+        f->operations->setStopCheck({});
+        QCOMPARE(cancelledIn.size(), 2);
+        QVERIFY(!cancelTaken);
+        QVERIFY2(f->prompts.errors.isEmpty(), qPrintable(f->prompts.errors.join(u'\n')));
+        QCOMPARE(f->prompts.messages.size(), 1);
+        QVERIFY2(f->prompts.messages[0].contains(QStringLiteral("verified it")),
+                 qPrintable(f->prompts.messages[0]));
+        for (int reg = 0; reg < channelCount; ++reg)
+            QCOMPARE(f->chip0().otpCell(0, reg).value_or(-1), 205 + 5 * reg);
+        QVERIFY(f->model.unknownChannels().isEmpty());
     }
 };
 
