@@ -10,6 +10,8 @@ using control::BurnReport;
 using control::BurnResult;
 using control::ChipOperations;
 using sim::ChipEvent;
+using Operation = std::function<control::OperationResult(ChipOperations &)>;
+Q_DECLARE_METATYPE(Operation)
 
 // A bus that is not clean, against the simulated board: frames cut off by a failing port, a chip
 // holding SDA, DSR stuck, OTP cells and banks that do not take a burn. What the program says must
@@ -255,6 +257,76 @@ private slots:
         QCOMPARE(burned.refusal, BurnResult::Refusal::BusHeld);
         QCOMPARE(BurnReport(burned).verdict(), BurnReport::Verdict::NothingBurned);
         QVERIFY(f.events(ChipEvent::Kind::OtpWrite).isEmpty());
+    }
+
+    void silenceMidwayIsNotHeard_data()
+    {
+        QTest::addColumn<Operation>("operation");
+        QTest::newRow("read all") << Operation([](ChipOperations &o) -> control::OperationResult {
+            const control::ChipReading reading = o.readAll(QStringLiteral("0"));
+            // Channels 6 and 7 went unanswered; those around them and the max bank were read.
+            if (!reading.wasRead(5) || reading.wasRead(6) || reading.wasRead(7) ||
+                !reading.wasRead(8) || !reading.maxBankAnswered)
+                return {QStringLiteral("wrong channels"), false, false, true};
+            return reading;
+        });
+        QTest::newRow("load") << Operation([](ChipOperations &o) {
+            control::ChannelCodes codes;
+            codes.fill(300);
+            return o.loadCodes(QStringLiteral("0"), codes, {});
+        });
+    }
+
+    // The chip stops answering for two channels in the middle of an operation and answers again
+    // for the last: the operation was not answered whole, whatever its last frame heard.
+    void silenceMidwayIsNotHeard()
+    {
+        QFETCH(Operation, operation);
+        ControlFixture f;
+        connect(f.operations.get(), &ChipOperations::progressed, this, [&](int done) {
+            if (done == 5 || done == 7)
+                f.board.setChipPresent(0, done == 7);
+        });
+        const control::OperationResult result = operation(*f.operations);
+        QVERIFY2(result.portHeld(), qPrintable(result.portFailure));
+        QVERIFY(!result.chipAnswered);
+    }
+
+    void portFailureIsNotASilentChip_data()
+    {
+        QTest::addColumn<Operation>("operation");
+        QTest::newRow("read a channel") << Operation([](ChipOperations &o) {
+            return control::OperationResult(o.readChannel(QStringLiteral("0"), 3));
+        });
+        QTest::newRow("read all") << Operation([](ChipOperations &o) {
+            return control::OperationResult(o.readAll(QStringLiteral("0")));
+        });
+        QTest::newRow("write a channel") << Operation(
+            [](ChipOperations &o) { return o.writeChannel(QStringLiteral("0"), 3, 500); });
+        QTest::newRow("load") << Operation([](ChipOperations &o) {
+            control::ChannelCodes codes;
+            codes.fill(300);
+            return o.loadCodes(QStringLiteral("0"), codes, {});
+        });
+        QTest::newRow("reset") << Operation([](ChipOperations &o) { return o.reset(); });
+    }
+
+    // A port that fails under an operation is named as such, not taken for a chip that keeps
+    // silent, and the status bar says so.
+    void portFailureIsNotASilentChip()
+    {
+        QFETCH(Operation, operation);
+        ControlFixture f;
+        control::StatusLine status{f.stack.ports(), f.stack.portMap(), f.model, f.prompts};
+        connect(f.operations.get(), &ChipOperations::chipHeard, &status,
+                &control::StatusLine::chipHeard);
+        f.stack.simulatedPort().unplugAfter(40);
+        const control::OperationResult result = operation(*f.operations);
+        QVERIFY(!result.portHeld());
+        QVERIFY(!f.stack.ports().comPort().isOpen());
+        QVERIFY2(status.silenceText().isEmpty(), qPrintable(status.silenceText()));
+        QVERIFY2(status.portText().startsWith(QStringLiteral("No port open (")),
+                 qPrintable(status.portText()));
     }
 };
 
