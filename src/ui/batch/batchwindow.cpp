@@ -1,6 +1,7 @@
 #include "ui/batch/batchwindow.h"
 
 #include "control/batchrunner.h"
+#include "ui/batch/folderfiles.h"
 #include "ui/batch/folderlisting.h"
 
 #include <QDir>
@@ -87,10 +88,8 @@ void BatchWindow::createLists()
     // No hidden entries; the listings keep only folders and regular files (or links to them).
     m_folderModel = new QFileSystemModel(this);
     m_folderModel->setFilter(QDir::Dirs | QDir::NoDotAndDotDot);
-    m_folderListing = new FolderListing(m_folderModel, FolderListing::Entries::Folders, this);
-    m_fileModel = new QFileSystemModel(this);
-    m_fileModel->setFilter(QDir::Files);
-    m_fileListing = new FolderListing(m_fileModel, FolderListing::Entries::Files, this);
+    m_folderListing = new FolderListing(m_folderModel, this);
+    m_fileList = new FolderFiles(this);
 
     m_folders = new QTreeView(this);
     m_folders->setModel(m_folderListing);
@@ -107,12 +106,11 @@ void BatchWindow::createLists()
 
     // Files that vanish leave the selection, which is not the user's doing either. These come
     // before the view's own connections, so they run first.
-    connect(m_fileListing, &QAbstractItemModel::rowsAboutToBeRemoved, this,
-            [this] { ++m_refilling; });
-    connect(m_fileListing, &QAbstractItemModel::rowsRemoved, this, [this] { --m_refilling; });
+    connect(m_fileList, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this] { ++m_refilling; });
+    connect(m_fileList, &QAbstractItemModel::rowsRemoved, this, [this] { --m_refilling; });
     m_files = new QListView(this);
     m_files->setAccessibleName(tr("Register-set files"));
-    m_files->setModel(m_fileListing);
+    m_files->setModel(m_fileList);
     m_files->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_files->setUniformItemSizes(true);
     connect(m_files->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -199,8 +197,7 @@ void BatchWindow::setFolder(const QString &path)
     // A new folder drops the selection, but that is not the user's doing.
     ++m_refilling;
     m_files->selectionModel()->clear();
-    m_fileModel->setRootPath(m_folder);
-    m_files->setRootIndex(m_fileListing->indexOfPath(m_folder));
+    m_fileList->setFolder(m_folder);
     --m_refilling;
 }
 
@@ -224,12 +221,12 @@ void BatchWindow::showFolderInTree()
 
 QModelIndex BatchWindow::fileIndex(int position) const
 {
-    return m_fileListing->index(position, 0, m_files->rootIndex());
+    return m_fileList->index(position, 0);
 }
 
 int BatchWindow::count() const
 {
-    return m_fileListing->rowCount(m_files->rootIndex());
+    return m_fileList->rowCount();
 }
 
 bool BatchWindow::isSelected(int position) const
@@ -241,7 +238,7 @@ bool BatchWindow::isSelected(int position) const
 QString BatchWindow::name(int position) const
 {
     const QModelIndex index = fileIndex(position);
-    return index.isValid() ? m_fileListing->fileName(index) : QString();
+    return index.isValid() ? m_fileList->fileName(position) : QString();
 }
 
 } // namespace ui

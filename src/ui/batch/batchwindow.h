@@ -19,6 +19,7 @@ class BatchRunner;
 
 namespace ui {
 
+class FolderFiles;
 class FolderListing;
 
 // "Run Batch": a folder, its files, and the buttons that play the selected ones. The runner
@@ -60,9 +61,8 @@ private:
     // Above 0 while the list changes under the selection without the user's doing.
     int m_refilling = 0;
     QFileSystemModel *m_folderModel = nullptr;
-    QFileSystemModel *m_fileModel = nullptr;
     FolderListing *m_folderListing = nullptr;
-    FolderListing *m_fileListing = nullptr;
+    FolderFiles *m_fileList = nullptr;
     QTreeView *m_folders = nullptr;
     QListView *m_files = nullptr;
     QLineEdit *m_delay = nullptr;

@@ -13,8 +13,8 @@ bool isWithin(const QString &folder, const QString &path)
 
 } // namespace
 
-FolderListing::FolderListing(QFileSystemModel *source, Entries entries, QObject *parent)
-    : QSortFilterProxyModel(parent), m_source(source), m_entries(entries)
+FolderListing::FolderListing(QFileSystemModel *source, QObject *parent)
+    : QSortFilterProxyModel(parent), m_source(source)
 {
     m_collator.setCaseSensitivity(Qt::CaseInsensitive);
     setSourceModel(source);
@@ -33,19 +33,11 @@ QString FolderListing::filePath(const QModelIndex &index) const
     return m_source->filePath(mapToSource(index));
 }
 
-QString FolderListing::fileName(const QModelIndex &index) const
-{
-    return m_source->fileName(mapToSource(index));
-}
-
 bool FolderListing::filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const
 {
     const QModelIndex index = m_source->index(sourceRow, 0, sourceParent);
     const QString path = m_source->filePath(index);
     const QString open = m_source->rootPath();
-    // The folders above the open one stay in either case: they lead to it.
-    if (m_entries == Entries::Files)
-        return m_source->fileInfo(index).isFile() || isWithin(open, path);
     return m_source->fileInfo(index).isDir() && (isWithin(open, path) || isWithin(path, open));
 }
 
