@@ -45,8 +45,7 @@ PortModes::State PortModes::stateOf(int portNumber) const
     State state;
     state.usbAdapter = adapter.isUsb;
     state.fastModeAvailable = adapter.isFt232r();
-    state.onlyFastMode = target.kind == port::PortTarget::Kind::Simulated && target.simulated &&
-                         target.simulated->sendsWholeFrames();
+    state.onlyFastMode = port::PortFactory::kindOf(target) == port::AdapterKind::VirtualFt232r;
     state.fastMode = target.fastMode || state.onlyFastMode;
     // Without a choice, the default the port applies at its open.
     state.skipIdleWrites = target.skipIdleWrites.value_or(adapter.isUsb);

@@ -1,7 +1,5 @@
 #include "port/mappedcomport.h"
 
-#include "port/usbadapter.h"
-
 #include <utility>
 
 namespace port {
@@ -33,46 +31,36 @@ OpenResult MappedComPort::open(int portNumber, const LineSettings &settings)
     m_deviceTried = false;
 
     const PortTarget where = m_map.target(portNumber);
-    ComPort *target = &m_device;
-    if (where.kind == PortTarget::Kind::Simulated) {
-        if (!where.simulated) {
-            m_lastError =
-                tr("%1: no simulated board is attached.").arg(PortMap::portName(portNumber));
-            return OpenResult::Failed;
-        }
-        target = where.simulated;
+    OpenResult refusal = OpenResult::Failed;
+    QString error;
+    ComPort *target = m_factory.portFor(portNumber, where, &refusal, &error);
+    if (!target) {
+        const std::lock_guard lock(m_errorLock);
+        m_lastError = error;
+        return refusal;
     }
-
-    if (where.kind == PortTarget::Kind::Device && where.fastMode)
-        return openFast(portNumber, where, settings);
 
     target->setTimeouts(m_timeouts);
     OpenResult result = OpenResult::Failed;
-    if (target == &m_device) {
+    SystemComPort &serial = m_factory.serialPort();
+    if (target == &serial) {
         m_deviceTried = true;
-        // A number without a target is refused by the device port with its own message.
-        result = m_device.openDevice(portNumber, where.devicePath, settings);
+        result = serial.openDevice(portNumber, where.devicePath, settings);
     } else {
         result = target->open(portNumber, settings);
     }
-    if (result == OpenResult::Opened && target->isOpen())
-        routeTo(target, skipsIdleWritesAt(portNumber));
+    if (result == OpenResult::Opened && target->isOpen()) {
+        routeTo(target, m_factory.skipsIdleWrites(where));
+    } else if (auto *fast = qobject_cast<BitBangComPort *>(target)) {
+        const std::lock_guard lock(m_errorLock);
+        m_lastError = fast->lastError();
+    }
     return result;
 }
 
 bool MappedComPort::skipsIdleWritesAt(int portNumber) const
 {
-    const PortTarget where = m_map.target(portNumber);
-    switch (where.kind) {
-    case PortTarget::Kind::None:
-        return false;
-    case PortTarget::Kind::Simulated:
-        return where.simulated && !where.simulated->sendsWholeFrames() &&
-               where.skipIdleWrites.value_or(false);
-    case PortTarget::Kind::Device:
-        break;
-    }
-    return !where.fastMode && where.skipIdleWrites.value_or(adapterOf(where.devicePath).isUsb);
+    return m_factory.skipsIdleWrites(m_map.target(portNumber));
 }
 
 void MappedComPort::routeTo(ComPort *target, bool skipIdleWrites)
@@ -85,37 +73,6 @@ void MappedComPort::routeTo(ComPort *target, bool skipIdleWrites)
     // An open leaves both lines released.
     m_dtr = false;
     m_rts = false;
-}
-
-OpenResult MappedComPort::openFast(int portNumber, const PortTarget &where,
-                                   const LineSettings &settings)
-{
-    const QString name = PortMap::portName(portNumber);
-    FtdiSelection selection;
-    if (where.ftdiSerial.isEmpty()) {
-        const UsbAdapter adapter = adapterOf(where.devicePath);
-        if (!adapter.isFt232r()) {
-            m_lastError = tr("%1 (%2) is not an FT232R adapter, which fast mode needs; turn fast "
-                             "mode off to use it as a serial port.")
-                              .arg(name, where.devicePath);
-            return OpenResult::NotPresent;
-        }
-        selection = {adapter.serial, adapter.busNumber, adapter.deviceAddress,
-                     QStringLiteral("%1 (%2)").arg(name, where.devicePath)};
-    } else {
-        selection = {where.ftdiSerial, 0, 0, QStringLiteral("FT232R %1").arg(where.ftdiSerial)};
-    }
-    m_fastPort.reset();
-    m_adapter = std::make_unique<LibFtdiDevice>(selection);
-    m_fastPort = std::make_unique<BitBangComPort>(*m_adapter);
-    m_fastPort->setTimeouts(m_timeouts);
-    const OpenResult result = m_fastPort->open(portNumber, settings);
-    if (result != OpenResult::Opened) {
-        m_lastError = m_fastPort->lastError();
-        return result;
-    }
-    routeTo(m_fastPort.get(), skipsIdleWritesAt(portNumber));
-    return result;
 }
 
 void MappedComPort::close()
@@ -209,7 +166,7 @@ QList<bool> MappedComPort::endFrame()
 QString MappedComPort::lastError() const
 {
     if (m_deviceTried)
-        return m_device.lastError();
+        return m_factory.serialPort().lastError();
     const std::lock_guard lock(m_errorLock);
     return m_lastError;
 }

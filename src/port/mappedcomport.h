@@ -1,11 +1,8 @@
 #pragma once
 
-#include "port/bitbangcomport.h"
 #include "port/comport.h"
-#include "port/libftdidevice.h"
+#include "port/portfactory.h"
 #include "port/portmap.h"
-#include "port/systemcomport.h"
-#include "port/usbadapter.h"
 
 #include <QMetaObject>
 #include <atomic>
@@ -32,9 +29,13 @@ public:
     void setPortMap(const PortMap &map) { m_map = map; }
     const PortMap &portMap() const { return m_map; }
 
-    void setAdapterLookup(AdapterLookup lookup) { m_adapterLookup = std::move(lookup); }
-    // The USB adapter behind a device path, as the lookup tells.
-    UsbAdapter adapterOf(const QString &devicePath) const { return m_adapterLookup(devicePath); }
+    // What makes the port for each open; tests present adapters through it.
+    PortFactory &factory() { return m_factory; }
+    // The USB adapter behind a device path, as the factory's lookup tells.
+    UsbAdapter adapterOf(const QString &devicePath) const
+    {
+        return m_factory.adapterOf(devicePath);
+    }
     // Whether an open of the port as the map routes it now would skip idle writes: the map's
     // choice, else on a USB adapter only; never on a port that sends whole frames, whose timing
     // rests on every write.
@@ -67,16 +68,11 @@ public:
 
 private:
     void openPortFailed(int portNumber, const QString &reason);
-    OpenResult openFast(int portNumber, const PortTarget &where, const LineSettings &settings);
     // The open target carries the lines from now on.
     void routeTo(ComPort *target, bool skipIdleWrites);
 
     PortMap m_map;
-    AdapterLookup m_adapterLookup = [](const QString &path) { return usbAdapterOf(path); };
-    SystemComPort m_device;
-    // Made at each open in fast mode, for the adapter the target names.
-    std::unique_ptr<LibFtdiDevice> m_adapter;
-    std::unique_ptr<BitBangComPort> m_fastPort;
+    PortFactory m_factory;
     // The target carrying the lines. A failure clears it on whichever thread saw it (the port
     // has closed itself by then), so each call reads it once.
     std::atomic<ComPort *> m_open{nullptr};

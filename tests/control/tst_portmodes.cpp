@@ -1,4 +1,7 @@
+#include "bus/chipbus.h"
+#include "bus/lineengine.h"
 #include "control/portmodes.h"
+#include "device/bitstrings.h"
 #include "device/settingsstore.h"
 #include "port/bitbangcomport.h"
 #include "port/mappedcomport.h"
@@ -20,7 +23,7 @@ struct Rig
 {
     Rig() : settings(dir.filePath(QStringLiteral("settings.ini")))
     {
-        port.setAdapterLookup([this](const QString &path) {
+        port.factory().setAdapterLookup([this](const QString &path) {
             if (path == ft232r)
                 return UsbAdapter{true, 0x0403, 0x6001, QStringLiteral("A1"), {}, 1, 5};
             if (path == ch340)
@@ -134,6 +137,62 @@ private slots:
         QVERIFY(later.fastMode(2));
         QVERIFY(later.skipIdleWrites(3));
         QVERIFY(rig.port.skipsIdleWritesAt(3));
+    }
+
+    // Fast mode on a device: the factory makes an FT232R port for the adapter the system names
+    // (here a virtual one on the simulated board), which carries every write; a device whose
+    // adapter is no FT232R is refused with a word why.
+    void fastModeOnADevice()
+    {
+        Rig rig;
+        sim::SimulatedBoard board;
+        board.chip(0).setDacRegister(5, 777);
+        QList<port::FtdiSelection> made;
+        rig.port.factory().setAdapterMaker([&](const port::FtdiSelection &selection) {
+            made.append(selection);
+            return std::make_unique<sim::VirtualFt232r>(board);
+        });
+        QVERIFY(rig.modes.setFastMode(1, true));
+        QVERIFY(rig.modes.setSkipIdleWrites(1, true));
+        QCOMPARE(rig.port.open(1, {}), port::OpenResult::Opened);
+        QVERIFY(rig.port.inFastMode() && !rig.port.skipsIdleWrites());
+        QCOMPARE(made.size(), 1);
+        QCOMPARE(made[0].serial, QStringLiteral("A1"));
+        QCOMPARE(made[0].busNumber, 1);
+        QCOMPARE(made[0].deviceAddress, 5);
+        bus::LineEngine engine(rig.port);
+        bus::ChipBus chip(engine);
+        chip.readDacRegister(device::decmal_to_binary5(5), QStringLiteral("0"));
+        QVERIFY(chip.chipAnswered());
+        QCOMPARE(chip.registerWord() & 0x3FF, 777);
+        rig.port.close();
+
+        QVERIFY(rig.modes.setFastMode(2, true));
+        QCOMPARE(rig.port.open(2, {}), port::OpenResult::NotPresent);
+        QVERIFY2(rig.port.lastError().contains(QStringLiteral("is not an FT232R adapter")),
+                 qPrintable(rig.port.lastError()));
+        QCOMPARE(made.size(), 1);
+    }
+
+    void kindsOfAdapter()
+    {
+        Rig rig;
+        sim::SimulatedBoard board;
+        sim::VirtualFt232r adapter(board);
+        port::BitBangComPort fast(adapter);
+        sim::SimulatedComPort serial(board);
+        PortMap map = rig.port.portMap();
+        map.mapToSimulated(5, &fast);
+        map.mapToSimulated(6, &serial);
+        map.setFastMode(1, true);
+        using port::AdapterKind;
+        using port::PortFactory;
+        QCOMPARE(PortFactory::kindOf(map.target(1)), AdapterKind::Ft232r);
+        QCOMPARE(PortFactory::kindOf(map.target(2)), AdapterKind::Serial);
+        QCOMPARE(PortFactory::kindOf(map.target(5)), AdapterKind::VirtualFt232r);
+        QCOMPARE(PortFactory::kindOf(map.target(6)), AdapterKind::Simulated);
+        QCOMPARE(PortFactory::kindOf(port::PortTarget()), AdapterKind::None);
+        QCOMPARE(PortFactory::kindOf(map.target(7)), AdapterKind::Serial); // its default device
     }
 };
 
