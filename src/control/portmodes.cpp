@@ -76,7 +76,7 @@ QString PortModes::portError() const
 bool PortModes::remember(const QString &section, int portNumber, bool on)
 {
     if (!port::PortMap::isPortNumber(portNumber)) {
-        m_lastError = tr("There is no port COM%1.").arg(portNumber);
+        m_lastError = tr("There is no port %1.").arg(port::PortMap::comName(portNumber));
         return false;
     }
     if (!m_settings.savePortChoice(section, portNumber, on)) {

@@ -14,12 +14,6 @@ namespace {
 
 constexpr qint32 bitRates[] = {4800, 9600, 19200, 28800, 38400};
 
-// Any stored number, as the messages show it: "COM5", also "COM0" or "COM-3".
-QString shownName(int portNumber)
-{
-    return QStringLiteral("COM%1").arg(portNumber);
-}
-
 QString withLocation(const port::PortDescription &port)
 {
     if (port.location.isEmpty())
@@ -81,7 +75,7 @@ void PortSettingsController::fillPortList()
         status.append(tr("Please select a COM port."));
     } else if (!portFound) {
         m_selectedPortRow = noSelection;
-        status.append(shownName(m_ports.portNumber()) +
+        status.append(port::PortMap::comName(m_ports.portNumber()) +
                       tr(" is unavailable. Please select a different port."));
     }
 
@@ -222,7 +216,7 @@ void PortSettingsController::reopenPort()
 
 QString PortSettingsController::openFailure(int portNumber, bool tried) const
 {
-    const QString name = shownName(portNumber);
+    const QString name = port::PortMap::comName(portNumber);
     const port::OpenResult result = tried ? m_ports.lastOpenResult() : port::OpenResult::Busy;
     switch (result) {
     case port::OpenResult::Busy:
@@ -241,7 +235,7 @@ QString PortSettingsController::openFailure(int portNumber, bool tried) const
 
 QString PortSettingsController::fastModeFailure(int portNumber) const
 {
-    QStringList lines{tr("%1 could not be opened in fast mode.").arg(shownName(portNumber))};
+    QStringList lines{tr("%1 could not be opened in fast mode.").arg(port::PortMap::comName(portNumber))};
     const QString reason = m_modes->portError();
     if (!reason.isEmpty())
         lines.append(reason);

@@ -1,5 +1,7 @@
 #include "port/mappedcomport.h"
 
+#include "port/devicenode.h"
+
 #include <utility>
 
 namespace port {
@@ -18,7 +20,7 @@ OpenResult MappedComPort::presence(int portNumber) const
         break;
     }
     QString reason;
-    return SystemComPort::inspectNode(PortMap::portName(portNumber), where.devicePath, &reason);
+    return inspectDeviceNode(PortMap::portName(portNumber), where.devicePath, &reason);
 }
 
 OpenResult MappedComPort::open(int portNumber, const LineSettings &settings)

@@ -62,9 +62,14 @@ bool PortMap::isPortNumber(int portNumber)
     return portNumber >= firstPortNumber && portNumber <= lastPortNumber;
 }
 
+QString PortMap::comName(int portNumber)
+{
+    return QStringLiteral("COM%1").arg(portNumber);
+}
+
 QString PortMap::portName(int portNumber)
 {
-    return isPortNumber(portNumber) ? QStringLiteral("COM%1").arg(portNumber) : QString();
+    return isPortNumber(portNumber) ? comName(portNumber) : QString();
 }
 
 QString PortMap::defaultDevicePath(int portNumber)
@@ -159,7 +164,7 @@ PortOverride PortMap::parsePort(const QString &text)
     if (equals >= 0) {
         const QString target = text.mid(equals + 1);
         if (target.isEmpty())
-            return refusedPort(QObject::tr("no device path given for COM%1").arg(number));
+            return refusedPort(QObject::tr("no device path given for %1").arg(comName(number)));
         result = parseTarget(target, true);
     }
     if (result.isValid())

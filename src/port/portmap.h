@@ -75,6 +75,8 @@ public:
     static bool isPortNumber(int portNumber);
     // "COM" + the number, no leading zeros; empty outside 1..16.
     static QString portName(int portNumber);
+    // "COM" + any number, as messages show a number that was stored or asked for: "COM0".
+    static QString comName(int portNumber);
     // COMn on Windows; elsewhere COM1-4 are /dev/ttyS0-3, COM5-12 /dev/ttyUSB0-7 and COM13-16
     // /dev/ttyACM0-3. Empty outside 1..16.
     static QString defaultDevicePath(int portNumber);

@@ -1,5 +1,6 @@
 #include "port/systemcomport.h"
 
+#include "port/devicenode.h"
 #include "port/portmap.h"
 
 #include <QDeadlineTimer>
@@ -8,15 +9,11 @@
 #include <utility>
 
 #ifdef Q_OS_WIN
-#include <QSerialPortInfo>
-#include <algorithm>
 #include <windows.h>
 #else
 #include <cerrno>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -50,59 +47,7 @@ OpenResult SystemComPort::presence(int portNumber) const
     if (path.isEmpty())
         return OpenResult::NotPresent;
     QString reason;
-    return inspectNode(PortMap::portName(portNumber), path, &reason);
-}
-
-// Asks the system about a device without opening it. The open's own errors mix up a missing
-// node, a forbidden one and one held elsewhere; the node tells the first two apart.
-OpenResult SystemComPort::inspectNode(const QString &name, const QString &path, QString *reason)
-{
-#ifdef Q_OS_WIN
-    // The system lists its ports from the registry; nothing is opened.
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    const bool listed = std::any_of(ports.cbegin(), ports.cend(), [&path](const auto &info) {
-        return info.portName() == path || info.systemLocation() == path;
-    });
-    if (listed)
-        return OpenResult::Opened;
-    *reason = tr("%1: %2 does not exist.").arg(name, path);
-    return OpenResult::NotPresent;
-#else
-    const QByteArray node = QFile::encodeName(path);
-    struct stat status = {};
-    if (::stat(node.constData(), &status) != 0) {
-        const int error = errno;
-        const QString text = qt_error_string(error);
-        if (error == ENOENT || error == ENOTDIR) {
-            *reason = tr("%1: %2 does not exist.").arg(name, path);
-            return OpenResult::NotPresent;
-        }
-        *reason = error == EACCES ? tr("%1: %2 cannot be reached: %3").arg(name, path, text)
-                                  : tr("%1: %2: %3").arg(name, path, text);
-        return error == EACCES ? OpenResult::NoPermission : OpenResult::Failed;
-    }
-    if (!S_ISCHR(status.st_mode)) {
-        *reason = tr("%1: %2 is not a serial device.").arg(name, path);
-        return OpenResult::Failed;
-    }
-    if (::access(node.constData(), R_OK | W_OK) != 0) {
-        const int error = errno;
-        *reason = tr("%1: %2 may not be opened: %3").arg(name, path, qt_error_string(error));
-        return error == EACCES ? OpenResult::NoPermission : OpenResult::Failed;
-    }
-#ifdef Q_OS_LINUX
-    // The nodes of the built-in serial ports exist whether or not a UART sits behind them; the
-    // kernel's type of the port says (0: none found).
-    QFile type(QStringLiteral("/sys/dev/char/%1:%2/type")
-                   .arg(major(status.st_rdev))
-                   .arg(minor(status.st_rdev)));
-    if (type.open(QIODevice::ReadOnly) && type.readAll().trimmed() == "0") {
-        *reason = tr("%1: there is no serial port behind %2.").arg(name, path);
-        return OpenResult::NotPresent;
-    }
-#endif
-    return OpenResult::Opened;
-#endif
+    return inspectDeviceNode(PortMap::portName(portNumber), path, &reason);
 }
 
 OpenResult SystemComPort::open(int portNumber, const LineSettings &settings)
@@ -116,7 +61,8 @@ OpenResult SystemComPort::openDevice(int portNumber, const QString &path,
     close();
     m_lastError.clear();
     if (!PortMap::isPortNumber(portNumber))
-        return refuse(OpenResult::NotPresent, tr("There is no port COM%1.").arg(portNumber));
+        return refuse(OpenResult::NotPresent,
+                      tr("There is no port %1.").arg(PortMap::comName(portNumber)));
 
     const QString name = PortMap::portName(portNumber);
     if (settings.bitRate <= 0) {
@@ -125,7 +71,8 @@ OpenResult SystemComPort::openDevice(int portNumber, const QString &path,
     }
 
     QString reason;
-    if (const OpenResult found = inspectNode(name, path, &reason); found != OpenResult::Opened)
+    if (const OpenResult found = inspectDeviceNode(name, path, &reason);
+        found != OpenResult::Opened)
         return refuse(found, reason);
 
     m_serial.setPortName(path);

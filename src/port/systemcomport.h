@@ -26,8 +26,6 @@ public:
 
     // The system's default device for the COM number, looked at without opening it.
     OpenResult presence(int portNumber) const override;
-    // Asks the system about a device node without opening it; *reason says what is wrong.
-    static OpenResult inspectNode(const QString &name, const QString &path, QString *reason);
     // Opens the system's default device for the COM number.
     OpenResult open(int portNumber, const LineSettings &settings) override;
     // Opens any device under a COM number; closes first if open. On success both modem-control

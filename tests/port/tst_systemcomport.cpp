@@ -1,3 +1,4 @@
+#include "port/devicenode.h"
 #include "port/portmap.h"
 #include "port/systemcomport.h"
 
@@ -65,9 +66,9 @@ private slots:
         QSignalSpy failed(&serial, &SystemComPort::failed);
 
         QString reason;
-        QCOMPARE(path.isEmpty() ? serial.presence(portNumber)
-                                : SystemComPort::inspectNode(port::PortMap::portName(portNumber),
-                                                             path, &reason),
+        QCOMPARE(path.isEmpty()
+                     ? serial.presence(portNumber)
+                     : inspectDeviceNode(port::PortMap::portName(portNumber), path, &reason),
                  presence);
         const OpenResult opened = path.isEmpty()
                                       ? serial.open(portNumber, LineSettings{})
@@ -113,9 +114,9 @@ private slots:
         QSignalSpy failed(&serial, &SystemComPort::failed);
         // Whether the terminal has modem lines or another holder shows only at the open.
         QString reason;
-        QCOMPARE(SystemComPort::inspectNode(QStringLiteral("COM3"),
-                                            QString::fromLocal8Bit(terminal), &reason),
-                 OpenResult::Opened);
+        QCOMPARE(
+            inspectDeviceNode(QStringLiteral("COM3"), QString::fromLocal8Bit(terminal), &reason),
+            OpenResult::Opened);
         QCOMPARE(serial.openDevice(3, QString::fromLocal8Bit(terminal), LineSettings{}), result);
         QVERIFY2(serial.lastError().contains(error), qPrintable(serial.lastError()));
         QVERIFY(!serial.isOpen() && !serial.dsr() && failed.isEmpty());
