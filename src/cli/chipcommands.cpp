@@ -6,6 +6,7 @@
 #include "cli/playlist.h"
 #include "control/burnlog.h"
 #include "control/burnreport.h"
+#include "control/chiptexts.h"
 #include "device/devicemodel.h"
 #include "device/numbertext.h"
 #include "device/registersetfile.h"
@@ -543,7 +544,7 @@ ExitStatus ChipCommands::selfTest()
     const control::WiringCheck check = m_operations.checkWiring();
     if (const ExitStatus status = checkPort(check); status != ExitStatus::Ok)
         return status;
-    const QString text = control::ChipOperations::wiringText(check.wiring);
+    const QString text = control::ChipTexts::wiring(check.wiring);
     const QJsonObject json{{QStringLiteral("wiringFine"), check.wiring == Wiring::Fine},
                            {QStringLiteral("finding"), text}};
     if (check.wiring != Wiring::Fine)

@@ -1,5 +1,6 @@
 #include "control/burnreport.h"
 
+#include "control/chiptexts.h"
 #include "control/userprompts.h"
 #include "device/bitstrings.h"
 #include "device/numbertext.h"
@@ -90,9 +91,9 @@ QString BurnReport::cause() const
     case Refusal::BusHeld:
         return sdaHeld;
     case Refusal::ChipSilent:
-        return tr("no chip answered at A0 = %1 when asked for its max bank. Is the board "
-                  "powered, and is A0 right?")
-            .arg(a0);
+        return tr("%1 when asked for its max bank. %2")
+            .arg(ChipTexts::noChipAnswered(a0),
+                 ChipTexts::sentence(ChipTexts::poweredAndA0Question()));
     case Refusal::MaxBankInvalid:
         return tr("the max bank of the device with A0 = %1 reads %2, which no chip gives.")
             .arg(a0)

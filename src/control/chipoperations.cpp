@@ -374,27 +374,6 @@ ChipScan ChipOperations::findChips()
         Heard::Keep);
 }
 
-QString ChipOperations::wiringText(bus::ChipBus::Wiring wiring)
-{
-    switch (wiring) {
-    case bus::ChipBus::Wiring::Fine:
-        return tr("Wiring fine: DSR follows RTS.");
-    case bus::ChipBus::Wiring::StuckLow:
-        return tr("SDA stuck low: DSR reads SDA low whatever RTS does, even after a bus clear. "
-                  "SDA is shorted to ground, a chip without power clamps it, or DSR is stuck "
-                  "asserted. Check the board's power and the SDA wiring.");
-    case bus::ChipBus::Wiring::NoEcho:
-        return tr("No DSR: DSR never changes and reads SDA high. The adapter has no DSR, or SDA "
-                  "is not wired back to it. Nothing can be read on this port.");
-    case bus::ChipBus::Wiring::Inverted:
-        return tr("DSR is inverted: a wiring or level problem between the adapter and the "
-                  "board.");
-    case bus::ChipBus::Wiring::Unsteady:
-        break;
-    }
-    return tr("DSR changes but does not follow RTS: a loose contact or interference.");
-}
-
 WiringCheck ChipOperations::checkWiring()
 {
     return onBus(

@@ -187,8 +187,6 @@ public:
     ChipScan findChips();
     // Whether DSR follows SDA (driven through RTS with SCL released).
     WiringCheck checkWiring();
-    // What a finding of the wiring check means, for the user.
-    static QString wiringText(bus::ChipBus::Wiring wiring);
 
     // The marker block on the transmit data line, by which an instrument sees where a played
     // file ends.

@@ -1,6 +1,7 @@
 #include "control/portsettingscontroller.h"
 
 #include "control/chipoperations.h"
+#include "control/chiptexts.h"
 #include "control/portmodes.h"
 #include "control/userprompts.h"
 #include "port/portmanager.h"
@@ -145,7 +146,7 @@ void PortSettingsController::checkWiring()
         // A port that fails under the check says nothing of the wiring.
         m_wiringText = name + QStringLiteral(": ") +
                        (check.portHeld()
-                            ? ChipOperations::wiringText(check.wiring)
+                            ? ChipTexts::wiring(check.wiring)
                             : tr("the port failed during the check (%1).").arg(check.portFailure));
     }
     m_chipsText.clear();
@@ -235,7 +236,8 @@ QString PortSettingsController::openFailure(int portNumber, bool tried) const
 
 QString PortSettingsController::fastModeFailure(int portNumber) const
 {
-    QStringList lines{tr("%1 could not be opened in fast mode.").arg(port::PortMap::comName(portNumber))};
+    QStringList lines{
+        tr("%1 could not be opened in fast mode.").arg(port::PortMap::comName(portNumber))};
     const QString reason = m_modes->portError();
     if (!reason.isEmpty())
         lines.append(reason);

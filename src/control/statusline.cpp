@@ -1,6 +1,7 @@
 #include "control/statusline.h"
 
 #include "control/chipoperations.h"
+#include "control/chiptexts.h"
 #include "control/userprompts.h"
 #include "device/devicemodel.h"
 #include "port/portmanager.h"
@@ -28,8 +29,7 @@ void StatusLine::chipHeard(Hearing hearing)
 {
     QString silence;
     if (hearing == Hearing::Silent) {
-        silence = tr("No chip answered at A0 = %1: is the board powered, and is A0 right?")
-                      .arg(m_model.a0Index());
+        silence = ChipTexts::silentChip(QString::number(m_model.a0Index()));
     } else if (hearing == Hearing::SdaHeld) {
         silence = tr("SDA is held low, even after a bus clear: is the board powered?");
     }
