@@ -14,11 +14,11 @@ class PortMap;
 
 namespace control {
 
-class ChipOperations;
-class UserPrompts;
+class PortChipChecks;
 
 // The port settings dialog behind its window: the port and bit-rate lists, which entries are
-// selected, the selected port's modes, and the status text. A choice takes effect at once (the port
+// selected, the selected port's modes, and the status text (the checks of the chips on the port
+// are PortChipChecks). A choice takes effect at once (the port
 // is re-opened with it); nothing is undone when the window closes. The lists are built afresh by
 // every load from the port list of the start-up probe.
 class PortSettingsController : public QObject
@@ -56,16 +56,8 @@ public:
     // How a user gets access to serial devices they may not open.
     static QString accessHint();
 
-    // With the chip's operations, the wiring is checked whenever a port is open (at load and
-    // after each choice that opens one), and the chips can be looked for. a0Pin is the chip in
-    // use; prompts ask whether to switch to the other one.
-    void attachChip(ChipOperations &operations, const QString &a0Pin, UserPrompts &prompts);
-    QString wiringText() const { return m_wiringText; }
-    // "Find chips": probes both addresses, says which answered, and offers to switch A0 when
-    // only the other chip did.
-    void findChips();
-    QString chipsText() const { return m_chipsText; }
-    bool switchA0Chosen() const { return m_switchA0; }
+    // The checks of what hangs on the port run whenever a choice opens one, and now.
+    void attachChecks(PortChipChecks &checks);
 
     // With the port modes, the selected port's fast mode and idle-write skipping are shown and
     // can be chosen; each choice is remembered and re-opens the port. What is shown is looked up
@@ -88,7 +80,6 @@ public:
 
 signals:
     void statusTextChanged(const QString &text);
-    void chipChecksChanged();
     void modesChanged();
 
 private:
@@ -97,7 +88,6 @@ private:
     void reopenPort();
     QString openFailure(int portNumber, bool tried) const;
     void setStatusText(const QString &text);
-    void checkWiring();
     int selectedPortNumber() const;
     void refreshModes();
     // After a mode choice: re-opens the port, and adds why the choice was not remembered.
@@ -112,12 +102,7 @@ private:
     QString m_statusText;
     // What load wrote; it comes back once a failed choice is followed by one that works.
     QString m_loadStatusText;
-    ChipOperations *m_operations = nullptr;
-    UserPrompts *m_prompts = nullptr;
-    QString m_a0Pin;
-    QString m_wiringText;
-    QString m_chipsText;
-    bool m_switchA0 = false;
+    PortChipChecks *m_checks = nullptr;
 
     PortModes *m_modes = nullptr;
     // The selected port's modes, as last looked up; port 0: none selected, or no modes attached.

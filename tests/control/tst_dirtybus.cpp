@@ -1,4 +1,5 @@
 #include "control/burnreport.h"
+#include "control/portchipchecks.h"
 #include "control/portsettingscontroller.h"
 #include "control/statusline.h"
 #include "controlfixture.h"
@@ -216,15 +217,17 @@ private slots:
         control::PortSettingsController controller(f.stack.ports(), f.stack.portMap());
         controller.load();
         f.stack.simulatedPort().unplugAfter(unplugAfter / 10);
-        controller.attachChip(*f.operations, QStringLiteral("0"), f.prompts);
-        QVERIFY2(controller.wiringText().contains(QStringLiteral("the port failed")),
-                 qPrintable(controller.wiringText()));
+        control::PortChipChecks checks(f.stack.ports(), *f.operations, QStringLiteral("0"),
+                                       f.prompts);
+        controller.attachChecks(checks);
+        QVERIFY2(checks.wiringText().contains(QStringLiteral("the port failed")),
+                 qPrintable(checks.wiringText()));
         f.openPort();
         f.stack.simulatedPort().unplugAfter(unplugAfter);
-        controller.findChips();
-        QVERIFY2(controller.chipsText().startsWith(QStringLiteral("The port failed")),
-                 qPrintable(controller.chipsText()));
-        QVERIFY(!controller.switchA0Chosen());
+        checks.findChips();
+        QVERIFY2(checks.chipsText().startsWith(QStringLiteral("The port failed")),
+                 qPrintable(checks.chipsText()));
+        QVERIFY(!checks.switchA0Chosen());
         QVERIFY(f.prompts.questions.isEmpty());
     }
 

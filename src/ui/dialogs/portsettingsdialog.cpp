@@ -33,7 +33,7 @@ QLabel *statusLabel(QWidget *frame)
 
 PortSettingsDialog::PortSettingsDialog(port::PortManager &ports, const port::PortMap &map,
                                        QWidget *parent)
-    : QDialog(parent), m_controller(ports, map)
+    : QDialog(parent), m_ports(ports), m_controller(ports, map)
 {
     setWindowTitle(QStringLiteral("COM Port Setup"));
 
@@ -108,13 +108,13 @@ void PortSettingsDialog::attachChip(control::ChipOperations &operations, const Q
     m_rows->addWidget(m_wiring, 4, 0, 1, 2);
     m_rows->addWidget(find, 5, 0);
     m_rows->addWidget(m_chips, 5, 1);
-    connect(find, &QPushButton::clicked, &m_controller,
-            &control::PortSettingsController::findChips);
-    connect(&m_controller, &control::PortSettingsController::chipChecksChanged, this, [this] {
-        m_wiring->setText(m_controller.wiringText());
-        m_chips->setText(m_controller.chipsText());
+    m_checks = new control::PortChipChecks(m_ports, operations, a0Pin, prompts, this);
+    connect(find, &QPushButton::clicked, m_checks, &control::PortChipChecks::findChips);
+    connect(m_checks, &control::PortChipChecks::changed, this, [this] {
+        m_wiring->setText(m_checks->wiringText());
+        m_chips->setText(m_checks->chipsText());
     });
-    m_controller.attachChip(operations, a0Pin, prompts);
+    m_controller.attachChecks(*m_checks);
 }
 
 void PortSettingsDialog::attachModes(control::PortModes &modes)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "control/portchipchecks.h"
 #include "control/portsettingscontroller.h"
 
 #include <QDialog>
@@ -31,14 +32,16 @@ public:
     // Adds the wiring check and "Find chips" (see the controller).
     void attachChip(control::ChipOperations &operations, const QString &a0Pin,
                     control::UserPrompts &prompts);
-    bool switchA0Chosen() const { return m_controller.switchA0Chosen(); }
+    bool switchA0Chosen() const { return m_checks && m_checks->switchA0Chosen(); }
     // Adds the selected port's fast mode and idle-write skipping below the port list.
     void attachModes(control::PortModes &modes);
 
 private:
     void showModes();
 
+    port::PortManager &m_ports;
     control::PortSettingsController m_controller;
+    control::PortChipChecks *m_checks = nullptr;
     QComboBox *m_portCombo = nullptr;
     QComboBox *m_bitRateCombo = nullptr;
     QLabel *m_status = nullptr;

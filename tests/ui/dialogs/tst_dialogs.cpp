@@ -1,3 +1,4 @@
+#include "control/portchipchecks.h"
 #include "control/portmodes.h"
 #include "control/portsettingscontroller.h"
 #include "controlfixture.h"
@@ -131,11 +132,13 @@ private slots:
         f.prompts.answerYes = true;
         PortSettingsController controller(f.stack.ports(), f.stack.portMap());
         controller.load();
-        controller.attachChip(*f.operations, QStringLiteral("0"), f.prompts);
-        QVERIFY2(controller.wiringText().startsWith(wiring), qPrintable(controller.wiringText()));
-        controller.findChips();
-        QVERIFY2(controller.chipsText().contains(chips), qPrintable(controller.chipsText()));
-        QCOMPARE(controller.switchA0Chosen(), offered);
+        control::PortChipChecks checks(f.stack.ports(), *f.operations, QStringLiteral("0"),
+                                       f.prompts);
+        controller.attachChecks(checks);
+        QVERIFY2(checks.wiringText().startsWith(wiring), qPrintable(checks.wiringText()));
+        checks.findChips();
+        QVERIFY2(checks.chipsText().contains(chips), qPrintable(checks.chipsText()));
+        QCOMPARE(checks.switchA0Chosen(), offered);
         QCOMPARE(f.prompts.questions.size(), int(offered));
         QVERIFY(f.chip0().events().isEmpty() && f.board.chip(1).events().isEmpty());
     }
