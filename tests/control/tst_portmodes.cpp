@@ -18,7 +18,8 @@ using port::UsbAdapter;
 namespace {
 
 // Three device paths that are never opened, each with the adapter a system would describe:
-// COM1 an FT232R, COM2 a CH340, COM3 a built-in UART.
+// COM1 an FT232R, COM2 a CH340, COM3 a built-in UART; COM5 the simulated board behind a virtual
+// FT232R, COM6 the board's own port.
 struct Rig
 {
     Rig() : settings(dir.filePath(QStringLiteral("settings.ini")))
@@ -33,6 +34,8 @@ struct Rig
         map.mapToDevice(1, ft232r);
         map.mapToDevice(2, ch340);
         map.mapToDevice(3, builtIn);
+        map.mapToSimulated(5, &fast);
+        map.mapToSimulated(6, &serial);
         port.setPortMap(map);
     }
 
@@ -41,6 +44,10 @@ struct Rig
     const QString ch340 = dir.filePath(QStringLiteral("ttyUSB1"));
     const QString builtIn = dir.filePath(QStringLiteral("ttyS0"));
     device::SettingsStore settings;
+    sim::SimulatedBoard board;
+    sim::VirtualFt232r adapter{board};
+    port::BitBangComPort fast{adapter};
+    sim::SimulatedComPort serial{board};
     PortMap map;
     port::MappedComPort port;
     control::PortModes modes{port, settings};
@@ -101,13 +108,7 @@ private slots:
     void wholeFramePortNeverSkips()
     {
         Rig rig;
-        sim::SimulatedBoard board;
-        sim::VirtualFt232r adapter(board);
-        port::BitBangComPort fast(adapter);
-        sim::SimulatedComPort serial(board);
         PortMap map = rig.port.portMap();
-        map.mapToSimulated(5, &fast);
-        map.mapToSimulated(6, &serial);
         map.setIdleWriteSkipping(5, true);
         map.setIdleWriteSkipping(6, true);
         rig.port.setPortMap(map);
@@ -145,12 +146,11 @@ private slots:
     void fastModeOnADevice()
     {
         Rig rig;
-        sim::SimulatedBoard board;
-        board.chip(0).setDacRegister(5, 777);
+        rig.board.chip(0).setDacRegister(5, 777);
         QList<port::FtdiSelection> made;
         rig.port.factory().setAdapterMaker([&](const port::FtdiSelection &selection) {
             made.append(selection);
-            return std::make_unique<sim::VirtualFt232r>(board);
+            return std::make_unique<sim::VirtualFt232r>(rig.board);
         });
         QVERIFY(rig.modes.setFastMode(1, true));
         QVERIFY(rig.modes.setSkipIdleWrites(1, true));
@@ -177,13 +177,7 @@ private slots:
     void kindsOfAdapter()
     {
         Rig rig;
-        sim::SimulatedBoard board;
-        sim::VirtualFt232r adapter(board);
-        port::BitBangComPort fast(adapter);
-        sim::SimulatedComPort serial(board);
         PortMap map = rig.port.portMap();
-        map.mapToSimulated(5, &fast);
-        map.mapToSimulated(6, &serial);
         map.setFastMode(1, true);
         using port::AdapterKind;
         using port::PortFactory;
