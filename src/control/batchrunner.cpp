@@ -182,10 +182,11 @@ bool BatchRunner::playBatchEntry(int position, PlayedBy playedBy)
 
     // Unlike loading a file from the main window, the "Vsup" box keeps its text.
     // By value: the command may wait until the transaction under way has ended.
-    runCommand(m_operations.busThread(), tr("Playing %1").arg(name), true, [this, set = *set] {
-        m_grid.loadRegisterSet(set);
-        m_operations.sendMarkerBlock();
-    });
+    runCommand(m_operations.busThread(), tr("Playing %1").arg(name), Cancel::Allowed,
+               [this, set = *set] {
+                   m_grid.loadRegisterSet(set);
+                   m_operations.sendMarkerBlock();
+               });
 
     setStatusText(playedBy == PlayedBy::Run ? name : name + device::numberText(position));
     emit entryPlayed(position, name);
