@@ -10,7 +10,8 @@ using bus::ChipBus;
 using trace::LineOperation;
 using trace::RecordingLines;
 
-using FrameAction = std::function<void(ChipBus &)>;
+// A transaction, on the engine itself or through the chip's transactions built on it.
+using FrameAction = std::function<void(bus::LineEngine &, ChipBus &)>;
 Q_DECLARE_METATYPE(FrameAction)
 Q_DECLARE_METATYPE(ChipBus::Outcome)
 
@@ -35,7 +36,7 @@ private:
 // A DAC write (or an OTP burn) as the glue hands it over: data low, data high, address, register.
 FrameAction dac(QString low, QString high, QString address, QString reg, bool burn = false)
 {
-    return [=](ChipBus &c) {
+    return [=](bus::LineEngine &, ChipBus &c) {
         const auto write = burn ? &ChipBus::writeOtpRegister : &ChipBus::writeDacRegister;
         (c.*write)(low, high, address, reg);
     };
@@ -43,17 +44,22 @@ FrameAction dac(QString low, QString high, QString address, QString reg, bool bu
 
 FrameAction readDac(QString reg, QString a0)
 {
-    return [=](ChipBus &c) { c.readDacRegister(reg, a0); };
+    return [=](bus::LineEngine &, ChipBus &c) { c.readDacRegister(reg, a0); };
 }
 
 // Address 0xE8, then the data byte as text.
 FrameAction pointerWrite(QString data)
 {
-    return [=](ChipBus &c) { c.engine().writeShortFrame(u"11101000", data); };
+    return [=](bus::LineEngine &engine, ChipBus &) { engine.writeShortFrame(u"11101000", data); };
 }
 
-const FrameAction readWord = [](ChipBus &c) { c.readRegisterWord(QStringLiteral("0")); };
-const FrameAction generalCall = [](ChipBus &c) { c.generalCallReset(); };
+const FrameAction readWord = [](bus::LineEngine &, ChipBus &c) {
+    c.readRegisterWord(QStringLiteral("0"));
+};
+const FrameAction maxBank = [](bus::LineEngine &, ChipBus &c) {
+    c.readMaxBank(QStringLiteral("0"));
+};
+const FrameAction generalCall = [](bus::LineEngine &, ChipBus &c) { c.generalCallReset(); };
 
 } // namespace
 
@@ -109,9 +115,7 @@ private slots:
         QTest::newRow("read register 0x17, A0=1")
             << readDac("10111", "1") << Frames{{0xEA, 0x17}, {0xEB, 0xFF, 0xFF}} << 0;
         QTest::newRow("read word") << readWord << Frames{{0xE9, 0xFF, 0xFF}} << 0;
-        QTest::newRow("max bank") << FrameAction(
-                                         [](ChipBus &c) { c.readMaxBank(QStringLiteral("0")); })
-                                  << Frames{{0xE8, 0x3F}, {0xE9, 0xFF, 0xFF}} << 0;
+        QTest::newRow("max bank") << maxBank << Frames{{0xE8, 0x3F}, {0xE9, 0xFF, 0xFF}} << 0;
         QTest::newRow("six characters to a channel read are cut")
             << readDac("111111", "0") << Frames{{0xE8, 0x1F}, {0xE9, 0xFF, 0xFF}} << 0;
         QTest::newRow("general call") << generalCall << Frames{{0x00, 0x06}} << 59;
@@ -130,7 +134,7 @@ private slots:
         RecordingLines lines;
         bus::LineEngine engine(lines);
         ChipBus chip(engine);
-        action(chip);
+        action(engine, chip);
         const QList<WireFrame> decoded = decodeFrames(lines.operations());
         QCOMPARE(decoded.size(), frames.size());
         int writes = 0;
@@ -187,7 +191,7 @@ private slots:
         RecordingLines lines(&script);
         bus::LineEngine engine(lines);
         ChipBus chip(engine);
-        dac("11111111", "00000011", "11101000", "00000100")(chip);
+        dac("11111111", "00000011", "11101000", "00000100")(engine, chip);
         QCOMPARE(chip.outcome(), outcome);
         const QList<WireFrame> frames = decodeFrames(lines.operations());
         if (outcome == ChipBus::Outcome::BusHeld) {
