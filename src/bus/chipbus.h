@@ -33,8 +33,6 @@ public:
 
     explicit ChipBus(LineEngine &engine) : m_engine(engine) {}
 
-    LineEngine &engine() { return m_engine; }
-
     // Pointer write with "000" + the five-character register text, then a word read.
     void readDacRegister(const QString &registerBits, const QString &a0Pin);
     // Pointer write with "00" + the six-character register text, then a word read.

@@ -6,10 +6,10 @@
 #include "cli/exitstatus.h"
 #include "cli/output.h"
 #include "cli/progressline.h"
+#include "cli/sessionport.h"
 #include "control/chipoperations.h"
 #include "device/devicemodel.h"
 #include "port/portmap.h"
-#include "port/portselection.h"
 #include "stack/busstack.h"
 
 #include <QString>
@@ -47,7 +47,7 @@ public:
     // What "script -" reads; standard input in the tool.
     void setInput(QIODevice *input) { m_input = input; }
     // The table the port names start from. Tests point every COM number away from real devices.
-    void setPortMap(const port::PortMap &map) { m_baseMap = map; }
+    void setPortMap(const port::PortMap &map) { m_port.setBaseMap(map); }
     // The board behind "--port sim": tests prepare its chips before run() and look at them after.
     sim::SimulatedBoard &simulatedBoard() { return m_stack.board(); }
     // Its port, which tests may pull out mid-command.
@@ -64,13 +64,9 @@ private:
     ExitStatus runArguments(const QStringList &arguments);
     // Every file a line reads or writes, and the burn log, checked before the bus moves.
     ExitStatus checkFiles();
-    QString checkFilesOf(const Command &command);
     ExitStatus applySettings(bool forBus);
     ExitStatus requireVsup();
     ExitStatus prepareBus();
-    int routePorts();
-    void applyPortModes(int number);
-    control::BurnSource burnSource(int number) const;
     ExitStatus openPort();
     ExitStatus finishTrace(ExitStatus status);
     ExitStatus execute(const Command &command);
@@ -83,8 +79,6 @@ private:
     // The run stops before `entry` (nothing when it is the end) for the signal received.
     ExitStatus stopBefore(const ScriptLine *entry, int linesRun);
 
-    QString portText(int number) const;
-
     // Failures and results of a script's line name the script and the line.
     void showLine(const ScriptLine &entry);
     ExitStatus fail(ExitStatus status, const QString &message);
@@ -95,15 +89,14 @@ private:
     bool m_errorsOnTerminal = false;
     std::unique_ptr<ProgressLine> m_progress;
     QIODevice *m_input = nullptr;
-    port::PortMap m_baseMap;
 
     CliOptions m_options;
     std::unique_ptr<Output> m_output;
 
     device::DeviceModel m_model;
-    port::PortSelection m_stored; // the port and bit rate the program stored
 
     stack::BusStack m_stack;
+    SessionPort m_port{m_stack, m_settings, m_options};
     std::unique_ptr<control::ChipOperations> m_operations;
     std::unique_ptr<ChipCommands> m_commands;
     bool m_portOpened = false;

@@ -10,10 +10,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
-#include <QTimer>
-#include <algorithm>
-#include <cmath>
 
 namespace control {
 
@@ -87,7 +83,7 @@ void BatchRunner::run(const QString &delayText)
             if (m_wait)
                 m_wait(batchDelay);
             else
-                sleep(batchDelay);
+                device::waitSeconds(batchDelay, &m_waits);
             if (m_runGeneration != generation)
                 break;
             QCoreApplication::processEvents();
@@ -98,7 +94,7 @@ void BatchRunner::run(const QString &delayText)
         // Nothing selected: sleep until the user has had time to select or stop, rather than
         // asking the list again and again.
         if (!played && !ended())
-            sleep(idlePauseSeconds);
+            device::waitSeconds(idlePauseSeconds, &m_waits);
     }
     if (--m_runDepth == 0)
         emit runningChanged(false);
@@ -108,7 +104,7 @@ void BatchRunner::stop()
 {
     m_batchStopRequest = true;
     ++m_runGeneration; // what a click asked for while the bus was busy is dropped too
-    endWaits();
+    m_waits.cutShort();
 }
 
 void BatchRunner::stepDown()
@@ -182,10 +178,11 @@ bool BatchRunner::playBatchEntry(int position, PlayedBy playedBy)
 
     // Unlike loading a file from the main window, the "Vsup" box keeps its text.
     // By value: the command may wait until the transaction under way has ended.
-    runCommand(m_operations.busThread(), tr("Playing %1").arg(name), true, [this, set = *set] {
-        m_grid.loadRegisterSet(set);
-        m_operations.sendMarkerBlock();
-    });
+    runCommand(m_operations.busThread(), tr("Playing %1").arg(name), Cancel::Allowed,
+               [this, set = *set] {
+                   m_grid.loadRegisterSet(set);
+                   m_operations.sendMarkerBlock();
+               });
 
     setStatusText(playedBy == PlayedBy::Run ? name : name + device::numberText(position));
     emit entryPlayed(position, name);
@@ -200,31 +197,7 @@ void BatchRunner::setWaitFunction(std::function<void(double)> wait)
 void BatchRunner::endAllRuns()
 {
     ++m_runGeneration;
-    endWaits();
-}
-
-void BatchRunner::endWaits()
-{
-    for (QEventLoop *loop : std::as_const(m_waits))
-        loop->quit();
-}
-
-void BatchRunner::sleep(double seconds)
-{
-    if (!(seconds > 0))
-        return;
-    const int ms = int(std::ceil(std::min(seconds, longestWaitSeconds) * 1000));
-    // A nested loop that sleeps until the timer or the next event: the processor stays idle
-    // however long the delay, and the user's buttons keep working.
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    m_waits.append(&loop);
-    timer.start(ms);
-    loop.exec();
-    m_waits.removeOne(&loop);
+    m_waits.cutShort();
 }
 
 void BatchRunner::setStatusText(const QString &text)

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <QList>
+#include "device/waitseconds.h"
+
 #include <QObject>
 #include <QString>
 #include <functional>
-
-class QEventLoop;
 
 namespace device {
 struct DeviceModel;
@@ -30,8 +29,6 @@ class BatchRunner : public QObject
 public:
     // How long a run that found nothing to play sleeps before it looks at the list again.
     static constexpr double idlePauseSeconds = 0.05;
-    // A delay beyond this counts as this (the timer takes milliseconds in an int).
-    static constexpr double longestWaitSeconds = 86400;
 
     // Who plays an entry; it decides the status line: a run shows the name ("ramp.csv"), a
     // single step the name and the list position ("ramp.csv 3").
@@ -93,8 +90,6 @@ private:
     bool deferredWhileOnBus(const std::function<void()> &action);
     // Ends every run under way, waits included, without touching the stop request.
     void endAllRuns();
-    void endWaits();
-    void sleep(double seconds);
     void setStatusText(const QString &text);
 
     device::DeviceModel &m_model;
@@ -108,7 +103,7 @@ private:
     int m_runDepth = 0;
     // Runs compare it with the value they started with; a change ends them.
     quint64 m_runGeneration = 0;
-    QList<QEventLoop *> m_waits;
+    device::Waits m_waits; // the waits of the runs under way, which a stop cuts short
     std::function<void(double)> m_wait;
 };
 

@@ -96,11 +96,10 @@ void BusThread::runOnBus(const std::function<void()> &work)
         becameFree();
 }
 
-void BusThread::command(const QString &caption, bool cancellable,
-                        const std::function<void()> &action)
+void BusThread::command(const QString &caption, Cancel cancel, const std::function<void()> &action)
 {
     if (m_inFlight) {
-        m_waiting.append({action, true, caption, cancellable});
+        m_waiting.append({action, true, caption, cancel});
         return;
     }
     if (m_commandDepth > 0) {
@@ -109,9 +108,9 @@ void BusThread::command(const QString &caption, bool cancellable,
     }
     ++m_commandDepth;
     m_caption = caption;
-    m_cancellable = cancellable;
+    m_cancellable = cancel == Cancel::Allowed;
     m_cancelRequested = false;
-    emit commandStarted(caption, cancellable);
+    emit commandStarted(caption, m_cancellable);
     action();
     m_cancelRequested = false;
     m_caption.clear();
@@ -138,7 +137,7 @@ void BusThread::becameFree()
     while (!m_waiting.isEmpty() && !busy()) {
         const Waiting waiting = m_waiting.takeFirst();
         if (waiting.isCommand)
-            command(waiting.caption, waiting.cancellable, waiting.action);
+            command(waiting.caption, waiting.cancel, waiting.action);
         else
             waiting.action();
     }
@@ -147,7 +146,7 @@ void BusThread::becameFree()
 void BusThread::whenFree(const std::function<void()> &action)
 {
     if (m_inFlight)
-        m_waiting.append({action, false, {}, false});
+        m_waiting.append({action, false, {}, Cancel::Never});
     else
         action();
 }

@@ -14,6 +14,10 @@
 
 namespace control {
 
+// Whether the user may stop a command part way, between two of its transactions. A burn may
+// not: it runs whole once begun.
+enum class Cancel { Allowed, Never };
+
 // The one thread that touches the port while the program runs. A USB adapter takes about a
 // millisecond for every line change, so a read of the chip lasts seconds: the work goes to this
 // thread while the window's events are served until it ends. The callers' code stays in order:
@@ -52,8 +56,8 @@ public:
 
     // Runs a user's command now or, when a transaction is on the bus, as soon as it is free
     // (commands asked for meanwhile run in the order asked). Inside a running command it is
-    // part of that command and runs at once. Its progress may be cancelled when cancellable.
-    void command(const QString &caption, bool cancellable, const std::function<void()> &action);
+    // part of that command and runs at once.
+    void command(const QString &caption, Cancel cancel, const std::function<void()> &action);
     // Runs an action that must not meet a transaction (opening a dialog that may close the
     // port) now or, when a transaction is on the bus, as soon as it is free.
     void whenFree(const std::function<void()> &action);
@@ -99,7 +103,7 @@ private:
         std::function<void()> action;
         bool isCommand = false;
         QString caption;
-        bool cancellable = false;
+        Cancel cancel = Cancel::Never;
     };
     QList<Waiting> m_waiting; // what was asked for while a transaction was on the bus
     std::thread m_thread;     // last: it starts once everything it uses is built
@@ -107,11 +111,11 @@ private:
 
 // A command on the bus thread when there is one; without one (the tests of the behaviour
 // classes) the action simply runs.
-inline void runCommand(BusThread *bus, const QString &caption, bool cancellable,
+inline void runCommand(BusThread *bus, const QString &caption, Cancel cancel,
                        const std::function<void()> &action)
 {
     if (bus)
-        bus->command(caption, cancellable, action);
+        bus->command(caption, cancel, action);
     else
         action();
 }

@@ -27,7 +27,8 @@ MainController::MainController(device::DeviceModel &model, RegisterGrid &grid,
 
 void MainController::start()
 {
-    runCommand(m_operations.busThread(), tr("Reading the chip"), true, [this] { startNow(); });
+    runCommand(m_operations.busThread(), tr("Reading the chip"), Cancel::Allowed,
+               [this] { startNow(); });
 }
 
 void MainController::startNow()
@@ -74,7 +75,7 @@ void MainController::portSettingsClosed(int portBefore)
 
 void MainController::readAllRegisters()
 {
-    runCommand(m_operations.busThread(), tr("Read DAC"), true, [this] {
+    runCommand(m_operations.busThread(), tr("Read DAC"), Cancel::Allowed, [this] {
         device::waitSeconds(0.1);
         m_grid.showReading(m_operations.readAll(m_model.a0Pin));
     });
@@ -82,7 +83,7 @@ void MainController::readAllRegisters()
 
 void MainController::resetChip()
 {
-    runCommand(m_operations.busThread(), tr("Reset"), true, [this] {
+    runCommand(m_operations.busThread(), tr("Reset"), Cancel::Allowed, [this] {
         m_operations.reset();
         readAllRegisters();
     });
@@ -91,7 +92,7 @@ void MainController::resetChip()
 void MainController::programOtpAllChannels()
 {
     // Not cancellable: a burn stopped half-way leaves a bank part burned.
-    runCommand(m_operations.busThread(), tr("Program OTP All Channels"), false,
+    runCommand(m_operations.busThread(), tr("Program OTP All Channels"), Cancel::Never,
                [this] { burnAllChannels(); });
 }
 
@@ -128,7 +129,8 @@ bool MainController::refuseUnknownBurn(const QString &title)
 
 void MainController::changeAddress()
 {
-    runCommand(m_operations.busThread(), tr("Change Address"), true, [this] { switchChip(); });
+    runCommand(m_operations.busThread(), tr("Change Address"), Cancel::Allowed,
+               [this] { switchChip(); });
 }
 
 void MainController::switchChip()
@@ -223,7 +225,7 @@ void MainController::loadFromFile(const QString &path)
         reportError(error);
         return;
     }
-    runCommand(m_operations.busThread(), tr("Load From File"), true,
+    runCommand(m_operations.busThread(), tr("Load From File"), Cancel::Allowed,
                [this, set = *set] { m_grid.loadRegisterSet(set); });
 }
 

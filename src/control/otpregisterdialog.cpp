@@ -70,7 +70,7 @@ bool OtpRegisterDialog::burnShownRegister()
     // Not cancellable: the burn, its reset and its read-back belong together. Asked for while a
     // transaction is on the bus, it runs once the bus is free, after this has returned false.
     const auto burned = std::make_shared<bool>(false);
-    runCommand(m_operations.busThread(), tr("Program OTP One Channel"), false,
+    runCommand(m_operations.busThread(), tr("Program OTP One Channel"), Cancel::Never,
                [this, burned] { *burned = burnNow(); });
     return *burned;
 }

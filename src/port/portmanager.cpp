@@ -55,14 +55,11 @@ void PortManager::setYieldFunction(std::function<void()> yield)
 void PortManager::probeComPorts()
 {
     m_portList.clear();
-    m_portCount = 0;
     for (int n = 1; n < portSlots; ++n) {
         const OpenResult result = m_port.presence(n);
         m_probeResults[n] = result;
-        if (result == OpenResult::Opened || result == OpenResult::Busy) {
+        if (result == OpenResult::Opened || result == OpenResult::Busy)
             m_portList.append(n);
-            ++m_portCount;
-        }
     }
     markAvailablePorts();
 }

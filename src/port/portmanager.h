@@ -41,7 +41,6 @@ public:
     bool portAvailable(int portNumber) const;
     // The numbers of the ports the probe found present, ascending.
     const QList<int> &portList() const { return m_portList; }
-    qint16 portCount() const { return m_portCount; }
     // What the probe saw for a port number; NotPresent for numbers it never tried.
     OpenResult probeResult(int portNumber) const;
     // What the last fncInitializeComPort saw.
@@ -90,7 +89,6 @@ private:
     std::array<bool, portSlots> m_portAvailable = {};
     std::array<OpenResult, portSlots> m_probeResults = notProbed();
     QList<int> m_portList;
-    qint16 m_portCount = 0;
     std::array<quint8, outputByteSlots> m_outputBytes = {};
     PortTimeouts m_portTimeouts;
     OpenResult m_lastOpenResult = OpenResult::NotPresent;

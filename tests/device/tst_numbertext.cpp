@@ -163,6 +163,24 @@ private slots:
         QVERIFY(handled);
         QVERIFY(clock.elapsed() >= 99);
     }
+
+    // A stop ends every wait under way at once: one started by a handler served inside another,
+    // and the other.
+    void nestedWaitsAreCutShortTogether()
+    {
+        Waits waits;
+        bool innerEnded = false;
+        QTimer::singleShot(10, this, [&] {
+            QTimer::singleShot(10, this, [&waits] { waits.cutShort(); });
+            waitSeconds(5, &waits);
+            innerEnded = true;
+        });
+        QElapsedTimer clock;
+        clock.start();
+        waitSeconds(5, &waits);
+        QVERIFY(innerEnded);
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestNumberText)
