@@ -2,6 +2,7 @@
 
 #include "cli/channeltext.h"
 #include "cli/output.h"
+#include "control/chiptexts.h"
 #include "device/numbertext.h"
 
 #include <QJsonArray>
@@ -122,9 +123,9 @@ ExitStatus CommandContext::checkHeard(const control::OperationResult &result,
     }
     const QString during = operation.isEmpty() ? QString() : QStringLiteral(" during ") + operation;
     return fail(ExitStatus::ChipSilent,
-                QStringLiteral("no chip answered at A0 = %1%2: is the board powered, and is A0 "
-                               "right? (scan finds the chips)")
-                    .arg(m_model.a0Pin, during));
+                QStringLiteral("%1%2: %3 (scan finds the chips)")
+                    .arg(control::ChipTexts::noChipAnswered(m_model.a0Pin), during,
+                         control::ChipTexts::poweredAndA0Question()));
 }
 
 // A register that reads every bit released was not driven by any chip.
@@ -132,8 +133,8 @@ QString CommandContext::silentProblem(const QList<ChannelReading> &readings) con
 {
     for (const ChannelReading &reading : readings) {
         if (reading.word == silentWord) {
-            return QStringLiteral("no chip answered at A0 = %1: %2 read %3")
-                .arg(m_model.a0Pin, channelText(reading.index))
+            return QStringLiteral("%1: %2 read %3")
+                .arg(control::ChipTexts::noChipAnswered(m_model.a0Pin), channelText(reading.index))
                 .arg(reading.word);
         }
     }

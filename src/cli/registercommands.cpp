@@ -2,6 +2,7 @@
 
 #include "cli/channeltext.h"
 #include "cli/output.h"
+#include "control/chiptexts.h"
 #include "device/numbertext.h"
 
 #include <QJsonArray>
@@ -57,8 +58,8 @@ ExitStatus RegisterCommands::readAll()
     json.insert(QStringLiteral("maxBank"), reading.maxBank);
     QString problem = m_context.silentProblem(readings);
     if (reading.maxBank == silentWord)
-        problem = QStringLiteral("no chip answered at A0 = %1: the max bank read %2")
-                      .arg(m_model.a0Pin)
+        problem = QStringLiteral("%1: the max bank read %2")
+                      .arg(control::ChipTexts::noChipAnswered(m_model.a0Pin))
                       .arg(reading.maxBank);
     if (!problem.isEmpty()) {
         m_output.textOnly(table);
