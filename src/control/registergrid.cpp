@@ -229,8 +229,9 @@ void RegisterGrid::stepChannelCode(int step)
 {
     const int s = m_model.selectedChannel;
     double &code = m_model.dacCode[s];
+    if (m_model.codeUnknown[s] && !readUnknownChannel(s))
+        return;
     const double before = code;
-    m_model.codeUnknown[s] = false;
     code += step;
     if (step < 0 && code < 0)
         code = 0;
@@ -246,6 +247,19 @@ void RegisterGrid::stepChannelCode(int step)
         writeSelectedChannel();
     }
     setHexText(s, device::shownCode(m_model.dacCode[s]));
+}
+
+// A step goes one code from what the chip holds. An unknown channel is read first: its model
+// code may be anything (another chip's, a cancelled read's), and a step from there could jump
+// the output by volts. One that cannot be read is not stepped; the status bar says why.
+bool RegisterGrid::readUnknownChannel(int index)
+{
+    const ChannelReading reading = m_operations.readChannel(m_model.a0Pin, index);
+    if (!reading.portHeld() || reading.busHeld || !reading.chipAnswered)
+        return false;
+    m_model.dacCode[index] = reading.word;
+    m_model.codeUnknown[index] = false;
+    return true;
 }
 
 void RegisterGrid::voltageBoxChanged(int index)

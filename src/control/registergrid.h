@@ -67,7 +67,7 @@ public:
     void showVsup();
     // Nothing of the chip is known yet (before the first read): every box says so.
     void forgetAllCodes();
-    // The spin control: one code step of the selected channel.
+    // The spin control: one code step of the selected channel, from what the chip holds.
     void stepChannelCode(int step);
 
     // The user's events.
@@ -95,6 +95,8 @@ private:
     };
 
     void voltageBoxChanged(int index);
+    // Reads an unknown channel into the model; false, with nothing changed, when it cannot.
+    bool readUnknownChannel(int index);
     // Stores and shows a voltage box's text without its change handling; true when it changed.
     bool showVoltageText(int index, const QString &text);
     void sendHeldWrites();

@@ -128,6 +128,30 @@ private slots:
             QCOMPARE(f.grid().vsupText(), QStringLiteral(" 10"));
         }
     }
+
+    // A step on a channel whose code is not known starts from what the chip holds, never from
+    // a stale code; where the chip cannot be read, nothing is written.
+    void stepOnAnUnknownChannelReadsItFirst()
+    {
+        ControlFixture f;
+        f.showCodes(10, 0);
+        f.model.dacCode[22] = 920; // another chip's code, say, left behind
+        f.model.codeUnknown[22] = true;
+        f.grid().voltageBoxClicked(22);
+        f.grid().stepChannelCode(1);
+        QCOMPARE(f.dacWrites(), QList<int>{1});
+        QCOMPARE(int(f.chip0().dacRegister(21)), 1);
+        QCOMPARE(f.grid().hexText(22), QStringLiteral("1"));
+        QVERIFY(!f.model.codeUnknown[22]);
+
+        f.clearEvents();
+        f.model.codeUnknown[22] = true;
+        f.board.setChipPresent(0, false);
+        f.grid().stepChannelCode(-1);
+        QVERIFY(f.dacWrites().isEmpty());
+        QVERIFY(f.model.codeUnknown[22]);
+        QCOMPARE(f.grid().hexText(22), QStringLiteral("1")); // as the refresh left it
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRegisterGrid)

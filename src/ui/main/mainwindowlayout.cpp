@@ -155,10 +155,11 @@ QWidget *MainWindow::buildCommands()
                {1, 1, QStringLiteral("Run Batch"),
                 tr("Writes the register-set files of a folder to the chip, one by one")},
                [this] { openBatchRunner(); });
-    addCommand(layout,
-               {2, 0, QStringLiteral("Read DAC"),
-                tr("Reads the 24 DAC registers and the max bank; writes nothing")},
-               [&c] { c.readAllRegisters(); });
+    addCommand(
+        layout,
+        {2, 0, QStringLiteral("Read DAC"),
+         tr("Reads the 24 DAC registers and the max bank, then writes each code back as shown")},
+        [&c] { c.readAllRegisters(); });
     addCommand(layout, {2, 1, QStringLiteral("Control Panel"), QString()},
                [this] { openControlPanel(); });
     addCommand(layout,
