@@ -116,14 +116,36 @@ void MainController::burnAllChannels()
     BurnReport(burned).show(m_prompts, title);
 }
 
+// Why the unknown channels' codes are not the chip's: never read, or written without an
+// acknowledge.
+QString MainController::unknownCodesText() const
+{
+    QStringList neverRead;
+    QStringList unacknowledged;
+    for (int i = 1; i <= channelCount; ++i) {
+        if (m_model.codeUnknown[i])
+            (m_model.writeUnacknowledged[i] ? unacknowledged : neverRead)
+                .append(device::channelLabel(i));
+    }
+    const QString separator = QStringLiteral(", ");
+    QStringList parts;
+    if (!neverRead.isEmpty())
+        parts << tr("Channels %1 were never read from the chip").arg(neverRead.join(separator));
+    if (!unacknowledged.isEmpty()) {
+        parts << (parts.isEmpty() ? tr("Channels %1 were not acknowledged by the chip")
+                                  : tr("channels %1 were not acknowledged by it"))
+                     .arg(unacknowledged.join(separator));
+    }
+    return parts.join(tr(", and "));
+}
+
 bool MainController::refuseUnknownBurn(const QString &title)
 {
-    const QStringList unknown = m_model.unknownChannels();
-    if (unknown.isEmpty())
+    if (m_model.unknownChannels().isEmpty())
         return false;
-    m_prompts.showError(title, tr("Channels %1 were never read from the chip, so their codes are "
-                                  "not known. Read DAC first; nothing was burned.")
-                                   .arg(unknown.join(QStringLiteral(", "))));
+    m_prompts.showError(title, tr("%1, so their codes are not known. Read DAC first; nothing was "
+                                  "burned.")
+                                   .arg(unknownCodesText()));
     return true;
 }
 
@@ -196,12 +218,11 @@ void MainController::saveToFile(const QString &path)
     if (path.isEmpty())
         return;
     rememberFolderOf(path);
-    const QStringList unknown = m_model.unknownChannels();
-    if (!unknown.isEmpty() &&
+    if (!m_model.unknownChannels().isEmpty() &&
         !m_prompts.confirm(tr("Save to File"),
-                           tr("Channels %1 were never read from the chip: the file would get "
-                              "codes the chip may not hold.\n\nSave anyway?")
-                               .arg(unknown.join(QStringLiteral(", "))))) {
+                           tr("%1: the file would get codes the chip may not hold.\n\nSave "
+                              "anyway?")
+                               .arg(unknownCodesText()))) {
         return;
     }
     device::RegisterSet set;

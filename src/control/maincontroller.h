@@ -80,6 +80,7 @@ private:
     void switchChip();
     void rememberFolderOf(const QString &path);
     void reportError(const QString &text);
+    QString unknownCodesText() const;
     // Burning a code that was never read would burn a guess: refused with a message.
     bool refuseUnknownBurn(const QString &title);
 

@@ -80,9 +80,12 @@ bool OtpRegisterDialog::burnNow()
     const int index = channel();
     const QString title = tr("Write OTP Reg");
     if (m_model.codeUnknown[index]) {
-        m_prompts.showError(title, tr("Channel %1 was never read from the chip, so its code is not "
-                                      "known. Read DAC first; nothing was burned.")
-                                       .arg(device::channelLabel(index)));
+        const QString why = m_model.writeUnacknowledged[index]
+                                ? tr("Channel %1 was not acknowledged by the chip")
+                                : tr("Channel %1 was never read from the chip");
+        m_prompts.showError(title, tr("%1, so its code is not known. Read DAC first; nothing was "
+                                      "burned.")
+                                       .arg(why.arg(device::channelLabel(index))));
         return false;
     }
     if (!burnMayGoAhead(m_operations.burnLogProblem(), m_prompts, title))

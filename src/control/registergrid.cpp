@@ -111,19 +111,23 @@ void RegisterGrid::sendHeldWrites()
 }
 
 // A code that no chip acknowledged on a working port is no chip's: the channel is unknown until
-// it is written or read again. The box keeps what the user typed meanwhile. (Without a port the
-// status bar says so already.)
+// it is written or read again, and its boxes say so; the status bar says why. (Without a port
+// the status bar says so already.)
 void RegisterGrid::write(int index, const QString &a0Pin, double code)
 {
     const OperationResult written = m_operations.writeChannel(a0Pin, index, code);
-    if (!written.chipAnswered && m_operations.portOpen() && a0Pin == m_model.a0Pin)
+    if (!written.chipAnswered && m_operations.portOpen() && a0Pin == m_model.a0Pin) {
         m_model.codeUnknown[index] = true;
+        m_model.writeUnacknowledged[index] = true;
+        showUnknown(index);
+    }
 }
 
 void RegisterGrid::forgetAllCodes()
 {
     for (int i = 1; i <= channelCount; ++i) {
         m_model.codeUnknown[i] = true;
+        m_model.writeUnacknowledged[i] = false;
         showUnknown(i);
     }
 }
@@ -190,6 +194,7 @@ void RegisterGrid::loadRegisterSet(const device::RegisterSet &set)
     m_operations.loadCodes(m_model.a0Pin, set.codes, [this, &set](int index, bool answered) {
         m_model.dacCode[index] = set.codes[std::size_t(index - 1)];
         m_model.codeUnknown[index] = !answered;
+        m_model.writeUnacknowledged[index] = !answered;
         m_model.selectedChannel = index;
         refreshAllChannels();
     });
@@ -200,6 +205,7 @@ void RegisterGrid::showReading(const ChipReading &reading, bool withMaxBank)
 {
     for (int i = 1; i <= channelCount; ++i) {
         m_model.codeUnknown[i] = !reading.wasRead(i);
+        m_model.writeUnacknowledged[i] = false;
         if (reading.wasRead(i))
             m_model.dacCode[i] = reading.word(i);
     }

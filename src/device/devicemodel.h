@@ -19,6 +19,8 @@ struct DeviceModel
     // Channels whose register was not read whole (a port failed mid-read): their code is no
     // news of the chip, so the boxes show nothing and saving or burning it asks or refuses.
     std::array<bool, 26> codeUnknown{};
+    // Of those, the channels whose last write no chip acknowledged (rather than never read).
+    std::array<bool, 26> writeUnacknowledged{};
     std::array<double, 2> vrefHigh{}; // the vsup remembered for A0 = 0 and A0 = 1
     std::array<double, 2> vrefLow{};
     double vsup = 10;

@@ -325,6 +325,14 @@ private slots:
         f.grid().voltageBoxEdited(5, QStringLiteral("2"));
         QVERIFY(f.model.codeUnknown[5]);
         QVERIFY(status.silenceText().startsWith(QStringLiteral("No chip answered at A0 = 0")));
+        // Its boxes say nothing is known, and Save says why.
+        QCOMPARE(f.grid().voltageText(5), QString());
+        QCOMPARE(f.grid().hexText(5), QString());
+        f.controller->saveToFile(f.dir.filePath(QStringLiteral("unacknowledged.csv")));
+        QCOMPARE(f.prompts.questions.size(), 1);
+        QVERIFY2(f.prompts.questions[0].startsWith(
+                     QStringLiteral("Channels 5 were not acknowledged by the chip: the file")),
+                 qPrintable(f.prompts.questions[0]));
         f.controller->readAllRegisters();
         QCOMPARE(f.model.unknownChannels().size(), channelCount);
         QCOMPARE(f.grid().maxBankText(), QString());
