@@ -4,7 +4,7 @@
 #include "control/chipoperations.h"
 #include "device/devicemodel.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -69,6 +69,13 @@ BusyIndicator::~BusyIndicator()
 
 void BusyIndicator::commandStarted()
 {
+    // A disabled widget hands its focus on to the next one, the Vsup box, where a key pressed
+    // meanwhile would edit Vsup. The window holds the focus instead, and the button that had it
+    // gets it back at the end.
+    QWidget *focused = QApplication::focusWidget();
+    m_focusedCommand = m_commandWidgets.contains(focused) ? focused : nullptr;
+    if (m_focusedCommand)
+        m_focusedCommand->window()->setFocus(Qt::OtherFocusReason);
     for (QWidget *widget : std::as_const(m_commandWidgets))
         widget->setEnabled(false);
     m_progressText.clear();
@@ -135,6 +142,10 @@ void BusyIndicator::commandFinished()
     m_running.invalidate();
     for (QWidget *widget : std::as_const(m_commandWidgets))
         widget->setEnabled(true);
+    // Unless the user put the focus elsewhere meanwhile.
+    if (m_focusedCommand && QApplication::focusWidget() == m_focusedCommand->window())
+        m_focusedCommand->setFocus(Qt::OtherFocusReason);
+    m_focusedCommand = nullptr;
     if (!m_shown)
         return;
     m_shown = false;

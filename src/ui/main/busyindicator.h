@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QList>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -28,7 +29,7 @@ public:
                   QWidget *parent = nullptr);
     ~BusyIndicator() override;
 
-    // Disabled while a command runs.
+    // Disabled while a command runs; the one pressed keeps the focus.
     void addCommandWidget(QWidget *widget) { m_commandWidgets.append(widget); }
     // Hidden while the indicator shows, to make room for it.
     void makeRoomFrom(QWidget *widget) { m_makesRoom = widget; }
@@ -48,6 +49,8 @@ private:
     QTimer m_delay;
     QElapsedTimer m_running;
     QList<QWidget *> m_commandWidgets;
+    // The command widget that had the focus when its command began; it gets it back at the end.
+    QPointer<QWidget> m_focusedCommand;
     QWidget *m_makesRoom = nullptr;
     QString m_progressText;
     bool m_shown = false;

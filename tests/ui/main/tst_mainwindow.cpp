@@ -354,6 +354,31 @@ private slots:
         QVERIFY(defaultIsNo);
         QCOMPARE(text, QStringLiteral("Burn?\nSure?"));
     }
+
+    // A command's button keeps the focus through the command: the disabled buttons must not
+    // pass it on to the Vsup box, where the next key would edit Vsup.
+    void aPressedButtonKeepsTheFocus()
+    {
+        control::BusThread bus;
+        WindowFixture w(&bus);
+        w.f.stack.simulatedPort().setLineDelay(std::chrono::microseconds(20));
+        QPushButton *read = w.button(QStringLiteral("Read DAC"));
+        const QString vsup = w.find(QStringLiteral("vsupBox"))->text();
+        read->setFocus();
+        QWidget *during = nullptr;
+        const auto connection = connect(w.f.operations.get(), &control::ChipOperations::progressed,
+                                        this, [&](int done) {
+                                            if (done != 5)
+                                                return;
+                                            during = QApplication::focusWidget();
+                                            QTest::keyClick(during, Qt::Key_0);
+                                        });
+        QTest::keyClick(read, Qt::Key_Space);
+        disconnect(connection);
+        QCOMPARE(during, static_cast<QWidget *>(w.window.get()));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(read));
+        QCOMPARE(w.find(QStringLiteral("vsupBox"))->text(), vsup);
+    }
 };
 
 QTEST_MAIN(TestMainWindow)
