@@ -379,6 +379,32 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(read));
         QCOMPARE(w.find(QStringLiteral("vsupBox"))->text(), vsup);
     }
+
+    // Leaving a box for a button writes its channel, which takes a while on a slow port; the
+    // button's release may come meanwhile. The click still counts, and its command runs after
+    // the write.
+    void aClickWhileTheBoxIsCheckedIsNotLost()
+    {
+        control::BusThread bus;
+        WindowFixture w(&bus);
+        w.typeInto(w.voltageBox(3), QStringLiteral("5"));
+        w.f.clearEvents();
+        w.f.stack.simulatedPort().setLineDelay(std::chrono::microseconds(200));
+        QPushButton *read = w.button(QStringLiteral("Read DAC"));
+        QTimer::singleShot(10, this, [&] {
+            QTest::mouseRelease(read, Qt::LeftButton);
+            w.f.stack.simulatedPort().setLineDelay(std::chrono::microseconds(0));
+        });
+        QTest::mousePress(read, Qt::LeftButton);
+        QTRY_COMPARE(w.summary(0), QStringLiteral("R25 X0 O0")); // 24 registers, the max bank
+        // The box's write went first.
+        const QList<ChipEvent> events = w.f.board.chip(0).events();
+        const auto firstRead = std::find_if(events.cbegin(), events.cend(), [](const ChipEvent &e) {
+            return e.kind == ChipEvent::Kind::RegisterRead;
+        });
+        QVERIFY(std::find(events.cbegin(), firstRead,
+                          ChipEvent{ChipEvent::Kind::DacWrite, 2, 512}) != firstRead);
+    }
 };
 
 QTEST_MAIN(TestMainWindow)
