@@ -253,6 +253,15 @@ void RegisterGrid::stepChannelCode(int step)
         writeSelectedChannel();
     }
     setHexText(s, device::shownCode(m_model.dacCode[s]));
+    panelFollows();
+}
+
+// The control panel shows what the chip holds after every change, whatever made it: a slider
+// left behind would step from a stale code.
+void RegisterGrid::panelFollows()
+{
+    if (m_model.controlPanelOpen == 1)
+        emit controlPanelRefreshDue();
 }
 
 // A step goes one code from what the chip holds. An unknown channel is read first: its model
@@ -283,6 +292,7 @@ void RegisterGrid::voltageBoxClicked(int index)
 void RegisterGrid::voltageBoxEdited(int index, const QString &text)
 {
     setVoltageText(index, text);
+    panelFollows();
 }
 
 void RegisterGrid::voltageBoxLeft(int index)

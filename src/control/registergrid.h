@@ -95,6 +95,7 @@ private:
     };
 
     void voltageBoxChanged(int index);
+    void panelFollows();
     // Reads an unknown channel into the model; false, with nothing changed, when it cannot.
     bool readUnknownChannel(int index);
     // Stores and shows a voltage box's text without its change handling; true when it changed.

@@ -140,6 +140,25 @@ private slots:
         QCoreApplication::processEvents();
         QVERIFY(f.dacWrites().isEmpty());
     }
+
+    // The panel follows every change of the grid, a typed voltage and the arrows included, so
+    // that a step on its slider goes one code up from what the chip holds.
+    void panelFollowsTypingAndSteps()
+    {
+        PanelFixture f(10, 0);
+        f.grid().voltageBoxClicked(7);
+        f.grid().voltageBoxEdited(7, QStringLiteral("1"));
+        f.grid().voltageBoxLeft(7);
+        QCOMPARE(f.panel.codeText(7), f.grid().hexText(7));
+        f.grid().stepChannelCode(1);
+        f.grid().stepChannelCode(1);
+        QCOMPARE(f.grid().hexText(7), QStringLiteral("68"));
+        QCOMPARE(f.panel.codeText(7), QStringLiteral("68"));
+        f.clearEvents();
+        f.panel.sliderMoved(7, f.panel.position(7) - 1); // Up: one code more
+        QCOMPARE(f.dacWrites().last(), 0x69);
+        QVERIFY(!f.dacWrites().contains(0x67));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestControlPanel)
