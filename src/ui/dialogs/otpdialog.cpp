@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 
 namespace ui {
 
@@ -22,6 +23,7 @@ OtpDialog::OtpDialog(device::DeviceModel &model, control::RegisterGrid &grid,
     m_name = new QLabel(this);
     m_name->setObjectName(QStringLiteral("registerName"));
     m_name->setAccessibleName(tr("OTP register"));
+    m_name->setToolTip(tr("Up and Down choose the register, PageUp and PageDown six at a time"));
     m_name->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("00")) * 2);
     m_spin = new SpinArrows(this);
     // Copies of the main window's texts: the burn takes the model's code, never these fields.
@@ -69,6 +71,22 @@ OtpDialog::OtpDialog(device::DeviceModel &model, control::RegisterGrid &grid,
             BurnLogDialog(*log, this).exec();
     });
     connect(&m_logic, &control::OtpRegisterDialog::registerShown, this, &OtpDialog::mirror);
+
+    // Up and Down choose the previous and the next register, PageUp and PageDown a quarter of
+    // the 24 at a time, wherever the focus is in the dialog.
+    constexpr int registersPerPage = 6;
+    const auto chooseBy = [this](Qt::Key key, int steps) {
+        auto *shortcut = new QShortcut(QKeySequence(key), this);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, steps] {
+            for (int k = 0; k < std::abs(steps); ++k)
+                steps > 0 ? m_logic.nextRegister() : m_logic.previousRegister();
+        });
+    };
+    chooseBy(Qt::Key_Up, -1);
+    chooseBy(Qt::Key_Down, 1);
+    chooseBy(Qt::Key_PageUp, -registersPerPage);
+    chooseBy(Qt::Key_PageDown, registersPerPage);
 }
 
 void OtpDialog::showDialog()

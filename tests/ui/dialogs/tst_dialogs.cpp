@@ -358,6 +358,17 @@ private slots:
         dialog.close();
         dialog.showDialog();
         QCOMPARE(name->text(), QStringLiteral("1"));
+        // The keyboard chooses too, wherever the focus is; the burn button has it now.
+        auto *burn = dialog.findChild<QPushButton *>();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        burn->setFocus();
+        QTest::keyClick(burn, Qt::Key_Down);
+        QCOMPARE(name->text(), QStringLiteral("2"));
+        QTest::keyClick(burn, Qt::Key_PageDown);
+        QCOMPARE(name->text(), QStringLiteral("8"));
+        QTest::keyClick(burn, Qt::Key_PageUp);
+        QTest::keyClick(burn, Qt::Key_Up);
+        QCOMPARE(name->text(), QStringLiteral("1"));
     }
 };
 
