@@ -5,6 +5,7 @@
 #include "ui/batch/folderlisting.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -61,9 +62,12 @@ BatchWindow::BatchWindow(control::BatchRunner &runner, QWidget *parent)
     statusFont.setPointSizeF(13.5);
     m_status->setFont(statusFont);
     m_status->setTextFormat(Qt::PlainText); // file names are not markup
-    m_status->setWordWrap(true);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_status->setMinimumHeight(2 * QFontMetrics(statusFont).height());
+    // A long file name is cut short in its middle, never widening the window; the whole of it
+    // is a hover away.
+    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_status->installEventFilter(this);
 
     layOut();
 
@@ -73,14 +77,14 @@ BatchWindow::BatchWindow(control::BatchRunner &runner, QWidget *parent)
     connect(m_stopButton, &QPushButton::clicked, this, [this] { m_runner.stop(); });
     connect(m_stepDownButton, &QPushButton::clicked, this, [this] { m_runner.stepDown(); });
     connect(m_stepUpButton, &QPushButton::clicked, this, [this] { m_runner.stepUp(); });
-    connect(&m_runner, &control::BatchRunner::statusTextChanged, m_status, &QLabel::setText);
+    connect(&m_runner, &control::BatchRunner::statusTextChanged, this, &BatchWindow::showStatus);
     connect(&m_runner, &control::BatchRunner::runningChanged, this, &BatchWindow::showRunning);
     showRunning(m_runner.isRunning());
 
     m_delay->setText(control::BatchRunner::initialDelayText());
     m_runner.setList(this);
     setFolder(m_runner.openWindow());
-    m_status->setText(m_runner.statusText());
+    showStatus(m_runner.statusText());
 }
 
 void BatchWindow::createLists()
@@ -158,6 +162,21 @@ void BatchWindow::done(int result)
 {
     releaseList();
     QDialog::done(result);
+}
+
+void BatchWindow::showStatus(const QString &text)
+{
+    m_statusText = text;
+    m_status->setText(
+        m_status->fontMetrics().elidedText(text, Qt::ElideMiddle, std::max(m_status->width(), 1)));
+    m_status->setToolTip(text);
+}
+
+bool BatchWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_status && event->type() == QEvent::Resize)
+        showStatus(m_statusText);
+    return QDialog::eventFilter(watched, event);
 }
 
 void BatchWindow::showRunning(bool running)

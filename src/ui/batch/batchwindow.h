@@ -55,9 +55,13 @@ private:
     void showFolderInTree();
     void releaseList();
     void showRunning(bool running);
+    // The runner's status line, cut to the label's width.
+    void showStatus(const QString &text);
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
     control::BatchRunner &m_runner;
     QString m_folder;
+    QString m_statusText;
     // Above 0 while the list changes under the selection without the user's doing.
     int m_refilling = 0;
     QFileSystemModel *m_folderModel = nullptr;

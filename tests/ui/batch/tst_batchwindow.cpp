@@ -209,6 +209,35 @@ private slots:
         QCOMPARE(f.runner.list(), nullptr);
         QCOMPARE(f.board.dataWritten(), QByteArray::fromHex("01000000"));
     }
+
+    // A long file name in the status line is cut short in its middle: the window keeps its
+    // width, and the whole name is in the tooltip.
+    void aLongNameKeepsTheWindowsSize()
+    {
+        WindowFixture f;
+        ui::BatchWindow window(f.runner);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        waitForFiles(window);
+        const QString name = QString(200, u'x') + QStringLiteral(".csv");
+        f.write(name, "6\r\n" + QByteArray("200\r\n").repeated(device::channelCount));
+        auto *files = window.findChild<QListView *>();
+        QTRY_COMPARE(namesIn(files).size(), 4);
+        const int width = window.width();
+        select(files, 3);
+        withText<QPushButton>(window, QStringLiteral("Single Step Down"))->click();
+        QCOMPARE(f.runner.statusText(), name + QStringLiteral(" 3"));
+        QTest::qWait(50);
+        QCOMPARE(window.width(), width);
+        QLabel *shown = nullptr;
+        for (QLabel *label : window.findChildren<QLabel *>()) {
+            if (label->toolTip() == f.runner.statusText())
+                shown = label;
+        }
+        QVERIFY(shown);
+        QVERIFY2(shown->text().contains(QChar(0x2026)), qPrintable(shown->text()));
+        QVERIFY(shown->text().endsWith(QStringLiteral(".csv 3")));
+    }
 };
 
 QTEST_MAIN(TestBatchWindow)
