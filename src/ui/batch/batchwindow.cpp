@@ -3,6 +3,7 @@
 #include "control/batchrunner.h"
 #include "ui/batch/folderfiles.h"
 #include "ui/batch/folderlisting.h"
+#include "ui/widgets/statelabel.h"
 
 #include <QDir>
 #include <QEvent>
@@ -53,10 +54,10 @@ BatchWindow::BatchWindow(control::BatchRunner &runner, QWidget *parent)
     m_delay->setMaximumWidth(80);
     m_state = new QLabel(this);
     m_state->setObjectName(QStringLiteral("batchState"));
-    m_state->setAccessibleName(tr("Batch state"));
+    nameStateLabel(m_state, tr("Batch state"));
 
     m_status = new QLabel(this);
-    m_status->setAccessibleName(tr("Batch status"));
+    nameStateLabel(m_status, tr("Batch status"));
     QFont statusFont = m_status->font();
     statusFont.setBold(true);
     statusFont.setPointSizeF(13.5);
@@ -167,8 +168,11 @@ void BatchWindow::done(int result)
 void BatchWindow::showStatus(const QString &text)
 {
     m_statusText = text;
-    m_status->setText(
-        m_status->fontMetrics().elidedText(text, Qt::ElideMiddle, std::max(m_status->width(), 1)));
+    ui::showState(m_status, m_status->fontMetrics().elidedText(text, Qt::ElideMiddle,
+                                                               std::max(m_status->width(), 1)));
+    // Heard whole, whatever the label has room for.
+    m_status->setAccessibleName(text.isEmpty() ? tr("Batch status")
+                                               : tr("Batch status: %1").arg(text));
     m_status->setToolTip(text);
 }
 
@@ -181,7 +185,7 @@ bool BatchWindow::eventFilter(QObject *watched, QEvent *event)
 
 void BatchWindow::showRunning(bool running)
 {
-    m_state->setText(running ? tr("Running") : tr("Stopped"));
+    ui::showState(m_state, running ? tr("Running") : tr("Stopped"));
     m_runButton->setEnabled(!running);
     m_stepDownButton->setEnabled(!running);
     m_stepUpButton->setEnabled(!running);

@@ -3,6 +3,7 @@
 #include "control/chipoperations.h"
 #include "ui/dialogs/burnlogdialog.h"
 #include "ui/widgets/spinarrows.h"
+#include "ui/widgets/statelabel.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -22,7 +23,7 @@ OtpDialog::OtpDialog(device::DeviceModel &model, control::RegisterGrid &grid,
 
     m_name = new QLabel(this);
     m_name->setObjectName(QStringLiteral("registerName"));
-    m_name->setAccessibleName(tr("OTP register"));
+    nameStateLabel(m_name, tr("OTP register"));
     m_name->setToolTip(tr("Up and Down choose the register, PageUp and PageDown six at a time"));
     m_name->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("00")) * 2);
     m_spin = new SpinArrows(this);
@@ -100,7 +101,7 @@ void OtpDialog::showDialog()
 
 void OtpDialog::mirror()
 {
-    m_name->setText(m_logic.name());
+    showState(m_name, m_logic.name());
     m_voltage->setText(m_logic.voltageText());
     m_hex->setText(m_logic.hexText());
 }

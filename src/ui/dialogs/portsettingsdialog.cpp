@@ -1,6 +1,7 @@
 #include "ui/dialogs/portsettingsdialog.h"
 
 #include "control/portmodes.h"
+#include "ui/widgets/statelabel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,7 +20,7 @@ QLabel *statusLabel(QWidget *frame)
 {
     auto *status = new QLabel(frame);
     status->setObjectName(QStringLiteral("statusText"));
-    status->setAccessibleName(PortSettingsDialog::tr("Port status"));
+    nameStateLabel(status, PortSettingsDialog::tr("Port status"));
     status->setWordWrap(true);
     status->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     status->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -81,14 +82,14 @@ PortSettingsDialog::PortSettingsDialog(port::PortManager &ports, const port::Por
     m_portCombo->setCurrentIndex(m_controller.selectedPortRow());
     m_bitRateCombo->addItems(control::PortSettingsController::bitRateEntries());
     m_bitRateCombo->setCurrentIndex(m_controller.selectedBitRateRow());
-    m_status->setText(m_controller.statusText());
+    showState(m_status, m_controller.statusText());
 
     connect(m_portCombo, &QComboBox::activated, &m_controller,
             &control::PortSettingsController::choosePort);
     connect(m_bitRateCombo, &QComboBox::activated, &m_controller,
             &control::PortSettingsController::chooseBitRate);
-    connect(&m_controller, &control::PortSettingsController::statusTextChanged, m_status,
-            &QLabel::setText);
+    connect(&m_controller, &control::PortSettingsController::statusTextChanged, this,
+            [this](const QString &text) { showState(m_status, text); });
 }
 
 void PortSettingsDialog::attachChip(control::ChipOperations &operations, const QString &a0Pin,
@@ -97,13 +98,14 @@ void PortSettingsDialog::attachChip(control::ChipOperations &operations, const Q
     QWidget *frame = m_status->parentWidget();
     m_wiring = new QLabel(frame);
     m_wiring->setObjectName(QStringLiteral("wiringText"));
-    m_wiring->setAccessibleName(tr("Wiring check"));
+    nameStateLabel(m_wiring, tr("Wiring check"));
     m_wiring->setWordWrap(true);
     auto *find = new QPushButton(tr("Find chips"), frame);
     find->setToolTip(tr("Sends each chip's address alone (nothing is written) and says which "
                         "chips answer"));
     m_chips = new QLabel(frame);
     m_chips->setObjectName(QStringLiteral("chipsText"));
+    nameStateLabel(m_chips, tr("Chips found"));
     m_chips->setWordWrap(true);
     m_rows->addWidget(m_wiring, 4, 0, 1, 2);
     m_rows->addWidget(find, 5, 0);
@@ -111,8 +113,8 @@ void PortSettingsDialog::attachChip(control::ChipOperations &operations, const Q
     m_checks = new control::PortChipChecks(m_ports, operations, a0Pin, prompts, this);
     connect(find, &QPushButton::clicked, m_checks, &control::PortChipChecks::findChips);
     connect(m_checks, &control::PortChipChecks::changed, this, [this] {
-        m_wiring->setText(m_checks->wiringText());
-        m_chips->setText(m_checks->chipsText());
+        showState(m_wiring, m_checks->wiringText());
+        showState(m_chips, m_checks->chipsText());
     });
     m_controller.attachChecks(*m_checks);
 }

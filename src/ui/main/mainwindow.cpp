@@ -18,6 +18,7 @@
 #include "ui/main/pendingcheck.h"
 #include "ui/widgets/colourbutton.h"
 #include "ui/widgets/spinarrows.h"
+#include "ui/widgets/statelabel.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -69,10 +70,10 @@ MainWindow::MainWindow(const Parts &parts, QWidget *parent)
 
     m_portLabel = new QLabel(this);
     m_portLabel->setObjectName(QStringLiteral("portStatus"));
-    m_portLabel->setAccessibleName(tr("Port status"));
+    nameStateLabel(m_portLabel, tr("Port status"));
     m_a0Label = new QLabel(this);
     m_a0Label->setObjectName(QStringLiteral("a0Status"));
-    m_a0Label->setAccessibleName(tr("A0 status"));
+    nameStateLabel(m_a0Label, tr("A0 status"));
     statusBar()->addWidget(m_portLabel, 1);
     if (m_busy) {
         statusBar()->addWidget(m_busy, 1);
@@ -235,10 +236,10 @@ void MainWindow::updateStatus()
             parts << note;
     }
     const QString text = parts.join(QStringLiteral(" \u00b7 "));
-    m_portLabel->setText(text);
+    showState(m_portLabel, text);
     // The bar may cut a long text; the whole of it is a hover away.
     m_portLabel->setToolTip(text);
-    m_a0Label->setText(m_parts.status.a0Text());
+    showState(m_a0Label, m_parts.status.a0Text());
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

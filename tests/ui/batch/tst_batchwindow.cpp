@@ -135,6 +135,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         waitForFiles(window);
         QVERIFY(withText<QLabel>(window, QStringLiteral("Stopped")));
+        // A screen reader hears what the label is and what it says.
+        QCOMPARE(window.findChild<QLabel *>(QStringLiteral("batchState"))->accessibleName(),
+                 QStringLiteral("Batch state: Stopped"));
         QWidget main; // the window it updates stays in sight
         main.setGeometry(0, 0, 200, 150);
         window.resize(300, 200);
@@ -237,6 +240,7 @@ private slots:
         QVERIFY(shown);
         QVERIFY2(shown->text().contains(QChar(0x2026)), qPrintable(shown->text()));
         QVERIFY(shown->text().endsWith(QStringLiteral(".csv 3")));
+        QCOMPARE(shown->accessibleName(), QStringLiteral("Batch status: ") + name + " 3");
     }
 };
 

@@ -311,6 +311,7 @@ private slots:
             // Exact, not washed out by the style's gradient.
             QCOMPARE(button->grab().toImage().pixelColor(6, button->height() / 2), colour);
             QCOMPARE(a0->text(), QStringLiteral("A0 = %1").arg(pin));
+            QCOMPARE(a0->accessibleName(), QStringLiteral("A0 status: A0 = %1").arg(pin));
             QTest::mouseClick(button, Qt::LeftButton);
         }
 
