@@ -312,6 +312,10 @@ private slots:
             QCOMPARE(button->grab().toImage().pixelColor(6, button->height() / 2), colour);
             QCOMPARE(a0->text(), QStringLiteral("A0 = %1").arg(pin));
             QCOMPARE(a0->accessibleName(), QStringLiteral("A0 status: A0 = %1").arg(pin));
+            // Disabled, it fades as the other buttons do.
+            button->setEnabled(false);
+            QVERIFY(button->grab().toImage().pixelColor(6, button->height() / 2) != colour);
+            button->setEnabled(true);
             QTest::mouseClick(button, Qt::LeftButton);
         }
 
