@@ -69,7 +69,12 @@ void PortSettingsController::fillPortList()
     }
 
     QStringList status;
-    if (m_ports.portNumber() < 1) {
+    if (m_ports.portList().isEmpty()) {
+        // Nothing to select: say so, and what to try.
+        status.append(tr("No serial port was found. Plug the adapter in; if it is, your user may "
+                         "lack access to it. \"kalventa --simulate\" runs the program on a "
+                         "simulated board."));
+    } else if (m_ports.portNumber() < 1) {
         m_selectedPortRow = noSelection;
         status.append(tr("Please select a COM port."));
     } else if (!portFound) {

@@ -183,6 +183,11 @@ private slots:
                                              "Please select a different port.";
         QTest::newRow("stored port present")
             << QList<int>{1, 3, 12} << 12 << 38400 << "COM1 COM3 COM12 | rows 2 4 | 38400 | ";
+        QTest::newRow("no ports at all")
+            << QList<int>{} << 1 << 9600
+            << " | rows -1 1 | 9600 | No serial port was found. Plug the adapter in; if it is, "
+               "your user may lack access to it. \"kalventa --simulate\" runs the program on a "
+               "simulated board.";
         QTest::newRow("rate not offered")
             << QList<int>{1} << 1 << 57600 << "COM1 | rows 0 -1 | 57600 | ";
     }
