@@ -243,7 +243,7 @@ void MainController::loadFromFile(const QString &path)
     QString error;
     const std::optional<device::RegisterSet> set = device::readRegisterSetFile(path, &error);
     if (!set) {
-        reportError(error);
+        reportError(tr("%1\n\nNothing was sent to the chip.").arg(error));
         return;
     }
     runCommand(m_operations.busThread(), tr("Load From File"), Cancel::Allowed,

@@ -243,6 +243,7 @@ private slots:
             f.writeFile(QStringLiteral("in.csv"), content + QByteArray("7\r\n").repeated(23)));
         QCOMPARE(f.prompts.errors.size(), 1);
         QVERIFY2(f.prompts.errors[0].contains("in.csv"), qPrintable(f.prompts.errors[0]));
+        QVERIFY(f.prompts.errors[0].endsWith(QStringLiteral("\n\nNothing was sent to the chip.")));
         QVERIFY(f.chip0().events().isEmpty());
         QCOMPARE(f.model.vsup, 10.0);
 
