@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTreeView>
+#include <algorithm>
 
 namespace ui {
 namespace {
@@ -193,18 +194,35 @@ void BatchWindow::showRunning(bool running)
 
 void BatchWindow::placeBeside(const QWidget *window)
 {
-    // The window updates the grid, so it goes beside it rather than over it, where the screen
-    // has room; otherwise the window system places it.
+    // The window updates the grid, so it goes beside it rather than over it where the screen
+    // has room, and otherwise at the screen's edge where it covers the least of it.
     const QScreen *screen = window->screen();
     if (!screen)
         return;
     const QRect room = screen->availableGeometry();
     const QRect main = window->frameGeometry();
     const QSize size = frameGeometry().size().expandedTo(this->size());
-    if (main.right() + size.width() < room.right())
-        move(main.right() + 1, main.top());
-    else if (main.left() - size.width() > room.left())
-        move(main.left() - size.width(), main.top());
+    const int top =
+        std::clamp(main.top(), room.top(), std::max(room.top(), room.bottom() - size.height()));
+    const QList<QPoint> places{{main.right() + 1, top},
+                               {main.left() - size.width(), top},
+                               {room.right() + 1 - size.width(), top},
+                               {room.left(), top}};
+    QPoint best;
+    qint64 leastCovered = -1;
+    for (const QPoint &place : places) {
+        const QRect placed(place, size);
+        if (!room.contains(placed))
+            continue;
+        const QRect covered = placed.intersected(main);
+        const qint64 area = covered.isEmpty() ? 0 : qint64(covered.width()) * covered.height();
+        if (leastCovered < 0 || area < leastCovered) {
+            leastCovered = area;
+            best = place;
+        }
+    }
+    if (leastCovered >= 0)
+        move(best);
 }
 
 void BatchWindow::releaseList()

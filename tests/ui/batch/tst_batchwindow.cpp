@@ -143,6 +143,16 @@ private slots:
         window.resize(300, 200);
         window.placeBeside(&main);
         QVERIFY(window.x() >= 200);
+        // No room on either side (as a 640-pixel window beside a centred main window at
+        // 1366x768): at the screen's edge, over as little of it as can be.
+        const QRect room = main.screen()->availableGeometry();
+        main.setGeometry(room.left() + room.width() / 4, room.top(), room.width() / 2, 150);
+        window.resize(room.width() / 2, 200);
+        window.placeBeside(&main);
+        const QRect placed(window.pos(), window.frameGeometry().size().expandedTo(window.size()));
+        QVERIFY2(room.contains(placed),
+                 qPrintable(QStringLiteral("%1,%2").arg(window.x()).arg(window.y())));
+        QVERIFY(window.x() == room.left() || placed.right() == room.right());
         auto *files = window.findChild<QListView *>();
         QPushButton *down = withText<QPushButton>(window, QStringLiteral("Single Step Down"));
         select(files, 0);
