@@ -72,6 +72,12 @@ BatchWindow::BatchWindow(control::BatchRunner &runner, QWidget *parent)
     m_status->installEventFilter(this);
 
     layOut();
+    // The delay is set before a run starts: its box comes before the buttons.
+    setTabOrder(m_files, m_delay);
+    setTabOrder(m_delay, m_runButton);
+    setTabOrder(m_runButton, m_stopButton);
+    setTabOrder(m_stopButton, m_stepDownButton);
+    setTabOrder(m_stepDownButton, m_stepUpButton);
 
     // A run returns only when it has ended; nothing here touches the window afterwards, as the
     // window may have been closed inside it.

@@ -152,6 +152,14 @@ void PortSettingsDialog::showModes()
     m_fastModeAvailable->setVisible(m_controller.fastModeAvailable());
     m_fastMode->setChecked(m_controller.fastMode());
     m_fastMode->setEnabled(m_controller.fastModeEditable());
+    // A greyed box says why it is greyed.
+    if (m_controller.fastModeEditable())
+        m_fastMode->setToolTip(tr("Drives the FT232R in synchronous bit-bang mode: a whole frame "
+                                  "per USB transfer"));
+    else if (m_controller.fastMode())
+        m_fastMode->setToolTip(tr("This adapter knows no other mode"));
+    else
+        m_fastMode->setToolTip(tr("Fast mode needs an FT232R adapter; this port has none"));
     m_skipIdleWrites->setChecked(m_controller.skipIdleWrites());
     m_skipIdleWrites->setEnabled(m_controller.skipIdleWritesEditable());
     m_skipIdleWrites->setToolTip(m_controller.isUsbAdapter()

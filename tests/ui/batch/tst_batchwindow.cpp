@@ -2,6 +2,7 @@
 #include "controlfixture.h"
 #include "ui/batch/batchwindow.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -138,6 +139,14 @@ private slots:
         // A screen reader hears what the label is and what it says.
         QCOMPARE(window.findChild<QLabel *>(QStringLiteral("batchState"))->accessibleName(),
                  QStringLiteral("Batch state: Stopped"));
+        // The delay comes before the buttons in Tab order: it is set before a run.
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        window.findChild<QListView *>()->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), window.findChild<QLineEdit *>());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(),
+                 withText<QPushButton>(window, QStringLiteral("Run Batch")));
         QWidget main; // the window it updates stays in sight
         main.setGeometry(0, 0, 200, 150);
         window.resize(300, 200);

@@ -8,6 +8,7 @@
 #include "ui/dialogs/portsettingsdialog.h"
 #include "ui/widgets/spinarrows.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -374,6 +375,19 @@ private slots:
         QTest::keyClick(burn, Qt::Key_PageUp);
         QTest::keyClick(burn, Qt::Key_Up);
         QCOMPARE(name->text(), QStringLiteral("1"));
+    }
+
+    // A greyed "Fast mode" says why: the simulated board's own port is no FT232R.
+    void greyedFastModeSaysWhy()
+    {
+        ControlFixture f;
+        control::PortModes modes(f.stack.mappedPort(), f.settings);
+        ui::PortSettingsDialog dialog(f.stack.ports(), f.stack.portMap());
+        dialog.attachModes(modes);
+        auto *fast = dialog.findChild<QCheckBox *>(QStringLiteral("fastModeBox"));
+        QVERIFY(fast && !fast->isEnabled());
+        QCOMPARE(fast->toolTip(),
+                 QStringLiteral("Fast mode needs an FT232R adapter; this port has none"));
     }
 };
 
