@@ -41,7 +41,7 @@ PortModes::State PortModes::stateOf(int portNumber) const
     const bool device =
         target.kind == port::PortTarget::Kind::Device && !target.devicePath.isEmpty();
     const port::UsbAdapter adapter =
-        device ? m_port.adapterOf(target.devicePath) : port::UsbAdapter();
+        device ? m_port.factory().adapterOf(target.devicePath) : port::UsbAdapter();
     State state;
     state.usbAdapter = adapter.isUsb;
     state.fastModeAvailable = adapter.isFt232r();

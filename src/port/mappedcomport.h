@@ -31,11 +31,6 @@ public:
 
     // What makes the port for each open; tests present adapters through it.
     PortFactory &factory() { return m_factory; }
-    // The USB adapter behind a device path, as the factory's lookup tells.
-    UsbAdapter adapterOf(const QString &devicePath) const
-    {
-        return m_factory.adapterOf(devicePath);
-    }
     // Whether an open of the port as the map routes it now would skip idle writes: the map's
     // choice, else on a USB adapter only; never on a port that sends whole frames, whose timing
     // rests on every write.

@@ -58,7 +58,7 @@ BatchWindow::BatchWindow(control::BatchRunner &runner, QWidget *parent)
     nameStateLabel(m_state, tr("Batch state"));
 
     m_status = new QLabel(this);
-    nameStateLabel(m_status, tr("Batch status"));
+    m_status->setAccessibleName(tr("Batch status"));
     QFont statusFont = m_status->font();
     statusFont.setBold(true);
     statusFont.setPointSizeF(13.5);
@@ -175,8 +175,8 @@ void BatchWindow::done(int result)
 void BatchWindow::showStatus(const QString &text)
 {
     m_statusText = text;
-    ui::showState(m_status, m_status->fontMetrics().elidedText(text, Qt::ElideMiddle,
-                                                               std::max(m_status->width(), 1)));
+    m_status->setText(
+        m_status->fontMetrics().elidedText(text, Qt::ElideMiddle, std::max(m_status->width(), 1)));
     // Heard whole, whatever the label has room for.
     m_status->setAccessibleName(text.isEmpty() ? tr("Batch status")
                                                : tr("Batch status: %1").arg(text));
