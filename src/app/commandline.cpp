@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <algorithm>
 
 namespace app {
@@ -43,6 +44,12 @@ CommandLine::CommandLine()
     m_parser.addOption(m_port);
     m_parser.addOption(m_trace);
     m_parser.addOption(m_simFault);
+    m_parser.addPositionalArgument(
+        QStringLiteral("FILE.csv"),
+        QCoreApplication::translate("CommandLine",
+                                    "A register-set file to load once the chip has been read; "
+                                    "the program asks before it sends it."),
+        QStringLiteral("[FILE.csv]"));
 }
 
 CommandLine::Result CommandLine::parse(const QStringList &arguments)
@@ -57,11 +64,21 @@ CommandLine::Result CommandLine::parse(const QStringList &arguments)
         return Result::ShowHelp;
     if (m_parser.isSet(m_version))
         return Result::ShowVersion;
-    if (!m_parser.positionalArguments().isEmpty()) {
-        m_errorText = QCoreApplication::translate("CommandLine", "Unexpected argument \"%1\".")
-                          .arg(m_parser.positionalArguments().first());
+    const QStringList files = m_parser.positionalArguments();
+    if (files.size() > 1) {
+        m_errorText = QCoreApplication::translate("CommandLine", "Unexpected argument \"%1\": "
+                                                                 "one file at a time.")
+                          .arg(files[1]);
         return Result::Error;
     }
+    // A word that names no file is more likely a mistyped option than a file to offer.
+    if (!files.isEmpty() && !QFileInfo::exists(files.first())) {
+        m_errorText =
+            QCoreApplication::translate("CommandLine", "Unexpected argument \"%1\": no such file.")
+                .arg(files.first());
+        return Result::Error;
+    }
+    m_options.offeredFile = files.value(0);
 
     m_options.simulate = m_parser.isSet(m_simulate);
     m_options.tracePath = m_parser.value(m_trace);

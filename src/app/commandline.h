@@ -19,10 +19,11 @@ struct LaunchOptions
     QList<port::PortOverride> portOverrides; // --port COMn=PATH / COMn=sim, in the given order
     QString tracePath;                       // --trace: the bus trace written at exit
     stack::SimulatedFaults simFaults;        // --sim-fault: the simulated board misbehaves
+    QString offeredFile;                     // FILE.csv: offered for loading after the first read
 };
 
 // The program's command line: --simulate, --port (repeatable), --trace, --sim-fault
-// (repeatable), --help, --version.
+// (repeatable), --help, --version, and one register-set file.
 class CommandLine
 {
 public:

@@ -3,6 +3,7 @@
 #include "app/demostore.h"
 #include "device/paths.h"
 #include "device/settingsstore.h"
+#include "port/portmanager.h"
 #include "version.h"
 
 #include <QFileInfo>
@@ -14,8 +15,8 @@ namespace app {
 Program::Program(const LaunchOptions &options)
     : m_stack({port::PortMap(), options.simulate, options.portOverrides},
               options.tracePath.isEmpty() ? stack::Tracing::Off : stack::Tracing::On),
-      m_tracePath(options.tracePath), m_settings(storeFor(options)),
-      m_portModes(m_stack.mappedPort(), *m_settings),
+      m_tracePath(options.tracePath), m_offeredFile(options.offeredFile),
+      m_settings(storeFor(options)), m_portModes(m_stack.mappedPort(), *m_settings),
       m_operations(m_stack.chip(), m_stack.ports(), &m_busThread), m_grid(m_model, m_operations),
       m_controller(m_model, m_grid, m_operations, m_stack.ports(), *m_settings, m_prompts),
       m_status(m_stack.ports(), m_stack.portMap(), m_model, m_prompts),
@@ -30,6 +31,9 @@ Program::Program(const LaunchOptions &options)
     QObject::connect(&m_operations, &control::ChipOperations::chipHeard, &m_status,
                      &control::StatusLine::chipHeard);
     m_status.setSettingsNote(m_settingsNote);
+    QObject::connect(
+        &m_stack.ports(), &port::PortManager::portOpened, &m_stack.ports(),
+        [this] { m_portOpened = true; }, Qt::DirectConnection);
     // Burns on the simulated board are no record of a real one: they stay beside its settings.
     const control::BurnLog log =
         options.simulate
@@ -60,6 +64,12 @@ bool Program::writeTrace() const
 {
     if (!m_stack.trace())
         return true;
+    // An older trace at the path stays as it was: this run has nothing to show.
+    if (!m_portOpened) {
+        std::fprintf(stderr, "kalventa: no port was opened, so nothing went over the bus: no "
+                             "trace was written\n");
+        return true;
+    }
     QString error;
     const bool written = m_stack.writeTrace(m_tracePath, &error);
     if (!written)
@@ -73,7 +83,11 @@ bool Program::writeTrace() const
 void Program::show()
 {
     m_window.show();
-    QTimer::singleShot(0, &m_controller, &control::MainController::start);
+    QTimer::singleShot(0, &m_controller, [this] {
+        m_controller.start();
+        if (!m_offeredFile.isEmpty())
+            m_controller.offerFile(m_offeredFile);
+    });
 }
 
 } // namespace app

@@ -15,6 +15,7 @@
 #include "ui/widgets/messageboxprompts.h"
 
 #include <QTemporaryDir>
+#include <atomic>
 #include <memory>
 
 namespace app {
@@ -41,6 +42,9 @@ private:
 
     stack::BusStack m_stack;
     QString m_tracePath;
+    QString m_offeredFile;
+    // Set from the bus thread when any port opens: without one nothing went over the bus.
+    std::atomic<bool> m_portOpened{false};
     // With --simulate and no writable configuration folder, the settings live here until exit.
     std::unique_ptr<QTemporaryDir> m_volatileFolder;
     QString m_settingsNote;

@@ -229,8 +229,52 @@ QString BurnReport::text() const
         lines << tr("Read back after the reset: every burned register holds its code.");
         break;
     }
+    const QString reload = reloadText();
+    if (!reload.isEmpty())
+        lines << reload;
     if (!m_result.logError.isEmpty())
         lines << tr("This burn is not in the burn log. %1").arg(m_result.logError);
+    return lines.join(u'\n');
+}
+
+void BurnReport::setShownBefore(const ChannelCodes &codes, double vlow, double vsup)
+{
+    m_shownBefore = codes;
+    m_vlow = vlow;
+    m_vsup = vsup;
+}
+
+QString BurnReport::reloadText() const
+{
+    if (!m_result.resetSent)
+        return {};
+    const QString other =
+        m_result.a0Pin == QLatin1String("0") ? QStringLiteral("1") : QStringLiteral("0");
+    QStringList lines{tr("The reset reloaded every register of both chips from OTP: the chip "
+                         "with A0 = %1 was not read and may output other voltages now.")
+                          .arg(other)};
+    if (!m_shownBefore)
+        return lines.join(u'\n');
+    const auto voltage = [this](double code) {
+        return device::shownVoltage(m_vlow + (m_vsup - m_vlow) * code / 1024).trimmed();
+    };
+    QStringList changed;
+    for (int index = 1; index <= device::channelCount; ++index) {
+        if (m_result.channels.contains(index) || !m_result.readBack.wasRead(index))
+            continue;
+        const int before = codeOnTheWire((*m_shownBefore)[std::size_t(index - 1)]);
+        const int after = m_result.readBack.word(index);
+        if (before != after) {
+            changed << tr("channel %1: %2 V (%3h) before, %4 V (%5h) now")
+                           .arg(device::channelLabel(index), voltage(before),
+                                device::shownCode(before), voltage(after),
+                                device::shownCode(after));
+        }
+    }
+    if (!changed.isEmpty())
+        lines << tr("On this chip the reset changed channels that were not burned:") << changed;
+    else if (m_result.channels.size() < device::channelCount)
+        lines << tr("On this chip the channels not burned read back as they were shown.");
     return lines.join(u'\n');
 }
 

@@ -57,6 +57,14 @@ public:
     // Why nothing was burned, or what interrupted the burn.
     QString cause() const;
 
+    // What the window showed before the burn, by channel, and the references that turn codes into
+    // voltages: the report then says what the reset changed on the channels not burned.
+    void setShownBefore(const ChannelCodes &codes, double vlow, double vsup);
+    // The general-call reset reloads both chips from OTP, not only the burned registers: what
+    // changed on the channels not burned, and that the other chip was reloaded unseen. Empty
+    // when no reset went out.
+    QString reloadText() const;
+
     // Verified as a message, everything else as an error; nothing when the user declined.
     void show(UserPrompts &prompts, const QString &title) const;
 
@@ -65,6 +73,9 @@ private:
     QString maxBankLine() const;
 
     BurnResult m_result;
+    std::optional<ChannelCodes> m_shownBefore;
+    double m_vlow = 0;
+    double m_vsup = 0;
     Verdict m_verdict = Verdict::NothingBurned;
     QList<Mismatch> m_mismatches;
 };

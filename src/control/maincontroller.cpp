@@ -13,6 +13,9 @@
 #include "port/portmanager.h"
 #include "version.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace control {
 
 using device::channelCount;
@@ -105,6 +108,8 @@ void MainController::burnAllChannels()
     ChannelCodes codes;
     for (int i = 1; i <= channelCount; ++i)
         codes[std::size_t(i - 1)] = m_model.dacCode[i];
+    const double vlow = m_model.vlow;
+    const double vsup = m_model.vsup;
     const BurnResult burned = m_operations.burn(
         m_model.a0Pin, ChipOperations::allChannels(), codes, [this, &title](const BurnResult &) {
             return m_prompts.confirm(
@@ -113,7 +118,9 @@ void MainController::burnAllChannels()
                            .arg(m_model.a0Pin));
         });
     m_grid.showBurn(burned);
-    BurnReport(burned).show(m_prompts, title);
+    BurnReport report(burned);
+    report.setShownBefore(codes, vlow, vsup);
+    report.show(m_prompts, title);
 }
 
 // Why the unknown channels' codes are not the chip's: never read, or written without an
@@ -230,8 +237,11 @@ void MainController::saveToFile(const QString &path)
     for (int i = 1; i <= channelCount; ++i)
         set.codes[i - 1] = m_model.dacCode[i];
     QString error;
-    if (!device::writeRegisterSetFile(path, set, &error))
+    if (!device::writeRegisterSetFile(path, set, &error)) {
         reportError(error);
+        return;
+    }
+    rememberRecentFile(path);
 }
 
 void MainController::loadFromFile(const QString &path)
@@ -246,8 +256,48 @@ void MainController::loadFromFile(const QString &path)
         reportError(tr("%1\n\nNothing was sent to the chip.").arg(error));
         return;
     }
+    rememberRecentFile(path);
     runCommand(m_operations.busThread(), tr("Load From File"), Cancel::Allowed,
                [this, set = *set] { m_grid.loadRegisterSet(set); });
+}
+
+void MainController::offerFile(const QString &path)
+{
+    const auto offer = [this, path] {
+        QString error;
+        if (!device::readRegisterSetFile(path, &error)) {
+            reportError(tr("%1\n\nNothing was sent to the chip.").arg(error));
+            return;
+        }
+        const QString question =
+            tr("Write the 24 codes of %1 to the chip (A0 = %2)?\n\nThe chip's registers "
+               "change at once; nothing is burned into OTP.")
+                .arg(QDir::toNativeSeparators(path), m_model.a0Pin);
+        if (m_prompts.confirm(tr("Load From File"), question))
+            loadFromFile(path);
+    };
+    // After the first read, so the question comes with the chip's codes on screen.
+    if (BusThread *bus = m_operations.busThread())
+        bus->whenFree(offer);
+    else
+        offer();
+}
+
+QStringList MainController::recentFiles() const
+{
+    return m_settings.recentFiles();
+}
+
+void MainController::rememberRecentFile(const QString &path)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    QStringList paths = m_settings.recentFiles();
+    paths.removeAll(absolute);
+    paths.prepend(absolute);
+    while (paths.size() > device::SettingsStore::recentFileLimit)
+        paths.removeLast();
+    // Only a convenience: a store that cannot take it loses nothing the user made.
+    m_settings.saveRecentFiles(paths);
 }
 
 void MainController::saveSettingsAtExit()

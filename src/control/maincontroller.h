@@ -63,6 +63,13 @@ public:
     void saveToFile(const QString &path);
     void loadFromFile(const QString &path);
 
+    // `kalventa FILE.csv`: once the first read is done, asks whether to write the file's codes
+    // to the chip, and loads it if the user agrees. A file that cannot be read says so.
+    void offerFile(const QString &path);
+
+    // The register-set files saved or loaded last, newest first.
+    QStringList recentFiles() const;
+
     void saveSettingsAtExit();
 
     QString changeAddressCaption() const;
@@ -79,6 +86,7 @@ private:
     void burnAllChannels();
     void switchChip();
     void rememberFolderOf(const QString &path);
+    void rememberRecentFile(const QString &path);
     void reportError(const QString &text);
     QString unknownCodesText() const;
     // Burning a code that was never read would burn a guess: refused with a message.

@@ -93,7 +93,7 @@ bool OtpRegisterDialog::burnNow()
     // The dialog's texts may be older than the model, so the question names the code that will
     // really be burned.
     const QString question =
-        tr("Burn code %1h into OTP register \"%2\" (0x%3) of the device with A0 = %4?\n\n"
+        tr("Burn code %1h into OTP register \"%2\" (address %3h) of the device with A0 = %4?\n\n"
            "This cannot be undone.")
             .arg(QString::number(BurnReport::codeOnTheWire(m_model.dacCode[index]), 16).toUpper(),
                  name(),
@@ -103,12 +103,18 @@ bool OtpRegisterDialog::burnNow()
                  m_model.a0Pin);
     ChannelCodes codes{};
     codes[std::size_t(index - 1)] = m_model.dacCode[index];
+    ChannelCodes shown{};
+    for (int i = 1; i <= device::channelCount; ++i)
+        shown[std::size_t(i - 1)] = m_model.dacCode[i];
+    const double vlow = m_model.vlow;
+    const double vsup = m_model.vsup;
     const BurnResult burned = m_operations.burn(m_model.a0Pin, {index}, codes,
                                                 [this, &title, &question](const BurnResult &) {
                                                     return m_prompts.confirm(title, question);
                                                 });
     m_grid.showBurn(burned);
-    const BurnReport report(burned);
+    BurnReport report(burned);
+    report.setShownBefore(shown, vlow, vsup);
     report.show(m_prompts, title);
     return burned.started();
 }

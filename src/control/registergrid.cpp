@@ -301,9 +301,18 @@ void RegisterGrid::voltageBoxLeft(int index)
     // Passing through an unknown channel's empty box gives it no value.
     if (m_model.codeUnknown[index] && m_voltageText[index].isEmpty())
         return;
+    const QString typed = m_voltageText[index].trimmed();
     parseChannelVoltage();
     refreshAllChannels();
     writeSelectedChannel();
+    // With Vsup at or below the low reference every code gives the same voltage: a typed
+    // voltage falls back to it, which would look like the box ignoring the user.
+    if (m_model.vsup <= m_model.vlow && !typed.isEmpty() &&
+        device::leadingNumber(typed) != m_model.vlow)
+        emit hint(tr("Vsup is %1 V: every code gives %2 V, so a voltage cannot be set. Enter "
+                     "Vsup first.")
+                      .arg(device::numberText(m_model.vsup).trimmed(),
+                           device::numberText(m_model.vlow).trimmed()));
 }
 
 void RegisterGrid::vsupBoxEdited(const QString &text)

@@ -85,6 +85,8 @@ signals:
     void maxBankTextChanged(const QString &text);
     // Ends every refresh of all channels while the control panel is open, so the panel follows.
     void controlPanelRefreshDue();
+    // Why what the user did had no effect, for the status bar.
+    void hint(const QString &text);
 
 private:
     struct HeldWrite

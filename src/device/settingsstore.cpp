@@ -24,6 +24,13 @@ QString portChoiceKey(const QString &section, int portNumber)
     return QStringLiteral("%1/COM%2").arg(section).arg(portNumber);
 }
 
+constexpr int maxRecentFiles = SettingsStore::recentFileLimit;
+
+QString recentFileKey(int number)
+{
+    return QStringLiteral("RecentFiles/File%1").arg(number);
+}
+
 // Where file dialogs open after a failed load: the root of the file system.
 QString fallbackFolder()
 {
@@ -270,6 +277,38 @@ bool SettingsStore::savePortChoice(const QString &section, int portNumber, bool 
     if (!problem.isEmpty()) {
         m_lastError =
             QStringLiteral("Cannot store the port choice in %1: %2").arg(location(), problem);
+        return false;
+    }
+    m_lastError.clear();
+    return true;
+}
+
+QStringList SettingsStore::recentFiles()
+{
+    QStringList paths;
+    if (!readProblem().isEmpty())
+        return paths;
+    for (int i = 1; i <= maxRecentFiles; ++i) {
+        const QString path = storedText(*m_settings, recentFileKey(i));
+        if (!path.isEmpty())
+            paths.append(path);
+    }
+    return paths;
+}
+
+bool SettingsStore::saveRecentFiles(const QStringList &paths)
+{
+    const QString problem = writeThrough(m_settings, m_path, [&](QSettings &settings) {
+        for (int i = 1; i <= maxRecentFiles; ++i) {
+            if (i <= paths.size())
+                settings.setValue(recentFileKey(i), paths[i - 1]);
+            else
+                settings.remove(recentFileKey(i));
+        }
+    });
+    if (!problem.isEmpty()) {
+        m_lastError =
+            QStringLiteral("Cannot store the recent files in %1: %2").arg(location(), problem);
         return false;
     }
     m_lastError.clear();

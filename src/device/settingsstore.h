@@ -51,6 +51,11 @@ public:
     // Every choice made in `section`, by port number, read in one pass.
     QHash<int, bool> portChoices(const QString &section);
     bool savePortChoice(const QString &section, int portNumber, bool on);
+    // The register-set files used last, newest first: [RecentFiles] File1 = "/data/a.csv", ...
+    // Nothing when the store cannot be read.
+    static constexpr int recentFileLimit = 8;
+    QStringList recentFiles();
+    bool saveRecentFiles(const QStringList &paths);
 
     QString location() const;
     QString lastError() const { return m_lastError; }

@@ -266,6 +266,44 @@ private slots:
         QCOMPARE(f.dacWritesWithRegister(), expected);
     }
 
+    // `kalventa FILE.csv`: the file is offered, not sent; a file that cannot be read says so.
+    void offeredFileAsksFirst_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("sent"); // the file's codes went to the chip
+        QTest::addColumn<QString>("error");
+        const QByteArray set = "5\r\n" + QByteArray("7\r\n").repeated(24);
+        QTest::newRow("yes") << set << true << true << "";
+        QTest::newRow("no") << set << false << false << "";
+        QTest::newRow("a bad file")
+            << QByteArray("5\r\nx\r\n") << true << false << "Nothing was sent to the chip.";
+    }
+
+    void offeredFileAsksFirst()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, answer);
+        QFETCH(bool, sent);
+        QFETCH(QString, error);
+        ControlFixture f;
+        f.showCodes(10, 512);
+        f.prompts.answerYes = answer;
+        f.controller->offerFile(f.writeFile(QStringLiteral("offered.csv"), content));
+        QCOMPARE(f.prompts.questions.size(), error.isEmpty() ? 1 : 0);
+        if (error.isEmpty())
+            QVERIFY2(f.prompts.questions[0].contains(QStringLiteral("offered.csv")) &&
+                         f.prompts.questions[0].contains(QStringLiteral("A0 = 0")),
+                     qPrintable(f.prompts.questions[0]));
+        QCOMPARE(f.prompts.errors.size(), error.isEmpty() ? 0 : 1);
+        if (!error.isEmpty())
+            QVERIFY(f.prompts.errors[0].endsWith(error));
+        QCOMPARE(f.dacWrites().isEmpty(), !sent);
+        if (sent)
+            QCOMPARE(f.chip0().dacRegister(23), quint16(7));
+        QCOMPARE(f.controller->recentFiles().size(), sent ? 1 : 0);
+    }
+
     // An adapter pulled out mid-operation: the user learns what reached the chip, and the screen
     // claims nothing it did not read.
     void interruptedBurnSaysWhatWasBurned_data()

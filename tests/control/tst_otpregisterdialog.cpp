@@ -101,7 +101,9 @@ private slots:
         QCOMPARE(f.prompts.questions.size(), 1);
         const QString question = f.prompts.questions.value(0);
         QVERIFY(question.contains(QLatin1Char('"') + name + QLatin1Char('"')));
-        QVERIFY(question.contains(QStringLiteral("0x%1").arg(reg, 2, 16, QLatin1Char('0'))));
+        const QString address = QStringLiteral("%1").arg(reg, 2, 16, QLatin1Char('0')).toUpper();
+        QVERIFY2(question.contains(QStringLiteral("(address %1h)").arg(address)),
+                 qPrintable(question));
         QVERIFY(question.contains(QStringLiteral("A0 = %1").arg(a0)));
         QVERIFY(question.contains(QStringLiteral("3FFh")));
         if (!confirmed)
@@ -112,6 +114,15 @@ private slots:
             QCOMPARE(f.grid().hexText(i), device::shownCode(f.board.chip(a0).dacRegister(i - 1)));
         QCOMPARE(f.prompts.errors, QStringList()); // the report's text is checked with burn-all
         QCOMPARE(f.prompts.messages.size(), 1);
+        // The reset reloaded the other channels too (unburned cells hold 0), and the other chip.
+        const QString report = f.prompts.messages[0];
+        QVERIFY2(report.contains(QStringLiteral("reloaded every register of both chips")) &&
+                     report.contains(QStringLiteral("A0 = %1 was not read").arg(1 - a0)),
+                 qPrintable(report));
+        // Channel 1 showed code 101: 10 V * 101 / 1024 = 0.986 V.
+        QVERIFY2(report.contains(QStringLiteral("channel 1: .986 V (65h) before, 0 V (0h) now")),
+                 qPrintable(report));
+        QVERIFY(!report.contains(QStringLiteral("channel %1:").arg(name)));
     }
 
     void noBankLeftBurnsNothing()

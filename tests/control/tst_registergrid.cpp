@@ -22,21 +22,24 @@ private slots:
         QTest::addColumn<double>("newCode");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QList<int>>("sent");
+        QTest::addColumn<bool>("hint"); // the status bar says why the voltage was not taken
         // Typing writes once, leaving writes twice: the rewritten text's change handling, the
         // check.
         const auto typed = [](const char *name, double vsup, const char *text, double code,
-                              const char *shown) {
+                              const char *shown, bool hint = false) {
             const int sent = std::min(int(code), 1023);
             QTest::newRow(name) << vsup << 300.0 << QString::fromLatin1(text) << 0 << code << shown
-                                << QList<int>(3, sent);
+                                << QList<int>(3, sent) << hint;
         };
         typed("above vsup: full scale", 10, "12", 1024, " 10");
         typed("below vlow clamps", 10, "-1", 0, " 0");
         typed("rounded, shown truncated", 10, ".25", 26, " .253");
-        typed("Vsup 0: code kept", 0, "3", 300, " 0");
+        typed("Vsup 0: code kept, and why", 0, "3", 300, " 0", true);
+        typed("Vsup 0, typed 0: nothing to explain", 0, "0.0", 300, " 0");
         const auto spin = [](const char *name, double code, int step, double newCode,
                              const char *shown, const QList<int> &sent) {
-            QTest::newRow(name) << 10.0 << code << QString() << step << newCode << shown << sent;
+            QTest::newRow(name) << 10.0 << code << QString() << step << newCode << shown << sent
+                                << false;
         };
         spin("up from 512", 512, 1, 513, " 5.009", {513});
         spin("up at 1023", 1023, 1, 1023, " 9.99", {});
@@ -53,8 +56,10 @@ private slots:
         QFETCH(double, newCode);
         QFETCH(QString, shown);
         QFETCH(QList<int>, sent);
+        QFETCH(bool, hint);
         ControlFixture f;
         f.showCodes(vsup, code);
+        QSignalSpy hints(&f.grid(), &control::RegisterGrid::hint);
         f.grid().voltageBoxClicked(7);
         if (typed.isNull()) {
             f.grid().stepChannelCode(step);
@@ -68,6 +73,9 @@ private slots:
         QCOMPARE(f.grid().voltageText(7), shown);
         QCOMPARE(f.grid().hexText(7), device::shownCode(newCode));
         QCOMPARE(f.dacWrites(), sent);
+        QCOMPARE(hints.size(), int(hint));
+        if (hint)
+            QVERIFY(hints[0][0].toString().startsWith(QStringLiteral("Vsup is 0 V")));
     }
 
     void refreshesKeepCodes()

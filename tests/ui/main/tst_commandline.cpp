@@ -3,7 +3,9 @@
 #include "app/demostore.h"
 #include "device/settingsstore.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
@@ -44,6 +46,10 @@ private slots:
         row("port 17", {"--port", "COM17=sim"}, R::Error, {}, "COM17");
         row("no value", {"--port"}, R::Error, {}, "port");
         row("stray word", {"COM1"}, R::Error, {}, "COM1");
+        // A file to offer must exist; the test program itself stands in for one.
+        const QString file = QCoreApplication::applicationFilePath();
+        row("a file", {"--simulate", file}, R::Run);
+        row("two files", {file, file}, R::Error, {}, "one file at a time");
         row("faults of the simulated board",
             {"--simulate", "--sim-fault", "dsr-stuck", "--sim-fault", "dead-cell=C1"}, R::Run);
         row("a fault on COMn=sim", {"--port", "COM2=sim", "--sim-fault", "frozen-read=1"}, R::Run,
@@ -77,6 +83,10 @@ private slots:
                            .arg(entry.simulated ? QStringLiteral("sim") : entry.devicePath));
         }
         QCOMPARE(got, mapped);
+        QCOMPARE(commandLine.options().offeredFile,
+                 arguments.contains(QCoreApplication::applicationFilePath())
+                     ? QCoreApplication::applicationFilePath()
+                     : QString());
         const stack::SimulatedFaults &faults = commandLine.options().simFaults;
         QCOMPARE(faults.dsrStuck, arguments.contains("dsr-stuck"));
         QCOMPARE(faults.deadCells,
@@ -131,6 +141,43 @@ private slots:
         QCOMPARE(program.exitCode(), 0);
         QVERIFY(QFile::exists(trace));
         QVERIFY(QSettings(store, QSettings::IniFormat).contains(QStringLiteral("PortNumb/2")));
+    }
+
+    // A run that never opened a port sent nothing: no trace is written, and an older one at the
+    // path stays as it was.
+    void noTraceWithoutAPort()
+    {
+        QTemporaryDir dir;
+        const QString store = dir.filePath(QStringLiteral("KALVENTA/KALVENTA.ini"));
+        QVERIFY(QDir().mkpath(QFileInfo(store).path()));
+        {
+            QSettings settings(store, QSettings::IniFormat);
+            settings.setValue(QStringLiteral("PortNumb/2"), QStringLiteral("1"));
+        }
+        const QString trace = dir.filePath(QStringLiteral("bus.vcd"));
+        QFile older(trace);
+        QVERIFY(older.open(QIODevice::WriteOnly) && older.write("older") == 5);
+        older.close();
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), dir.path());
+        environment.insert(QStringLiteral("HOME"), dir.path());
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        program.setProcessEnvironment(environment);
+        // COM1, the stored port, is a device that is not there.
+        program.start(
+            QStringLiteral(KALVENTA_PATH),
+            {"--port", "COM1=" + dir.filePath(QStringLiteral("missing")), "--trace", trace});
+        QVERIFY(program.waitForStarted());
+        QTest::qWait(1500);
+        QCOMPARE(::kill(pid_t(program.processId()), SIGTERM), 0);
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitCode(), 0);
+        const QString errors = QString::fromLocal8Bit(program.readAllStandardError());
+        QVERIFY2(errors.contains(QStringLiteral("no trace was written")), qPrintable(errors));
+        QVERIFY(older.open(QIODevice::ReadOnly));
+        QCOMPARE(older.readAll(), QByteArray("older"));
     }
 
     void demoStoreIsSeededOnce()
