@@ -4,6 +4,7 @@
 #include "control/chipoperations.h"
 #include "device/devicemodel.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -78,6 +79,8 @@ void BusyIndicator::commandStarted()
         m_focusedCommand->window()->setFocus(Qt::OtherFocusReason);
     for (QWidget *widget : std::as_const(m_commandWidgets))
         widget->setEnabled(false);
+    for (QAction *action : std::as_const(m_commandActions))
+        action->setEnabled(false);
     m_progressText.clear();
     m_stopping = false;
     m_stepsDone = false;
@@ -132,8 +135,14 @@ void BusyIndicator::showState()
         text += QStringLiteral(": ") + m_progressText;
     if (!m_bus.commandCancellable())
         text += tr(" \u00b7 a burn cannot be stopped");
+    // A modal window in front (the batch window) takes every click meant for this one: the
+    // button would only look clickable, so it goes, and that window's own stop is the way.
+    QWidget *modal = QApplication::activeModalWidget();
+    const bool reachable = !modal || modal == window();
+    if (m_bus.commandCancellable() && !reachable)
+        text += tr(" \u00b7 stop it in \"%1\"").arg(modal->windowTitle());
     m_text->setText(text);
-    m_cancel->setVisible(m_bus.commandCancellable());
+    m_cancel->setVisible(m_bus.commandCancellable() && reachable);
 }
 
 void BusyIndicator::commandFinished()
@@ -142,6 +151,8 @@ void BusyIndicator::commandFinished()
     m_running.invalidate();
     for (QWidget *widget : std::as_const(m_commandWidgets))
         widget->setEnabled(true);
+    for (QAction *action : std::as_const(m_commandActions))
+        action->setEnabled(true);
     // Unless the user put the focus elsewhere meanwhile.
     if (m_focusedCommand && QApplication::focusWidget() == m_focusedCommand->window())
         m_focusedCommand->setFocus(Qt::OtherFocusReason);

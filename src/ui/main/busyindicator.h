@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QWidget>
 
+class QAction;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -31,6 +32,7 @@ public:
 
     // Disabled while a command runs; the one pressed keeps the focus.
     void addCommandWidget(QWidget *widget) { m_commandWidgets.append(widget); }
+    void addCommandAction(QAction *action) { m_commandActions.append(action); }
     // Hidden while the indicator shows, to make room for it.
     void makeRoomFrom(QWidget *widget) { m_makesRoom = widget; }
 
@@ -49,6 +51,7 @@ private:
     QTimer m_delay;
     QElapsedTimer m_running;
     QList<QWidget *> m_commandWidgets;
+    QList<QAction *> m_commandActions;
     // The command widget that had the focus when its command began; it gets it back at the end.
     QPointer<QWidget> m_focusedCommand;
     QWidget *m_makesRoom = nullptr;

@@ -17,7 +17,22 @@ bool isLeave(Qt::FocusReason reason)
 
 } // namespace
 
-EditBox::EditBox(QWidget *parent) : QLineEdit(parent) {}
+EditBox::EditBox(QWidget *parent) : QLineEdit(parent)
+{
+    connect(this, &QLineEdit::textChanged, this, &EditBox::updateDescription);
+}
+
+void EditBox::describe(const QString &shown, const QString &empty)
+{
+    m_shownDescription = shown;
+    m_emptyDescription = empty;
+    updateDescription();
+}
+
+void EditBox::updateDescription()
+{
+    setAccessibleDescription(text().isEmpty() ? m_emptyDescription : m_shownDescription);
+}
 
 void EditBox::showText(const QString &text)
 {
@@ -27,6 +42,7 @@ void EditBox::showText(const QString &text)
     const int cursor = cursorPosition();
     setText(text);
     setCursorPosition(qMin(cursor, int(text.size())));
+    updateDescription(); // the blocker keeps textChanged from doing it
 }
 
 void EditBox::fitWidthTo(const QString &widest)
@@ -60,6 +76,8 @@ void EditBox::focusInEvent(QFocusEvent *event)
     // A popup menu closing hands the focus back to the box it was opened from.
     if (event->reason() != Qt::PopupFocusReason)
         emit focusEntered();
+    if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason)
+        emit enteredByKeyboard();
 }
 
 void EditBox::focusOutEvent(QFocusEvent *event)

@@ -19,10 +19,16 @@ public:
     void showText(const QString &text);
     // Wide enough for this text in the box's own font, so the width follows the screen's scaling.
     void fitWidthTo(const QString &widest);
+    // What a screen reader hears after the box's name and value: `shown` while the box holds a
+    // value (its unit), `empty` while it holds none. Without it the "?" placeholder is heard even
+    // beside a value.
+    void describe(const QString &shown, const QString &empty);
 
 signals:
     void clicked();
     void focusEntered();
+    // Entered with Tab or Shift+Tab.
+    void enteredByKeyboard();
     void focusLeft();
     // Up (+1) or Down (-1) pressed in the box.
     void stepped(int step);
@@ -32,6 +38,12 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
+
+private:
+    void updateDescription();
+
+    QString m_shownDescription;
+    QString m_emptyDescription;
 };
 
 } // namespace ui

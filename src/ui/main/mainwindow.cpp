@@ -21,9 +21,13 @@
 #include "ui/widgets/statelabel.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
 
@@ -36,6 +40,9 @@ namespace {
 const QList<int> firstColumn = {1, 2, 3, 4, 5, 6, 7, 8, 19};
 const QList<int> secondColumn = {9, 10, 11, 12, 13, 14, 15, 16, 17};
 const QList<int> thirdColumn = {18, 20, 21, 22, 23, 24};
+
+// Long enough to read a sentence.
+constexpr int hintShownMs = 10000;
 
 } // namespace
 
@@ -62,11 +69,12 @@ MainWindow::MainWindow(const Parts &parts, QWidget *parent)
     layout->addLayout(buildChannelBlock(firstColumn, true), 1, 0, Qt::AlignTop);
     layout->addLayout(buildChannelBlock(secondColumn, false), 1, 1, Qt::AlignTop);
     layout->addLayout(buildChannelBlock(thirdColumn, false), 1, 2, Qt::AlignTop);
-    layout->addWidget(buildCommands(), 2, 0, Qt::AlignTop);
+    layout->addWidget(buildCommands(), 2, 0, 1, 3, Qt::AlignTop);
     layout->setHorizontalSpacing(blockGap);
-    layout->setColumnStretch(3, 1);
-    layout->setRowStretch(3, 1);
     setCentralWidget(central);
+    buildMenus();
+    // Everything is in view at the window's own size; a larger window would only add blank space.
+    this->layout()->setSizeConstraint(QLayout::SetFixedSize);
 
     m_portLabel = new QLabel(this);
     m_portLabel->setObjectName(QStringLiteral("portStatus"));
@@ -133,6 +141,8 @@ void MainWindow::mirrorGrid()
             [this](int index, const QString &text) { m_hexBoxes[index]->showText(text); });
     connect(&grid, &control::RegisterGrid::vsupTextChanged, m_vsupBox, &EditBox::showText);
     connect(&grid, &control::RegisterGrid::maxBankTextChanged, m_maxBankBox, &EditBox::showText);
+    connect(&grid, &control::RegisterGrid::hint, this,
+            [this](const QString &text) { statusBar()->showMessage(text, hintShownMs); });
 }
 
 void MainWindow::markSelectedChannel()
@@ -168,6 +178,72 @@ QString MainWindow::chooseFile(FilePurpose purpose)
     const std::unique_ptr<QFileDialog> dialog =
         makeRegisterSetDialog(purpose, m_parts.model.defaultDir, this);
     return m_runFileDialog(*dialog);
+}
+
+void MainWindow::buildMenus()
+{
+    // Each menu command presses its button, so it runs exactly as the button does (the box's
+    // check first, then the command when the bus is free) and is greyed while the button is.
+    const auto add = [this](QMenu *menu, const QString &text, QPushButton *button,
+                            const QKeySequence &shortcut = {}) {
+        QAction *action = menu->addAction(text, button, &QPushButton::click);
+        action->setShortcut(shortcut);
+        if (m_busy)
+            m_busy->addCommandAction(action);
+        return action;
+    };
+    QMenu *file = menuBar()->addMenu(tr("&File"));
+    add(file, tr("&Load From File..."), m_commands.value(QStringLiteral("Load From File")),
+        QKeySequence::Open);
+    add(file, tr("&Save to File..."), m_commands.value(QStringLiteral("Save to File")),
+        QKeySequence::Save);
+    m_recentMenu = file->addMenu(tr("&Recent Files"));
+    connect(m_recentMenu, &QMenu::aboutToShow, this, &MainWindow::fillRecentFiles);
+    add(file, tr("Run &Batch..."), m_commands.value(QStringLiteral("Run Batch")));
+    file->addSeparator();
+    file->addAction(tr("&Quit"), QKeySequence::Quit, this, &QWidget::close);
+
+    QMenu *chip = menuBar()->addMenu(tr("&Chip"));
+    add(chip, tr("&Read DAC"), m_commands.value(QStringLiteral("Read DAC")),
+        QKeySequence(Qt::Key_F5));
+    add(chip, tr("R&eset"), m_commands.value(QStringLiteral("Reset")));
+    add(chip, tr("Change A&ddress"), m_changeAddress);
+    chip->addSeparator();
+    add(chip, tr("Program OTP &All Channels..."),
+        m_commands.value(QStringLiteral("Program OTP All Channels")));
+    add(chip, tr("Program OTP O&ne Channel..."),
+        m_commands.value(QStringLiteral("Program OTP One Channel")));
+
+    QMenu *windows = menuBar()->addMenu(tr("&Window"));
+    add(windows, tr("Control &Panel"), m_commands.value(QStringLiteral("Control Panel")));
+    add(windows, tr("C&OM Setting..."), m_commands.value(QStringLiteral("COM Setting")));
+
+    QMenu *help = menuBar()->addMenu(tr("&Help"));
+    add(help, tr("&About"), m_commands.value(QStringLiteral("About")));
+}
+
+void MainWindow::fillRecentFiles()
+{
+    m_recentMenu->clear();
+    const QStringList paths = m_controller.recentFiles();
+    for (int i = 0; i < paths.size(); ++i) {
+        const QString path = paths[i];
+        // "&1 name" gives each a number key; the whole path is a hover away.
+        QAction *action = m_recentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(
+            QFileInfo(path).fileName().replace(QLatin1Char('&'), QStringLiteral("&&"))));
+        action->setToolTip(QDir::toNativeSeparators(path));
+        action->setEnabled(m_commands.value(QStringLiteral("Load From File"))->isEnabled());
+        connect(action, &QAction::triggered, this, [this, path] {
+            m_checks->finish();
+            if (m_bus)
+                m_bus->whenFree([this, path] { m_controller.loadFromFile(path); });
+            else
+                m_controller.loadFromFile(path);
+        });
+    }
+    if (paths.isEmpty())
+        m_recentMenu->addAction(tr("No files yet"))->setEnabled(false);
+    m_recentMenu->setToolTipsVisible(true);
 }
 
 void MainWindow::saveToFile()
@@ -223,6 +299,7 @@ void MainWindow::updateChangeAddressLook()
 {
     QString text = m_controller.changeAddressCaption();
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1String("Change Address"), QLatin1String("Change A&ddress"));
     m_changeAddress->setText(text);
     const control::Rgb c = m_controller.changeAddressColour();
     m_changeAddress->setColour(QColor(c.red, c.green, c.blue));

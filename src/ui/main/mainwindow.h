@@ -2,6 +2,8 @@
 
 #include "ui/main/registersetdialog.h"
 
+#include <QBoxLayout>
+#include <QHash>
 #include <QMainWindow>
 #include <array>
 #include <functional>
@@ -9,6 +11,7 @@
 class QFileDialog;
 class QGridLayout;
 class QLabel;
+class QMenu;
 class QPushButton;
 
 namespace control {
@@ -84,16 +87,19 @@ private:
     QWidget *buildTopArea();
     QGridLayout *buildChannelBlock(const QList<int> &indices, bool withSpin);
     QWidget *buildCommands();
-    // A command button: where it sits, its caption, and what it sends (the tooltip).
+    void buildMenus();
+    // A command button: its caption with its mnemonic, and what it sends (the tooltip).
     struct Command
     {
-        int row = 0;
-        int column = 0;
         QString caption;
         QString toolTip;
     };
-    QPushButton *addCommand(QGridLayout *layout, const Command &command,
-                            const std::function<void()> &action);
+    enum class ButtonKind { Plain, Burn };
+    QBoxLayout *addGroup(QGridLayout *layout, const QString &title, int row, int column,
+                         QBoxLayout::Direction direction);
+    QPushButton *addCommand(QBoxLayout *layout, const Command &command,
+                            const std::function<void()> &action,
+                            ButtonKind kind = ButtonKind::Plain);
     void mirrorGrid();
 
     // What leaving a box does: the grid's check of that box.
@@ -103,6 +109,7 @@ private:
 
     void saveToFile();
     void loadFromFile();
+    void fillRecentFiles();
     void openBatchRunner();
     void openControlPanel();
     void openPortSettings();
@@ -119,6 +126,8 @@ private:
     OtpDialog *m_otpDialog = nullptr;
     std::function<QString(QFileDialog &)> m_runFileDialog;
 
+    // The command buttons by their captions without the mnemonic ("Read DAC").
+    QHash<QString, QPushButton *> m_commands;
     std::array<EditBox *, 26> m_voltageBoxes{};
     std::array<EditBox *, 26> m_hexBoxes{};
     std::array<ChannelCaption *, 26> m_captions{};
@@ -126,6 +135,7 @@ private:
     EditBox *m_vsupBox = nullptr;
     EditBox *m_maxBankBox = nullptr;
     ColourButton *m_changeAddress = nullptr;
+    QMenu *m_recentMenu = nullptr;
     SpinArrows *m_spin = nullptr;
     QLabel *m_portLabel = nullptr;
     QLabel *m_a0Label = nullptr;

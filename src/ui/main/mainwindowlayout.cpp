@@ -10,25 +10,55 @@
 #include "ui/main/mainwindow.h"
 #include "ui/main/pendingcheck.h"
 #include "ui/widgets/colourbutton.h"
+#include "ui/widgets/pressonenter.h"
 #include "ui/widgets/spinarrows.h"
 
+#include <QFontDatabase>
 #include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
 
 namespace ui {
 
 namespace {
 
-// A box with its names, wide enough for the widest text it shows.
+// A number box with its names, wide enough for the widest text it shows. Numbers are
+// right-aligned in a fixed-pitch font, so the digits of a column line up.
 EditBox *makeBox(QWidget *parent, const QString &name, const QString &spokenName,
                  const QString &widest)
 {
     auto *box = new EditBox(parent);
     box->setObjectName(name);
     box->setAccessibleName(spokenName);
+    QFont numbers = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    numbers.setPointSizeF(box->font().pointSizeF());
+    box->setFont(numbers);
+    box->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     box->fitWidthTo(widest);
     return box;
+}
+
+// A box the user cannot type into looks like it: the window's colour instead of a field's.
+void lookReadOnly(EditBox *box)
+{
+    box->setReadOnly(true);
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+    box->setPalette(palette);
+}
+
+QLabel *heading(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setAlignment(Qt::AlignRight | Qt::AlignBottom);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
 }
 
 QLabel *caption(const QString &text, QWidget *parent, Qt::Alignment alignment = Qt::AlignRight)
@@ -50,6 +80,8 @@ QWidget *MainWindow::buildTopArea()
         makeBox(area, QStringLiteral("vsupBox"), QStringLiteral("Vsup"), QStringLiteral(" 99.999"));
     m_maxBankBox = makeBox(area, QStringLiteral("maxBankBox"), QStringLiteral("Max Bank"),
                            QStringLiteral("65535"));
+    m_vsupBox->describe(tr("volts"), tr("empty"));
+    m_maxBankBox->describe(tr("hexadecimal"), tr("not read"));
     layout->addWidget(caption(QStringLiteral("Vsup"), area), 0, 0);
     layout->addWidget(m_vsupBox, 0, 1);
     layout->addWidget(caption(QStringLiteral("Max Bank:"), area), 1, 0);
@@ -61,6 +93,7 @@ QWidget *MainWindow::buildTopArea()
     m_changeAddress->setObjectName(QStringLiteral("changeAddressButton"));
     m_changeAddress->setToolTip(tr("Switches to the other chip on the bus (A0 = 0 or 1) and "
                                    "reads it"));
+    pressOnEnter(m_changeAddress);
     layout->addWidget(m_changeAddress, 2, 0, 1, 3);
     connect(m_changeAddress, &QPushButton::clicked, this, [this] {
         m_checks->finish();
@@ -83,15 +116,21 @@ QGridLayout *MainWindow::buildChannelBlock(const QList<int> &indices, bool withS
 {
     auto *block = new QGridLayout;
     block->setVerticalSpacing(2);
+    // Row 0 heads the columns: what a box holds, in the unit its caption gives.
+    block->addWidget(heading(tr("Voltage"), this), 0, 1);
+    block->addWidget(heading(tr("Code"), this), 0, 3);
     for (int row = 0; row < indices.size(); ++row) {
         const int index = indices[row];
+        const int gridRow = row + 1;
         const QString label = device::channelLabel(index);
 
         auto *voltage = makeBox(this, QStringLiteral("voltageBox%1").arg(index),
                                 tr("Voltage of channel %1").arg(label), QStringLiteral("-99.999"));
         auto *hex = makeBox(this, QStringLiteral("hexBox%1").arg(index),
                             tr("Code of channel %1").arg(label), QStringLiteral("FFFF"));
-        hex->setReadOnly(true);
+        lookReadOnly(hex);
+        voltage->describe(tr("volts"), tr("not known: not read from the chip"));
+        hex->describe(tr("hexadecimal code"), tr("not known: not read from the chip"));
         hex->setFocusPolicy(Qt::ClickFocus);
         // A channel not read from the chip shows empty boxes: "?" says that nothing is known.
         voltage->setPlaceholderText(QStringLiteral("?"));
@@ -100,11 +139,11 @@ QGridLayout *MainWindow::buildChannelBlock(const QList<int> &indices, bool withS
         m_hexBoxes[index] = hex;
 
         m_captions[index] = new ChannelCaption(index, this);
-        block->addWidget(m_captions[index], row, 0);
-        block->addWidget(voltage, row, 1);
-        block->addWidget(caption(QStringLiteral("V"), this, Qt::AlignLeft), row, 2);
-        block->addWidget(hex, row, 3);
-        block->addWidget(caption(QStringLiteral("h"), this, Qt::AlignLeft), row, 4);
+        block->addWidget(m_captions[index], gridRow, 0);
+        block->addWidget(voltage, gridRow, 1);
+        block->addWidget(caption(QStringLiteral("V"), this, Qt::AlignLeft), gridRow, 2);
+        block->addWidget(hex, gridRow, 3);
+        block->addWidget(caption(QStringLiteral("h"), this, Qt::AlignLeft), gridRow, 4);
 
         m_checks->watch(voltage);
         connect(voltage, &EditBox::textEdited, this, [this, index](const QString &text) {
@@ -112,6 +151,12 @@ QGridLayout *MainWindow::buildChannelBlock(const QList<int> &indices, bool withS
             m_grid.voltageBoxEdited(index, text);
         });
         connect(voltage, &EditBox::clicked, this, [this, index] {
+            m_grid.voltageBoxClicked(index);
+            markSelectedChannel();
+        });
+        // The marked channel is the one the keys and the arrows step: a box entered from the
+        // keyboard takes the mark, as a click does.
+        connect(voltage, &EditBox::enteredByKeyboard, this, [this, index] {
             m_grid.voltageBoxClicked(index);
             markSelectedChannel();
         });
@@ -125,7 +170,7 @@ QGridLayout *MainWindow::buildChannelBlock(const QList<int> &indices, bool withS
     if (withSpin) {
         m_spin = new SpinArrows(this);
         m_spin->setObjectName(QStringLiteral("spinArrows"));
-        block->addWidget(m_spin, 0, 5, int(indices.size()), 1);
+        block->addWidget(m_spin, 1, 5, int(indices.size()), 1);
     }
     // Spare width goes beyond the rows, which keep their parts together.
     block->setColumnStretch(6, 1);
@@ -138,52 +183,87 @@ QWidget *MainWindow::buildCommands()
     auto *layout = new QGridLayout(area);
     layout->setContentsMargins(0, 0, 0, 0);
     control::MainController &c = m_controller;
-    addCommand(layout,
-               {0, 0, QStringLiteral("Save to File"),
-                tr("Saves Vsup and the 24 codes on screen to a file")},
-               [this] { saveToFile(); });
-    addCommand(layout,
-               {0, 1, QStringLiteral("Load From File"),
+
+    QBoxLayout *file = addGroup(layout, tr("File"), 0, 0, QBoxLayout::LeftToRight);
+    addCommand(
+        file,
+        {QStringLiteral("&Save to File"), tr("Saves Vsup and the 24 codes on screen to a file")},
+        [this] { saveToFile(); });
+    addCommand(file,
+               {QStringLiteral("&Load From File"),
                 tr("Writes the 24 codes of a file to the chip's DAC registers")},
                [this] { loadFromFile(); });
-    addCommand(layout,
-               {1, 0, QStringLiteral("Reset"),
+    addCommand(file,
+               {QStringLiteral("Run &Batch"),
+                tr("Writes the register-set files of a folder to the chip, one by one")},
+               [this] { openBatchRunner(); });
+
+    QBoxLayout *chip = addGroup(layout, tr("Chip"), 0, 1, QBoxLayout::LeftToRight);
+    addCommand(
+        chip,
+        {QStringLiteral("&Read DAC"),
+         tr("Reads the 24 DAC registers and the max bank, then writes each code back as shown")},
+        [&c] { c.readAllRegisters(); });
+    addCommand(chip,
+               {QStringLiteral("R&eset"),
                 tr("Sends a general-call reset: the chips reload their registers from "
                    "OTP. Then reads all registers")},
                [&c] { c.resetChip(); });
-    addCommand(layout,
-               {1, 1, QStringLiteral("Run Batch"),
-                tr("Writes the register-set files of a folder to the chip, one by one")},
-               [this] { openBatchRunner(); });
-    addCommand(
-        layout,
-        {2, 0, QStringLiteral("Read DAC"),
-         tr("Reads the 24 DAC registers and the max bank, then writes each code back as shown")},
-        [&c] { c.readAllRegisters(); });
-    addCommand(layout, {2, 1, QStringLiteral("Control Panel"), QString()},
+
+    QBoxLayout *windows = addGroup(layout, tr("Windows"), 1, 0, QBoxLayout::LeftToRight);
+    addCommand(windows, {QStringLiteral("Control &Panel"), tr("A slider for each channel's code")},
                [this] { openControlPanel(); });
-    addCommand(layout,
-               {3, 0, QStringLiteral("Program OTP All Channels"),
-                tr("Burns the 24 codes into the chip's one-time-programmable memory. "
-                   "A burn cannot be undone")},
-               [&c] { c.programOtpAllChannels(); });
-    addCommand(layout, {3, 1, QStringLiteral("COM Setting"), QString()},
+    addCommand(windows,
+               {QStringLiteral("C&OM Setting"), tr("Chooses the serial port of the board")},
                [this] { openPortSettings(); });
-    addCommand(layout,
-               {4, 0, QStringLiteral("Program OTP One Channel"),
-                tr("Burns one channel's code into OTP, after a question. A burn cannot "
-                   "be undone")},
-               [this] { openOtpDialog(); });
-    addCommand(layout, {4, 1, QStringLiteral("About"), QString()}, [&c] { c.showAbout(); });
+    addCommand(windows, {QStringLiteral("Abou&t"), QString()}, [&c] { c.showAbout(); });
+
+    // The two commands that cannot be undone stand apart, in a warning colour and with a
+    // warning sign; both ask before they burn.
+    QBoxLayout *otp =
+        addGroup(layout, tr("OTP memory: a burn cannot be undone"), 1, 1, QBoxLayout::TopToBottom);
+    const QIcon warning = style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    const auto burnLook = [&warning](QPushButton *button) {
+        auto *colour = static_cast<ColourButton *>(button);
+        colour->setColour(QColor(255, 190, 90));
+        colour->setIcon(warning);
+        colour->setAccessibleDescription(tr("A burn cannot be undone"));
+    };
+    burnLook(addCommand(
+        otp,
+        {QStringLiteral("Program OTP &All Channels"),
+         tr("Burns the 24 codes into the chip's one-time-programmable memory. "
+            "A burn cannot be undone")},
+        [&c] { c.programOtpAllChannels(); }, ButtonKind::Burn));
+    burnLook(addCommand(
+        otp,
+        {QStringLiteral("Program OTP O&ne Channel"),
+         tr("Burns one channel's code into OTP, after a question. A burn "
+            "cannot be undone")},
+        [this] { openOtpDialog(); }, ButtonKind::Burn));
     return area;
 }
 
-QPushButton *MainWindow::addCommand(QGridLayout *layout, const Command &command,
-                                    const std::function<void()> &action)
+QBoxLayout *MainWindow::addGroup(QGridLayout *layout, const QString &title, int row, int column,
+                                 QBoxLayout::Direction direction)
 {
-    auto *button = new QPushButton(command.caption, layout->parentWidget());
+    auto *group = new QGroupBox(title, layout->parentWidget());
+    auto *inner = new QBoxLayout(direction, group);
+    layout->addWidget(group, row, column);
+    return inner;
+}
+
+QPushButton *MainWindow::addCommand(QBoxLayout *layout, const Command &command,
+                                    const std::function<void()> &action, ButtonKind kind)
+{
+    QWidget *parent = layout->parentWidget();
+    QPushButton *button =
+        kind == ButtonKind::Burn ? new ColourButton(parent) : new QPushButton(parent);
+    button->setText(command.caption);
     button->setToolTip(command.toolTip);
-    layout->addWidget(button, command.row, command.column);
+    pressOnEnter(button);
+    layout->addWidget(button);
+    m_commands.insert(QString(command.caption).remove(QLatin1Char('&')), button);
     // A button that takes the focus has run the check already; one that does not (or a key
     // that activates it) runs it here, before its own action.
     // A dialog may close the port: nothing starts while a transaction is on the bus.

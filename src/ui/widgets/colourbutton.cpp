@@ -14,6 +14,7 @@ void ColourButton::setColour(const QColor &colour)
     setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: black; "
                                  "border: 1px solid rgb(96, 96, 96); border-radius: 3px; "
                                  "padding: 4px; } QPushButton:pressed { border-width: 2px; } "
+                                 "QPushButton:focus { border: 2px solid palette(highlight); } "
                                  "QPushButton:disabled { background-color: %2; "
                                  "color: rgb(128, 128, 128); border-color: rgb(160, 160, 160); }")
                       .arg(colour.name(), faded.name()));

@@ -5,13 +5,16 @@
 #include "ui/widgets/messageboxprompts.h"
 #include "ui/widgets/spinarrows.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 
@@ -49,7 +52,7 @@ struct WindowFixture
     QPushButton *button(const QString &caption) const
     {
         for (QPushButton *b : window->findChildren<QPushButton *>()) {
-            if (b->text() == caption)
+            if (QString(b->text()).remove(QLatin1Char('&')) == caption)
                 return b;
         }
         return nullptr;
@@ -112,9 +115,12 @@ private slots:
         QCOMPARE(w.f.dacWritesWithRegister(), (QList<QPair<int, int>>{{2, 512}}));
         QTest::keyClick(w.voltageBox(3), Qt::Key_Tab); // leaving runs the check
         QCOMPARE(w.find(QStringLiteral("hexBox3"))->text(), QStringLiteral("200"));
-        // Tab skips the code boxes, and entering a box by Tab does not select its channel.
+        // Tab skips the code boxes, and the box it enters takes the mark: the keys and the
+        // arrows step the channel that is marked.
         QVERIFY(w.voltageBox(4)->hasFocus());
-        QCOMPARE(w.f.model.selectedChannel, 3);
+        QCOMPARE(w.f.model.selectedChannel, 4);
+        QCOMPARE(w.find<QLabel>(QStringLiteral("channelCaption4"))->backgroundRole(),
+                 QPalette::Highlight);
         QTest::mouseClick(w.voltageBox(7), Qt::LeftButton);
         QCOMPARE(w.f.model.selectedChannel, 7);
 
@@ -122,6 +128,7 @@ private slots:
         QCOMPARE(w.f.model.vsup, 10.0); // taken when the box is left
         QTest::mouseClick(w.find(QStringLiteral("maxBankBox")), Qt::LeftButton);
         QCOMPARE(w.f.model.vsup, 3.3);
+        QTest::keyClick(w.find(QStringLiteral("maxBankBox")), Qt::Key_End);
         QTest::keyClicks(w.find(QStringLiteral("maxBankBox")), QStringLiteral("7"));
         QCOMPARE(w.f.grid().maxBankText(), QStringLiteral("07"));
 
@@ -179,6 +186,8 @@ private slots:
             QVERIFY(w.button(burn)->toolTip().contains(QStringLiteral("cannot be undone")));
         for (const QWidget *widget : w.window->findChildren<QWidget *>()) {
             const auto *button = qobject_cast<const QAbstractButton *>(widget);
+            if (widget->objectName().startsWith(QLatin1String("qt_")))
+                continue; // Qt's own parts, such as the menu bar's overflow button
             if (qobject_cast<const QLineEdit *>(widget) || (button && button->text().isEmpty()))
                 QVERIFY2(!widget->accessibleName().isEmpty(), qPrintable(widget->objectName()));
         }
@@ -307,7 +316,8 @@ private slots:
         auto *a0 = w.find<QLabel>(QStringLiteral("a0Status"));
         for (const auto &[pin, colour] :
              {std::pair{0, QColor(255, 128, 128)}, {1, QColor(192, 192, 255)}}) {
-            QCOMPARE(button->text(), QStringLiteral("Change Address\nA0= %1 ").arg(pin));
+            QCOMPARE(QString(button->text()).remove(QLatin1Char('&')),
+                     QStringLiteral("Change Address\nA0= %1 ").arg(pin));
             // Exact, not washed out by the style's gradient.
             QCOMPARE(button->grab().toImage().pixelColor(6, button->height() / 2), colour);
             QCOMPARE(a0->text(), QStringLiteral("A0 = %1").arg(pin));
@@ -358,6 +368,136 @@ private slots:
                                  QStringLiteral("Burn?\r\nSure?")));
         QVERIFY(defaultIsNo);
         QCOMPARE(text, QStringLiteral("Burn?\nSure?"));
+    }
+
+    // A screen reader hears a box's unit beside its value, and "not known" for an empty box,
+    // never the "?" that only the eye needs.
+    void boxesSayWhatTheyHold()
+    {
+        WindowFixture w;
+        const auto description = [&w](const QString &name) {
+            return QAccessible::queryAccessibleInterface(w.find(name))
+                ->text(QAccessible::Description);
+        };
+        QCOMPARE(description(QStringLiteral("voltageBox5")), QStringLiteral("volts"));
+        QCOMPARE(description(QStringLiteral("hexBox5")), QStringLiteral("hexadecimal code"));
+        QCOMPARE(description(QStringLiteral("vsupBox")), QStringLiteral("volts"));
+        w.f.model.codeUnknown[5] = true;
+        w.f.grid().refreshAllChannels();
+        QCOMPARE(w.voltageBox(5)->text(), QString());
+        for (const char *box : {"voltageBox5", "hexBox5"})
+            QVERIFY(description(QLatin1String(box)).startsWith(QStringLiteral("not known")));
+    }
+
+    // Every command is a key away: its menu shortcut, its button's mnemonic, or Enter on the
+    // focused button; each runs as the click does.
+    void keysRunTheCommands_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("focusedButton"); // "" for a key pressed on the window
+        QTest::addColumn<QString>("expected");      // reads, or the file dialog's purpose
+        QTest::newRow("F5 reads") << int(Qt::Key_F5) << int(Qt::NoModifier) << ""
+                                  << "R25 X0 O0";
+        QTest::newRow("Alt+R reads") << int(Qt::Key_R) << int(Qt::AltModifier) << ""
+                                     << "R25 X0 O0";
+        QTest::newRow("Alt+E resets") << int(Qt::Key_E) << int(Qt::AltModifier) << ""
+                                      << "R25 X1 O0";
+        QTest::newRow("Enter on Read DAC")
+            << int(Qt::Key_Return) << int(Qt::NoModifier) << "Read DAC"
+            << "R25 X0 O0";
+        QTest::newRow("Enter on Reset") << int(Qt::Key_Enter) << int(Qt::NoModifier) << "Reset"
+                                        << "R25 X1 O0";
+        QTest::newRow("Ctrl+O loads") << int(Qt::Key_O) << int(Qt::ControlModifier) << ""
+                                      << "open";
+        QTest::newRow("Ctrl+S saves") << int(Qt::Key_S) << int(Qt::ControlModifier) << ""
+                                      << "save";
+    }
+
+    void keysRunTheCommands()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QString, focusedButton);
+        QFETCH(QString, expected);
+        WindowFixture w;
+        QString purpose;
+        w.window->setFileDialogRunner([&purpose](QFileDialog &dialog) {
+            purpose = dialog.acceptMode() == QFileDialog::AcceptOpen ? "open" : "save";
+            return QString();
+        });
+        QWidget *target = w.window.get();
+        if (!focusedButton.isEmpty()) {
+            target = w.button(focusedButton);
+            target->setFocus();
+        }
+        QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        // A mnemonic presses its button as a click would, after the button has shown it pressed.
+        QTRY_COMPARE(expected.startsWith(QLatin1Char('R')) ? w.summary(0) : purpose, expected);
+    }
+
+    // The files saved and loaded last are under File, newest first; one chosen there loads.
+    void recentFilesLoadAgain()
+    {
+        WindowFixture w;
+        const QString first = w.f.dir.filePath(QStringLiteral("first.csv"));
+        const QString second = w.f.dir.filePath(QStringLiteral("second & more.csv"));
+        for (const QString &path : {first, second, first}) {
+            w.window->setFileDialogRunner([path](QFileDialog &) { return path; });
+            QTest::mouseClick(w.button(QStringLiteral("Save to File")), Qt::LeftButton);
+        }
+        QCOMPARE(w.f.controller->recentFiles(), (QStringList{first, second}));
+        QMenu *recent = nullptr;
+        for (QMenu *menu : w.window->findChildren<QMenu *>()) {
+            if (menu->title() == QStringLiteral("&Recent Files"))
+                recent = menu;
+        }
+        QVERIFY(recent);
+        emit recent->aboutToShow();
+        QCOMPARE(recent->actions().size(), 2);
+        QCOMPARE(recent->actions().value(1)->text(), QStringLiteral("&2 second && more.csv"));
+        w.f.clearEvents();
+        recent->actions().value(0)->trigger();
+        QCOMPARE(w.f.dacWrites().size(), 24);
+    }
+
+    // With a modal window in front the status bar's Cancel cannot be clicked: it is not offered,
+    // and the text says where to stop.
+    void cancelIsNotOfferedBehindAModalWindow()
+    {
+        control::BusThread bus;
+        WindowFixture w(&bus);
+        w.f.stack.simulatedPort().setLineDelay(std::chrono::microseconds(1500));
+        QDialog modal(w.window.get());
+        modal.setWindowTitle(QStringLiteral("Batch"));
+        modal.setModal(true);
+        modal.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&modal));
+        QPushButton *cancel = nullptr;
+        for (QPushButton *b : w.window->statusBar()->findChildren<QPushButton *>()) {
+            if (b->text() == QStringLiteral("Cancel"))
+                cancel = b;
+        }
+        QVERIFY(cancel);
+        auto *text = w.find<QLabel>(QStringLiteral("busyText"));
+        bool shown = false;
+        bool cancelShown = true;
+        QString said;
+        // The command runs until its end; what the bar shows is seen from inside it.
+        const auto connection = connect(
+            w.f.operations.get(), &control::ChipOperations::progressed, this, [&](int done) {
+                if (done != 10)
+                    return;
+                shown = text->isVisible();
+                cancelShown = cancel->isVisible();
+                said = text->text();
+                w.f.stack.simulatedPort().setLineDelay(std::chrono::microseconds(0));
+            });
+        w.f.controller->readAllRegisters();
+        disconnect(connection);
+        QVERIFY(shown);
+        QVERIFY(!cancelShown);
+        QVERIFY2(said.contains(QStringLiteral("stop it in \"Batch\"")), qPrintable(said));
     }
 
     // A command's button keeps the focus through the command: the disabled buttons must not
