@@ -18,6 +18,20 @@ using app::CommandLine;
 
 Q_DECLARE_METATYPE(CommandLine::Result)
 
+namespace {
+
+// The program run from a test keeps its settings and data in the test's folder, off screen.
+QProcessEnvironment isolatedEnvironment(const QString &folder)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "HOME"})
+        environment.insert(QLatin1String(name), folder);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return environment;
+}
+
+} // namespace
+
 class TestCommandLine : public QObject
 {
     Q_OBJECT
@@ -121,12 +135,7 @@ private slots:
         QFETCH(int, signal);
         QTemporaryDir dir;
         QProcess program;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), dir.path());
-        environment.insert(QStringLiteral("HOME"), dir.path());
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        program.setProcessEnvironment(environment);
+        program.setProcessEnvironment(isolatedEnvironment(dir.path()));
         const QString trace = dir.filePath(QStringLiteral("bus.vcd"));
         program.start(QStringLiteral(KALVENTA_PATH), {"--simulate", "--trace", trace});
         QVERIFY(program.waitForStarted());
@@ -159,12 +168,7 @@ private slots:
         QVERIFY(older.open(QIODevice::WriteOnly) && older.write("older") == 5);
         older.close();
         QProcess program;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), dir.path());
-        environment.insert(QStringLiteral("HOME"), dir.path());
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        program.setProcessEnvironment(environment);
+        program.setProcessEnvironment(isolatedEnvironment(dir.path()));
         // COM1, the stored port, is a device that is not there.
         program.start(
             QStringLiteral(KALVENTA_PATH),
