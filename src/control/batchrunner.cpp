@@ -4,6 +4,7 @@
 #include "control/busthread.h"
 #include "control/chipoperations.h"
 #include "control/registergrid.h"
+#include "device/filenames.h"
 #include "device/numbertext.h"
 #include "device/paths.h"
 #include "device/registersetfile.h"
@@ -66,8 +67,9 @@ void BatchRunner::run(const QString &delayText)
         return m_batchStopRequest || m_runGeneration != generation;
     };
 
-    if (m_runDepth++ == 0)
-        emit runningChanged(true);
+    // A run started while another stops, inside its last file, is running all the same.
+    ++m_runDepth;
+    setState(State::Running);
     while (!ended()) {
         // The pass keeps the count it started with, even if the folder changes meanwhile.
         const int n = m_list->count();
@@ -97,12 +99,16 @@ void BatchRunner::run(const QString &delayText)
             device::waitSeconds(idlePauseSeconds, &m_waits);
     }
     if (--m_runDepth == 0)
-        emit runningChanged(false);
+        setState(State::Stopped);
 }
 
 void BatchRunner::stop()
 {
     m_batchStopRequest = true;
+    // A file under way is played to its end first, seconds on a slow adapter; a run in its wait
+    // ends at once.
+    if (m_runDepth > 0)
+        setState(State::Stopping);
     ++m_runGeneration; // what a click asked for while the bus was busy is dropped too
     m_waits.cutShort();
 }
@@ -176,15 +182,17 @@ bool BatchRunner::playBatchEntry(int position, PlayedBy playedBy)
         return false;
     }
 
+    // Said before the file goes out: on a slow adapter playing it takes seconds, and the status
+    // line names the file under way.
+    const QString shown = device::shownFileName(name);
+    setStatusText(playedBy == PlayedBy::Run ? shown : shown + device::numberText(position));
     // Unlike loading a file from the main window, the "Vsup" box keeps its text.
     // By value: the command may wait until the transaction under way has ended.
-    runCommand(m_operations.busThread(), tr("Playing %1").arg(name), Cancel::Allowed,
+    runCommand(m_operations.busThread(), tr("Playing %1").arg(shown), Cancel::Allowed,
                [this, set = *set] {
                    m_grid.loadRegisterSet(set);
                    m_operations.sendMarkerBlock();
                });
-
-    setStatusText(playedBy == PlayedBy::Run ? name : name + device::numberText(position));
     emit entryPlayed(position, name);
     return true;
 }
@@ -198,6 +206,27 @@ void BatchRunner::endAllRuns()
 {
     ++m_runGeneration;
     m_waits.cutShort();
+}
+
+QString BatchRunner::stateText(State state)
+{
+    switch (state) {
+    case State::Running:
+        return tr("Running");
+    case State::Stopping:
+        return tr("Stopping after this file");
+    case State::Stopped:
+        break;
+    }
+    return tr("Stopped");
+}
+
+void BatchRunner::setState(State state)
+{
+    if (m_state == state)
+        return;
+    m_state = state;
+    emit stateChanged(state);
 }
 
 void BatchRunner::setStatusText(const QString &text)

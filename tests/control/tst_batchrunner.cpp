@@ -205,6 +205,61 @@ private slots:
         QVERIFY(!f.runner.isRunning() && !bus.busy());
     }
 
+    // On a slow adapter a file takes seconds to play. "Stop Batch" pressed meanwhile lets that
+    // file finish, and the state says so rather than "Running"; all along, the status line
+    // names the file under way, not the one before it.
+    void stopWhileAFilePlays_data()
+    {
+        QTest::addColumn<bool>("stepped");
+        QTest::newRow("run") << false;
+        QTest::newRow("single step inside the run's wait") << true;
+    }
+
+    void stopWhileAFilePlays()
+    {
+        QFETCH(bool, stepped);
+        using namespace std::chrono_literals;
+        using State = BatchRunner::State;
+        control::BusThread bus;
+        BatchFixture f(&bus);
+        f.stack.simulatedPort().setLineDelay(100us);
+        f.addGoodFiles(3);
+        f.select({0, 1, 2});
+        QList<State> states;
+        QObject::connect(&f.runner, &BatchRunner::stateChanged,
+                         [&](State state) { states.append(state); });
+        int waits = 0;
+        if (stepped) {
+            // The step's file is under way when the stop comes: the run's second file.
+            f.runner.setWaitFunction([&](double) {
+                if (++waits == 1)
+                    f.runner.stepDown();
+            });
+        }
+        QString statusWhilePlaying;
+        State stateAfterStop = State::Stopped;
+        QTimer clicks; // the user's click, served by the wait of a transaction
+        clicks.setInterval(1);
+        QObject::connect(&clicks, &QTimer::timeout, &f.runner, [&] {
+            if (!statusWhilePlaying.isEmpty() || f.played.size() != 1 || !bus.inFlight())
+                return;
+            statusWhilePlaying = f.runner.statusText();
+            f.runner.stop();
+            stateAfterStop = f.runner.state();
+        });
+        clicks.start();
+        f.runner.run(QStringLiteral("0"));
+        QCOMPARE(statusWhilePlaying, QString::fromLatin1(stepped ? "f0.csv 0" : "f1.csv"));
+        QCOMPARE(stateAfterStop, State::Stopping);
+        QCOMPARE(BatchRunner::stateText(stateAfterStop),
+                 QStringLiteral("Stopping after this file"));
+        // The file under way was played to its end, and nothing after it.
+        QCOMPARE(f.played, (QList<int>{0, stepped ? 0 : 1}));
+        QCOMPARE(f.runner.state(), State::Stopped);
+        QCOMPARE(states, (QList<State>{State::Running, State::Stopping, State::Stopped}));
+        f.expectLoaded(stepped ? 0 : 1);
+    }
+
     void singleSteps()
     {
         BatchFixture f;

@@ -86,8 +86,8 @@ BatchWindow::BatchWindow(control::BatchRunner &runner, QWidget *parent)
     connect(m_stepDownButton, &QPushButton::clicked, this, [this] { m_runner.stepDown(); });
     connect(m_stepUpButton, &QPushButton::clicked, this, [this] { m_runner.stepUp(); });
     connect(&m_runner, &control::BatchRunner::statusTextChanged, this, &BatchWindow::showStatus);
-    connect(&m_runner, &control::BatchRunner::runningChanged, this, &BatchWindow::showRunning);
-    showRunning(m_runner.isRunning());
+    connect(&m_runner, &control::BatchRunner::stateChanged, this, &BatchWindow::showBatchState);
+    showBatchState(m_runner.state());
 
     m_delay->setText(control::BatchRunner::initialDelayText());
     m_runner.setList(this);
@@ -190,9 +190,10 @@ bool BatchWindow::eventFilter(QObject *watched, QEvent *event)
     return QDialog::eventFilter(watched, event);
 }
 
-void BatchWindow::showRunning(bool running)
+void BatchWindow::showBatchState(control::BatchRunner::State state)
 {
-    ui::showState(m_state, running ? tr("Running") : tr("Stopped"));
+    ui::showState(m_state, control::BatchRunner::stateText(state));
+    const bool running = state != control::BatchRunner::State::Stopped;
     m_runButton->setEnabled(!running);
     m_stepDownButton->setEnabled(!running);
     m_stepUpButton->setEnabled(!running);

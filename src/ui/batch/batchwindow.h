@@ -1,6 +1,7 @@
 #pragma once
 
 #include "control/batchlist.h"
+#include "control/batchrunner.h"
 
 #include <QDialog>
 #include <QString>
@@ -12,10 +13,6 @@ class QListView;
 class QModelIndex;
 class QPushButton;
 class QTreeView;
-
-namespace control {
-class BatchRunner;
-}
 
 namespace ui {
 
@@ -54,7 +51,7 @@ private:
     QModelIndex fileIndex(int position) const;
     void showFolderInTree();
     void releaseList();
-    void showRunning(bool running);
+    void showBatchState(control::BatchRunner::State state);
     // The runner's status line, cut to the label's width.
     void showStatus(const QString &text);
     bool eventFilter(QObject *watched, QEvent *event) override;
