@@ -10,10 +10,12 @@
 #include <QListView>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -230,6 +232,29 @@ private slots:
         QVERIFY(shownRunning && !tooLate && !f.runner.isRunning());
         QCOMPARE(f.runner.list(), nullptr);
         QCOMPARE(f.board.dataWritten(), QByteArray::fromHex("01000000"));
+    }
+
+    // A file whose name is not valid UTF-8 is listed and played by its bytes.
+    void playsAFileWhoseNameIsNotUtf8()
+    {
+        WindowFixture f;
+        const QByteArray path = QFile::encodeName(f.folder) + "/d\xe9j\xe0.csv";
+        const QByteArray content = "7\r\n" + QByteArray("300\r\n").repeated(device::channelCount);
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        QVERIFY(fd >= 0);
+        // QTemporaryDir removes by Qt's names, which cannot reach this file.
+        const auto removed = qScopeGuard([&] { ::unlink(path.constData()); });
+        QCOMPARE(::write(fd, content.constData(), size_t(content.size())), content.size());
+        ::close(fd);
+        ui::BatchWindow window(f.runner);
+        auto *files = window.findChild<QListView *>();
+        const QString shown = QStringLiteral("d\ufffdj\ufffd.csv");
+        QTRY_COMPARE(namesIn(files), (QStringList{"A.csv", "b.csv", "c.csv", shown}));
+        select(files, 3);
+        withText<QPushButton>(window, QStringLiteral("Single Step Down"))->click();
+        QCOMPARE(f.runner.statusText(), shown + QStringLiteral(" 3"));
+        QCOMPARE(f.model.vsup, 7.0);
+        QCOMPARE(f.chip0().dacRegister(0), quint16(300));
     }
 
     // A long file name in the status line is cut short in its middle: the window keeps its
