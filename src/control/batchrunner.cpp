@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 namespace control {
 
@@ -37,6 +38,35 @@ QString BatchRunner::openWindow()
     if (!stored.isEmpty() && QDir(stored).exists())
         return QDir(stored).absolutePath();
     return QDir::currentPath();
+}
+
+QString BatchRunner::folderToOpen(const QString &typed, const QString &openFolder, QString *problem)
+{
+    QString path = typed.trimmed();
+    if (path.isEmpty()) {
+        *problem = tr("Type the path of a folder, then press Enter.");
+        return {};
+    }
+    path = QDir::fromNativeSeparators(path);
+    if (path == u'~' || path.startsWith(QStringLiteral("~/")))
+        path = QDir::homePath() + path.mid(1);
+    path = QDir::cleanPath(QDir(openFolder).absoluteFilePath(path));
+    const QFileInfo info(path);
+    const QString shown = device::shownFileName(path);
+    if (!info.exists()) {
+        *problem = tr("There is no folder %1.").arg(shown);
+        return {};
+    }
+    if (!info.isDir()) {
+        *problem = tr("%1 is a file, not a folder.").arg(shown);
+        return {};
+    }
+    if (!info.isReadable() || !info.isExecutable()) {
+        *problem = tr("The folder %1 cannot be opened: no permission to read it.").arg(shown);
+        return {};
+    }
+    problem->clear();
+    return path;
 }
 
 // A click served while a transaction is on the bus (inside its wait) must not start playing

@@ -52,6 +52,11 @@ public:
     // folder if it exists, otherwise the process's current folder.
     QString openWindow();
     static QString initialDelayText() { return QStringLiteral("1"); }
+    // The folder that a path typed in the window names, made absolute: a relative path starts at
+    // the open folder, "~" is the home folder. Empty when it names no folder that can be listed,
+    // with *problem saying why; the window then stays where it is.
+    static QString folderToOpen(const QString &typed, const QString &openFolder, QString *problem);
+
     // "Run Batch": passes over the list until "Stop Batch", playing each entry that is selected
     // when the pass reaches it, with the delay after each. Returns when the run has ended.
     void run(const QString &delayText);

@@ -324,6 +324,67 @@ private slots:
         }
     }
 
+    // The window's path field: what a typed path opens, or why it opens nothing.
+    void typedFolder_data()
+    {
+        QTest::addColumn<QString>("typed");
+        // Below the test's folder, "" for the folder itself and "~" for the home folder.
+        QTest::addColumn<QString>("opened");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("absolute") << "@/open/sub"
+                                  << "open/sub"
+                                  << "";
+        QTest::newRow("relative to the open folder") << "sub"
+                                                     << "open/sub"
+                                                     << "";
+        QTest::newRow("blanks and separators at the end") << "  @/open/sub/ "
+                                                          << "open/sub"
+                                                          << "";
+        QTest::newRow("parent") << ".."
+                                << ""
+                                << "";
+        QTest::newRow("sibling") << "../beside"
+                                 << "beside"
+                                 << "";
+        QTest::newRow("home") << "~"
+                              << "~"
+                              << "";
+        QTest::newRow("empty") << "  "
+                               << ""
+                               << "Type the path of a folder, then press Enter.";
+        QTest::newRow("missing") << "@/nowhere"
+                                 << ""
+                                 << "There is no folder @/nowhere.";
+        QTest::newRow("a file") << "f0.csv"
+                                << ""
+                                << "@/open/f0.csv is a file, not a folder.";
+    }
+
+    void typedFolder()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, opened);
+        QFETCH(QString, problem);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("open/sub")));
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("beside")));
+        QFile file(dir.filePath(QStringLiteral("open/f0.csv")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        typed.replace(u'@', dir.path());
+        problem.replace(u'@', dir.path());
+        const QString expected = opened == u'~' ? QDir::homePath() : dir.filePath(opened);
+        QString why = QStringLiteral("not cleared");
+        const QString folder =
+            BatchRunner::folderToOpen(typed, dir.filePath(QStringLiteral("open")), &why);
+        if (problem.isEmpty()) {
+            QCOMPARE(folder, QDir::cleanPath(expected));
+            QCOMPARE(why, QString());
+        } else {
+            QCOMPARE(folder, QString());
+            QCOMPARE(why, problem);
+        }
+    }
+
     void openingReloadsSettings()
     {
         BatchFixture f;

@@ -32,8 +32,9 @@ public:
     ~BatchWindow() override;
 
     QString folder() const override { return m_folder; }
-    // Shows another folder: the folder tree opens down to it and the file list refills. Both
-    // lists load in the background and follow the folder's changes while they are shown.
+    // Shows another folder: the path field names it, the folder tree opens down to it and the
+    // file list refills. Both lists load in the background and follow the folder's changes
+    // while they are shown.
     void setFolder(const QString &path);
     // Moves the window beside the given one when the screen has room for it there.
     void placeBeside(const QWidget *window);
@@ -47,6 +48,9 @@ private:
     QString name(int position) const override;
 
     void createLists();
+    // Enter in the path field: the folder typed, or a word on why it cannot be opened.
+    void openTypedFolder();
+    void showPathProblem(const QString &problem);
     void layOut();
     QModelIndex fileIndex(int position) const;
     void showFolderInTree();
@@ -66,6 +70,8 @@ private:
     FolderFiles *m_fileList = nullptr;
     QTreeView *m_folders = nullptr;
     QListView *m_files = nullptr;
+    QLineEdit *m_path = nullptr;
+    QLabel *m_pathProblem = nullptr;
     QLineEdit *m_delay = nullptr;
     QLabel *m_status = nullptr;
     QLabel *m_state = nullptr;
