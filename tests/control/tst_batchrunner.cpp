@@ -4,6 +4,7 @@
 #include "controlfixture.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -324,40 +325,28 @@ private slots:
         }
     }
 
-    // The window's path field: what a typed path opens, or why it opens nothing.
+    // The window's path field: what a typed path opens, or why it opens nothing. "@" stands for
+    // the test's folder, in which the home folder is "beside".
     void typedFolder_data()
     {
         QTest::addColumn<QString>("typed");
-        // Below the test's folder, "" for the folder itself and "~" for the home folder.
-        QTest::addColumn<QString>("opened");
+        QTest::addColumn<QString>("opened"); // below the test's folder, "" for the folder itself
         QTest::addColumn<QString>("problem");
-        QTest::newRow("absolute") << "@/open/sub"
-                                  << "open/sub"
-                                  << "";
-        QTest::newRow("relative to the open folder") << "sub"
-                                                     << "open/sub"
-                                                     << "";
-        QTest::newRow("blanks and separators at the end") << "  @/open/sub/ "
-                                                          << "open/sub"
-                                                          << "";
-        QTest::newRow("parent") << ".."
-                                << ""
-                                << "";
-        QTest::newRow("sibling") << "../beside"
-                                 << "beside"
-                                 << "";
-        QTest::newRow("home") << "~"
-                              << "~"
-                              << "";
-        QTest::newRow("empty") << "  "
-                               << ""
-                               << "Type the path of a folder, then press Enter.";
-        QTest::newRow("missing") << "@/nowhere"
-                                 << ""
-                                 << "There is no folder @/nowhere.";
-        QTest::newRow("a file") << "f0.csv"
-                                << ""
-                                << "@/open/f0.csv is a file, not a folder.";
+        const auto row = [](const char *name, const char *typed, const char *opened,
+                            const char *problem) {
+            QTest::newRow(name) << QString::fromUtf8(typed) << QString::fromUtf8(opened)
+                                << QString::fromUtf8(problem);
+        };
+        row("absolute", "@/open/sub", "open/sub", "");
+        row("relative to the open folder", "sub", "open/sub", "");
+        row("blanks and separators at the end", "  @/open/sub/ ", "open/sub", "");
+        row("parent", "..", "", "");
+        row("sibling", "../beside", "beside", "");
+        row("home", "~", "beside", "");
+        row("below home", "~/../open/sub", "open/sub", "");
+        row("empty", "  ", "", "Type the path of a folder, then press Enter.");
+        row("missing", "@/nowhere", "", "There is no folder @/nowhere.");
+        row("a file", "f0.csv", "", "@/open/f0.csv is a file, not a folder.");
     }
 
     void typedFolder()
@@ -372,7 +361,10 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         typed.replace(u'@', dir.path());
         problem.replace(u'@', dir.path());
-        const QString expected = opened == u'~' ? QDir::homePath() : dir.filePath(opened);
+        const QString expected = dir.filePath(opened);
+        const QByteArray home = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(dir.filePath(QStringLiteral("beside"))));
+        const auto restored = qScopeGuard([&] { qputenv("HOME", home); });
         QString why = QStringLiteral("not cleared");
         const QString folder =
             BatchRunner::folderToOpen(typed, dir.filePath(QStringLiteral("open")), &why);

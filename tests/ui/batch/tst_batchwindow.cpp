@@ -278,14 +278,12 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("problem"); // "" when the folder opens
-        QTest::newRow("beside") << "../other"
-                                << "";
-        QTest::newRow("below, absolute") << "@/files/sub"
-                                         << "";
-        QTest::newRow("a file") << "A.csv"
-                                << "@/files/A.csv is a file, not a folder.";
-        QTest::newRow("missing") << "@/nowhere"
-                                 << "There is no folder @/nowhere.";
+        QTest::newRow("beside") << QStringLiteral("../other") << QString();
+        QTest::newRow("below, absolute") << QStringLiteral("@/files/sub") << QString();
+        QTest::newRow("a file") << QStringLiteral("A.csv")
+                                << QStringLiteral("@/files/A.csv is a file, not a folder.");
+        QTest::newRow("missing") << QStringLiteral("@/nowhere")
+                                 << QStringLiteral("There is no folder @/nowhere.");
     }
 
     void pathFieldOpensTheFolderTyped()
