@@ -4,12 +4,14 @@
 #include "control/busthread.h"
 #include "control/chipoperations.h"
 #include "control/registergrid.h"
+#include "device/filenames.h"
 #include "device/numbertext.h"
 #include "device/paths.h"
 #include "device/registersetfile.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 namespace control {
 
@@ -36,6 +38,35 @@ QString BatchRunner::openWindow()
     if (!stored.isEmpty() && QDir(stored).exists())
         return QDir(stored).absolutePath();
     return QDir::currentPath();
+}
+
+QString BatchRunner::folderToOpen(const QString &typed, const QString &openFolder, QString *problem)
+{
+    QString path = typed.trimmed();
+    if (path.isEmpty()) {
+        *problem = tr("Type the path of a folder, then press Enter.");
+        return {};
+    }
+    path = QDir::fromNativeSeparators(path);
+    if (path == u'~' || path.startsWith(QStringLiteral("~/")))
+        path = QDir::homePath() + path.mid(1);
+    path = QDir::cleanPath(QDir(openFolder).absoluteFilePath(path));
+    const QFileInfo info(path);
+    const QString shown = device::shownFileName(path);
+    if (!info.exists()) {
+        *problem = tr("There is no folder %1.").arg(shown);
+        return {};
+    }
+    if (!info.isDir()) {
+        *problem = tr("%1 is a file, not a folder.").arg(shown);
+        return {};
+    }
+    if (!info.isReadable() || !info.isExecutable()) {
+        *problem = tr("The folder %1 cannot be opened: no permission to read it.").arg(shown);
+        return {};
+    }
+    problem->clear();
+    return path;
 }
 
 // A click served while a transaction is on the bus (inside its wait) must not start playing
@@ -66,8 +97,9 @@ void BatchRunner::run(const QString &delayText)
         return m_batchStopRequest || m_runGeneration != generation;
     };
 
-    if (m_runDepth++ == 0)
-        emit runningChanged(true);
+    // A run started while another stops, inside its last file, is running all the same.
+    ++m_runDepth;
+    setState(State::Running);
     while (!ended()) {
         // The pass keeps the count it started with, even if the folder changes meanwhile.
         const int n = m_list->count();
@@ -97,12 +129,16 @@ void BatchRunner::run(const QString &delayText)
             device::waitSeconds(idlePauseSeconds, &m_waits);
     }
     if (--m_runDepth == 0)
-        emit runningChanged(false);
+        setState(State::Stopped);
 }
 
 void BatchRunner::stop()
 {
     m_batchStopRequest = true;
+    // A file under way is played to its end first, seconds on a slow adapter; a run in its wait
+    // ends at once.
+    if (m_runDepth > 0)
+        setState(State::Stopping);
     ++m_runGeneration; // what a click asked for while the bus was busy is dropped too
     m_waits.cutShort();
 }
@@ -176,15 +212,17 @@ bool BatchRunner::playBatchEntry(int position, PlayedBy playedBy)
         return false;
     }
 
+    // Said before the file goes out: on a slow adapter playing it takes seconds, and the status
+    // line names the file under way.
+    const QString shown = device::shownFileName(name);
+    setStatusText(playedBy == PlayedBy::Run ? shown : shown + device::numberText(position));
     // Unlike loading a file from the main window, the "Vsup" box keeps its text.
     // By value: the command may wait until the transaction under way has ended.
-    runCommand(m_operations.busThread(), tr("Playing %1").arg(name), Cancel::Allowed,
+    runCommand(m_operations.busThread(), tr("Playing %1").arg(shown), Cancel::Allowed,
                [this, set = *set] {
                    m_grid.loadRegisterSet(set);
                    m_operations.sendMarkerBlock();
                });
-
-    setStatusText(playedBy == PlayedBy::Run ? name : name + device::numberText(position));
     emit entryPlayed(position, name);
     return true;
 }
@@ -198,6 +236,27 @@ void BatchRunner::endAllRuns()
 {
     ++m_runGeneration;
     m_waits.cutShort();
+}
+
+QString BatchRunner::stateText(State state)
+{
+    switch (state) {
+    case State::Running:
+        return tr("Running");
+    case State::Stopping:
+        return tr("Stopping after this file");
+    case State::Stopped:
+        break;
+    }
+    return tr("Stopped");
+}
+
+void BatchRunner::setState(State state)
+{
+    if (m_state == state)
+        return;
+    m_state = state;
+    emit stateChanged(state);
 }
 
 void BatchRunner::setStatusText(const QString &text)

@@ -34,6 +34,11 @@ public:
     // single step the name and the list position ("ramp.csv 3").
     enum class PlayedBy { Run, SingleStep };
 
+    // Stopping: "Stop Batch" was pressed while a file was under way; the run ends once that
+    // file has been played, which on a slow adapter takes seconds.
+    enum class State { Stopped, Running, Stopping };
+    Q_ENUM(State)
+
     BatchRunner(device::DeviceModel &model, RegisterGrid &grid, ChipOperations &operations,
                 QObject *parent = nullptr);
 
@@ -47,6 +52,10 @@ public:
     // folder if it exists, otherwise the process's current folder.
     QString openWindow();
     static QString initialDelayText() { return QStringLiteral("1"); }
+    // The folder that a path typed in the window names, made absolute: a relative path starts at
+    // the open folder, "~" is the home folder. Empty when it names no folder that can be listed,
+    // with *problem saying why; the window then stays where it is.
+    static QString folderToOpen(const QString &typed, const QString &openFolder, QString *problem);
 
     // "Run Batch": passes over the list until "Stop Batch", playing each entry that is selected
     // when the pass reaches it, with the delay after each. Returns when the run has ended.
@@ -70,6 +79,8 @@ public:
     int batchStepPosition() const { return m_batchStepPosition; }
     bool batchListClicked() const { return m_batchListClicked; }
     bool isRunning() const { return m_runDepth > 0; }
+    State state() const { return m_state; }
+    static QString stateText(State state);
     QString statusText() const { return m_statusText; }
 
     // The wait after each file of a run; by default a sleeping wait that serves events. Tests
@@ -78,8 +89,7 @@ public:
 
 signals:
     void statusTextChanged(const QString &text);
-    // A run started (true) or the last run under way ended (false).
-    void runningChanged(bool running);
+    void stateChanged(control::BatchRunner::State state);
     void entryPlayed(int position, const QString &name);
 
 private:
@@ -91,6 +101,7 @@ private:
     // Ends every run under way, waits included, without touching the stop request.
     void endAllRuns();
     void setStatusText(const QString &text);
+    void setState(State state);
 
     device::DeviceModel &m_model;
     RegisterGrid &m_grid;
@@ -101,6 +112,7 @@ private:
     bool m_batchListClicked = false;
     QString m_statusText;
     int m_runDepth = 0;
+    State m_state = State::Stopped;
     // Runs compare it with the value they started with; a change ends them.
     quint64 m_runGeneration = 0;
     device::Waits m_waits; // the waits of the runs under way, which a stop cuts short

@@ -4,6 +4,7 @@
 #include "controlfixture.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -205,6 +206,61 @@ private slots:
         QVERIFY(!f.runner.isRunning() && !bus.busy());
     }
 
+    // On a slow adapter a file takes seconds to play. "Stop Batch" pressed meanwhile lets that
+    // file finish, and the state says so rather than "Running"; all along, the status line
+    // names the file under way, not the one before it.
+    void stopWhileAFilePlays_data()
+    {
+        QTest::addColumn<bool>("stepped");
+        QTest::newRow("run") << false;
+        QTest::newRow("single step inside the run's wait") << true;
+    }
+
+    void stopWhileAFilePlays()
+    {
+        QFETCH(bool, stepped);
+        using namespace std::chrono_literals;
+        using State = BatchRunner::State;
+        control::BusThread bus;
+        BatchFixture f(&bus);
+        f.stack.simulatedPort().setLineDelay(100us);
+        f.addGoodFiles(3);
+        f.select({0, 1, 2});
+        QList<State> states;
+        QObject::connect(&f.runner, &BatchRunner::stateChanged,
+                         [&](State state) { states.append(state); });
+        int waits = 0;
+        if (stepped) {
+            // The step's file is under way when the stop comes: the run's second file.
+            f.runner.setWaitFunction([&](double) {
+                if (++waits == 1)
+                    f.runner.stepDown();
+            });
+        }
+        QString statusWhilePlaying;
+        State stateAfterStop = State::Stopped;
+        QTimer clicks; // the user's click, served by the wait of a transaction
+        clicks.setInterval(1);
+        QObject::connect(&clicks, &QTimer::timeout, &f.runner, [&] {
+            if (!statusWhilePlaying.isEmpty() || f.played.size() != 1 || !bus.inFlight())
+                return;
+            statusWhilePlaying = f.runner.statusText();
+            f.runner.stop();
+            stateAfterStop = f.runner.state();
+        });
+        clicks.start();
+        f.runner.run(QStringLiteral("0"));
+        QCOMPARE(statusWhilePlaying, QString::fromLatin1(stepped ? "f0.csv 0" : "f1.csv"));
+        QCOMPARE(stateAfterStop, State::Stopping);
+        QCOMPARE(BatchRunner::stateText(stateAfterStop),
+                 QStringLiteral("Stopping after this file"));
+        // The file under way was played to its end, and nothing after it.
+        QCOMPARE(f.played, (QList<int>{0, stepped ? 0 : 1}));
+        QCOMPARE(f.runner.state(), State::Stopped);
+        QCOMPARE(states, (QList<State>{State::Running, State::Stopping, State::Stopped}));
+        f.expectLoaded(stepped ? 0 : 1);
+    }
+
     void singleSteps()
     {
         BatchFixture f;
@@ -266,6 +322,58 @@ private slots:
                         // around
             f.runner.stepUp();
             QCOMPARE(f.runner.statusText(), QStringLiteral("f1.csv 1"));
+        }
+    }
+
+    // The window's path field: what a typed path opens, or why it opens nothing. "@" stands for
+    // the test's folder, in which the home folder is "beside".
+    void typedFolder_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("opened"); // below the test's folder, "" for the folder itself
+        QTest::addColumn<QString>("problem");
+        const auto row = [](const char *name, const char *typed, const char *opened,
+                            const char *problem) {
+            QTest::newRow(name) << QString::fromUtf8(typed) << QString::fromUtf8(opened)
+                                << QString::fromUtf8(problem);
+        };
+        row("absolute", "@/open/sub", "open/sub", "");
+        row("relative to the open folder", "sub", "open/sub", "");
+        row("blanks and separators at the end", "  @/open/sub/ ", "open/sub", "");
+        row("parent", "..", "", "");
+        row("sibling", "../beside", "beside", "");
+        row("home", "~", "beside", "");
+        row("below home", "~/../open/sub", "open/sub", "");
+        row("empty", "  ", "", "Type the path of a folder, then press Enter.");
+        row("missing", "@/nowhere", "", "There is no folder @/nowhere.");
+        row("a file", "f0.csv", "", "@/open/f0.csv is a file, not a folder.");
+    }
+
+    void typedFolder()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, opened);
+        QFETCH(QString, problem);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("open/sub")));
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("beside")));
+        QFile file(dir.filePath(QStringLiteral("open/f0.csv")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        typed.replace(u'@', dir.path());
+        problem.replace(u'@', dir.path());
+        const QString expected = dir.filePath(opened);
+        const QByteArray home = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(dir.filePath(QStringLiteral("beside"))));
+        const auto restored = qScopeGuard([&] { qputenv("HOME", home); });
+        QString why = QStringLiteral("not cleared");
+        const QString folder =
+            BatchRunner::folderToOpen(typed, dir.filePath(QStringLiteral("open")), &why);
+        if (problem.isEmpty()) {
+            QCOMPARE(folder, QDir::cleanPath(expected));
+            QCOMPARE(why, QString());
+        } else {
+            QCOMPARE(folder, QString());
+            QCOMPARE(why, problem);
         }
     }
 

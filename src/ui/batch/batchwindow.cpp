@@ -1,6 +1,7 @@
 #include "ui/batch/batchwindow.h"
 
 #include "control/batchrunner.h"
+#include "device/filenames.h"
 #include "ui/batch/folderfiles.h"
 #include "ui/batch/folderlisting.h"
 #include "ui/widgets/statelabel.h"
@@ -50,7 +51,17 @@ BatchWindow::BatchWindow(control::BatchRunner &runner, QWidget *parent)
         tr("Writes the codes of the file below the current one to the chip"));
     m_stepUpButton->setToolTip(
         tr("Writes the codes of the file above the current one to the chip"));
+    m_path = new QLineEdit(this);
+    m_path->setObjectName(QStringLiteral("folderPath"));
+    m_path->setAccessibleName(tr("Folder path"));
+    m_path->setToolTip(tr("Type the path of a folder and press Enter to open it"));
+    m_pathProblem = new QLabel(this);
+    m_pathProblem->setObjectName(QStringLiteral("folderProblem"));
+    m_pathProblem->setTextFormat(Qt::PlainText); // paths are not markup
+    m_pathProblem->setWordWrap(true);
+    m_pathProblem->hide();
     m_delay = new QLineEdit(this);
+    m_delay->setObjectName(QStringLiteral("delay"));
     m_delay->setAccessibleName(tr("Delay in seconds"));
     m_delay->setMaximumWidth(80);
     m_state = new QLabel(this);
@@ -73,6 +84,8 @@ BatchWindow::BatchWindow(control::BatchRunner &runner, QWidget *parent)
 
     layOut();
     // The delay is set before a run starts: its box comes before the buttons.
+    setTabOrder(m_path, m_folders);
+    setTabOrder(m_folders, m_files);
     setTabOrder(m_files, m_delay);
     setTabOrder(m_delay, m_runButton);
     setTabOrder(m_runButton, m_stopButton);
@@ -81,13 +94,15 @@ BatchWindow::BatchWindow(control::BatchRunner &runner, QWidget *parent)
 
     // A run returns only when it has ended; nothing here touches the window afterwards, as the
     // window may have been closed inside it.
+    connect(m_path, &QLineEdit::returnPressed, this, &BatchWindow::openTypedFolder);
+    connect(m_path, &QLineEdit::textEdited, this, [this] { showPathProblem(QString()); });
     connect(m_runButton, &QPushButton::clicked, this, [this] { m_runner.run(m_delay->text()); });
     connect(m_stopButton, &QPushButton::clicked, this, [this] { m_runner.stop(); });
     connect(m_stepDownButton, &QPushButton::clicked, this, [this] { m_runner.stepDown(); });
     connect(m_stepUpButton, &QPushButton::clicked, this, [this] { m_runner.stepUp(); });
     connect(&m_runner, &control::BatchRunner::statusTextChanged, this, &BatchWindow::showStatus);
-    connect(&m_runner, &control::BatchRunner::runningChanged, this, &BatchWindow::showRunning);
-    showRunning(m_runner.isRunning());
+    connect(&m_runner, &control::BatchRunner::stateChanged, this, &BatchWindow::showBatchState);
+    showBatchState(m_runner.state());
 
     m_delay->setText(control::BatchRunner::initialDelayText());
     m_runner.setList(this);
@@ -97,9 +112,17 @@ BatchWindow::BatchWindow(control::BatchRunner &runner, QWidget *parent)
 
 void BatchWindow::createLists()
 {
-    // No hidden entries; the listings keep only folders and regular files (or links to them).
+    // The whole file system from its root, so that the user can go anywhere, beside the folder
+    // as well. No hidden entries; the listings keep only folders and regular files (or links to
+    // them).
     m_folderModel = new QFileSystemModel(this);
     m_folderModel->setFilter(QDir::Dirs | QDir::NoDotAndDotDot);
+    // Folders load in the background, and those that come in above the open one push it down:
+    // it is brought back into sight once the folders on its way have been read.
+    connect(m_folderModel, &QFileSystemModel::directoryLoaded, this, [this](const QString &path) {
+        if (m_folder == path || m_folder.startsWith(path.endsWith(u'/') ? path : path + u'/'))
+            m_folders->scrollTo(m_folders->currentIndex());
+    });
     m_folderListing = new FolderListing(m_folderModel, this);
     m_fileList = new FolderFiles(this);
 
@@ -136,6 +159,12 @@ void BatchWindow::createLists()
 
 void BatchWindow::layOut()
 {
+    auto *pathRow = new QHBoxLayout;
+    auto *pathCaption = new QLabel(tr("Folder"), this);
+    pathCaption->setBuddy(m_path);
+    pathRow->addWidget(pathCaption);
+    pathRow->addWidget(m_path, 1);
+
     auto *delayRow = new QHBoxLayout;
     delayRow->addWidget(new QLabel(tr("Delay"), this));
     delayRow->addWidget(m_delay);
@@ -148,14 +177,16 @@ void BatchWindow::layOut()
     stepRow->addWidget(m_stepUpButton);
 
     auto *layout = new QGridLayout(this);
-    layout->addWidget(m_folders, 0, 0);
-    layout->addWidget(m_files, 0, 1);
-    layout->addWidget(m_runButton, 1, 0);
-    layout->addLayout(delayRow, 1, 1);
-    layout->addWidget(m_stopButton, 2, 0);
-    layout->addLayout(stepRow, 2, 1);
-    layout->addWidget(m_status, 3, 0, 1, 2);
-    layout->setRowStretch(0, 1);
+    layout->addLayout(pathRow, 0, 0, 1, 2);
+    layout->addWidget(m_pathProblem, 1, 0, 1, 2);
+    layout->addWidget(m_folders, 2, 0);
+    layout->addWidget(m_files, 2, 1);
+    layout->addWidget(m_runButton, 3, 0);
+    layout->addLayout(delayRow, 3, 1);
+    layout->addWidget(m_stopButton, 4, 0);
+    layout->addLayout(stepRow, 4, 1);
+    layout->addWidget(m_status, 5, 0, 1, 2);
+    layout->setRowStretch(2, 1);
     layout->setColumnStretch(0, 1);
     layout->setColumnStretch(1, 1);
     resize(640, 440);
@@ -190,9 +221,10 @@ bool BatchWindow::eventFilter(QObject *watched, QEvent *event)
     return QDialog::eventFilter(watched, event);
 }
 
-void BatchWindow::showRunning(bool running)
+void BatchWindow::showBatchState(control::BatchRunner::State state)
 {
-    ui::showState(m_state, running ? tr("Running") : tr("Stopped"));
+    ui::showState(m_state, control::BatchRunner::stateText(state));
+    const bool running = state != control::BatchRunner::State::Stopped;
     m_runButton->setEnabled(!running);
     m_stepDownButton->setEnabled(!running);
     m_stepUpButton->setEnabled(!running);
@@ -237,9 +269,28 @@ void BatchWindow::releaseList()
         m_runner.setList(nullptr);
 }
 
+void BatchWindow::openTypedFolder()
+{
+    QString problem;
+    const QString folder = control::BatchRunner::folderToOpen(m_path->text(), m_folder, &problem);
+    // Refused, the field keeps what was typed so that it can be put right.
+    if (folder.isEmpty())
+        showPathProblem(problem);
+    else
+        setFolder(folder);
+}
+
+void BatchWindow::showPathProblem(const QString &problem)
+{
+    m_pathProblem->setText(problem);
+    m_pathProblem->setVisible(!problem.isEmpty());
+}
+
 void BatchWindow::setFolder(const QString &path)
 {
     m_folder = QDir(path).absolutePath();
+    m_path->setText(device::shownFileName(m_folder));
+    showPathProblem(QString());
     showFolderInTree();
     // A new folder drops the selection, but that is not the user's doing.
     ++m_refilling;
@@ -248,8 +299,8 @@ void BatchWindow::setFolder(const QString &path)
     --m_refilling;
 }
 
-// The folder's ancestors from the root down, each opened, then the folder itself with its
-// subfolders.
+// The folder's ancestors from the root down, each opened, then the folder itself, current and
+// in sight.
 void BatchWindow::showFolderInTree()
 {
     m_folderModel->setRootPath(m_folder);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "control/batchlist.h"
+#include "control/batchrunner.h"
 
 #include <QDialog>
 #include <QString>
@@ -12,10 +13,6 @@ class QListView;
 class QModelIndex;
 class QPushButton;
 class QTreeView;
-
-namespace control {
-class BatchRunner;
-}
 
 namespace ui {
 
@@ -35,8 +32,9 @@ public:
     ~BatchWindow() override;
 
     QString folder() const override { return m_folder; }
-    // Shows another folder: the folder tree opens down to it and the file list refills. Both
-    // lists load in the background and follow the folder's changes while they are shown.
+    // Shows another folder: the path field names it, the folder tree opens down to it and the
+    // file list refills. Both lists load in the background and follow the folder's changes
+    // while they are shown.
     void setFolder(const QString &path);
     // Moves the window beside the given one when the screen has room for it there.
     void placeBeside(const QWidget *window);
@@ -50,11 +48,14 @@ private:
     QString name(int position) const override;
 
     void createLists();
+    // Enter in the path field: the folder typed, or a word on why it cannot be opened.
+    void openTypedFolder();
+    void showPathProblem(const QString &problem);
     void layOut();
     QModelIndex fileIndex(int position) const;
     void showFolderInTree();
     void releaseList();
-    void showRunning(bool running);
+    void showBatchState(control::BatchRunner::State state);
     // The runner's status line, cut to the label's width.
     void showStatus(const QString &text);
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -69,6 +70,8 @@ private:
     FolderFiles *m_fileList = nullptr;
     QTreeView *m_folders = nullptr;
     QListView *m_files = nullptr;
+    QLineEdit *m_path = nullptr;
+    QLabel *m_pathProblem = nullptr;
     QLineEdit *m_delay = nullptr;
     QLabel *m_status = nullptr;
     QLabel *m_state = nullptr;

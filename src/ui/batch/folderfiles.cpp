@@ -1,28 +1,42 @@
 #include "ui/batch/folderfiles.h"
 
+#include "device/filenames.h"
+
 #include <QCollator>
-#include <QDirIterator>
-#include <QFileInfo>
 #include <QSet>
 #include <algorithm>
+#include <dirent.h>
 #include <numeric>
+#include <sys/stat.h>
 
 namespace ui {
 namespace {
 
 constexpr int settleMs = 100;
 
-// The folder's files in list order, or as far as they were read when asked to stop.
+// The folder's files in list order, or as far as they were read when asked to stop. Read by
+// the names' bytes: QDir turns a name that is not valid UTF-8 into one that opens nothing, so
+// such a file would vanish from the list.
 QStringList readFolder(const QString &folder, const std::atomic<bool> &stop)
 {
     QStringList names;
-    // Without QDir::System no pipes, sockets or devices, nor links to them; nothing hidden.
-    QDirIterator it(folder, QDir::Files);
-    while (it.hasNext() && !stop.load(std::memory_order_relaxed)) {
-        it.next();
-        if (it.fileInfo().isFile())
-            names.append(it.fileName());
+    DIR *listing = ::opendir(device::encodeFileName(folder).constData());
+    if (!listing)
+        return names;
+    while (!stop.load(std::memory_order_relaxed)) {
+        const dirent *entry = ::readdir(listing);
+        if (!entry)
+            break;
+        // Nothing hidden, and neither "." nor "..".
+        if (entry->d_name[0] == '.')
+            continue;
+        // Links are followed: a link to a regular file counts, pipes, sockets, devices and
+        // links to them do not. stat() never blocks on a pipe.
+        struct stat info = {};
+        if (::fstatat(::dirfd(listing), entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode))
+            names.append(device::decodeFileName(QByteArray(entry->d_name)));
     }
+    ::closedir(listing);
     // Sort keys once per name: comparing them is cheap, collating two names is not.
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
@@ -90,7 +104,13 @@ QVariant FolderFiles::data(const QModelIndex &index, int role) const
 {
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
-    return fileName(index.row());
+    const QString name = fileName(index.row());
+    const QString shown = device::shownFileName(name);
+    if (role == Qt::ToolTipRole && shown != name)
+        return tr("%1\nThis name is not valid UTF-8: \ufffd stands for each byte that is not "
+                  "text. The file plays as any other.")
+            .arg(shown);
+    return shown;
 }
 
 void FolderFiles::startReading()

@@ -11,10 +11,12 @@
 namespace ui {
 
 // The regular files of one folder (links to them included; no pipes, devices or links to them),
-// by name ignoring case as the user's language sorts them, digits as characters: the order the
-// batch runner has always listed and played. The folder is read and sorted on a thread of its
-// own, so a folder of 100,000 files never holds the window up, and it is read again whenever it
-// changes; the rows then change one range at a time, so a selection keeps the files that stay.
+// their names kept byte for byte (device/filenames), so that a name that is not valid UTF-8 is
+// listed and opens the very file; by name ignoring case as the user's language sorts them, digits
+// as characters: the order the batch runner has always listed and played. The folder is read and
+// sorted on a thread of its own, so a folder of 100,000 files never holds the window up, and it is
+// read again whenever it changes; the rows then change one range at a time, so a selection keeps
+// the files that stay.
 class FolderFiles : public QAbstractListModel
 {
     Q_OBJECT
@@ -26,6 +28,8 @@ public:
     // Another folder empties the list at once; the same one is read again, keeping its rows.
     void setFolder(const QString &path);
     QString folder() const { return m_folder; }
+    // The name as the program holds it, for opening; the list shows it with each byte that is
+    // not UTF-8 as U+FFFD.
     QString fileName(int row) const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;

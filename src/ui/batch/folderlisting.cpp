@@ -3,15 +3,6 @@
 #include <QFileSystemModel>
 
 namespace ui {
-namespace {
-
-// Whether folder is path itself or lies somewhere below it.
-bool isWithin(const QString &folder, const QString &path)
-{
-    return folder == path || folder.startsWith(path.endsWith(u'/') ? path : path + u'/');
-}
-
-} // namespace
 
 FolderListing::FolderListing(QFileSystemModel *source, QObject *parent)
     : QSortFilterProxyModel(parent), m_source(source)
@@ -19,8 +10,6 @@ FolderListing::FolderListing(QFileSystemModel *source, QObject *parent)
     m_collator.setCaseSensitivity(Qt::CaseInsensitive);
     setSourceModel(source);
     sort(0);
-    // What is shown depends on the open folder.
-    connect(source, &QFileSystemModel::rootPathChanged, this, [this] { invalidateFilter(); });
 }
 
 QModelIndex FolderListing::indexOfPath(const QString &path) const
@@ -35,10 +24,7 @@ QString FolderListing::filePath(const QModelIndex &index) const
 
 bool FolderListing::filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const
 {
-    const QModelIndex index = m_source->index(sourceRow, 0, sourceParent);
-    const QString path = m_source->filePath(index);
-    const QString open = m_source->rootPath();
-    return m_source->fileInfo(index).isDir() && (isWithin(open, path) || isWithin(path, open));
+    return m_source->fileInfo(m_source->index(sourceRow, 0, sourceParent)).isDir();
 }
 
 bool FolderListing::lessThan(const QModelIndex &left, const QModelIndex &right) const

@@ -7,11 +7,9 @@ class QFileSystemModel;
 
 namespace ui {
 
-// What the batch window's folder tree shows of a file system model whose root path is the open
-// folder: the folders from the root down to it and those below it (links to them included), so
-// the open folder stays near the top of the tree as a directory list shows it; by name, ignoring
-// case, as the user's language sorts them, like the file list. The model's own order counts
-// digits as numbers ("file2" before "file10").
+// What the batch window's folder tree shows of a file system model: its folders (links to them
+// included) from the root down, by name, ignoring case, as the user's language sorts them, like
+// the file list. The model's own order counts digits as numbers ("file2" before "file10").
 class FolderListing : public QSortFilterProxyModel
 {
     Q_OBJECT

@@ -1,10 +1,12 @@
 #include "ui/dialogs/controlpanelwindow.h"
 
 #include "control/registergrid.h"
+#include "ui/widgets/visiblethumbstyle.h"
 
 #include <QCloseEvent>
 #include <QFrame>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QScreen>
 #include <QScrollArea>
@@ -25,6 +27,8 @@ constexpr int voltageRow = 1;
 constexpr int codeRow = 2;
 constexpr int captionRow = 3;
 constexpr int trackHeight = 300;
+// The shortest a track gets in a short window, in lines of text: room for its five scale marks.
+constexpr int shortestTrackLines = 6;
 
 QLabel *makeCentredLabel(const QString &text, QWidget *parent)
 {
@@ -64,15 +68,19 @@ ControlPanelWindow::ControlPanelWindow(device::DeviceModel &model, control::Regi
 {
     setWindowTitle(QStringLiteral("Control Panel"));
 
-    // The panel scrolls inside its window, so it fits a small screen; the sliders keep their
-    // full track height.
+    // The panel scrolls sideways inside its window, so it fits a narrow screen. It never
+    // scrolls up or down: a short window shortens the tracks instead, and the rows under them,
+    // the captions among them, stay in sight.
     m_content = new QWidget;
-    auto *scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll = new QScrollArea(this);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(scroll);
+    outer->addWidget(m_scroll);
+    m_thumbStyle = new VisibleThumbStyle;
+    m_thumbStyle->setParent(this);
     auto *layout = new QGridLayout(m_content);
     layout->setHorizontalSpacing(4);
     layout->setVerticalSpacing(6);
@@ -100,7 +108,7 @@ ControlPanelWindow::ControlPanelWindow(device::DeviceModel &model, control::Regi
         addColumn(layout, column++, order[k]);
     }
 
-    scroll->setWidget(m_content);
+    m_scroll->setWidget(m_content);
 
     // The scale follows the tracks wherever the layout puts them.
     m_sliders[order.front()]->installEventFilter(this);
@@ -129,7 +137,9 @@ void ControlPanelWindow::addColumn(QGridLayout *layout, int column, int index)
     slider->setPageStep(5);
     slider->setTickPosition(QSlider::TicksLeft);
     slider->setTickInterval(ControlPanel::bottomPosition / 4);
-    slider->setMinimumHeight(trackHeight);
+    slider->setMinimumHeight(shortestTrackLines * fontMetrics().height());
+    slider->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    slider->setStyle(m_thumbStyle);
     slider->setAccessibleName(tr("Channel %1").arg(ControlPanel::caption(index)));
     m_sliders[index] = slider;
 
@@ -163,11 +173,17 @@ void ControlPanelWindow::showPanel()
         m_panel.open();
         mirrorPanel();
     }
+    // Never shorter than the panel's shortest tracks and the rows under them, with room for the
+    // sideways scroll bar: nothing scrolls out of sight upwards or downwards.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    m_scroll->setMinimumHeight(m_content->minimumSizeHint().height() + bar);
     if (!m_sized) {
         m_sized = true;
-        // Room for a scroll bar either way, so a cut width does not also cut the height.
-        const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-        const QSize whole = m_content->sizeHint() + QSize(bar + 2, bar + 2);
+        // The tracks at their full height when the screen has room for it.
+        const QSlider *reference = m_sliders[ControlPanel::columnOrder().front()];
+        const int shortest = reference->sizeHint().expandedTo(reference->minimumSize()).height();
+        const QSize whole =
+            m_content->sizeHint() + QSize(2, bar + std::max(0, trackHeight - shortest));
         const QScreen *room = screen();
         resize(room ? whole.boundedTo(room->availableGeometry().size() - QSize(40, 60)) : whole);
         // Below the main window where the screen has room, not over its buttons.
@@ -219,6 +235,16 @@ void ControlPanelWindow::showPosition(int index, int position)
 {
     const QSignalBlocker blocker(m_sliders[index]);
     m_sliders[index]->setValue(ControlPanel::bottomPosition - position);
+}
+
+void ControlPanelWindow::keyPressEvent(QKeyEvent *event)
+{
+    // As a dialog's Escape; the sliders leave the key to the window.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void ControlPanelWindow::closeEvent(QCloseEvent *event)

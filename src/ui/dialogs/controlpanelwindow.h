@@ -7,6 +7,7 @@
 
 class QGridLayout;
 class QLabel;
+class QScrollArea;
 class QSlider;
 
 namespace control {
@@ -15,8 +16,11 @@ class RegisterGrid;
 
 namespace ui {
 
+class VisibleThumbStyle;
+
 // "Control Panel": a slider per channel with its voltage, code and caption beneath, and the
 // voltage scale beside the tracks. Modeless, one instance; the model and the grid must outlive it.
+// Escape closes it.
 class ControlPanelWindow : public QWidget
 {
     Q_OBJECT
@@ -30,6 +34,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -45,6 +50,8 @@ private:
     std::array<QLabel *, control::ControlPanel::scaleMarkCount> m_scaleLabels{};
     QWidget *m_scaleArea = nullptr;
     QWidget *m_content = nullptr; // everything, inside a scroll area
+    QScrollArea *m_scroll = nullptr;
+    VisibleThumbStyle *m_thumbStyle = nullptr; // the sliders'; owned by the window
     bool m_sized = false;
 };
 

@@ -5,15 +5,18 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,6 +69,13 @@ QStringList namesIn(const QListView *list)
     return namesIn(list, list->rootIndex());
 }
 
+// Whether the row of index is wholly within the view's height.
+bool inSight(const QTreeView *tree, const QModelIndex &index)
+{
+    const QRect row = tree->visualRect(index);
+    return row.isValid() && row.top() >= 0 && row.bottom() < tree->viewport()->height();
+}
+
 void select(QListView *list, int row)
 {
     list->selectionModel()->select(list->model()->index(row, 0, list->rootIndex()),
@@ -106,7 +116,8 @@ private slots:
         WindowFixture f;
         ui::BatchWindow window(f.runner);
         waitForFiles(window); // only regular files, in name order ignoring case
-        QCOMPARE(window.findChild<QLineEdit *>()->text(), QStringLiteral("1"));
+        QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("delay"))->text(),
+                 QStringLiteral("1"));
         auto *files = window.findChild<QListView *>();
         // The list follows the folder; digits count as characters.
         f.write(QStringLiteral("a9.csv"));
@@ -115,9 +126,9 @@ private slots:
 
         auto *tree = window.findChild<QTreeView *>();
         QCOMPARE(tree->currentIndex().data().toString(), QStringLiteral("files"));
-        // Neither "other" beside the folder nor the pipe in it.
-        QTRY_COMPARE(namesIn(tree, tree->currentIndex().parent()), QStringList{"files"});
+        // Its folders but not the pipe in it; "other" beside it.
         QTRY_COMPARE(namesIn(tree, tree->currentIndex()), QStringList{"sub"});
+        QTRY_COMPARE(namesIn(tree, tree->currentIndex().parent()), (QStringList{"files", "other"}));
         f.write(QStringLiteral("sub/d.csv"));
         emit tree->activated(tree->model()->index(0, 0, tree->currentIndex()));
         QCOMPARE(window.folder(), QDir(f.folder).filePath(QStringLiteral("sub")));
@@ -143,7 +154,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&window));
         window.findChild<QListView *>()->setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), window.findChild<QLineEdit *>());
+        QCOMPARE(QApplication::focusWidget(),
+                 window.findChild<QLineEdit *>(QStringLiteral("delay")));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(),
                  withText<QPushButton>(window, QStringLiteral("Run Batch")));
@@ -206,7 +218,7 @@ private slots:
         QPointer<ui::BatchWindow> window = new ui::BatchWindow(f.runner);
         waitForFiles(*window);
         select(window->findChild<QListView *>(), 1);
-        window->findChild<QLineEdit *>()->setText(QStringLiteral("3"));
+        window->findChild<QLineEdit *>(QStringLiteral("delay"))->setText(QStringLiteral("3"));
         bool tooLate = false, shownRunning = false;
         QTimer::singleShot(1000, &f.runner, [&] { tooLate = true; });
         QTimer::singleShot(1500, &f.runner, &BatchRunner::stop); // should the closing not end it
@@ -230,6 +242,114 @@ private slots:
         QVERIFY(shownRunning && !tooLate && !f.runner.isRunning());
         QCOMPARE(f.runner.list(), nullptr);
         QCOMPARE(f.board.dataWritten(), QByteArray::fromHex("01000000"));
+    }
+
+    // The tree holds the whole file system from its root, the open folder current and in sight,
+    // however many folders come in around it.
+    void treeShowsTheWholeFileSystem()
+    {
+        WindowFixture f;
+        for (int k = 0; k < 60; ++k)
+            QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("a%1").arg(k)));
+        ui::BatchWindow window(f.runner);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *tree = window.findChild<QTreeView *>();
+        QTRY_COMPARE(namesIn(tree, tree->currentIndex().parent()).size(), 62);
+        QModelIndex top = tree->currentIndex();
+        while (top.parent().isValid())
+            top = top.parent();
+        QCOMPARE(top.data().toString(), QStringLiteral("/"));
+        QCOMPARE(tree->currentIndex().data().toString(), QStringLiteral("files"));
+        QCOMPARE(tree->selectionModel()->selectedRows(), QModelIndexList{tree->currentIndex()});
+        QTRY_VERIFY(inSight(tree, tree->currentIndex()));
+        // A folder beside it opens as any other.
+        const QModelIndex other = tree->model()->index(61, 0, tree->currentIndex().parent());
+        QCOMPARE(other.data().toString(), QStringLiteral("other"));
+        emit tree->activated(other);
+        QCOMPARE(window.folder(), f.dir.filePath(QStringLiteral("other")));
+        QCOMPARE(tree->currentIndex().data().toString(), QStringLiteral("other"));
+        QTRY_VERIFY(inSight(tree, tree->currentIndex()));
+    }
+
+    // Enter in the path field opens the folder typed; a path that is no folder is refused with
+    // a word on why, and the window stays where it was: folder, files, selection and the text.
+    void pathFieldOpensTheFolderTyped_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("problem"); // "" when the folder opens
+        QTest::newRow("beside") << QStringLiteral("../other") << QString();
+        QTest::newRow("below, absolute") << QStringLiteral("@/files/sub") << QString();
+        QTest::newRow("a file") << QStringLiteral("A.csv")
+                                << QStringLiteral("@/files/A.csv is a file, not a folder.");
+        QTest::newRow("missing") << QStringLiteral("@/nowhere")
+                                 << QStringLiteral("There is no folder @/nowhere.");
+    }
+
+    void pathFieldOpensTheFolderTyped()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, problem);
+        WindowFixture f;
+        typed.replace(u'@', f.dir.path());
+        problem.replace(u'@', f.dir.path());
+        ui::BatchWindow window(f.runner);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        waitForFiles(window);
+        auto *path = window.findChild<QLineEdit *>(QStringLiteral("folderPath"));
+        auto *files = window.findChild<QListView *>();
+        auto *shown = window.findChild<QLabel *>(QStringLiteral("folderProblem"));
+        QCOMPARE(path->text(), f.folder);
+        QVERIFY(path->isVisible() && !shown->isVisible());
+        select(files, 1);
+        path->setFocus();
+        path->selectAll();
+        QTest::keyClicks(path, typed);
+        QTest::keyClick(path, Qt::Key_Return);
+        QVERIFY(window.isVisible()); // Enter neither closes the window nor starts a run
+        QVERIFY(!f.runner.isRunning());
+        if (problem.isEmpty()) {
+            const QString opened = QDir::cleanPath(QDir(f.folder).absoluteFilePath(typed));
+            QCOMPARE(window.folder(), opened);
+            QCOMPARE(path->text(), opened);
+            QVERIFY(!shown->isVisible());
+            QCOMPARE(window.findChild<QTreeView *>()->currentIndex().data().toString(),
+                     QFileInfo(opened).fileName());
+            return;
+        }
+        QCOMPARE(shown->text(), problem);
+        QVERIFY(shown->isVisible());
+        QCOMPARE(window.folder(), f.folder);
+        QCOMPARE(path->text(), typed);
+        QCOMPARE(namesIn(files), (QStringList{"A.csv", "b.csv", "c.csv"}));
+        QVERIFY(files->selectionModel()->isSelected(files->model()->index(1, 0)));
+        // Typing again clears the word.
+        QTest::keyClick(path, Qt::Key_Backspace);
+        QVERIFY(!shown->isVisible());
+    }
+
+    // A file whose name is not valid UTF-8 is listed and played by its bytes.
+    void playsAFileWhoseNameIsNotUtf8()
+    {
+        WindowFixture f;
+        const QByteArray path = QFile::encodeName(f.folder) + "/d\xe9j\xe0.csv";
+        const QByteArray content = "7\r\n" + QByteArray("300\r\n").repeated(device::channelCount);
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        QVERIFY(fd >= 0);
+        // QTemporaryDir removes by Qt's names, which cannot reach this file.
+        const auto removed = qScopeGuard([&] { ::unlink(path.constData()); });
+        QCOMPARE(::write(fd, content.constData(), size_t(content.size())), content.size());
+        ::close(fd);
+        ui::BatchWindow window(f.runner);
+        auto *files = window.findChild<QListView *>();
+        const QString shown = QStringLiteral("d\ufffdj\ufffd.csv");
+        QTRY_COMPARE(namesIn(files), (QStringList{"A.csv", "b.csv", "c.csv", shown}));
+        select(files, 3);
+        withText<QPushButton>(window, QStringLiteral("Single Step Down"))->click();
+        QCOMPARE(f.runner.statusText(), shown + QStringLiteral(" 3"));
+        QCOMPARE(f.model.vsup, 7.0);
+        QCOMPARE(f.chip0().dacRegister(0), quint16(300));
     }
 
     // A long file name in the status line is cut short in its middle: the window keeps its

@@ -1,11 +1,14 @@
+#include "device/filenames.h"
 #include "ui/batch/folderfiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QItemSelectionModel>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,6 +112,47 @@ private slots:
         QVERIFY(!selection.hasSelection());
         QVERIFY(listed.wait());
         QVERIFY(files.rowCount() > 0);
+    }
+
+    // A name that is not valid UTF-8 is listed too, held byte for byte so that the runner opens
+    // the very file; the list shows each odd byte as U+FFFD and says why in the tooltip.
+    void listsNamesThatAreNotUtf8_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("Latin-1 letter")
+            << QByteArray("caf\xe9.csv") << QStringLiteral("caf\ufffd.csv");
+        QTest::newRow("stray continuation byte")
+            << QByteArray("\x80x.csv") << QStringLiteral("\ufffdx.csv");
+        QTest::newRow("sequence cut short")
+            << QByteArray("ab\xe2\x82.csv") << QStringLiteral("ab\ufffd\ufffd.csv");
+    }
+
+    void listsNamesThatAreNotUtf8()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, shown);
+        QTemporaryDir folder;
+        touch(folder.filePath(QStringLiteral("plain.csv")));
+        const QByteArray path = QFile::encodeName(folder.path()) + '/' + bytes;
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        // QTemporaryDir removes by Qt's names, which cannot reach this file.
+        const auto removed = qScopeGuard([&] { ::unlink(path.constData()); });
+
+        FolderFiles files;
+        QSignalSpy listed(&files, &FolderFiles::listed);
+        files.setFolder(folder.path());
+        QVERIFY(listed.wait());
+        QCOMPARE(files.rowCount(), 2);
+        const int row = files.fileName(0) == QStringLiteral("plain.csv") ? 1 : 0;
+        QCOMPARE(device::encodeFileName(files.fileName(row)), bytes);
+        QCOMPARE(files.data(files.index(row)).toString(), shown);
+        const QString tip = files.data(files.index(row), Qt::ToolTipRole).toString();
+        QVERIFY2(tip.startsWith(shown) && tip.contains(QStringLiteral("UTF-8")), qPrintable(tip));
+        QCOMPARE(files.data(files.index(1 - row), Qt::ToolTipRole).toString(),
+                 QStringLiteral("plain.csv"));
     }
 
     // A list dropped while it still reads a large folder waits for nothing and leaves nothing

@@ -8,13 +8,17 @@
 #include "ui/dialogs/portsettingsdialog.h"
 #include "ui/widgets/spinarrows.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <algorithm>
 
@@ -331,6 +335,105 @@ private slots:
         f.grid().voltageBoxLeft(3);
         f.window.showPanel();
         QCOMPARE(f.slider(QStringLiteral("3"))->value(), 768);
+    }
+
+    // A short window keeps the rows under the sliders in sight: the tracks get shorter instead.
+    void controlPanelCaptionsStayInSight()
+    {
+        PanelFixture f(512);
+        QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+        const int fullHeight = f.window.height();
+        f.window.resize(800, 150);
+        QTRY_VERIFY(f.window.height() < fullHeight - 100);
+        const auto *scroll = f.window.findChild<QScrollArea *>();
+        const QRect inSight(scroll->viewport()->mapTo(&f.window, QPoint()),
+                            scroll->viewport()->size());
+        int seen = 0;
+        for (const QLabel *label : f.window.findChildren<QLabel *>()) {
+            const QString text = label->text();
+            if (!QStringList{"Channel", "Vout", "Code ", "1", "Vc1", "Vc2", "8", "9"}.contains(
+                    text))
+                continue;
+            ++seen;
+            const QRect at(label->mapTo(&f.window, QPoint()), label->size());
+            QVERIFY2(at.top() >= inSight.top() && at.bottom() <= inSight.bottom(),
+                     qPrintable(QStringLiteral("%1 at %2..%3, window %4..%5")
+                                    .arg(text)
+                                    .arg(at.top())
+                                    .arg(at.bottom())
+                                    .arg(inSight.top())
+                                    .arg(inSight.bottom())));
+        }
+        QCOMPARE(seen, 8);
+        // Each track keeps room for its five scale marks.
+        const int mark = f.window.fontMetrics().height();
+        for (const QSlider *slider : f.window.findChildren<QSlider *>())
+            QVERIFY(slider->height() >= 5 * mark);
+    }
+
+    // The thumbs stand out from the panel in a dark palette as in a light one: the style's own
+    // outline, a darker shade of the window, is lost on a dark one.
+    void controlPanelThumbsStayVisible_data()
+    {
+        QTest::addColumn<QPalette>("palette");
+        QTest::newRow("light") << QApplication::style()->standardPalette();
+        QPalette dark(QColor(0x35, 0x35, 0x35), QColor(0x35, 0x35, 0x35));
+        for (const auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+            dark.setColor(role, Qt::white);
+        dark.setColor(QPalette::Base, QColor(0x2a, 0x2a, 0x2a));
+        dark.setColor(QPalette::Highlight, QColor(0x2a, 0x82, 0xda));
+        QTest::newRow("dark") << dark;
+        QPalette black(Qt::black, Qt::black);
+        for (const auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+            black.setColor(role, QColor(0xd0, 0xd0, 0xd0));
+        QTest::newRow("black") << black;
+    }
+
+    void controlPanelThumbsStayVisible()
+    {
+        QFETCH(QPalette, palette);
+        PanelFixture f(512);
+        f.window.setPalette(palette);
+        QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+        for (const QString caption : {"1", "Vc2", "22"}) {
+            QSlider *slider = f.slider(caption);
+            QStyleOptionSlider option;
+            option.initFrom(slider);
+            option.orientation = Qt::Vertical;
+            option.minimum = slider->minimum();
+            option.maximum = slider->maximum();
+            option.sliderPosition = option.sliderValue = slider->value();
+            option.upsideDown = !slider->invertedAppearance();
+            option.tickPosition = slider->tickPosition();
+            option.tickInterval = slider->tickInterval();
+            const QRect thumb = slider->style()->subControlRect(QStyle::CC_Slider, &option,
+                                                                QStyle::SC_SliderHandle, slider);
+            const QImage shown = slider->grab().toImage();
+            const int behind = slider->palette().color(QPalette::Window).lightness();
+            // The thumb's middle rows, where the track does not run out of it.
+            int contrast = 0;
+            const QRect middle = thumb.adjusted(0, thumb.height() / 4, 0, -thumb.height() / 4)
+                                     .intersected(shown.rect());
+            for (int y = middle.top(); y <= middle.bottom(); ++y) {
+                for (int x = middle.left(); x <= middle.right(); ++x)
+                    contrast =
+                        std::max(contrast, std::abs(shown.pixelColor(x, y).lightness() - behind));
+            }
+            // A quarter of the way from black to white at least.
+            QVERIFY2(contrast >= 64,
+                     qPrintable(QStringLiteral("%1: %2").arg(caption).arg(contrast)));
+        }
+    }
+
+    void escapeClosesTheControlPanel()
+    {
+        PanelFixture f(512);
+        QVERIFY(QTest::qWaitForWindowActive(&f.window));
+        f.slider(QStringLiteral("Vc1"))->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!f.window.isVisible());
+        QCOMPARE(f.model.controlPanelOpen, 0);
+        QVERIFY(f.dacWrites().isEmpty());
     }
 
     void otpChooseBurnAndReload()
