@@ -40,10 +40,10 @@ BatchWindow::BatchWindow(control::BatchRunner &runner, QWidget *parent)
 
     createLists();
 
-    m_runButton = makeButton(tr("Run Batch"), this);
-    m_stopButton = makeButton(tr("Stop Batch"), this);
-    m_stepDownButton = makeButton(tr("Single Step Down"), this);
-    m_stepUpButton = makeButton(tr("Single Step Up"), this);
+    m_runButton = makeButton(tr("&Run Batch"), this);
+    m_stopButton = makeButton(tr("S&top Batch"), this);
+    m_stepDownButton = makeButton(tr("Single Step &Down"), this);
+    m_stepUpButton = makeButton(tr("Single Step &Up"), this);
 
     m_runButton->setToolTip(tr("Writes the selected files' codes to the chip one after another, "
                                "waiting the delay after each"));
@@ -160,13 +160,15 @@ void BatchWindow::createLists()
 void BatchWindow::layOut()
 {
     auto *pathRow = new QHBoxLayout;
-    auto *pathCaption = new QLabel(tr("Folder"), this);
+    auto *pathCaption = new QLabel(tr("&Folder"), this);
     pathCaption->setBuddy(m_path);
     pathRow->addWidget(pathCaption);
     pathRow->addWidget(m_path, 1);
 
     auto *delayRow = new QHBoxLayout;
-    delayRow->addWidget(new QLabel(tr("Delay"), this));
+    auto *delayCaption = new QLabel(tr("De&lay"), this);
+    delayCaption->setBuddy(m_delay);
+    delayRow->addWidget(delayCaption);
     delayRow->addWidget(m_delay);
     delayRow->addWidget(new QLabel(tr("sec."), this));
     delayRow->addStretch();

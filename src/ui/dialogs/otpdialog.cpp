@@ -36,12 +36,12 @@ OtpDialog::OtpDialog(device::DeviceModel &model, control::RegisterGrid &grid,
     m_hex->setObjectName(QStringLiteral("hexText"));
     m_hex->setReadOnly(true);
     m_hex->setAccessibleName(tr("Code of the register"));
-    m_burn = new QPushButton(QStringLiteral("Write Selected Reg to OTP"), this);
+    m_burn = new QPushButton(QStringLiteral("&Write Selected Reg to OTP"), this);
     m_burn->setAutoDefault(false);
     m_burn->setToolTip(tr("Burns this channel's code into the chip's one-time-programmable "
                           "memory, after a question. A burn cannot be undone"));
 
-    m_burnLog = new QPushButton(tr("Burn Log..."), this);
+    m_burnLog = new QPushButton(tr("Burn &Log..."), this);
     m_burnLog->setAutoDefault(false);
     m_burnLog->setToolTip(tr("Every burn so far: when, on which port and chip, the codes, and "
                              "whether it verified"));

@@ -100,7 +100,7 @@ void PortSettingsDialog::attachChip(control::ChipOperations &operations, const Q
     m_wiring->setObjectName(QStringLiteral("wiringText"));
     nameStateLabel(m_wiring, tr("Wiring check"));
     m_wiring->setWordWrap(true);
-    auto *find = new QPushButton(tr("Find chips"), frame);
+    auto *find = new QPushButton(tr("&Find chips"), frame);
     find->setToolTip(tr("Sends each chip's address alone (nothing is written) and says which "
                         "chips answer"));
     m_chips = new QLabel(frame);

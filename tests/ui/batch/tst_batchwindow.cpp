@@ -92,7 +92,7 @@ void waitForFiles(ui::BatchWindow &window)
 template<typename T> T *withText(QWidget &window, const QString &text)
 {
     for (T *widget : window.findChildren<T *>()) {
-        if (widget->text() == text)
+        if (QString(widget->text()).remove(QLatin1Char('&')) == text)
             return widget;
     }
     return nullptr;

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -434,6 +435,29 @@ private slots:
         QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         // A mnemonic presses its button as a click would, after the button has shown it pressed.
         QTRY_COMPARE(expected.startsWith(QLatin1Char('R')) ? w.summary(0) : purpose, expected);
+    }
+
+    // Every button and menu has an Alt key of its own: a letter shared by two would only move
+    // the focus between them.
+    void everyCommandHasItsOwnMnemonic()
+    {
+        WindowFixture w;
+        QStringList texts;
+        for (const QPushButton *b : w.window->findChildren<QPushButton *>()) {
+            if (b->parentWidget() != w.window->statusBar() &&
+                !w.window->statusBar()->isAncestorOf(b))
+                texts << b->text();
+        }
+        for (const QAction *menu : w.window->menuBar()->actions())
+            texts << menu->text();
+        QSet<QKeySequence> keys;
+        for (const QString &text : std::as_const(texts)) {
+            const QKeySequence key = QKeySequence::mnemonic(text);
+            QVERIFY2(!key.isEmpty(), qPrintable(text));
+            QVERIFY2(!keys.contains(key), qPrintable(text));
+            keys.insert(key);
+        }
+        QCOMPARE(keys.size(), 15); // 11 buttons, 4 menus
     }
 
     // The files saved and loaded last are under File, newest first; one chosen there loads.
