@@ -117,7 +117,7 @@ ControlPanelWindow::ControlPanelWindow(device::DeviceModel &model, control::Regi
     connect(&m_panel, &ControlPanel::positionChanged, this,
             [this](int index, int position) { showPosition(index, position); });
     connect(&m_panel, &ControlPanel::codeTextChanged, this,
-            [this](int index, const QString &text) { m_codeLabels[index]->setText(text); });
+            [this](int index, const QString &text) { showCode(index, text); });
     connect(&m_panel, &ControlPanel::voltageTextChanged, this,
             [this](int index, const QString &text) { m_voltageLabels[index]->setText(text); });
     connect(&m_panel, &ControlPanel::scaleTextChanged, this, [this](int mark, const QString &text) {
@@ -199,12 +199,18 @@ void ControlPanelWindow::showPanel()
     activateWindow();
 }
 
+// Codes read as hexadecimal with the "h" the main window puts after them.
+void ControlPanelWindow::showCode(int index, const QString &text)
+{
+    m_codeLabels[index]->setText(text.isEmpty() ? text : text + u'h');
+}
+
 void ControlPanelWindow::mirrorPanel()
 {
     for (int index : ControlPanel::columnOrder()) {
         showPosition(index, m_panel.position(index));
         m_voltageLabels[index]->setText(m_panel.voltageText(index));
-        m_codeLabels[index]->setText(m_panel.codeText(index));
+        showCode(index, m_panel.codeText(index));
     }
     for (int mark = 0; mark < ControlPanel::scaleMarkCount; ++mark)
         m_scaleLabels[mark]->setText(m_panel.scaleText(mark));

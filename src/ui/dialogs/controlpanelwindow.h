@@ -39,6 +39,7 @@ protected:
 
 private:
     void addColumn(QGridLayout *layout, int column, int index);
+    void showCode(int index, const QString &text);
     void mirrorPanel();
     void showPosition(int index, int position);
     void placeScale();
