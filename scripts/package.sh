@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian package in a release build of its own and checks it: lintian with every tag
 # shown, failing on any error or warning, and desktop-file-validate on the desktop entry.
 #   scripts/package.sh [build-dir]     (default: build-package)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds if needed, and starts KALVENTA on the simulated evaluation
 # board (its settings are kept apart from the real ones).
 #   scripts/run-simulated.sh [more kalventa options...]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Refreshes the pictures in docs/: the main window on the simulated board, the control panel, and
 # the message after "Program OTP All Channels", on a virtual screen of 1366 x 768 with a fresh demo
 # store, so they do not depend on earlier runs. xdotool clicks at places in the main window, which

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/sessionport.h"
 
 #include "cli/output.h"

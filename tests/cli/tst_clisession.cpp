@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "clifixture.h"
 
 class TestCliSession : public QObject

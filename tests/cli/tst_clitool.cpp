@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
