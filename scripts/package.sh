@@ -9,18 +9,7 @@ build=${1:-build-package}
 # The package keeps the modes the files are installed with.
 umask 022
 
-scripts/install-deps.sh
-missing=()
-for p in lintian desktop-file-utils dpkg-dev; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -qq
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/install-deps.sh package
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKALVENTA_TESTS=OFF \
     -DKALVENTA_BENCHMARKS=OFF >/dev/null

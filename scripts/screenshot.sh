@@ -9,14 +9,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 
-scripts/install-deps.sh
-if ! command -v import >/dev/null || ! command -v xwininfo >/dev/null ||
-    ! command -v xdotool >/dev/null; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get install -y -qq --no-install-recommends imagemagick x11-utils xdotool
-fi
-[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+scripts/install-deps.sh screenshot
+[ -f "$build/CMakeCache.txt" ] ||
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKALVENTA_BENCHMARKS=OFF >/dev/null
 cmake --build "$build" --target kalventa -j"$(nproc)"
 
 work=$(mktemp -d)
