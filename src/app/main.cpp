@@ -30,8 +30,8 @@ int answer(const app::CommandLine &commandLine, app::CommandLine::Result result)
         return EXIT_SUCCESS;
     }
     if (result == app::CommandLine::Result::ShowVersion) {
-        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
-                    qPrintable(QCoreApplication::applicationVersion()));
+        // The program's file name: the application name, "KALVENTA", names its settings folder.
+        std::printf("kalventa %s\n", qPrintable(QCoreApplication::applicationVersion()));
         return EXIT_SUCCESS;
     }
     std::fprintf(stderr, "kalventa: %s\nTry \"kalventa --help\".\n",
@@ -49,6 +49,15 @@ void endOnFatal(const QString &message)
     std::_Exit(EXIT_FAILURE);
 }
 
+// Qt without a window system aborts with advice to reinstall; say what is missing instead.
+// QT_QPA_PLATFORM, or a Qt option such as -platform, names a platform: Qt judges that itself.
+bool lacksDisplay(const app::CommandLine &commandLine)
+{
+    return qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+           qEnvironmentVariableIsEmpty("DISPLAY") &&
+           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && !commandLine.sawUnknownOptions();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -63,6 +72,13 @@ int main(int argc, char *argv[])
     if (early != app::CommandLine::Result::Run && !commandLine.sawUnknownOptions()) {
         const QCoreApplication core(argc, argv);
         return answer(commandLine, early);
+    }
+
+    if (lacksDisplay(commandLine)) {
+        std::fputs("kalventa: no display found (DISPLAY and WAYLAND_DISPLAY are unset); use "
+                   "kalventa-cli for the command line\n",
+                   stderr);
+        return EXIT_FAILURE;
     }
 
     QApplication application(argc, argv);
