@@ -49,6 +49,15 @@ void endOnFatal(const QString &message)
     std::_Exit(EXIT_FAILURE);
 }
 
+// PNG, not the SVG: the SVG image plug-in is a package of its own and may be missing.
+QIcon builtInIcon()
+{
+    QIcon icon;
+    for (const int size : {48, 64, 128})
+        icon.addFile(QStringLiteral(":/icons/kalventa-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
 // Qt without a window system aborts with advice to reinstall; say what is missing instead.
 // QT_QPA_PLATFORM, or a Qt option such as -platform, names a platform: Qt judges that itself.
 bool lacksDisplay(const app::CommandLine &commandLine)
@@ -86,8 +95,7 @@ int main(int argc, char *argv[])
     // program's file name, or on Wayland by this name. An icon theme's "kalventa" wins over the
     // built-in one.
     QGuiApplication::setDesktopFileName(QStringLiteral("kalventa"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kalventa"),
-                                                 QIcon(QStringLiteral(":/icons/kalventa.svg"))));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kalventa"), builtInIcon()));
     const app::CommandLine::Result result = commandLine.parse(QApplication::arguments());
     if (result != app::CommandLine::Result::Run)
         return answer(commandLine, result);
