@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How long the batch window's file list takes to fill from a large folder, and the longest time
 // it leaves the window's events unserved meanwhile (a 5 ms timer's worst lateness).
 //   kalventa_bench_batchlisting [files]   (100000 by default; the folder is a temporary one)

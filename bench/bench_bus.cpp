@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The engine's own cost, measured against the simulated board: per line operation and per read
 // of the whole chip. A native serial port needs several microseconds per modem-line change, so
 // the program must stay well below that.

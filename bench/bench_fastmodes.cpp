@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the fast modes for USB adapters buy: reading all registers, writing one channel and
 // burning all channels on
 //   - the serial path at a USB adapter's pace (the simulated board at 1 ms per line operation),

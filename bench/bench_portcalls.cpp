@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real port's path, from the bus transaction down to its system calls, on a pseudo-terminal
 // that stands in for the serial device. A pseudo-terminal has no modem lines, so the
 // modem-control requests are counted here and answered as a serial driver would; every other

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How the program serves window events while chip commands run on a USB adapter's pace (the
 // simulated board at 1 ms per line operation), with the bus thread and without it; what the
 // thread costs at full speed; and the processor time while idle and while waiting on a slow

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the fuzz targets with clang and runs each for the given seconds (default 30) on a copy
 # of its seed corpus; the committed corpus is never changed. Fails on any crash, hang, leak,
 # sanitizer report or broken invariant; the input that caused it lands in the build folder.

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian package in a release build of its own and checks it: lintian with every tag
-# shown, failing on any error or warning, and desktop-file-validate on the desktop entry.
+# shown, failing on any error or warning, desktop-file-validate on the desktop entry, appstreamcli
+# on the AppStream metadata, and the package's file list and maintainer scripts.
 #   scripts/package.sh [build-dir]     (default: build-package)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,18 +10,7 @@ build=${1:-build-package}
 # The package keeps the modes the files are installed with.
 umask 022
 
-scripts/install-deps.sh
-missing=()
-for p in lintian desktop-file-utils dpkg-dev; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -qq
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/install-deps.sh package
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKALVENTA_TESTS=OFF \
     -DKALVENTA_BENCHMARKS=OFF >/dev/null
@@ -40,19 +31,62 @@ fi
 desktop=packaging/kalventa.desktop
 desktop-file-validate "$desktop"
 for key in Exec Icon; do
-    if [ "$(sed -n "s/^$key=//p" "$desktop")" != kalventa ]; then
+    if [ "$(sed -n "s/^$key=\([^ ]*\).*/\1/p" "$desktop")" != kalventa ]; then
         echo "$desktop: $key is not kalventa, the name of the entry and of the program" >&2
         exit 1
     fi
 done
+
+# The software centres' description: valid (without fetching the screenshots), naming the
+# entry above and this release.
+metainfo=$(echo packaging/*.metainfo.xml)
+appstreamcli validate --no-net --pedantic "$metainfo"
+if ! grep -qF '<launchable type="desktop-id">kalventa.desktop</launchable>' "$metainfo"; then
+    echo "$metainfo: the launchable is not kalventa.desktop" >&2
+    exit 1
+fi
+if ! grep -qF "<release version=\"${version%-*}\"" "$metainfo"; then
+    echo "$metainfo: no release entry for ${version%-*}" >&2
+    exit 1
+fi
+
 contents=$(dpkg-deb -c "$deb")
-for file in bin/kalventa share/applications/kalventa.desktop \
-    share/icons/hicolor/scalable/apps/kalventa.svg; do
+for file in bin/kalventa bin/kalventa-cli share/applications/kalventa.desktop \
+    "share/metainfo/${metainfo##*/}" share/icons/hicolor/scalable/apps/kalventa.svg \
+    share/icons/hicolor/48x48/apps/kalventa.png share/icons/hicolor/64x64/apps/kalventa.png \
+    share/icons/hicolor/128x128/apps/kalventa.png share/bash-completion/completions/kalventa-cli \
+    share/man/man1/kalventa.1.gz share/man/man1/kalventa-cli.1.gz \
+    share/doc/kalventa/copyright lib/udev/rules.d/60-kalventa-ft232r.rules; do
     if ! grep -q " \./usr/$file\$" <<<"$contents"; then
         echo "$deb: /usr/$file is missing" >&2
         exit 1
     fi
 done
 
+# The maintainer scripts reload udev's rules, and an install never fails for want of udev (a
+# chroot) or of a running one (a container): with udevadm absent, with one whose every call
+# fails, and with one that reloads but cannot trigger.
+control=$(mktemp -d)
+trap 'rm -rf "$control"' EXIT
+dpkg-deb -e "$deb" "$control/DEBIAN"
+mkdir -p "$control/no-udev" "$control/failing-udev" "$control/failing-trigger"
+printf '#!/bin/sh\nexit 1\n' >"$control/failing-udev/udevadm"
+printf '#!/bin/sh\n[ "$1" != trigger ]\n' >"$control/failing-trigger/udevadm"
+chmod +x "$control/failing-udev/udevadm" "$control/failing-trigger/udevadm"
+for script in postinst postrm; do
+    if ! grep -q 'udevadm control --reload-rules' "$control/DEBIAN/$script"; then
+        echo "$deb: $script does not reload the udev rules" >&2
+        exit 1
+    fi
+    action=configure
+    [ "$script" = postrm ] && action=remove
+    for path in "$control/no-udev" "$control/failing-udev" "$control/failing-trigger"; do
+        if ! PATH=$path /bin/sh "$control/DEBIAN/$script" "$action"; then
+            echo "$deb: $script $action fails with ${path##*/}" >&2
+            exit 1
+        fi
+    done
+done
+
 lintian -EvIL +pedantic --fail-on error,warning "$deb"
-echo "== $deb passes lintian and desktop-file-validate"
+echo "== $deb passes lintian, desktop-file-validate and appstreamcli validate"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds under ThreadSanitizer and runs every test, then the program itself for a while on the
 # slowed simulated board (start-up reads every register on the bus thread while the window
 # serves its events), and fails on any race report.

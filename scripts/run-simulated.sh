@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds if needed, and starts KALVENTA on the simulated evaluation
-# board (its settings are kept apart from the real ones).
+# SPDX-License-Identifier: MIT
+# Installs what is missing for building and running (not the test tools), builds if needed, and
+# starts KALVENTA on the simulated evaluation board (its settings are kept apart from the real
+# ones).
 #   scripts/run-simulated.sh [more kalventa options...]
 # KALVENTA_BUILD names another build folder (default: build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${KALVENTA_BUILD:-build}
 
-scripts/install-deps.sh
-[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target kalventa -j"$(nproc)"
+scripts/install-deps.sh run
+# Without the benchmarks, which need Google Benchmark; scripts/test.sh adds them to this folder.
+[ -f "$build/CMakeCache.txt" ] ||
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKALVENTA_BENCHMARKS=OFF >/dev/null
+# kalventa-cli too, so that it and "cmake --install" are ready afterwards.
+cmake --build "$build" --target kalventa kalventa-cli -j"$(nproc)"
 exec "$build/src/app/kalventa" --simulate "$@"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Refreshes the pictures in docs/: the main window on the simulated board (in the default and in
 # a dark palette), the control panel, and the message after "Program OTP All Channels", on a
 # virtual screen of 1366 x 768 with a fresh demo store, so they do not depend on earlier runs.
@@ -9,14 +10,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 
-scripts/install-deps.sh
-if ! command -v import >/dev/null || ! command -v xwininfo >/dev/null ||
-    ! command -v xdotool >/dev/null || [ ! -d /usr/share/qt6ct/colors ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get install -y -qq --no-install-recommends imagemagick x11-utils xdotool qt6ct
-fi
-[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+scripts/install-deps.sh screenshot
+[ -f "$build/CMakeCache.txt" ] ||
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKALVENTA_BENCHMARKS=OFF >/dev/null
 cmake --build "$build" --target kalventa -j"$(nproc)"
 
 work=$(mktemp -d)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/demostore.h"
 
 #include "device/devicemodel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/closesignals.h"
 #include "app/commandline.h"
 #include "app/program.h"
@@ -29,8 +30,8 @@ int answer(const app::CommandLine &commandLine, app::CommandLine::Result result)
         return EXIT_SUCCESS;
     }
     if (result == app::CommandLine::Result::ShowVersion) {
-        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
-                    qPrintable(QCoreApplication::applicationVersion()));
+        // The program's file name: the application name, "KALVENTA", names its settings folder.
+        std::printf("kalventa %s\n", qPrintable(QCoreApplication::applicationVersion()));
         return EXIT_SUCCESS;
     }
     std::fprintf(stderr, "kalventa: %s\nTry \"kalventa --help\".\n",
@@ -46,6 +47,24 @@ void endOnFatal(const QString &message)
                     QMessageBox::Ok);
     box.exec();
     std::_Exit(EXIT_FAILURE);
+}
+
+// PNG, not the SVG: the SVG image plug-in is a package of its own and may be missing.
+QIcon builtInIcon()
+{
+    QIcon icon;
+    for (const int size : {48, 64, 128})
+        icon.addFile(QStringLiteral(":/icons/kalventa-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+// Qt without a window system aborts with advice to reinstall; say what is missing instead.
+// QT_QPA_PLATFORM, or a Qt option such as -platform, names a platform: Qt judges that itself.
+bool lacksDisplay(const app::CommandLine &commandLine)
+{
+    return qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+           qEnvironmentVariableIsEmpty("DISPLAY") &&
+           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && !commandLine.sawUnknownOptions();
 }
 
 } // namespace
@@ -64,13 +83,19 @@ int main(int argc, char *argv[])
         return answer(commandLine, early);
     }
 
+    if (lacksDisplay(commandLine)) {
+        std::fputs("kalventa: no display found (DISPLAY and WAYLAND_DISPLAY are unset); use "
+                   "kalventa-cli for the command line\n",
+                   stderr);
+        return EXIT_FAILURE;
+    }
+
     QApplication application(argc, argv);
     // The desktop ties the windows to kalventa.desktop by their class, whose instance part is the
     // program's file name, or on Wayland by this name. An icon theme's "kalventa" wins over the
     // built-in one.
     QGuiApplication::setDesktopFileName(QStringLiteral("kalventa"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kalventa"),
-                                                 QIcon(QStringLiteral(":/icons/kalventa.svg"))));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kalventa"), builtInIcon()));
     const app::CommandLine::Result result = commandLine.parse(QApplication::arguments());
     if (result != app::CommandLine::Result::Run)
         return answer(commandLine, result);

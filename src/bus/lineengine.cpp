@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bus/lineengine.h"
 
 #include <algorithm>

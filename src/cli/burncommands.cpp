@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/burncommands.h"
 
 #include "cli/burnoutput.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/burnoutput.h"
 
 #include "control/burnreport.h"

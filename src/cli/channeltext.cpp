@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/channeltext.h"
 
 #include "device/devicemodel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/chipcommands.h"
 
 #include "cli/output.h"

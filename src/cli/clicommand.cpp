@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/clicommand.h"
 
 #include "device/devicemodel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/clioptions.h"
 
 #include "cli/clicommand.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/clisession.h"
 
 #include "cli/channeltext.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/commandcontext.h"
 
 #include "cli/channeltext.h"

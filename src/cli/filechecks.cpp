@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/filechecks.h"
 
 #include "cli/playlist.h"

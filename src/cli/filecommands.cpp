@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/filecommands.h"
 
 #include "cli/channeltext.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/clisession.h"
 #include "cli/stopsignals.h"
 #include "device/filenames.h"

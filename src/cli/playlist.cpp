@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/playlist.h"
 
 #include "device/paths.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/registercommands.h"
 
 #include "cli/channeltext.h"

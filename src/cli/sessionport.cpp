@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/sessionport.h"
 
 #include "cli/output.h"
@@ -139,6 +140,7 @@ void SessionPort::list(Output &output)
     const port::PortMap &map = m_stack.portMap();
 
     QJsonArray entries;
+    bool forbidden = false;
     QString table = QStringLiteral("%1  %2  %3  %4\n")
                         .arg(QStringLiteral("Port"), -6)
                         .arg(QStringLiteral("Device"), -24)
@@ -148,7 +150,9 @@ void SessionPort::list(Output &output)
     for (qsizetype i = 0; i < descriptions.size(); ++i) {
         const port::PortDescription &description = descriptions.at(i);
         const int number = int(i) + port::PortMap::firstPortNumber;
-        const QString state = stateWord(ports.probeResult(number));
+        const port::OpenResult result = ports.probeResult(number);
+        forbidden = forbidden || result == port::OpenResult::NoPermission;
+        const QString state = stateWord(result);
         const QString device = map.target(number).kind == port::PortTarget::Kind::Simulated
                                    ? QStringLiteral("(simulated)")
                                    : description.location;
@@ -167,6 +171,8 @@ void SessionPort::list(Output &output)
     }
     if (port::PortMap::isPortNumber(selected))
         table += QStringLiteral("* the port in use\n");
+    if (forbidden)
+        table += dialoutHint() + u'\n';
     output.result(
         {{QStringLiteral("command"), QStringLiteral("ports")}, {QStringLiteral("ports"), entries}},
         table);

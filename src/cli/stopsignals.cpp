@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/stopsignals.h"
 
 #include "cli/exitstatus.h"

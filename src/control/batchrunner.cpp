@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/batchrunner.h"
 
 #include "control/batchlist.h"

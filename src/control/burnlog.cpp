@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/burnlog.h"
 
 #include "control/burnreport.h"

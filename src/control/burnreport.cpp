@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/burnreport.h"
 
 #include "control/chiptexts.h"

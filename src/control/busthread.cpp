@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/busthread.h"
 
 #include <QEventLoop>

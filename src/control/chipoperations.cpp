@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/chipoperations.h"
 
 #include "bus/chipbus.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/chiptexts.h"
 
 namespace control {

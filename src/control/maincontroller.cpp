@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/maincontroller.h"
 
 #include "control/burnreport.h"
@@ -197,7 +198,8 @@ QString MainController::aboutTitle()
 QString MainController::aboutText()
 {
     return QStringLiteral(
-               "KALVENTA Eval Software  Rev. %1.%2.%3\r\nKALVENTA evaluation software team")
+               "KALVENTA Eval Software  Rev. %1.%2.%3\r\nKALVENTA evaluation software team\r\n"
+               "Free software under the MIT licence.")
         .arg(version::major)
         .arg(version::minor)
         .arg(version::revision);

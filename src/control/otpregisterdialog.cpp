@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/otpregisterdialog.h"
 
 #include "control/burnreport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/portchipchecks.h"
 
 #include "control/chiptexts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/portmodes.h"
 
 #include "device/settingsstore.h"

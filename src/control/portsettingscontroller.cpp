@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/portsettingscontroller.h"
 
 #include "control/portchipchecks.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/registergrid.h"
 
 #include "control/busthread.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/statusline.h"
 
 #include "control/chipoperations.h"

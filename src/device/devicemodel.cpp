@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "device/devicemodel.h"
 
 #include "device/numbertext.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "device/registersetfile.h"
 
 #include "device/filenames.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "device/regularfile.h"
 
 #include "device/filenames.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "device/safefilewriter.h"
 
 #include "device/filenames.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "device/settingsstore.h"
 
 #include "device/numbertext.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "port/ftdilibrary.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "port/mappedcomport.h"
 
 #include "port/devicenode.h"

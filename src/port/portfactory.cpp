@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "port/portfactory.h"
 
 namespace port {

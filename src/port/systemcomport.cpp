@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "port/systemcomport.h"
 
 #include "port/devicenode.h"

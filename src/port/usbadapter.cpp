@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "port/usbadapter.h"
 
 #ifdef Q_OS_LINUX

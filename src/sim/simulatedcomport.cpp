@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/simulatedcomport.h"
 
 #include "port/portmap.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include "port/comport.h"
@@ -20,7 +21,9 @@ public:
 
     SimulatedBoard &board() const { return m_board; }
 
-    port::OpenResult presence(int) const override { return port::OpenResult::Opened; }
+    port::OpenResult presence(int) const override { return m_presence; }
+    // What a probe finds, to show how a port the user may not open is listed; opening still works.
+    void setPresence(port::OpenResult presence) { m_presence = presence; }
     port::OpenResult open(int portNumber, const port::LineSettings &settings) override;
     void close() override { m_openPortNumber = 0; }
     int openPortNumber() const override { return m_openPortNumber; }
@@ -46,6 +49,7 @@ private:
 
     SimulatedBoard &m_board;
     int m_openPortNumber = 0;
+    port::OpenResult m_presence = port::OpenResult::Opened;
     port::PortTimeouts m_timeouts;
     int m_operationsLeft = -1;
     std::chrono::microseconds m_lineDelay{0};

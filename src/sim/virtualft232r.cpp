@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/virtualft232r.h"
 
 #include "port/seriallines.h"

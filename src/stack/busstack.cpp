@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "stack/busstack.h"
 
 #include "device/safefilewriter.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "stack/simulatedfaults.h"
 
 #include "device/devicemodel.h"

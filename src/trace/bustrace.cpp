@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "trace/bustrace.h"
 
 #include "trace/vcdwriter.h"

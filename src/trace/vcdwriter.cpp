@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "trace/vcdwriter.h"
 
 #include <QIODevice>

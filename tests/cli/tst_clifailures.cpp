@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "clifixture.h"
 
 // What the tool does when the chip, the bus or the port let it down, when a burn is asked for,

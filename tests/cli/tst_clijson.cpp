@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/clisession.h"
 #include "device/settingsstore.h"
 #include "missingdeviceports.h"

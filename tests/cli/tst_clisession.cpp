@@ -1,4 +1,7 @@
+// SPDX-License-Identifier: MIT
 #include "clifixture.h"
+
+#include <QRegularExpression>
 
 class TestCliSession : public QObject
 {
@@ -204,6 +207,23 @@ private slots:
         QCOMPARE(ports[4].toObject().value("device").toString(), f.dir.filePath("no-tty5"));
         QCOMPARE(ports[4].toObject().value("state").toString(), QStringLiteral("absent"));
         QVERIFY(!ports[4].toObject().value("selected").toBool());
+    }
+
+    // A port the user may not open is listed with what to do about it; without one, no advice.
+    void portsTellHowToGainAccess()
+    {
+        CliFixture f;
+        QCOMPARE(f.onSim({"ports"}), exitCode(ExitStatus::Ok));
+        QVERIFY2(!f.out.contains("dialout"), qPrintable(f.out));
+
+        f.out.clear();
+        f.session.simulatedPort().setPresence(port::OpenResult::NoPermission);
+        QCOMPARE(f.onSim({"ports"}), exitCode(ExitStatus::Ok));
+        QVERIFY2(f.out.contains(QRegularExpression("\\nCOM1\\* +\\(simulated\\) +no permission")),
+                 qPrintable(f.out));
+        QVERIFY2(f.out.endsWith("add it to the dialout group (sudo adduser $USER dialout) and log "
+                                "in again.\n"),
+                 qPrintable(f.out));
     }
 
     void settings()

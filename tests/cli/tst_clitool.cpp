@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -18,6 +19,8 @@ private slots:
         // A part of standard output, which a failure leaves empty.
         QTest::addColumn<QByteArray>("shown");
         QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("Exit status");
+        QTest::newRow("version") << QStringList{"--version"} << 0
+                                 << QByteArray("kalventa-cli " KALVENTA_VERSION "\n");
         QTest::newRow("read on the simulated board")
             << QStringList{"--port", "sim", "--vsup", "10", "read"} << 0
             << QByteArray("Max bank: 0\n");

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/batchlist.h"
 #include "control/batchrunner.h"
 #include "control/busthread.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "controlfixture.h"
 #include "device/numbertext.h"
 #include "sim/simulatedcomport.h"

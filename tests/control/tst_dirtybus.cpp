@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/burnreport.h"
 #include "control/portchipchecks.h"
 #include "control/portsettingscontroller.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bus/chipbus.h"
 #include "controlfixture.h"
 #include "device/bitstrings.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/burnlog.h"
 #include "control/burnreport.h"
 #include "control/statusline.h"
@@ -63,7 +64,8 @@ private slots:
                                     .arg(version::revision);
         QCOMPARE(f.prompts.messages,
                  QStringList{"KALVENTA Program.|KALVENTA Eval Software  Rev. " + release +
-                             "\r\nKALVENTA evaluation software team"});
+                             "\r\nKALVENTA evaluation software team"
+                             "\r\nFree software under the MIT licence."});
         f.controller->start();
         QCOMPARE(f.model.a0Pin, QStringLiteral("0"));
         QCOMPARE(f.grid().vsupText(), QStringLiteral(" 0"));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/otpregisterdialog.h"
 #include "controlfixture.h"
 #include "device/numbertext.h"

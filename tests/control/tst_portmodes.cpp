@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bus/chipbus.h"
 #include "bus/lineengine.h"
 #include "control/portmodes.h"

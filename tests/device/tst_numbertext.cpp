@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "device/bitstrings.h"
 #include "device/numbertext.h"
 #include "device/paths.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "registersets.h"
 
 #include <QBuffer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "device/filenames.h"
 #include "device/safefilewriter.h"
 #include "device/settingsstore.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "port/libftdidevice.h"
 
 #include <QTest>

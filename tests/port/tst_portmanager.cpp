@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fakecomport.h"
 #include "port/portmanager.h"
 

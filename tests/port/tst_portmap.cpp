@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fakecomport.h"
 #include "port/mappedcomport.h"
 #include "port/portmap.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "port/devicenode.h"
 #include "port/portmap.h"
 #include "port/systemcomport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "port/usbadapter.h"
 
 #include <QDir>

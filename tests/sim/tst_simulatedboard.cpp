@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "linemaster.h"
 #include "sim/simulatedboard.h"
 #include "sim/simulatedcomport.h"

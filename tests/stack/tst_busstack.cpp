@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "missingdeviceports.h"
 #include "stack/busstack.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/batchrunner.h"
 #include "controlfixture.h"
 #include "ui/batch/batchwindow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/closesignals.h"
 #include "app/commandline.h"
 #include "app/demostore.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/batchrunner.h"
 #include "control/statusline.h"
 #include "controlfixture.h"
