@@ -3,6 +3,7 @@
 #include "app/program.h"
 #include "device/bitstrings.h"
 #include "device/paths.h"
+#include "log/logging.h"
 #include "version.h"
 
 #include <QApplication>
@@ -53,6 +54,7 @@ void endOnFatal(const QString &message)
 int main(int argc, char *argv[])
 {
     device::ignoreRelativeXdgFolders();
+    logging::install();
     QCoreApplication::setApplicationName(QStringLiteral("KALVENTA"));
     QCoreApplication::setApplicationVersion(
         QStringLiteral("%1.%2.%3").arg(version::major).arg(version::minor).arg(version::revision));
@@ -74,6 +76,7 @@ int main(int argc, char *argv[])
     const app::CommandLine::Result result = commandLine.parse(QApplication::arguments());
     if (result != app::CommandLine::Result::Run)
         return answer(commandLine, result);
+    logging::setVerbose(commandLine.options().verbose);
 
     device::setFatalHandler(endOnFatal);
     app::Program program(commandLine.options());
