@@ -37,6 +37,11 @@ CommandLine::CommandLine()
                      "CH's OTP cell takes no burn), bank-stays-open (a reset does not close the "
                      "OTP bank)."),
                  QStringLiteral("FAULT")),
+      m_verbose(QStringLiteral("verbose"),
+                QCoreApplication::translate("CommandLine",
+                                            "Log what the program does (ports, bus, commands) on "
+                                            "standard error. Help > Save Diagnostics has the "
+                                            "recent log either way.")),
       m_help(m_parser.addHelpOption()), m_version(m_parser.addVersionOption())
 {
     m_parser.setApplicationDescription(QCoreApplication::translate(
@@ -45,6 +50,7 @@ CommandLine::CommandLine()
     m_parser.addOption(m_port);
     m_parser.addOption(m_trace);
     m_parser.addOption(m_simFault);
+    m_parser.addOption(m_verbose);
     m_parser.addPositionalArgument(
         QStringLiteral("FILE.csv"),
         QCoreApplication::translate("CommandLine",
@@ -82,6 +88,7 @@ CommandLine::Result CommandLine::parse(const QStringList &arguments)
     m_options.offeredFile = files.value(0);
 
     m_options.simulate = m_parser.isSet(m_simulate);
+    m_options.verbose = m_parser.isSet(m_verbose);
     m_options.tracePath = m_parser.value(m_trace);
     for (const QString &value : m_parser.values(m_port)) {
         const port::PortOverride entry = port::PortMap::parseOverride(value);

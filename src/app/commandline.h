@@ -21,10 +21,11 @@ struct LaunchOptions
     QString tracePath;                       // --trace: the bus trace written at exit
     stack::SimulatedFaults simFaults;        // --sim-fault: the simulated board misbehaves
     QString offeredFile;                     // FILE.csv: offered for loading after the first read
+    bool verbose = false;                    // --verbose: the log on standard error
 };
 
 // The program's command line: --simulate, --port (repeatable), --trace, --sim-fault
-// (repeatable), --help, --version, and one register-set file.
+// (repeatable), --verbose, --help, --version, and one register-set file.
 class CommandLine
 {
 public:
@@ -49,6 +50,7 @@ private:
     QCommandLineOption m_port;
     QCommandLineOption m_trace;
     QCommandLineOption m_simFault;
+    QCommandLineOption m_verbose;
     QCommandLineOption m_help;
     QCommandLineOption m_version;
     LaunchOptions m_options;

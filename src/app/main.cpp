@@ -4,6 +4,7 @@
 #include "app/program.h"
 #include "device/bitstrings.h"
 #include "device/paths.h"
+#include "log/logging.h"
 #include "version.h"
 
 #include <QApplication>
@@ -72,6 +73,7 @@ bool lacksDisplay(const app::CommandLine &commandLine)
 int main(int argc, char *argv[])
 {
     device::ignoreRelativeXdgFolders();
+    logging::install();
     QCoreApplication::setApplicationName(QStringLiteral("KALVENTA"));
     QCoreApplication::setApplicationVersion(
         QStringLiteral("%1.%2.%3").arg(version::major).arg(version::minor).arg(version::revision));
@@ -99,6 +101,7 @@ int main(int argc, char *argv[])
     const app::CommandLine::Result result = commandLine.parse(QApplication::arguments());
     if (result != app::CommandLine::Result::Run)
         return answer(commandLine, result);
+    logging::setVerbose(commandLine.options().verbose);
 
     device::setFatalHandler(endOnFatal);
     app::Program program(commandLine.options());

@@ -22,8 +22,9 @@ Program::Program(const LaunchOptions &options)
       m_controller(m_model, m_grid, m_operations, m_stack.ports(), *m_settings, m_prompts),
       m_status(m_stack.ports(), m_stack.portMap(), m_model, m_prompts),
       m_batchRunner(m_model, m_grid, m_operations),
+      m_diagnostics(m_stack.ports(), m_stack.mappedPort(), *m_settings, m_operations),
       m_window({m_model, m_grid, m_operations, m_controller, m_status, m_batchRunner,
-                m_stack.ports(), m_stack.portMap(), m_prompts, &m_portModes})
+                m_stack.ports(), m_stack.portMap(), m_prompts, &m_portModes, &m_diagnostics})
 {
     // Before start opens the port (posted by show), so it opens the way the user chose.
     m_portModes.apply();

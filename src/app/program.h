@@ -5,6 +5,7 @@
 #include "control/batchrunner.h"
 #include "control/busthread.h"
 #include "control/chipoperations.h"
+#include "control/diagnostics.h"
 #include "control/maincontroller.h"
 #include "control/portmodes.h"
 #include "control/registergrid.h"
@@ -60,6 +61,7 @@ private:
     control::MainController m_controller;
     control::StatusLine m_status;
     control::BatchRunner m_batchRunner;
+    control::Diagnostics m_diagnostics;
     ui::MainWindow m_window;
 };
 

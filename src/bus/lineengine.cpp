@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "bus/lineengine.h"
 
+#include "log/logging.h"
+
 #include <algorithm>
 #include <memory>
 
@@ -75,7 +77,13 @@ bool LineEngine::clearBus()
     sdaLow();
     sdaHigh();
     // leaves: scl and sda released
-    return released && !m_lines.dsr();
+    const bool freed = released && !m_lines.dsr();
+    // An event, not a line operation: a healthy bus never gets here.
+    if (freed)
+        qCInfo(lcBus) << "bus clear: SDA was held low, clocking freed it";
+    else
+        qCWarning(lcBus) << "bus clear: SDA is held low and nine clock pulses did not free it";
+    return freed;
 }
 
 bool LineEngine::checkBus()

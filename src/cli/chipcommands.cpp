@@ -60,6 +60,7 @@ ExitStatus ChipCommands::execute(const Command &command)
     case Kind::Script:
     case Kind::Sleep:
     case Kind::Burns:
+    case Kind::Diagnose:
     case Kind::Help:
         break;
     }

@@ -21,7 +21,7 @@ struct CommandInfo
     qsizetype argumentCount;
 };
 
-// An argument count of -1: one or more.
+// An argument count of -1: one or more; -2: none or one.
 constexpr CommandInfo commandTable[] = {
     {"ports", Kind::Ports, "", 0},
     {"read", Kind::Read, "", 0},
@@ -41,11 +41,13 @@ constexpr CommandInfo commandTable[] = {
     {"scan", Kind::Scan, "", 0},
     {"selftest", Kind::SelfTest, "", 0},
     {"burns", Kind::Burns, "", 0},
+    {"diagnose", Kind::Diagnose, "[--bus-checks] [FILE]", -2},
     {"help", Kind::Help, "", 0},
 };
 
 const QString confirmFlag = QStringLiteral("--yes");
 const QString verifyFlag = QStringLiteral("--verify");
+const QString busChecksFlag = QStringLiteral("--bus-checks");
 
 ParsedCommand refused(ExitStatus status, const QString &error)
 {
@@ -102,6 +104,17 @@ std::optional<ParsedCommand> takeArguments(const CommandInfo &info, const QStrin
         command.path = arguments.first();
         if (command.path.isEmpty())
             return usage(QStringLiteral("usage: %1").arg(usageOf(info)));
+        break;
+    case Kind::Diagnose:
+        command.path = arguments.value(0);
+        if (arguments.size() == 1 && command.path.isEmpty())
+            return usage(QStringLiteral("usage: %1").arg(usageOf(info)));
+        // A mistyped --bus-checks would otherwise become the file's name.
+        if (command.path.startsWith(u'-')) {
+            return usage(QStringLiteral("diagnose: unknown option \"%1\" (a file whose name "
+                                        "starts with - is ./%1)")
+                             .arg(command.path));
+        }
         break;
     case Kind::Play:
         command.paths = arguments;
@@ -216,11 +229,12 @@ ParsedCommand parseCommand(const QStringList &words)
     if (!info)
         return usage(QStringLiteral("unknown command \"%1\"").arg(words.first()));
 
-    // Burning asks for --yes anywhere after the command's name, writes take --verify, and play
-    // takes its delay and passes; nothing else takes options.
+    // Burning asks for --yes anywhere after the command's name, writes take --verify, diagnose
+    // --bus-checks, and play takes its delay and passes; nothing else takes options.
     QStringList arguments;
     bool confirmed = false;
     bool verify = false;
+    bool busChecks = false;
     std::optional<QString> delayText;
     std::optional<QString> loopText;
     const QStringList rest = words.mid(1);
@@ -236,6 +250,8 @@ ParsedCommand parseCommand(const QStringList &words)
         } else if (word == verifyFlag && (info->kind == Kind::Code || info->kind == Kind::Set ||
                                           info->kind == Kind::Load)) {
             verify = true;
+        } else if (word == busChecksFlag && info->kind == Kind::Diagnose) {
+            busChecks = true;
         } else if (value) {
             const QString name = word.section(u'=', 0, 0);
             if (name != QLatin1String("--delay") && name != QLatin1String("--loop")) {
@@ -255,8 +271,9 @@ ParsedCommand parseCommand(const QStringList &words)
         }
     }
 
-    const bool countFits =
-        info->argumentCount < 0 ? !arguments.isEmpty() : arguments.size() == info->argumentCount;
+    const bool countFits = info->argumentCount == -2 ? arguments.size() <= 1
+                           : info->argumentCount < 0 ? !arguments.isEmpty()
+                                                     : arguments.size() == info->argumentCount;
     if (!countFits) {
         const bool optionLate = std::any_of(arguments.cbegin(), arguments.cend(),
                                             [](const QString &a) { return a.startsWith(u'-'); });
@@ -270,6 +287,7 @@ ParsedCommand parseCommand(const QStringList &words)
     Command command;
     command.kind = info->kind;
     command.verify = verify;
+    command.busChecks = busChecks;
     if (std::optional<ParsedCommand> refusal = takeArguments(*info, arguments, command))
         return *refusal;
     if (delayText) {

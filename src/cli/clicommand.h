@@ -33,6 +33,7 @@ struct Command
         Sleep,
         Marker,
         Burns,
+        Diagnose,
         Help
     };
 
@@ -40,17 +41,19 @@ struct Command
     int channel = 0; // index 1 to 24
     int code = 0;
     double volts = 0;
-    QString path;                  // Load, Save, Verify, Script ("-" = standard input)
-    QStringList paths;             // Play: the files, or one folder
-    double seconds = 0;            // Sleep, and Play's delay after each file
+    QString path;       // Load, Save, Verify, Script ("-" = standard input); Diagnose ("" = output)
+    QStringList paths;  // Play: the files, or one folder
+    double seconds = 0; // Sleep, and Play's delay after each file
     std::optional<int> passes = 1; // Play: how often the files are played; nothing = forever
     bool verify = false;           // Code, Set, Load: read each written register back
+    bool busChecks = false;        // Diagnose: the wiring self-test and the chip scan too
 
-    // Every command but these runs transactions on the bus.
+    // Every command but these runs transactions on the bus. Diagnose opens the port itself,
+    // and only for its bus checks: its report is written even when the port cannot be opened.
     bool usesBus() const
     {
         return kind != Kind::Ports && kind != Kind::Script && kind != Kind::Sleep &&
-               kind != Kind::Burns && kind != Kind::Help;
+               kind != Kind::Burns && kind != Kind::Help && kind != Kind::Diagnose;
     }
     bool burns() const { return kind == Kind::Otp || kind == Kind::OtpAll; }
     bool writes() const { return kind == Kind::Code || kind == Kind::Set || kind == Kind::Load; }

@@ -97,7 +97,8 @@ ParsedOptions readScript(const QString &path, QIODevice *input, ParsedOptions pa
         const ParsedCommand command = parseCommand(*words);
         if (!command.command)
             return refuse(parsed, command.status, where + command.error);
-        if (command.command->kind == Kind::Script || command.command->kind == Kind::Ports) {
+        if (command.command->kind == Kind::Script || command.command->kind == Kind::Ports ||
+            command.command->kind == Kind::Diagnose) {
             return refuse(parsed, ExitStatus::Usage,
                           where +
                               QStringLiteral("%1 cannot run inside a script").arg(words->first()));
@@ -190,12 +191,13 @@ ParsedOptions parseOptions(const QStringList &arguments, QIODevice *input)
                                         QStringLiteral("on|off|auto"));
     const QCommandLineOption verifyOption(QStringLiteral("verify"));
     const QCommandLineOption noLogOption(QStringLiteral("no-log"));
+    const QCommandLineOption verboseOption(QStringLiteral("verbose"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(
         QStringList{QStringLiteral("v"), QStringLiteral("version")});
     parser.addOptions({portOption, a0Option, vsupOption, traceOption, jsonOption, faultOption,
-                       fastModeOption, skipOption, verifyOption, noLogOption, helpOption,
-                       versionOption});
+                       fastModeOption, skipOption, verifyOption, noLogOption, verboseOption,
+                       helpOption, versionOption});
 
     ParsedOptions parsed;
     CliOptions &options = parsed.options;
@@ -223,6 +225,7 @@ ParsedOptions parseOptions(const QStringList &arguments, QIODevice *input)
     options.json = parser.isSet(jsonOption);
     options.verify = parser.isSet(verifyOption);
     options.noLog = parser.isSet(noLogOption);
+    options.verbose = parser.isSet(verboseOption);
 
     if (const QString error = takeValues(parser, options); !error.isEmpty())
         return refuse(parsed, ExitStatus::Usage, error);
@@ -282,6 +285,8 @@ QString helpText()
                "  --verify              every code, set and load reads back what it wrote\n"
                "  --no-log              burn even when the burn log cannot be written\n"
                "  --trace FILE.vcd      record the bus as a VCD file (SCL, SDA, DTR, RTS, DSR)\n"
+               "  --verbose             log what the tool does (port, bus, commands) on standard\n"
+               "                        error\n"
                "  --json                one JSON object per command on standard output (schema\n"
                "                        version 1: see the manual page)\n"
                "  --sim-fault FAULT     give the simulated board a fault (repeatable):\n") +
@@ -323,6 +328,11 @@ QString helpText()
                "                        no register is touched\n"
                "  selftest              check that DSR follows SDA, driven through RTS with SCL\n"
                "                        released (a START and a STOP, which chips ignore)\n"
+               "  diagnose [--bus-checks] [FILE]\n"
+               "                        write what a problem report needs (versions, system,\n"
+               "                        COM1 to COM16 probed without opening, the port's modes,\n"
+               "                        the recent log) to FILE or standard output;\n"
+               "                        --bus-checks opens the port for a selftest and a scan\n"
                "  script FILE|-         run one command per line (blank lines and # comments are\n"
                "                        skipped) on one open port; all lines and the files they\n"
                "                        read are checked first, and the first failing line stops\n"

@@ -40,8 +40,9 @@ struct CliOptions
     std::optional<bool> fastMode;
     enum class Skipping { Remembered, On, Off, Auto };
     Skipping skipIdleWrites = Skipping::Remembered;
-    bool verify = false; // every code, set and load reads back what it wrote
-    bool noLog = false;  // burn even when the burn log cannot be written
+    bool verify = false;  // every code, set and load reads back what it wrote
+    bool noLog = false;   // burn even when the burn log cannot be written
+    bool verbose = false; // the log on standard error
     QList<ScriptLine> commands;
     QString scriptName; // how a script's lines name their file, empty without a script
 

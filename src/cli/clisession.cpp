@@ -4,7 +4,10 @@
 #include "cli/channeltext.h"
 #include "cli/chipcommands.h"
 #include "cli/filechecks.h"
+#include "control/diagnostics.h"
+#include "device/safefilewriter.h"
 #include "device/settingsstore.h"
+#include "log/logging.h"
 #include "version.h"
 
 #include <QDeadlineTimer>
@@ -28,6 +31,7 @@ int CliSession::run(const QStringList &arguments)
     const ExitStatus status = runArguments(arguments);
     m_out.flush();
     m_err.flush();
+    qCInfo(lcCli) << "exit status" << exitCode(status);
     return exitCode(status);
 }
 
@@ -41,6 +45,7 @@ ExitStatus CliSession::runArguments(const QStringList &arguments)
     if (parsed.status != ExitStatus::Ok)
         return fail(parsed.status, parsed.error);
     m_options = parsed.options;
+    logging::setVerbose(m_options.verbose);
     if (m_options.action == CliOptions::Action::ShowHelp) {
         m_out << helpText();
         return ExitStatus::Ok;
@@ -74,7 +79,14 @@ ExitStatus CliSession::runArguments(const QStringList &arguments)
         if (stopSignal() != 0)
             return finishTrace(stopBefore(&entry, linesRun));
         showLine(entry);
+        const QString name = commandName(entry.command.kind);
+        if (entry.line > 0)
+            qCInfo(lcCli).noquote() << QStringLiteral("line %1: %2").arg(entry.line).arg(name);
+        else
+            qCInfo(lcCli).noquote() << name;
         status = execute(entry.command);
+        qCInfo(lcCli).noquote()
+            << QStringLiteral("%1 ended with status %2").arg(name).arg(exitCode(status));
         if (status != ExitStatus::Ok)
             break;
         ++linesRun;
@@ -209,6 +221,8 @@ ExitStatus CliSession::execute(const Command &command)
         return listPorts();
     case Command::Kind::Burns:
         return listBurns();
+    case Command::Kind::Diagnose:
+        return diagnose(command);
     case Command::Kind::Sleep:
         return sleep(command.seconds);
     case Command::Kind::Help:
@@ -256,6 +270,55 @@ ExitStatus CliSession::listBurns()
                       {QStringLiteral("entries"), entries},
                       {QStringLiteral("unreadableLines"), contents->unreadableLines}},
                      text);
+    return ExitStatus::Ok;
+}
+
+// Without --bus-checks nothing is opened: the ports are only probed. With them the chosen port
+// is opened as any command opens it; a port that will not open is part of the report.
+ExitStatus CliSession::diagnose(const Command &command)
+{
+    const int number = m_port.route();
+    QString openProblem;
+    if (command.busChecks) {
+        if (const ExitStatus status = prepareBus(); status != ExitStatus::Ok)
+            return status;
+        openProblem = m_port.open();
+        m_portOpened = openProblem.isEmpty();
+    }
+    std::unique_ptr<control::ChipOperations> ownOperations;
+    if (!m_operations)
+        ownOperations = std::make_unique<control::ChipOperations>(m_stack.chip(), m_stack.ports());
+    control::ChipOperations &operations = m_operations ? *m_operations : *ownOperations;
+
+    control::Diagnostics::Request request;
+    request.program = versionText().trimmed();
+    request.chosenPort = number;
+    request.a0Pin = m_model.a0Pin;
+    request.busChecks = command.busChecks;
+    request.openProblem = openProblem;
+    const QString text =
+        control::Diagnostics(m_stack.ports(), m_stack.mappedPort(), m_settings, operations)
+            .text(request);
+
+    if (command.path.isEmpty()) {
+        m_output->result({{QStringLiteral("file"), QJsonValue::Null},
+                          {QStringLiteral("text"), text},
+                          {QStringLiteral("busChecks"), command.busChecks && m_portOpened}},
+                         text);
+    } else {
+        QString error;
+        if (!device::writeFileSafely(command.path, text.toUtf8(), &error))
+            return fail(ExitStatus::CannotWrite, error);
+        m_output->result({{QStringLiteral("file"), command.path},
+                          {QStringLiteral("text"), QJsonValue::Null},
+                          {QStringLiteral("busChecks"), command.busChecks && m_portOpened}},
+                         QStringLiteral("Diagnostics written to %1\n")
+                             .arg(QDir::toNativeSeparators(command.path)));
+    }
+    if (!openProblem.isEmpty()) {
+        return fail(ExitStatus::PortUnavailable,
+                    QStringLiteral("the bus checks did not run: %1").arg(openProblem));
+    }
     return ExitStatus::Ok;
 }
 

@@ -73,6 +73,7 @@ private:
     ExitStatus execute(const Command &command);
     ExitStatus listPorts();
     ExitStatus listBurns();
+    ExitStatus diagnose(const Command &command);
     ExitStatus sleep(double seconds);
     // Waits, a stop cutting it short: false then.
     bool wait(double seconds) const;

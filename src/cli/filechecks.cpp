@@ -40,6 +40,14 @@ QString problemOf(const Command &command, const CliOptions &options, const QStri
                 .arg(QDir::toNativeSeparators(command.path), problem);
         }
         break;
+    case Command::Kind::Diagnose:
+        if (command.path.isEmpty())
+            break;
+        if (const QString problem = writeProblem(command.path); !problem.isEmpty()) {
+            return QStringLiteral("cannot write the diagnostics to %1: %2")
+                .arg(QDir::toNativeSeparators(command.path), problem);
+        }
+        break;
     case Command::Kind::Otp:
     case Command::Kind::OtpAll:
         if (options.noLog)
@@ -89,9 +97,10 @@ FileProblem firstFileProblem(const CliOptions &options, const QString &burnLogPa
         if (problem.isEmpty())
             continue;
         const Command::Kind kind = entry.command.kind;
-        const ExitStatus status = kind == Command::Kind::Save || entry.command.burns()
-                                      ? ExitStatus::CannotWrite
-                                      : ExitStatus::BadInputFile;
+        const ExitStatus status =
+            kind == Command::Kind::Save || kind == Command::Kind::Diagnose || entry.command.burns()
+                ? ExitStatus::CannotWrite
+                : ExitStatus::BadInputFile;
         return {&entry, status, problem};
     }
     return {};

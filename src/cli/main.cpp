@@ -4,6 +4,7 @@
 #include "device/filenames.h"
 #include "device/paths.h"
 #include "device/settingsstore.h"
+#include "log/logging.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -42,6 +43,8 @@ QStringList argumentsOf(int argc, char *argv[])
 int main(int argc, char *argv[])
 {
     device::ignoreRelativeXdgFolders();
+    // Before anything logs: the ring keeps every line, the terminal gets them with --verbose.
+    logging::install();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kalventa-cli"));
 

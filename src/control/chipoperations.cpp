@@ -4,7 +4,9 @@
 #include "bus/chipbus.h"
 #include "control/burnreport.h"
 #include "control/busthread.h"
+#include "control/chiptexts.h"
 #include "device/bitstrings.h"
+#include "log/logging.h"
 #include "port/portmanager.h"
 
 namespace control {
@@ -30,9 +32,28 @@ template<typename Work> auto ChipOperations::onBus(Work work, Heard heard)
     auto result = m_busThread ? m_busThread->run(work) : work();
     // A closed or failed port says so itself; silence is news only on a port that works.
     if (heard == Heard::Report && m_portFailure.isEmpty() && portOpen()) {
-        emit chipHeard(m_busHeld       ? Hearing::SdaHeld
-                       : m_allAnswered ? Hearing::Answered
-                                       : Hearing::Silent);
+        const Hearing hearing = m_busHeld       ? Hearing::SdaHeld
+                                : m_allAnswered ? Hearing::Answered
+                                                : Hearing::Silent;
+        if (hearing != m_loggedHearing) {
+            m_loggedHearing = hearing;
+            switch (hearing) {
+            case Hearing::Answered:
+                qCInfo(lcControl) << "the chip answers";
+                break;
+            case Hearing::Silent:
+                qCWarning(lcControl) << "a chip did not answer";
+                break;
+            case Hearing::SdaHeld:
+                qCWarning(lcControl) << "SDA is held low: the operation reached no chip";
+                break;
+            }
+        }
+        emit chipHeard(hearing);
+    } else if (!m_portFailure.isEmpty()) {
+        qCWarning(lcControl).noquote()
+            << QStringLiteral("the port failed during an operation: ") + m_portFailure;
+        m_loggedHearing.reset();
     }
     return result;
 }
@@ -239,6 +260,8 @@ BurnResult ChipOperations::burn(const QString &a0Pin, const QList<int> &channels
 {
     BurnResult result = runBurn(a0Pin, channels, codes, confirm);
     logBurn(result);
+    qCInfo(lcControl).noquote()
+        << QStringLiteral("burn at A0 = %1: %2").arg(a0Pin, BurnReport(result).headline());
     return result;
 }
 
@@ -370,6 +393,11 @@ ChipScan ChipOperations::findChips()
             finishInto(scan);
             // Not finding a chip is the answer here, not a failure of the scan.
             scan.chipAnswered = scan.found[0] || scan.found[1];
+            qCInfo(lcControl).noquote()
+                << QStringLiteral("chip scan: A0 = 0 %1, A0 = 1 %2%3")
+                       .arg(scan.found[0] ? QStringLiteral("answered") : QStringLiteral("silent"),
+                            scan.found[1] ? QStringLiteral("answered") : QStringLiteral("silent"),
+                            scan.busHeld ? QStringLiteral(" (SDA held low)") : QString());
             return scan;
         },
         Heard::Keep);
@@ -383,6 +411,8 @@ WiringCheck ChipOperations::checkWiring()
             begin(BusCheck::No);
             check.wiring = m_chip.checkWiring();
             notePortClosed();
+            qCInfo(lcControl).noquote()
+                << QStringLiteral("wiring check: ") + ChipTexts::wiring(check.wiring);
             return finishInto(check);
         },
         Heard::Keep);

@@ -239,6 +239,8 @@ private:
     QString m_portFailure;     // of the operation under way
     bool m_allAnswered = true; // of the operation under way
     bool m_busHeld = false;    // of the operation under way
+    // What the log last said of the chip: only a change is news.
+    std::optional<Hearing> m_loggedHearing;
     std::function<bool()> m_stopCheck;
     std::optional<BurnLog> m_burnLog;
     std::function<BurnSource()> m_burnSource;

@@ -2,6 +2,7 @@
 #include "control/portmodes.h"
 
 #include "device/settingsstore.h"
+#include "log/logging.h"
 #include "port/comport.h"
 #include "port/mappedcomport.h"
 #include "port/portmap.h"
@@ -58,6 +59,9 @@ bool PortModes::setFastMode(int portNumber, bool on)
     port::PortMap map = m_port.portMap();
     map.setFastMode(portNumber, on);
     m_port.setPortMap(map);
+    qCInfo(lcControl).noquote() << QStringLiteral("%1: fast mode %2 from the next open")
+                                       .arg(port::PortMap::comName(portNumber),
+                                            on ? QStringLiteral("on") : QStringLiteral("off"));
     return remember(fastModeSection, portNumber, on);
 }
 
@@ -66,6 +70,10 @@ bool PortModes::setSkipIdleWrites(int portNumber, bool on)
     port::PortMap map = m_port.portMap();
     map.setIdleWriteSkipping(portNumber, on);
     m_port.setPortMap(map);
+    qCInfo(lcControl).noquote() << QStringLiteral("%1: idle writes %2 from the next open")
+                                       .arg(port::PortMap::comName(portNumber),
+                                            on ? QStringLiteral("skipped")
+                                               : QStringLiteral("sent"));
     return remember(skipIdleWritesSection, portNumber, on);
 }
 

@@ -1,11 +1,54 @@
 // SPDX-License-Identifier: MIT
 #include "port/mappedcomport.h"
 
+#include "log/logging.h"
 #include "port/devicenode.h"
 
 #include <utility>
 
 namespace port {
+
+namespace {
+
+// Where a port number led, for the log.
+QString targetText(int portNumber, const PortTarget &where)
+{
+    const QString name = PortMap::portName(portNumber);
+    switch (PortFactory::kindOf(where)) {
+    case AdapterKind::None:
+        return name + QStringLiteral(" (mapped to nothing)");
+    case AdapterKind::Serial:
+        return QStringLiteral("%1 (%2)").arg(name, where.devicePath);
+    case AdapterKind::Ft232r:
+        return where.ftdiSerial.isEmpty()
+                   ? QStringLiteral("%1 (%2, fast mode)").arg(name, where.devicePath)
+                   : QStringLiteral("%1 (FT232R %2, fast mode)").arg(name, where.ftdiSerial);
+    case AdapterKind::Simulated:
+        return name + QStringLiteral(" (simulated board)");
+    case AdapterKind::VirtualFt232r:
+        return name + QStringLiteral(" (simulated board, virtual FT232R)");
+    }
+    return name;
+}
+
+const char *resultWord(OpenResult result)
+{
+    switch (result) {
+    case OpenResult::Opened:
+        return "opened";
+    case OpenResult::Busy:
+        return "busy";
+    case OpenResult::NoPermission:
+        return "no permission";
+    case OpenResult::NotPresent:
+        return "absent";
+    case OpenResult::Failed:
+        break;
+    }
+    return "failed";
+}
+
+} // namespace
 
 MappedComPort::MappedComPort(const PortMap &map, QObject *parent) : ComPort(parent), m_map(map) {}
 
@@ -38,6 +81,9 @@ OpenResult MappedComPort::open(int portNumber, const LineSettings &settings)
     QString error;
     ComPort *target = m_factory.portFor(portNumber, where, &refusal, &error);
     if (!target) {
+        qCInfo(lcPort).noquote() << QStringLiteral("%1 refused (%2): %3")
+                                        .arg(targetText(portNumber, where),
+                                             QLatin1String(resultWord(refusal)), error);
         const std::lock_guard lock(m_errorLock);
         m_lastError = error;
         return refusal;
@@ -53,11 +99,22 @@ OpenResult MappedComPort::open(int portNumber, const LineSettings &settings)
         result = target->open(portNumber, settings);
     }
     if (result == OpenResult::Opened && target->isOpen()) {
-        routeTo(target, m_factory.skipsIdleWrites(where));
-    } else if (auto *fast = qobject_cast<BitBangComPort *>(target)) {
+        const bool skip = m_factory.skipsIdleWrites(where);
+        routeTo(target, skip);
+        qCInfo(lcPort).noquote() << QStringLiteral("%1 opened at %2 bit/s; idle writes %3")
+                                        .arg(targetText(portNumber, where))
+                                        .arg(settings.bitRate)
+                                        .arg(skip ? QStringLiteral("skipped")
+                                                  : QStringLiteral("sent"));
+        return result;
+    }
+    if (auto *fast = qobject_cast<BitBangComPort *>(target)) {
         const std::lock_guard lock(m_errorLock);
         m_lastError = fast->lastError();
     }
+    qCInfo(lcPort).noquote() << QStringLiteral("%1 refused (%2): %3")
+                                    .arg(targetText(portNumber, where),
+                                         QLatin1String(resultWord(result)), lastError());
     return result;
 }
 
@@ -84,7 +141,10 @@ void MappedComPort::close()
     if (!open)
         return;
     disconnect(m_failedConnection);
+    const int number = open->openPortNumber();
     open->close();
+    qCInfo(lcPort).noquote()
+        << QStringLiteral("%1 closed by the program").arg(PortMap::portName(number));
 }
 
 int MappedComPort::openPortNumber() const
@@ -183,6 +243,8 @@ void MappedComPort::openPortFailed(int portNumber, const QString &reason)
         const std::lock_guard lock(m_errorLock);
         m_lastError = reason;
     }
+    qCWarning(lcPort).noquote() << QStringLiteral("%1 failed in use and closed: %2")
+                                       .arg(PortMap::portName(portNumber), reason);
     emit failed(portNumber, reason);
 }
 

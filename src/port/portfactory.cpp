@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "port/portfactory.h"
 
+#include "log/logging.h"
+
 namespace port {
 
 PortFactory::PortFactory() = default;
@@ -52,6 +54,13 @@ ComPort *PortFactory::ft232rPort(int portNumber, const PortTarget &where, OpenRe
     if (where.ftdiSerial.isEmpty()) {
         const UsbAdapter adapter = adapterOf(where.devicePath);
         if (!adapter.isFt232r()) {
+            qCInfo(lcPort).noquote()
+                << QStringLiteral("%1 (%2): no fast mode, the adapter is %3")
+                       .arg(name, where.devicePath,
+                            adapter.isUsb ? QStringLiteral("USB %1:%2, not an FT232R")
+                                                .arg(adapter.vendorId, 4, 16, QLatin1Char('0'))
+                                                .arg(adapter.productId, 4, 16, QLatin1Char('0'))
+                                          : QStringLiteral("not on USB"));
             *refusal = OpenResult::NotPresent;
             *error = tr("%1 (%2) is not an FT232R adapter, which fast mode needs; turn fast mode "
                         "off to use it as a serial port.")
@@ -63,6 +72,10 @@ ComPort *PortFactory::ft232rPort(int portNumber, const PortTarget &where, OpenRe
     } else {
         selection = {where.ftdiSerial, 0, 0, QStringLiteral("FT232R %1").arg(where.ftdiSerial)};
     }
+    qCInfo(lcPort).noquote() << QStringLiteral("%1: fast mode on the FT232R %2")
+                                    .arg(name, selection.serial.isEmpty()
+                                                   ? QStringLiteral("without a serial number")
+                                                   : selection.serial);
     m_fastPort.reset();
     m_adapter = m_adapterMaker(selection);
     m_fastPort = std::make_unique<BitBangComPort>(*m_adapter);

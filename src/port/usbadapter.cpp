@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "port/usbadapter.h"
 
+#include "log/logging.h"
+
 #ifdef Q_OS_LINUX
 #include <QFile>
 #include <QFileInfo>
@@ -47,15 +49,21 @@ bool readHexId(const QString &folder, const char *name, quint16 *id)
     return ok;
 }
 
-} // namespace
-
-UsbAdapter usbAdapterOf(const QString &devicePath, const QString &sysfsRoot)
+// The kernel knows the device by the name of its node, not by a link's name.
+QString ttyNameOf(const QString &devicePath)
 {
-    // The kernel knows the device by the name of its node, not by a link's name.
     const QString node = QFileInfo(devicePath).canonicalFilePath();
     const QString ttyName = QFileInfo(node.isEmpty() ? devicePath : node).fileName();
+    if (ttyName == u"." || ttyName == u"..")
+        return {};
+    return ttyName;
+}
+
+UsbAdapter adapterBehind(const QString &devicePath, const QString &sysfsRoot)
+{
+    const QString ttyName = ttyNameOf(devicePath);
     const QString root = QFileInfo(sysfsRoot).canonicalFilePath();
-    if (ttyName.isEmpty() || ttyName == u"." || ttyName == u".." || root.isEmpty())
+    if (ttyName.isEmpty() || root.isEmpty())
         return {};
 
     // The tty's device is the serial port; the USB device is an ancestor of it, with the USB
@@ -83,9 +91,43 @@ UsbAdapter usbAdapterOf(const QString &devicePath, const QString &sysfsRoot)
     return {};
 }
 
+} // namespace
+
+UsbAdapter usbAdapterOf(const QString &devicePath, const QString &sysfsRoot)
+{
+    const UsbAdapter adapter = adapterBehind(devicePath, sysfsRoot);
+    if (adapter.isUsb) {
+        qCInfo(lcPort).noquote() << QStringLiteral("%1: USB adapter %2:%3 \"%4\", serial \"%5\"")
+                                        .arg(devicePath)
+                                        .arg(adapter.vendorId, 4, 16, QLatin1Char('0'))
+                                        .arg(adapter.productId, 4, 16, QLatin1Char('0'))
+                                        .arg(adapter.product, adapter.serial);
+    } else {
+        qCInfo(lcPort).noquote() << QStringLiteral("%1: no USB adapter behind it").arg(devicePath);
+    }
+    return adapter;
+}
+
+QString ttyDriverOf(const QString &devicePath, const QString &sysfsRoot)
+{
+    const QString ttyName = ttyNameOf(devicePath);
+    const QString root = QFileInfo(sysfsRoot).canonicalFilePath();
+    if (ttyName.isEmpty() || root.isEmpty())
+        return {};
+    const QString driver =
+        QFileInfo(root + QStringLiteral("/class/tty/") + ttyName + QStringLiteral("/device/driver"))
+            .canonicalFilePath();
+    return driver.isEmpty() ? QString() : QFileInfo(driver).fileName();
+}
+
 #else
 
 UsbAdapter usbAdapterOf(const QString &, const QString &)
+{
+    return {};
+}
+
+QString ttyDriverOf(const QString &, const QString &)
 {
     return {};
 }

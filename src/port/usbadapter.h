@@ -29,6 +29,10 @@ struct UsbAdapter
 UsbAdapter usbAdapterOf(const QString &devicePath,
                         const QString &sysfsRoot = QStringLiteral("/sys"));
 
+// The kernel driver of the serial device at `devicePath` ("ftdi_sio", "serial8250"), as sysfs
+// below `sysfsRoot` names it; empty when it does not tell, and on other systems than Linux.
+QString ttyDriverOf(const QString &devicePath, const QString &sysfsRoot = QStringLiteral("/sys"));
+
 // How a port finds the adapter behind a device path; usbAdapterOf on the system's sysfs unless
 // a test presents adapters of its own.
 using AdapterLookup = std::function<UsbAdapter(const QString &devicePath)>;

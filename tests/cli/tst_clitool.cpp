@@ -41,6 +41,30 @@ private slots:
             QVERIFY2(m_out.contains(shown) && m_err.isEmpty(), m_out.constData());
     }
 
+    // The log stays off the terminal unless asked for; --verbose puts it on standard error, and
+    // the result on standard output is the same either way.
+    void verboseLogsOnStandardError_data()
+    {
+        QTest::addColumn<bool>("verbose");
+        QTest::newRow("default") << false;
+        QTest::newRow("--verbose") << true;
+    }
+
+    void verboseLogsOnStandardError()
+    {
+        QFETCH(bool, verbose);
+        QStringList arguments{"--port", "sim", "--vsup", "10", "get", "1"};
+        if (verbose)
+            arguments.prepend(QStringLiteral("--verbose"));
+        QCOMPARE(runTool(arguments), 0);
+        QVERIFY2(m_out.contains("Channel 1 (register 0x00)"), m_out.constData());
+        const bool opened = m_err.contains("kalventa.port: COM1 (simulated board) opened");
+        QVERIFY2(opened == verbose, m_err.constData());
+        QCOMPARE(m_err.contains("kalventa.cli: get ended with status 0"), verbose);
+        if (!verbose)
+            QVERIFY2(m_err.isEmpty(), m_err.constData());
+    }
+
     // The signals a shell, a test stand or a closed SSH session sends: the read stops after the
     // register under way, says so, shows what it read, writes its trace and exits as shells
     // expect, 128 + the signal.
@@ -92,6 +116,8 @@ void TestCliTool::prepare(QProcess &process)
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("xdg")));
     environment.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("xdg")));
     environment.insert(QStringLiteral("HOME"), m_dir.path());
+    // The log's terminal output is what some tests look at: no rules from the caller.
+    environment.remove(QStringLiteral("QT_LOGGING_RULES"));
     process.setProcessEnvironment(environment);
 }
 

@@ -3,10 +3,14 @@
 #include "control/batchrunner.h"
 #include "control/busthread.h"
 #include "control/chipoperations.h"
+#include "control/diagnostics.h"
 #include "control/maincontroller.h"
 #include "control/registergrid.h"
 #include "control/statusline.h"
+#include "control/userprompts.h"
 #include "device/devicemodel.h"
+#include "device/safefilewriter.h"
+#include "log/logging.h"
 #include "port/portmanager.h"
 #include "ui/batch/batchwindow.h"
 #include "ui/dialogs/controlpanelwindow.h"
@@ -219,7 +223,55 @@ void MainWindow::buildMenus()
     add(windows, tr("C&OM Setting..."), m_commands.value(QStringLiteral("COM Setting")));
 
     QMenu *help = menuBar()->addMenu(tr("&Help"));
+    if (m_parts.diagnostics) {
+        QAction *diagnostics =
+            help->addAction(tr("Save &Diagnostics..."), this, &MainWindow::saveDiagnostics);
+        diagnostics->setObjectName(QStringLiteral("saveDiagnostics"));
+        // The bus checks need the bus; the rest does not, but one rule is simpler to read.
+        if (m_busy)
+            m_busy->addCommandAction(diagnostics);
+    }
     add(help, tr("&About"), m_commands.value(QStringLiteral("About")));
+}
+
+void MainWindow::saveDiagnostics()
+{
+    m_checks->finish();
+    QFileDialog dialog(this, tr("Save Diagnostics"), m_parts.model.defaultDir,
+                       tr("Text files (*.txt);;All files (*)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    dialog.selectFile(QStringLiteral("kalventa-diagnostics.txt"));
+    const QString path = m_runFileDialog(dialog);
+    if (path.isEmpty())
+        return;
+    const bool busChecks = m_parts.prompts.confirm(
+        tr("Save Diagnostics"),
+        tr("Also run the wiring self-test and the chip scan on the open port?\n\nThey move "
+           "the port's lines (a START and a STOP, and an address for each chip) but change no "
+           "register."));
+    const auto write = [this, path, busChecks] {
+        control::Diagnostics::Request request;
+        request.program = QStringLiteral("%1 %2").arg(QCoreApplication::applicationName(),
+                                                      QCoreApplication::applicationVersion());
+        request.chosenPort = m_parts.ports.portNumber();
+        request.a0Pin = m_parts.model.a0Pin;
+        request.busChecks = busChecks;
+        const QString text = m_parts.diagnostics->text(request);
+        QString error;
+        if (!device::writeFileSafely(path, text.toUtf8(), &error)) {
+            qCWarning(lcUi).noquote() << error;
+            m_parts.prompts.showError(tr("Save Diagnostics"), error);
+            return;
+        }
+        qCInfo(lcUi).noquote() << QStringLiteral("diagnostics saved to ") + path;
+        statusBar()->showMessage(tr("Diagnostics saved to %1").arg(QDir::toNativeSeparators(path)),
+                                 hintShownMs);
+    };
+    if (m_bus)
+        m_bus->whenFree(write);
+    else
+        write();
 }
 
 void MainWindow::fillRecentFiles()

@@ -18,6 +18,7 @@ namespace control {
 class BatchRunner;
 class BusThread;
 class ChipOperations;
+class Diagnostics;
 class MainController;
 class PortModes;
 class RegisterGrid;
@@ -67,6 +68,8 @@ public:
         control::UserPrompts &prompts;
         // The ports' fast mode and idle-write skipping; the port dialog offers them when given.
         control::PortModes *portModes = nullptr;
+        // What Help > Save Diagnostics writes; the command is there when given.
+        control::Diagnostics *diagnostics = nullptr;
     };
 
     explicit MainWindow(const Parts &parts, QWidget *parent = nullptr);
@@ -109,6 +112,8 @@ private:
 
     void saveToFile();
     void loadFromFile();
+    // Help > Save Diagnostics...: a file for a problem report, the bus checks only when asked.
+    void saveDiagnostics();
     void fillRecentFiles();
     void openBatchRunner();
     void openControlPanel();
