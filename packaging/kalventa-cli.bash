@@ -25,9 +25,9 @@ _kalventa_cli()
     _init_completion -s -n : || return
 
     local commands="ports read get code set load save verify reset otp otp-all burns play
-        marker sleep scan selftest help script"
+        marker sleep scan selftest help script diagnose"
     local options="--port --a0 --vsup --trace --json --sim-fault --fast-mode=
-        --skip-idle-writes= --verify --no-log --help --version"
+        --skip-idle-writes= --verify --no-log --verbose --help --version"
     local channels="$(echo {1..22}) c1 c2"
 
     # An option's value first: "--port COM5" and "--port=COM5" alike.
@@ -136,6 +136,13 @@ _kalventa_cli()
         if ((place == 1)); then
             _filedir
             [[ - == "$cur"* ]] && COMPREPLY+=(-)
+        fi
+        ;;
+    diagnose)
+        if [[ $cur == -* ]]; then
+            COMPREPLY=($(compgen -W "--bus-checks" -- "$cur"))
+        else
+            _filedir
         fi
         ;;
     play)
