@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "log/logging.h"
 
 #include <QDateTime>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "clifixture.h"
 #include "log/logging.h"
 

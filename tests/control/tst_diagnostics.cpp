@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "control/diagnostics.h"
 #include "controlfixture.h"
 #include "log/logging.h"

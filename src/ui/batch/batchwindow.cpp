@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/batch/batchwindow.h"
 
 #include "control/batchrunner.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/batch/folderfiles.h"
 
 #include "device/filenames.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/batch/folderlisting.h"
 
 #include <QFileSystemModel>

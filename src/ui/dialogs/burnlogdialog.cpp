@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/dialogs/burnlogdialog.h"
 
 #include "control/burnlog.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/main/channelcaption.h"
 
 #include "device/devicemodel.h"

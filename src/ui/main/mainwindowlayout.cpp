@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window's widgets as it builds them: the Vsup and max-bank area, the channel blocks
 // and the command buttons, each wired to the grid and the controller.
 #include "control/busthread.h"

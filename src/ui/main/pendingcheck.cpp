@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/main/pendingcheck.h"
 
 #include "ui/main/editbox.h"

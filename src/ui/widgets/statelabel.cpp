@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/widgets/statelabel.h"
 
 #include <QLabel>
