@@ -74,12 +74,11 @@ void SimulatedFaults::applyTo(sim::SimulatedBoard &board) const
 
 QString SimulatedFaults::helpText(int indent)
 {
-    const QStringList lines{
-        QObject::tr("dsr-stuck        DSR reads SDA low, always"),
-        QObject::tr("frozen-read[=A0] the chip (A0 = 0 unless given) starts"),
-        QObject::tr("                 stuck in a read, holding SDA low"),
-        QObject::tr("dead-cell=CH     channel CH's OTP cell takes no burn"),
-        QObject::tr("bank-stays-open  a reset does not close the OTP bank")};
+    const QStringList lines{QObject::tr("dsr-stuck        DSR reads SDA low, always"),
+                            QObject::tr("frozen-read[=A0] the chip (A0 = 0 unless given) starts"),
+                            QObject::tr("                 stuck in a read, holding SDA low"),
+                            QObject::tr("dead-cell=CH     channel CH's OTP cell takes no burn"),
+                            QObject::tr("bank-stays-open  a reset does not close the OTP bank")};
     const QString margin(indent, u' ');
     return margin + lines.join(u'\n' + margin) + u'\n';
 }
