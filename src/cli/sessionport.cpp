@@ -11,23 +11,6 @@ namespace cli {
 
 namespace {
 
-QString stateWord(port::OpenResult result)
-{
-    switch (result) {
-    case port::OpenResult::Opened:
-        return QStringLiteral("present");
-    case port::OpenResult::Busy:
-        return QStringLiteral("busy");
-    case port::OpenResult::NoPermission:
-        return QStringLiteral("no permission");
-    case port::OpenResult::NotPresent:
-        return QStringLiteral("absent");
-    case port::OpenResult::Failed:
-        break;
-    }
-    return QStringLiteral("unusable");
-}
-
 QString dialoutHint()
 {
     return QStringLiteral("Your user needs access to serial devices: on Debian, add it to the "
@@ -121,7 +104,7 @@ QString SessionPort::open()
         if (reason.startsWith(ownName))
             reason.remove(0, ownName.size());
         QString message = QStringLiteral("%1 is not available (%2): %3")
-                              .arg(portText(number), stateWord(result), reason);
+                              .arg(portText(number), port::presenceWord(result), reason);
         if (result == port::OpenResult::NoPermission)
             message += u'\n' + dialoutHint();
         else if (result == port::OpenResult::Busy)
@@ -152,7 +135,7 @@ void SessionPort::list(Output &output)
         const int number = int(i) + port::PortMap::firstPortNumber;
         const port::OpenResult result = ports.probeResult(number);
         forbidden = forbidden || result == port::OpenResult::NoPermission;
-        const QString state = stateWord(result);
+        const QString state = port::presenceWord(result);
         const QString device = map.target(number).kind == port::PortTarget::Kind::Simulated
                                    ? QStringLiteral("(simulated)")
                                    : description.location;

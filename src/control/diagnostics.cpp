@@ -31,19 +31,8 @@ QString onOff(bool on)
 
 QString probeWord(port::OpenResult result)
 {
-    switch (result) {
-    case port::OpenResult::Opened:
-        return QStringLiteral("present, can be opened");
-    case port::OpenResult::Busy:
-        return QStringLiteral("busy");
-    case port::OpenResult::NoPermission:
-        return QStringLiteral("no permission");
-    case port::OpenResult::NotPresent:
-        return QStringLiteral("absent");
-    case port::OpenResult::Failed:
-        break;
-    }
-    return QStringLiteral("unusable");
+    return result == port::OpenResult::Opened ? QStringLiteral("present, can be opened")
+                                              : port::presenceWord(result);
 }
 
 QString hex4(quint16 id)

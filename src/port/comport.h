@@ -12,6 +12,24 @@ namespace port {
 // holds; the program treats it like the classic "port already open" error.
 enum class OpenResult { Opened, Busy, NoPermission, NotPresent, Failed };
 
+// What a probe found, as port listings say it: "present", "busy", "no permission", "absent".
+inline QString presenceWord(OpenResult result)
+{
+    switch (result) {
+    case OpenResult::Opened:
+        return QStringLiteral("present");
+    case OpenResult::Busy:
+        return QStringLiteral("busy");
+    case OpenResult::NoPermission:
+        return QStringLiteral("no permission");
+    case OpenResult::NotPresent:
+        return QStringLiteral("absent");
+    case OpenResult::Failed:
+        break;
+    }
+    return QStringLiteral("unusable");
+}
+
 // Framing of the data line. The bus does not use the data line's bit rate; it only shapes the
 // marker bytes and the write time-outs.
 struct LineSettings
