@@ -251,38 +251,47 @@ void MainController::loadFromFile(const QString &path)
     if (path.isEmpty())
         return;
     rememberFolderOf(path);
-    // The whole file is checked before anything changes, so a bad file sends nothing.
-    QString error;
-    const std::optional<device::RegisterSet> set = device::readRegisterSetFile(path, &error);
-    if (!set) {
-        reportError(tr("%1\n\nNothing was sent to the chip.").arg(error));
-        return;
-    }
-    rememberRecentFile(path);
-    runCommand(m_operations.busThread(), tr("Load From File"), Cancel::Allowed,
-               [this, set = *set] { m_grid.loadRegisterSet(set); });
+    if (const std::optional<device::RegisterSet> set = readSetOrSay(path))
+        sendSet(path, *set);
 }
 
 void MainController::offerFile(const QString &path)
 {
     const auto offer = [this, path] {
-        QString error;
-        if (!device::readRegisterSetFile(path, &error)) {
-            reportError(tr("%1\n\nNothing was sent to the chip.").arg(error));
+        const std::optional<device::RegisterSet> set = readSetOrSay(path);
+        if (!set)
             return;
-        }
         const QString question =
             tr("Write the 24 codes of %1 to the chip (A0 = %2)?\n\nThe chip's registers "
                "change at once; nothing is burned into OTP.")
                 .arg(QDir::toNativeSeparators(path), m_model.a0Pin);
-        if (m_prompts.confirm(tr("Load From File"), question))
-            loadFromFile(path);
+        if (!m_prompts.confirm(tr("Load From File"), question))
+            return;
+        rememberFolderOf(path);
+        sendSet(path, *set);
     };
     // After the first read, so the question comes with the chip's codes on screen.
     if (BusThread *bus = m_operations.busThread())
         bus->whenFree(offer);
     else
         offer();
+}
+
+// The whole file is checked before anything changes, so a bad file sends nothing.
+std::optional<device::RegisterSet> MainController::readSetOrSay(const QString &path)
+{
+    QString error;
+    std::optional<device::RegisterSet> set = device::readRegisterSetFile(path, &error);
+    if (!set)
+        reportError(tr("%1\n\nNothing was sent to the chip.").arg(error));
+    return set;
+}
+
+void MainController::sendSet(const QString &path, const device::RegisterSet &set)
+{
+    rememberRecentFile(path);
+    runCommand(m_operations.busThread(), tr("Load From File"), Cancel::Allowed,
+               [this, set] { m_grid.loadRegisterSet(set); });
 }
 
 QStringList MainController::recentFiles() const

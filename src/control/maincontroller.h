@@ -2,9 +2,11 @@
 #pragma once
 
 #include "device/devicemodel.h"
+#include "device/registersetfile.h"
 
 #include <QObject>
 #include <QString>
+#include <optional>
 
 namespace device {
 class SettingsStore;
@@ -88,6 +90,9 @@ private:
     void switchChip();
     void rememberFolderOf(const QString &path);
     void rememberRecentFile(const QString &path);
+    // A register-set file read whole, or nothing after telling the user why.
+    std::optional<device::RegisterSet> readSetOrSay(const QString &path);
+    void sendSet(const QString &path, const device::RegisterSet &set);
     void reportError(const QString &text);
     QString unknownCodesText() const;
     // Burning a code that was never read would burn a guess: refused with a message.

@@ -269,10 +269,16 @@ void MainWindow::saveDiagnostics()
         statusBar()->showMessage(tr("Diagnostics saved to %1").arg(QDir::toNativeSeparators(path)),
                                  hintShownMs);
     };
+    runAfterCheck(write); // the check ran above, before the dialogs; nothing is due now
+}
+
+void MainWindow::runAfterCheck(const std::function<void()> &action)
+{
+    m_checks->finish();
     if (m_bus)
-        m_bus->whenFree(write);
+        m_bus->whenFree(action);
     else
-        write();
+        action();
 }
 
 void MainWindow::fillRecentFiles()
@@ -286,13 +292,8 @@ void MainWindow::fillRecentFiles()
             QFileInfo(path).fileName().replace(QLatin1Char('&'), QStringLiteral("&&"))));
         action->setToolTip(QDir::toNativeSeparators(path));
         action->setEnabled(m_commands.value(QStringLiteral("Load From File"))->isEnabled());
-        connect(action, &QAction::triggered, this, [this, path] {
-            m_checks->finish();
-            if (m_bus)
-                m_bus->whenFree([this, path] { m_controller.loadFromFile(path); });
-            else
-                m_controller.loadFromFile(path);
-        });
+        connect(action, &QAction::triggered, this,
+                [this, path] { runAfterCheck([this, path] { m_controller.loadFromFile(path); }); });
     }
     if (paths.isEmpty())
         m_recentMenu->addAction(tr("No files yet"))->setEnabled(false);

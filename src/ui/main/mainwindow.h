@@ -116,6 +116,9 @@ private:
     // Help > Save Diagnostics...: a file for a problem report, the bus checks only when asked.
     void saveDiagnostics();
     void fillRecentFiles();
+    // What every command does first: the box's due check, then the action once the bus is free
+    // (a dialog may close the port, so nothing starts while a transaction is on the bus).
+    void runAfterCheck(const std::function<void()> &action);
     void openBatchRunner();
     void openControlPanel();
     void openPortSettings();

@@ -267,14 +267,7 @@ QPushButton *MainWindow::addCommand(QBoxLayout *layout, const Command &command,
     m_commands.insert(QString(command.caption).remove(QLatin1Char('&')), button);
     // A button that takes the focus has run the check already; one that does not (or a key
     // that activates it) runs it here, before its own action.
-    // A dialog may close the port: nothing starts while a transaction is on the bus.
-    connect(button, &QPushButton::clicked, this, [this, action] {
-        m_checks->finish();
-        if (m_bus)
-            m_bus->whenFree(action);
-        else
-            action();
-    });
+    connect(button, &QPushButton::clicked, this, [this, action] { runAfterCheck(action); });
     if (m_busy)
         m_busy->addCommandWidget(button);
     return button;
