@@ -45,7 +45,8 @@ ExitStatus ChipCommands::execute(const Command &command)
     case Kind::Reset:
         return resetChip();
     case Kind::Otp:
-        return m_burns.burn({command.channel});
+        return m_burns.burn(command.channels.isEmpty() ? QList<int>{command.channel}
+                                                       : command.channels);
     case Kind::OtpAll:
         return m_burns.burn(control::ChipOperations::allChannels());
     case Kind::Scan:

@@ -40,6 +40,8 @@ public:
     {
         m_burns.setBurningNotice(std::move(notice));
     }
+    // Another chip is addressed from now on: the codes this session set were the other's.
+    void forgetPicture() { m_context.forgetPicture(); }
     // The wait of play's delay: returns false when a stop cut it short.
     void setWait(std::function<bool(double seconds)> wait) { m_files.setWait(std::move(wait)); }
 

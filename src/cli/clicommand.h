@@ -4,6 +4,7 @@
 #include "cli/exitstatus.h"
 #include "device/registersetfile.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -38,7 +39,8 @@ struct Command
     };
 
     Kind kind = Kind::Read;
-    int channel = 0; // index 1 to 24
+    int channel = 0;     // index 1 to 24
+    QList<int> channels; // Otp: several channels, burned in this order (instead of channel)
     int code = 0;
     double volts = 0;
     QString path;       // Load, Save, Verify, Script ("-" = standard input); Diagnose ("" = output)

@@ -172,7 +172,11 @@ QString takeValues(const QCommandLineParser &parser, CliOptions &options)
 
 } // namespace
 
-ParsedOptions parseOptions(const QStringList &arguments, QIODevice *input)
+namespace {
+
+enum class CommandWanted { Yes, No };
+
+ParsedOptions parse(const QStringList &arguments, QIODevice *input, CommandWanted wanted)
 {
     QCommandLineParser parser;
     // Everything after the command's name is its own: "set 5 -1" is a negative voltage.
@@ -229,6 +233,14 @@ ParsedOptions parseOptions(const QStringList &arguments, QIODevice *input)
 
     if (const QString error = takeValues(parser, options); !error.isEmpty())
         return refuse(parsed, ExitStatus::Usage, error);
+    if (wanted == CommandWanted::No) {
+        if (!parser.positionalArguments().isEmpty()) {
+            return refuse(parsed, ExitStatus::Usage,
+                          QStringLiteral("\"%1\" is not an option: commands come one by one")
+                              .arg(parser.positionalArguments().constFirst()));
+        }
+        return parsed;
+    }
 
     const ParsedCommand command = parseCommand(parser.positionalArguments());
     if (!command.command) {
@@ -246,6 +258,18 @@ ParsedOptions parseOptions(const QStringList &arguments, QIODevice *input)
         entry.command.verify =
             entry.command.verify || (parsed.options.verify && entry.command.writes());
     return parsed;
+}
+
+} // namespace
+
+ParsedOptions parseOptions(const QStringList &arguments, QIODevice *input)
+{
+    return parse(arguments, input, CommandWanted::Yes);
+}
+
+ParsedOptions parseSessionOptions(const QStringList &arguments)
+{
+    return parse(arguments, nullptr, CommandWanted::No);
 }
 
 QString versionText()

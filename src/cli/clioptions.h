@@ -63,6 +63,8 @@ struct ParsedOptions
 
 // Arguments start with the program's name. "script -" reads input (standard input in the tool).
 ParsedOptions parseOptions(const QStringList &arguments, QIODevice *input);
+// The options alone, for a session held open that is given its commands one by one.
+ParsedOptions parseSessionOptions(const QStringList &arguments);
 
 QString helpText();
 QString versionText();

@@ -97,6 +97,71 @@ ExitStatus CliSession::runArguments(const QStringList &arguments)
     return finishTrace(status);
 }
 
+ExitStatus CliSession::open(const QStringList &arguments)
+{
+    const ParsedOptions parsed = parseSessionOptions(arguments);
+    if (parsed.status != ExitStatus::Ok)
+        return fail(parsed.status, parsed.error);
+    m_options = parsed.options;
+    logging::setVerbose(m_options.verbose);
+    // The port and A0 are given; a Vsup neither given nor stored stays unknown, and the
+    // commands that need it say so.
+    ExitStatus status = applySettings(false);
+    if (status == ExitStatus::Ok)
+        status = prepareBus();
+    if (status == ExitStatus::Ok)
+        status = openPort();
+    if (status != ExitStatus::Ok) {
+        m_commands.reset();
+        m_operations.reset();
+    }
+    return status;
+}
+
+ExitStatus CliSession::command(const Command &command)
+{
+    if (!m_operations)
+        return fail(ExitStatus::PortUnavailable, QStringLiteral("the session is not open"));
+    m_options.commands = {ScriptLine{0, command}};
+    m_output->setContext({});
+    m_output->setCommand(commandName(command.kind), 0);
+    ExitStatus status = checkFiles();
+    if (status == ExitStatus::Ok)
+        status = requireVsup();
+    if (status != ExitStatus::Ok)
+        return status;
+    qCInfo(lcCli).noquote() << commandName(command.kind);
+    return execute(command);
+}
+
+ExitStatus CliSession::close()
+{
+    if (!m_operations)
+        return ExitStatus::Ok;
+    const ExitStatus status = finishTrace(ExitStatus::Ok);
+    m_commands.reset();
+    m_operations.reset();
+    m_stack.mappedPort().close();
+    return status;
+}
+
+void CliSession::setA0(const QString &a0Pin)
+{
+    if (a0Pin == m_model.a0Pin)
+        return;
+    m_model.a0Pin = a0Pin;
+    if (!m_options.vsup)
+        m_model.vsup = m_model.vrefHigh[m_model.a0Index()];
+    if (m_commands)
+        m_commands->forgetPicture();
+}
+
+void CliSession::setVsup(std::optional<double> vsup)
+{
+    m_options.vsup = vsup;
+    m_model.vsup = vsup ? *vsup : m_model.vrefHigh[m_model.a0Index()];
+}
+
 // A bad file later in a script must not stop it after earlier lines have reached the chip.
 ExitStatus CliSession::checkFiles()
 {

@@ -17,6 +17,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QIODevice;
 class QTextStream;
@@ -60,6 +61,24 @@ public:
 
     // Arguments start with the program's name. Returns the exit status.
     int run(const QStringList &arguments);
+
+    // Where results and failures go; the tool's text unless --json, or this one when set first.
+    void setOutput(std::unique_ptr<Output> output) { m_output = std::move(output); }
+
+    // A session held open for a program that gives its commands one by one (the Python module).
+    // open() takes the options alone (no command), reads the settings and opens the port, which
+    // stays open; each command() then runs as a line of a script would, its files checked
+    // first; close() writes the trace. Each reports to the output.
+    ExitStatus open(const QStringList &arguments);
+    ExitStatus command(const Command &command);
+    ExitStatus close();
+    bool isOpen() const { return m_operations != nullptr; }
+    // The chip addressed from now on; the Vsup follows it unless the options gave one.
+    void setA0(const QString &a0Pin);
+    // The board's Vsup from now on; nothing: the one stored for the A0 (unknown when none is).
+    void setVsup(std::optional<double> vsup);
+    const device::DeviceModel &model() const { return m_model; }
+    control::ChipOperations *operations() const { return m_operations.get(); }
 
 private:
     ExitStatus runArguments(const QStringList &arguments);

@@ -67,6 +67,7 @@ public:
         return m_picture[std::size_t(index - 1)];
     }
     void setPictured(int index, double code) { m_picture[std::size_t(index - 1)] = code; }
+    void forgetPicture() { m_picture = {}; }
 
     // Reads back the registers written and names those that differ, in the model's words.
     ExitStatus readBack(const QList<int> &indices, const control::ChannelCodes &sent,

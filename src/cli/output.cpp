@@ -58,4 +58,26 @@ void JsonOutput::failure(ExitStatus status, const QString &message, const QJsonO
     Output::failure(status, message);
 }
 
+void KeptOutput::result(const QJsonObject &json, const QString &text)
+{
+    m_json = json;
+    m_text = text;
+}
+
+void KeptOutput::failure(ExitStatus status, const QString &message, const QJsonObject &details)
+{
+    m_status = status;
+    m_message = m_context + message;
+    m_json = details;
+}
+
+void KeptOutput::clear()
+{
+    m_status = ExitStatus::Ok;
+    m_message.clear();
+    m_json = {};
+    m_text.clear();
+    m_notes.clear();
+}
+
 } // namespace cli

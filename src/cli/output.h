@@ -5,6 +5,7 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 class QTextStream;
 
@@ -28,7 +29,7 @@ public:
     // details go into the JSON object of a failure.
     virtual void failure(ExitStatus status, const QString &message,
                          const QJsonObject &details = {});
-    void note(const QString &message);
+    virtual void note(const QString &message);
 
     // Put before every failure: "file:line: " while a script runs.
     void setContext(const QString &context) { m_context = context; }
@@ -71,6 +72,35 @@ public:
     void textOnly(const QString &) override {}
     void failure(ExitStatus status, const QString &message,
                  const QJsonObject &details = {}) override;
+};
+
+// Kept for a program that runs the session itself, command by command (the Python module):
+// the last command's result or failure and its notes, nothing written anywhere.
+class KeptOutput : public Output
+{
+public:
+    using Output::Output;
+    void result(const QJsonObject &json, const QString &text) override;
+    void textOnly(const QString &) override {}
+    void failure(ExitStatus status, const QString &message,
+                 const QJsonObject &details = {}) override;
+    void note(const QString &message) override { m_notes.append(message); }
+
+    // Forgets the last command's words before the next one.
+    void clear();
+    ExitStatus status() const { return m_status; }
+    const QString &message() const { return m_message; }
+    // The result, or the failure's details.
+    const QJsonObject &json() const { return m_json; }
+    const QString &text() const { return m_text; }
+    const QStringList &notes() const { return m_notes; }
+
+private:
+    ExitStatus m_status = ExitStatus::Ok;
+    QString m_message;
+    QJsonObject m_json;
+    QString m_text;
+    QStringList m_notes;
 };
 
 } // namespace cli
