@@ -9,11 +9,12 @@
 set -euo pipefail
 
 # Every task builds the program first.
-packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev libftdi1-dev)
+packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev libftdi1-dev
+    pybind11-dev python3-dev)
 for task in "${@:-run}"; do
     case $task in
     run) ;;
-    test) packages+=(libbenchmark-dev clang libclang-rt-14-dev clang-format bash-completion) ;;
+    test) packages+=(libbenchmark-dev clang libclang-rt-14-dev clang-format bash-completion python3-pytest) ;;
     package) packages+=(lintian desktop-file-utils dpkg-dev appstream) ;;
     screenshot) packages+=(xvfb xauth imagemagick x11-utils xdotool qt6ct) ;;
     *)

@@ -12,8 +12,9 @@ umask 022
 
 scripts/install-deps.sh package
 
+# The package installs below /usr, where Debian's python3 looks in lib/python3/dist-packages.
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKALVENTA_TESTS=OFF \
-    -DKALVENTA_BENCHMARKS=OFF >/dev/null
+    -DKALVENTA_BENCHMARKS=OFF -DKALVENTA_PYTHON_DIR=lib/python3/dist-packages >/dev/null
 cmake --build "$build" -j"$(nproc)"
 rm -f "$build"/kalventa_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
@@ -56,18 +57,31 @@ for file in bin/kalventa bin/kalventa-cli share/applications/kalventa.desktop \
     share/icons/hicolor/48x48/apps/kalventa.png share/icons/hicolor/64x64/apps/kalventa.png \
     share/icons/hicolor/128x128/apps/kalventa.png share/bash-completion/completions/kalventa-cli \
     share/man/man1/kalventa.1.gz share/man/man1/kalventa-cli.1.gz \
-    share/doc/kalventa/copyright lib/udev/rules.d/60-kalventa-ft232r.rules; do
+    share/doc/kalventa/copyright lib/udev/rules.d/60-kalventa-ft232r.rules \
+    'lib/python3/dist-packages/kalventa\.cpython-[0-9]*-[a-z0-9_-]*\.so' \
+    lib/python3/dist-packages/kalventa.pyi; do
     if ! grep -q " \./usr/$file\$" <<<"$contents"; then
         echo "$deb: /usr/$file is missing" >&2
         exit 1
     fi
 done
 
+# The Python module imports from the package's tree and drives the simulated board.
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
+dpkg-deb -x "$deb" "$unpacked"
+if ! (cd "$unpacked" && XDG_CONFIG_HOME="$unpacked/config" XDG_DATA_HOME="$unpacked/data" \
+    PYTHONPATH="$unpacked/usr/lib/python3/dist-packages" /usr/bin/python3 -c \
+    'import kalventa; b = kalventa.open("sim", vsup=3.3); b.set_code("c1", 512); assert b.get("c1") == 512'); then
+    echo "$deb: the Python module does not import from the package" >&2
+    exit 1
+fi
+
 # The maintainer scripts reload udev's rules, and an install never fails for want of udev (a
 # chroot) or of a running one (a container): with udevadm absent, with one whose every call
 # fails, and with one that reloads but cannot trigger.
 control=$(mktemp -d)
-trap 'rm -rf "$control"' EXIT
+trap 'rm -rf "$control" "$unpacked"' EXIT
 dpkg-deb -e "$deb" "$control/DEBIAN"
 mkdir -p "$control/no-udev" "$control/failing-udev" "$control/failing-trigger"
 printf '#!/bin/sh\nexit 1\n' >"$control/failing-udev/udevadm"
