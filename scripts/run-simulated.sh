@@ -13,6 +13,7 @@ scripts/install-deps.sh run
 # Without the benchmarks, which need Google Benchmark; scripts/test.sh adds them to this folder.
 [ -f "$build/CMakeCache.txt" ] ||
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKALVENTA_BENCHMARKS=OFF >/dev/null
-# kalventa-cli too, so that it and "cmake --install" are ready afterwards.
-cmake --build "$build" --target kalventa kalventa-cli -j"$(nproc)"
+# kalventa-cli too (and the Python module where pybind11 is installed), so that it and
+# "cmake --install" are ready afterwards.
+cmake --build "$build" --target kalventa_installed -j"$(nproc)"
 exec "$build/src/app/kalventa" --simulate "$@"
