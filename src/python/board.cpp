@@ -3,13 +3,12 @@
 
 #include "control/chipoperations.h"
 #include "device/devicemodel.h"
-#include "port/portmap.h"
+#include "python/pythonarguments.h"
 #include "python/pythonvalues.h"
 #include "sim/simulatedboard.h"
 #include "sim/simulatedcomport.h"
 #include "sim/virtualft232r.h"
 
-#include <QDir>
 #include <QJsonArray>
 #include <csignal>
 
@@ -25,11 +24,6 @@ using cli::ExitStatus;
 // A signal handler of Python runs only when the interpreter is asked; asking takes the GIL,
 // so the bus asks at most this often.
 constexpr std::chrono::milliseconds signalCheckInterval{20};
-
-[[noreturn]] void refuseArgument(const QString &message)
-{
-    raiseFailure(ExitStatus::Usage, message, {});
-}
 
 QString optionValue(double number)
 {
@@ -169,29 +163,6 @@ void Board::setProgress(py::object callback)
     m_progress = std::move(callback);
 }
 
-int Board::channelIndex(const py::handle &channel) const
-{
-    if (py::isinstance<py::bool_>(channel))
-        throw py::type_error("a channel is a label such as \"c1\" or an index from 1 to 24");
-    if (py::isinstance<py::int_>(channel)) {
-        const long long index = channel.cast<long long>();
-        if (index < 1 || index > device::channelCount)
-            refuseArgument(QStringLiteral("there is no channel index %1: the indices are 1 to 24, "
-                                          "in register order")
-                               .arg(index));
-        return int(index);
-    }
-    if (py::isinstance<py::str>(channel)) {
-        const QString name = textOf(channel);
-        if (const std::optional<int> index = cli::channelOfName(name))
-            return *index;
-        refuseArgument(QStringLiteral("there is no channel \"%1\": the channels are 1 to 22, "
-                                      "c1 and c2, or registers 0x00 to 0x17")
-                           .arg(name));
-    }
-    throw py::type_error("a channel is a label such as \"c1\" or an index from 1 to 24");
-}
-
 py::dict Board::read()
 {
     Command command;
@@ -203,7 +174,7 @@ int Board::get(const py::handle &channel)
 {
     Command command;
     command.kind = Command::Kind::Get;
-    command.channel = channelIndex(channel);
+    command.channel = channelIndexOf(channel);
     const QJsonObject &json = run(command);
     return json.value(QStringLiteral("channels"))
         .toArray()
@@ -217,15 +188,8 @@ void Board::setCode(const py::handle &channel, const py::handle &code, bool veri
 {
     Command command;
     command.kind = Command::Kind::Code;
-    command.channel = channelIndex(channel);
-    if (!py::isinstance<py::int_>(code) || py::isinstance<py::bool_>(code))
-        throw py::type_error("a code is an int from 0 to 1024 (1024 = full scale)");
-    const long long value = code.cast<long long>();
-    if (value < 0 || value > 1024)
-        refuseArgument(QStringLiteral("\"%1\" is not a code: give a whole number from 0 to "
-                                      "1024 (1024 = full scale), or 0x0 to 0x400")
-                           .arg(value));
-    command.code = int(value);
+    command.channel = channelIndexOf(channel);
+    command.code = codeOf(code);
     command.verify = verify;
     run(command);
 }
@@ -234,11 +198,8 @@ py::dict Board::setVoltage(const py::handle &channel, double volts, bool verify)
 {
     Command command;
     command.kind = Command::Kind::Set;
-    command.channel = channelIndex(channel);
-    if (!std::isfinite(volts))
-        refuseArgument(
-            QStringLiteral("\"%1\" is not a voltage: give a number in volts").arg(volts));
-    command.volts = volts;
+    command.channel = channelIndexOf(channel);
+    command.volts = voltsOf(volts);
     command.verify = verify;
     return resultDict(run(command));
 }
@@ -312,26 +273,7 @@ py::list Board::scan()
 py::dict Board::burn(const py::handle &channels, const py::handle &confirm)
 {
     Command command;
-    if (channels.is_none()) {
-        command.kind = Command::Kind::OtpAll;
-    } else {
-        command.kind = Command::Kind::Otp;
-        const py::handle one = channels;
-        if (py::isinstance<py::str>(one) || py::isinstance<py::int_>(one)) {
-            command.channel = channelIndex(one);
-        } else {
-            for (const py::handle channel : py::iter(channels)) {
-                const int index = channelIndex(channel);
-                if (command.channels.contains(index))
-                    refuseArgument(QStringLiteral("channel %1 is given twice: a cell is burned "
-                                                  "once")
-                                       .arg(device::channelLabel(index)));
-                command.channels.append(index);
-            }
-            if (command.channels.isEmpty())
-                refuseArgument(QStringLiteral("no channel to burn: give None for all of them"));
-        }
-    }
+    setBurnTarget(command, channels);
     // Only True itself: a truthy value passed by mistake must not burn.
     if (!confirm.is(py::bool_(true))) {
         requireOpen();
@@ -427,29 +369,6 @@ void Board::simulateUnplugAfter(int operations)
         m_session->busStack().virtualAdapter().unplugAfter(operations);
     else
         m_session->simulatedPort().unplugAfter(operations);
-}
-
-py::list Board::ports(const QString &deviceFolder)
-{
-    QString sink;
-    QTextStream out(&sink);
-    QTextStream err(&sink);
-    device::SettingsStore settings;
-    cli::CliSession session(settings, out, err);
-    if (!deviceFolder.isEmpty()) {
-        port::PortMap map;
-        for (int n = port::PortMap::firstPortNumber; n <= port::PortMap::lastPortNumber; ++n)
-            map.mapToDevice(n, QDir(deviceFolder).filePath(QStringLiteral("tty%1").arg(n)));
-        session.setPortMap(map);
-    }
-    auto output = std::make_unique<cli::KeptOutput>(out, err);
-    cli::KeptOutput &kept = *output;
-    session.setOutput(std::move(output));
-    {
-        py::gil_scoped_release release;
-        session.run({QStringLiteral("kalventa-cli"), QStringLiteral("ports")});
-    }
-    return toPython(kept.json().value(QStringLiteral("ports"))).cast<py::list>();
 }
 
 } // namespace python

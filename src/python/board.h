@@ -75,15 +75,11 @@ public:
     void simulateRegister(int a0, int reg, int code);
     void simulateUnplugAfter(int operations);
 
-    // The tool's `ports`: COM1 to COM16, where each leads and how it answered.
-    static pybind11::list ports(const QString &deviceFolder = {});
-
 private:
     // Runs one command of the session with the GIL released; raises its failure.
     const QJsonObject &run(const cli::Command &command);
     void requireOpen() const;
     void requireSimulated() const;
-    int channelIndex(const pybind11::handle &channel) const;
     // Between two frames: the signal that stops the command under way, 0 while none does.
     int stopSignal();
     void reportProgress(int done, int total);

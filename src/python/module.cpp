@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "log/logging.h"
 #include "python/board.h"
+#include "python/portlist.h"
 #include "python/pythonerrors.h"
 #include "python/pythonvalues.h"
 #include "version.h"
@@ -182,14 +183,14 @@ as chosen in the program). log: record burns in the burn log (False: as --no-log
 the log on standard error. Raises NoPort when the port cannot be opened.)");
 
     module.def(
-        "ports", [] { return python::Board::ports(); },
+        "ports", [] { return python::listPorts(); },
         R"(COM1 to COM16: a list of dicts with "name", "device", "description", "state" (present,
 busy, no permission, absent, unusable) and "selected". Probing opens no port for long and
 sends nothing.)");
     // Tests list ports below a folder of their own, away from the machine's devices.
     module.def(
         "_ports_below",
-        [](const py::handle &folder) { return python::Board::ports(python::pathOf(folder)); },
+        [](const py::handle &folder) { return python::listPorts(python::pathOf(folder)); },
         "folder"_a);
 
     module.def(

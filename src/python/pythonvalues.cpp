@@ -18,25 +18,6 @@ py::str toStr(const QString &text)
     return py::str(utf8.constData(), std::size_t(utf8.size()));
 }
 
-} // namespace
-
-QString snakeCase(const QString &key)
-{
-    QString snake;
-    snake.reserve(key.size() + 4);
-    for (const QChar c : key) {
-        if (c.isUpper()) {
-            snake += u'_';
-            snake += c.toLower();
-        } else {
-            snake += c;
-        }
-    }
-    return snake;
-}
-
-namespace {
-
 // JSON keeps no difference between 3 and 3.0, and the tool writes codes as doubles: a number
 // without a fraction is an int, except under the keys whose values are measures.
 bool isMeasure(const QString &key)
@@ -81,6 +62,21 @@ py::object valueOf(const QJsonValue &value, const QString &key)
 }
 
 } // namespace
+
+QString snakeCase(const QString &key)
+{
+    QString snake;
+    snake.reserve(key.size() + 4);
+    for (const QChar c : key) {
+        if (c.isUpper()) {
+            snake += u'_';
+            snake += c.toLower();
+        } else {
+            snake += c;
+        }
+    }
+    return snake;
+}
 
 py::object toPython(const QJsonValue &value)
 {
