@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
+#include <utility>
 
 class QTextStream;
 
@@ -93,7 +94,8 @@ public:
     // The result, or the failure's details.
     const QJsonObject &json() const { return m_json; }
     const QString &text() const { return m_text; }
-    const QStringList &notes() const { return m_notes; }
+    // The notes so far, which are then forgotten; the result or failure stays.
+    QStringList takeNotes() { return std::exchange(m_notes, {}); }
 
 private:
     ExitStatus m_status = ExitStatus::Ok;

@@ -148,12 +148,14 @@ void Board::reportProgress(int done, int total)
 
 void Board::passOnNotes()
 {
-    if (!m_output || m_output->notes().isEmpty())
+    if (!m_output)
+        return;
+    const QStringList notes = m_output->takeNotes();
+    if (notes.isEmpty())
         return;
     const py::object warn = py::module_::import("warnings").attr("warn");
-    for (const QString &note : m_output->notes())
+    for (const QString &note : notes)
         warn(toPython(QJsonValue(note)), py::module_::import("builtins").attr("UserWarning"), 2);
-    m_output->clear();
 }
 
 void Board::setProgress(py::object callback)
